@@ -1,0 +1,365 @@
+#include "bootp/bootp_server.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "platform/ipv4_text.h"
+#include "platform/local_time.h"
+#include "platform/winsock_errors.h"
+
+namespace quillnet {
+namespace {
+
+constexpr std::uint16_t kWinsockVersion22 = 0x0202;
+constexpr std::uint32_t kAnyAddress = 0;
+constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu;
+constexpr std::uint32_t kHostMask = 0xFFFFFFFFu;
+constexpr std::uint8_t kLoopbackBytes[4] = {127, 0, 0, 1};
+
+constexpr char kAlreadyRunningText[] =
+    "Bootp Server Startup failed. There is already a Bootp Server running \n\t"
+    "Please close your other Bootp Server and restart this tool.";
+constexpr char kNoInterfaceText[] =
+    "No network interface could send the reply. Connect this PC to the device's network "
+    "and give it an IPv4 address.\n";
+constexpr char kRouteQueryFailedText[] = "Insufficient buffer for GetIpForwardTable";
+constexpr char kRouteQueryFailedCaption[] = "Error before send";
+
+// "<what> %d (%08X)\n": the code in decimal, then as eight upper-case hexadecimal digits.
+std::string WithCode(const char* what, int code) {
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%d (%08X)", code, static_cast<unsigned>(code));
+  return std::string(what) + " " + digits + "\n";
+}
+
+std::uint32_t LoopbackAddress() {
+  std::uint32_t address = 0;
+  static_assert(sizeof kLoopbackBytes == sizeof address);
+  std::memcpy(&address, kLoopbackBytes, sizeof address);
+  return address;
+}
+
+// An address text the reply carries. A text that does not read as an address (an empty
+// gateway above all) is sent as 0.0.0.0, never as 255.255.255.255.
+std::uint32_t ReplyAddress(const std::string& text) {
+  std::uint32_t address = 0;
+  return ParseIpv4Text(text, address) ? address : 0;
+}
+
+}  // namespace
+
+BootPServer::BootPServer() : BootPServer(SystemSocketApi(), SystemRouteSource()) {}
+
+BootPServer::BootPServer(SocketApi& sockets, RouteSource& routes, Clock clock)
+    : m_sockets(sockets), m_routes(routes), m_clock(std::move(clock)) {
+  if (!m_clock) m_clock = CurrentUnixTime;
+  std::uint16_t granted = 0;
+  m_startupError = m_sockets.Startup(kWinsockVersion22, granted);
+  m_winsockReady = m_startupError == 0 && granted == kWinsockVersion22;
+  if (!m_winsockReady && m_startupError == 0) m_startupError = kWsaNotInitialised;
+}
+
+BootPServer::~BootPServer() { Stop(); }
+
+bool BootPServer::IsStarted() const {
+  std::lock_guard lock(m_mutex);
+  return m_started;
+}
+
+bool BootPServer::Start() {
+  std::lock_guard lock(m_mutex);
+  if (!m_winsockReady) {
+    m_message = WithCode("server socket failed", m_startupError);
+    return false;
+  }
+  CloseSocket(m_socket);
+  if (!SetUpSocket(m_socket)) return false;
+  m_started = true;
+  m_message.clear();
+  return true;
+}
+
+bool BootPServer::IsRunning() const {
+  std::lock_guard lock(m_mutex);
+  return m_socket != kInvalidSocket && m_started;
+}
+
+bool BootPServer::SetUpSocket(SocketHandle& socket) {
+  if (socket == kInvalidSocket) {
+    if (const int error = m_sockets.Open(socket); error != 0) {
+      socket = kInvalidSocket;
+      m_message = WithCode("server socket failed", error);
+      return false;
+    }
+  }
+  if (const int error = m_sockets.Bind(socket, kAnyAddress, kServerPort); error != 0) {
+    m_message = error == kWsaEaddrinuse ? kAlreadyRunningText
+                                        : WithCode("bind BOOTPS port failed", error);
+    // A socket that is left open but unbound would block every later receive for ever.
+    CloseSocket(socket);
+    return false;
+  }
+  if (const int error = m_sockets.EnableBroadcast(socket); error != 0) {
+    m_message = WithCode("setsockopt broadcast BOOTPS port failed", error);
+    CloseSocket(socket);
+    return false;
+  }
+  return true;
+}
+
+bool BootPServer::CloseSocket(SocketHandle& socket) {
+  if (socket != kInvalidSocket) {
+    m_sockets.Shutdown(socket);
+    m_sockets.Close(socket);
+    socket = kInvalidSocket;
+  }
+  return true;
+}
+
+void BootPServer::Stop() {
+  std::lock_guard lock(m_mutex);
+  m_started = false;
+  if (m_socket == kInvalidSocket) return;
+  if (m_receiving) {
+    // Closing under a running receive could hand its descriptor to another socket; the
+    // shutdown wakes the receive and the receiving thread closes the socket.
+    m_sockets.Shutdown(m_socket);
+  } else {
+    CloseSocket(m_socket);
+  }
+}
+
+void BootPServer::ServiceOneRequest() {
+  SocketHandle socket = kInvalidSocket;
+  {
+    std::lock_guard lock(m_mutex);
+    if (!m_started || m_socket == kInvalidSocket) return;
+    socket = m_socket;
+    m_receiving = true;
+  }
+
+  std::array<std::uint8_t, kMessageBufferSize> buffer{};
+  std::size_t received = 0;
+  const int error = m_sockets.ReceiveFrom(socket, buffer, received);
+
+  PendingError pending;
+  {
+    std::lock_guard lock(m_mutex);
+    m_receiving = false;
+    if (!m_started) {
+      CloseSocket(m_socket);
+      return;
+    }
+    if (error != 0) {
+      m_message = WithCode("recvfrom failed", error);
+      return;
+    }
+    const RequestVerdict verdict = ClassifyRequest(buffer, received);
+    if (!verdict.accepted) return;
+    RecordRequestLocked(verdict.key, verdict.valid);
+    if (m_armed && verdict.key == m_targetKey) Answer(buffer, pending);
+  }
+  if (!pending.text.empty()) Report(pending);
+}
+
+void BootPServer::GetMessageText(std::string& text) const {
+  std::lock_guard lock(m_mutex);
+  text = m_message;
+}
+
+void BootPServer::RecordRequest(DeviceKey key, bool valid) {
+  std::lock_guard lock(m_mutex);
+  RecordRequestLocked(key, valid);
+}
+
+void BootPServer::RecordRequestLocked(DeviceKey key, bool valid) {
+  if (key == 0) return;
+  auto found = m_rowByKey.find(key);
+  if (found == m_rowByKey.end()) {
+    if (m_keys.size() >= kMaxRows) return;
+    found = m_rowByKey.emplace(key, m_keys.size()).first;
+    m_keys.push_back(key);
+    m_macTexts.push_back(FormatMacAddress(key));
+    m_rowStates.emplace_back();
+  }
+  m_tableUpdated = true;
+  RowState& row = m_rowStates[found->second];
+  if (valid) row.valid = true;
+  if (row.count < std::numeric_limits<std::int32_t>::max()) ++row.count;
+  row.lastTime = m_clock();
+}
+
+bool BootPServer::IsTableUpdated() const {
+  std::lock_guard lock(m_mutex);
+  return m_tableUpdated;
+}
+
+int BootPServer::GetRequestCount() const {
+  std::lock_guard lock(m_mutex);
+  return m_started ? static_cast<int>(m_keys.size()) : 0;
+}
+
+std::string BootPServer::GetMacText(int row) const {
+  std::lock_guard lock(m_mutex);
+  if (row < 0 || static_cast<std::size_t>(row) >= m_macTexts.size()) return {};
+  return m_macTexts[static_cast<std::size_t>(row)];
+}
+
+const BootPServer::RowState* BootPServer::RowAt(int row) const {
+  if (row < 0 || static_cast<std::size_t>(row) >= m_rowStates.size()) return nullptr;
+  return &m_rowStates[static_cast<std::size_t>(row)];
+}
+
+int BootPServer::GetCount(int row) const {
+  std::lock_guard lock(m_mutex);
+  const RowState* state = RowAt(row);
+  return state != nullptr ? state->count : 0;
+}
+
+bool BootPServer::IsValid(int row) const {
+  std::lock_guard lock(m_mutex);
+  const RowState* state = RowAt(row);
+  return state != nullptr && state->valid;
+}
+
+std::string BootPServer::GetLastRequestTimeText(int row) const {
+  std::int64_t seconds = 0;
+  {
+    std::lock_guard lock(m_mutex);
+    const RowState* state = RowAt(row);
+    if (state == nullptr) return {};
+    seconds = state->lastTime;
+  }
+  return FormatLocalTime(seconds, "%H:%M:%S");
+}
+
+bool BootPServer::Arm(std::string macText, std::string ipAddress, std::string subnetMask,
+                      std::string defaultGateway) {
+  std::lock_guard lock(m_mutex);
+  if (m_armed) return false;
+  m_targetMac = std::move(macText);
+  m_targetIp = std::move(ipAddress);
+  m_targetMask = std::move(subnetMask);
+  m_targetGateway = std::move(defaultGateway);
+  m_targetKey = ParseMacKey(m_targetMac);
+  m_armed = true;
+  return true;
+}
+
+bool BootPServer::Disarm() {
+  std::lock_guard lock(m_mutex);
+  const bool wasArmed = m_armed;
+  m_armed = false;
+  return wasArmed;
+}
+
+bool BootPServer::IsArmed() const {
+  std::lock_guard lock(m_mutex);
+  return m_armed;
+}
+
+bool BootPServer::WasReplySent() const {
+  std::lock_guard lock(m_mutex);
+  return m_replySent;
+}
+
+void BootPServer::SetErrorHandler(ErrorHandler handler) {
+  std::lock_guard lock(m_mutex);
+  m_errorHandler = std::move(handler);
+}
+
+void BootPServer::Answer(std::span<std::uint8_t> buffer, PendingError& pending) {
+  BuildReply(buffer, ReplyAddress(m_targetIp), ReplyAddress(m_targetMask),
+             ReplyAddress(m_targetGateway));
+  // Port 67 must be free: every interface's sending socket binds to it.
+  CloseSocket(m_socket);
+  SendReply(buffer, pending);
+  SetUpSocket(m_socket);
+  m_armed = false;
+}
+
+bool BootPServer::SendReply(std::span<const std::uint8_t> message, PendingError& pending) {
+  m_replySent = false;
+  std::vector<RouteRow> rows;
+  switch (m_routes.QueryRoutes(rows)) {
+    case RouteQueryResult::kOk:
+      break;
+    case RouteQueryResult::kNoMemory:
+      std::fputs("Error allocating memory\n", stdout);
+      std::fflush(stdout);
+      rows.clear();
+      break;
+    case RouteQueryResult::kFailed:
+      // Rows the query did not return cannot be trusted; none is served.
+      pending = {kRouteQueryFailedText, kRouteQueryFailedCaption};
+      rows.clear();
+      break;
+  }
+
+  const std::uint32_t loopback = LoopbackAddress();
+  std::size_t matched = 0;
+  std::size_t served = 0;
+  std::size_t failures = 0;
+  for (const RouteRow& row : rows) {
+    // The limited-broadcast host route of one interface; its next hop is that interface's
+    // own address.
+    if (row.dest != kBroadcastAddress || row.nextHop == loopback || row.mask != kHostMask) {
+      continue;
+    }
+    ++matched;
+    std::string failure;
+    if (ServeRoute(row.nextHop, message, failure)) {
+      ++served;
+    } else if (++failures == 1) {
+      // A failure on one interface does not stop the others; the text keeps the first.
+      m_message = failure;
+    }
+  }
+  m_replySent = served > 0;
+  if (matched == 0) {
+    m_message = kNoInterfaceText;
+    return false;
+  }
+  return served == matched;
+}
+
+bool BootPServer::ServeRoute(std::uint32_t interfaceAddress,
+                             std::span<const std::uint8_t> message, std::string& failure) {
+  SocketHandle socket = kInvalidSocket;
+  if (const int error = m_sockets.Open(socket); error != 0) {
+    failure = WithCode("server socket failed", error);
+    return false;
+  }
+  bool sent = false;
+  if (const int error = m_sockets.EnableBroadcast(socket); error != 0) {
+    failure = WithCode("server setsockopt failed", error);
+  } else if (const int error = m_sockets.Bind(socket, interfaceAddress, kServerPort); error != 0) {
+    failure = error == kWsaEaddrinuse ? kAlreadyRunningText
+                                      : WithCode("bind BOOTPS port failed", error);
+  } else if (const int error = m_sockets.SendTo(socket, message, kBroadcastAddress, kClientPort);
+             error != 0) {
+    failure = WithCode("Sendto error", error);
+  } else {
+    sent = true;
+  }
+  CloseSocket(socket);
+  return sent;
+}
+
+void BootPServer::Report(const PendingError& pending) const {
+  ErrorHandler handler;
+  {
+    std::lock_guard lock(m_mutex);
+    handler = m_errorHandler;
+  }
+  if (handler) {
+    handler(pending.text, pending.caption);
+  } else {
+    std::fprintf(stderr, "%s: %s\n", pending.caption.c_str(), pending.text.c_str());
+  }
+}
+
+}  // namespace quillnet

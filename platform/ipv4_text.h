@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quillnet {
+
+// Reads an IPv4 address text the way inet_addr does (dotted decimal, also the short and
+// hexadecimal forms) into network byte order. Returns false when the text is not an address.
+bool ParseIpv4Text(const std::string& text, std::uint32_t& address);
+
+// Dotted decimal text of an address in network byte order.
+std::string Ipv4Text(std::uint32_t address);
+
+// The mask of a prefix length (0 to 32), in network byte order.
+std::uint32_t Ipv4MaskFromPrefix(int prefixLength);
+
+}  // namespace quillnet

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillnet {
+
+// One IPv4 route as the reply step reads it: destination, mask and next hop, each in
+// network byte order.
+struct RouteRow {
+  std::uint32_t dest = 0;
+  std::uint32_t mask = 0;
+  std::uint32_t nextHop = 0;
+};
+
+enum class RouteQueryResult { kOk, kNoMemory, kFailed };
+
+class RouteSource {
+ public:
+  virtual ~RouteSource() = default;
+  // Fills `rows` with the IPv4 route table: first one limited-broadcast host row
+  // (255.255.255.255/32, next hop = the interface's first address) per interface that can
+  // broadcast, in interface-index order, then the loopback row, then the kernel's routes.
+  virtual RouteQueryResult QueryRoutes(std::vector<RouteRow>& rows) = 0;
+};
+
+// One address entry of an adapter, as dotted texts.
+struct AdapterAddress {
+  std::string ipAddress;
+  std::string ipMask;
+};
+
+struct AdapterInfo {
+  std::string name;
+  std::vector<AdapterAddress> addresses;  // never empty: "0.0.0.0"/"0.0.0.0" when none
+  std::string gateway;                    // "0.0.0.0" when the adapter has no default route
+};
+
+enum class AdapterQueryResult { kOk, kNoData, kNotSupported, kFailed };
+
+class AdapterSource {
+ public:
+  virtual ~AdapterSource() = default;
+  // Every interface but loopback, in interface-index order. kNoData when there is none.
+  virtual AdapterQueryResult QueryAdapters(std::vector<AdapterInfo>& adapters) = 0;
+};
+
+// What the kernel reports, reduced to what the two queries above need.
+struct NetworkSnapshot {
+  struct Link {
+    int index = 0;
+    std::string name;
+    bool up = false;
+    bool running = false;
+    bool broadcast = false;
+    bool loopback = false;
+  };
+  struct Address {
+    int linkIndex = 0;
+    std::uint32_t address = 0;  // network byte order
+    int prefixLength = 0;
+  };
+  struct Route {
+    std::uint32_t dest = 0;  // network byte order
+    int prefixLength = 0;
+    std::uint32_t gateway = 0;  // 0 when the route is on-link
+    std::uint32_t preferredSource = 0;
+    int linkIndex = 0;
+  };
+  std::vector<Link> links;          // any order
+  std::vector<Address> addresses;   // IPv4 only, in the kernel's order
+  std::vector<Route> routes;        // IPv4 unicast routes of the main table, kernel's order
+};
+
+std::vector<RouteRow> BuildRouteRows(const NetworkSnapshot& snapshot);
+std::vector<AdapterInfo> BuildAdapterList(const NetworkSnapshot& snapshot);
+
+// The netlink sources of this machine.
+RouteSource& SystemRouteSource();
+AdapterSource& SystemAdapterSource();
+
+}  // namespace quillnet

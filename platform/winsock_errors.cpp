@@ -1,0 +1,28 @@
+#include "platform/winsock_errors.h"
+
+#include <cerrno>
+
+namespace quillnet {
+
+int WinsockErrorFromErrno(int error) {
+  switch (error) {
+    case EINTR: return kWsaEintr;
+    case EBADF: return kWsaEbadf;
+    case EACCES: return kWsaEacces;
+    case EINVAL: return kWsaEinval;
+    case EWOULDBLOCK: return kWsaEwouldblock;
+    case ENOTSOCK: return kWsaEnotsock;
+    case EMSGSIZE: return kWsaEmsgsize;
+    case EADDRINUSE: return kWsaEaddrinuse;
+    case EADDRNOTAVAIL: return kWsaEaddrnotavail;
+    case ENETDOWN: return kWsaEnetdown;
+    case ENETUNREACH: return kWsaEnetunreach;
+    case ECONNRESET: return kWsaEconnreset;
+    case ENOBUFS: return kWsaEnobufs;
+    case ECONNREFUSED: return kWsaEconnrefused;
+    case EHOSTUNREACH: return kWsaEhostunreach;
+    default: return kWsaBase + error;
+  }
+}
+
+}  // namespace quillnet
