@@ -1,0 +1,61 @@
+#!/bin/bash
+# quillnet-cli assign answers the real BOOTP client bootpc: the device takes the address, mask
+# and gateway it was given, and a run without a gateway hands out 0.0.0.0 as the gateway.
+# Usage: assign_bootpc.sh <quillnet-cli>
+source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
+
+CLI="${1:?usage: $0 <quillnet-cli>}"
+[[ -x "$CLI" ]] || qnt_fail "not an executable: $CLI"
+command -v bootpc >/dev/null || qnt_fail "bootpc is not installed (Debian package bootpc)"
+qnt_init
+
+readonly MAC="02:00:5e:10:20:30"
+qnt_make_ns PC pc
+qnt_make_ns DEV dev
+qnt_veth "$PC" pc0 "$DEV" dev0
+ip -n "$PC" addr add 10.77.0.1/24 dev pc0
+ip -n "$PC" link set pc0 up
+qnt_device "$DEV" dev0 "$MAC"
+
+# run_assign <label> <cli arguments after the MAC...>: one assign run answered by one bootpc
+# run; bootpc's shell lines end up in $QNT_TMP/<label>.bootpc.
+run_assign() {
+  local label="$1"
+  shift
+  local out="$QNT_TMP/$label.cli.out" err="$QNT_TMP/$label.cli.err"
+  qnt_bg "$PC" "$out" "$err" "$CLI" assign "$MAC" "$@" --timeout 20
+  local cli=$QNT_LAST_PID
+  qnt_wait_for 10 qnt_file_has "$out" "Waiting for a BOOTP request" ||
+    qnt_fail "$label: the server did not start: $(cat "$out" "$err")"
+
+  local rc=0
+  ip netns exec "$DEV" bootpc --dev dev0 --returniffail --timeoutwait 5 \
+    >"$QNT_TMP/$label.bootpc" 2>"$QNT_TMP/$label.bootpc.err" || rc=$?
+  ((rc == 0)) || qnt_fail "$label: bootpc got no answer (exit $rc): $(cat "$QNT_TMP/$label.bootpc.err")"
+
+  qnt_wait_exit "$cli" 10
+  ((QNT_RC == 0)) || qnt_fail "$label: assign exited $QNT_RC: $(cat "$err")"
+  qnt_file_has "$out" "Sent to $MAC" || qnt_fail "$label: assign did not report the reply: $(cat "$out")"
+}
+
+# With a gateway.
+run_assign gw 10.77.0.50 255.255.255.0 10.77.0.1
+B="$QNT_TMP/gw.bootpc"
+qnt_expect_eq "IPADDR" 10.77.0.50 "$(qnt_bootpc_value "$B" IPADDR)"
+qnt_expect_eq "NETMASK" 255.255.255.0 "$(qnt_bootpc_value "$B" NETMASK)"
+qnt_expect_eq "GATEWAYS" 10.77.0.1 "$(qnt_bootpc_value "$B" GATEWAYS)"
+
+# Without a gateway, and another address and mask, so nothing of the first run is reused.
+run_assign nogw 10.77.0.99 255.255.255.128
+B="$QNT_TMP/nogw.bootpc"
+qnt_expect_eq "IPADDR" 10.77.0.99 "$(qnt_bootpc_value "$B" IPADDR)"
+qnt_expect_eq "NETMASK" 255.255.255.128 "$(qnt_bootpc_value "$B" NETMASK)"
+qnt_expect_eq "GATEWAYS" 0.0.0.0 "$(qnt_bootpc_value "$B" GATEWAYS)"
+qnt_expect_eq "GATEWAY" 0.0.0.0 "$(qnt_bootpc_value "$B" GATEWAY)"
+if grep -q "255\.255\.255\.255" "$B"; then
+  qnt_fail "a gateway of 255.255.255.255 reached the device: $(cat "$B")"
+fi
+grep -qF "default gateway 0.0.0.0" "$QNT_TMP/nogw.cli.out" ||
+  qnt_fail "assign did not report gateway 0.0.0.0: $(cat "$QNT_TMP/nogw.cli.out")"
+
+qnt_log "PASS"

@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""A scriptable BOOTP device for the end-to-end tests, bound to UDP port 68.
+
+send MAC:SIZE [MAC:SIZE ...]
+    From one socket, sends one BOOTP request (op 1, htype 1, hlen 6, the MAC in chaddr) per
+    argument, SIZE bytes long and zero-padded, to 255.255.255.255:67, in the order given.
+catch SECONDS
+    Prints "ready" once bound, then waits for one datagram and prints
+    "from ADDR:PORT len N op OP chaddr MAC yiaddr ADDR"; exit 1 when none came in time.
+"""
+
+import ipaddress
+import os
+import socket
+import struct
+import sys
+
+CLIENT_PORT = 68
+SERVER_PORT = 67
+MIN_REQUEST = 300
+
+
+def open_socket():
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+    sock.bind(("0.0.0.0", CLIENT_PORT))
+    return sock
+
+
+def request(mac, size):
+    chaddr = bytes.fromhex(mac.replace(":", ""))
+    if len(chaddr) != 6:
+        raise SystemExit(f"not a MAC address: {mac}")
+    xid = os.urandom(4)
+    # op, htype, hlen, hops, xid; chaddr starts at byte 28.
+    head = struct.pack("!BBBB4s", 1, 1, 6, 0, xid) + bytes(20) + chaddr
+    return head.ljust(size, b"\0")[:size]
+
+
+def send(items):
+    sock = open_socket()
+    for item in items:
+        mac, size = item.rsplit(":", 1)
+        sock.sendto(request(mac, int(size)), ("255.255.255.255", SERVER_PORT))
+    sock.close()
+
+
+def catch(seconds):
+    sock = open_socket()
+    sock.settimeout(seconds)
+    print("ready", flush=True)
+    try:
+        data, (host, port) = sock.recvfrom(65536)
+    except socket.timeout:
+        print("no datagram", flush=True)
+        return 1
+    chaddr = ":".join(f"{b:02x}" for b in data[28:34]) if len(data) >= 34 else "-"
+    yiaddr = str(ipaddress.IPv4Address(data[16:20])) if len(data) >= 20 else "-"
+    print(f"from {host}:{port} len {len(data)} op {data[0]} chaddr {chaddr} yiaddr {yiaddr}",
+          flush=True)
+    return 0
+
+
+def main(argv):
+    if len(argv) >= 2 and argv[0] == "send":
+        send(argv[1:])
+        return 0
+    if len(argv) == 2 and argv[0] == "catch":
+        return catch(float(argv[1]))
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

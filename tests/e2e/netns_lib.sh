@@ -1,0 +1,141 @@
+# Shared helpers for the end-to-end tests: private network namespaces per test run, cleanup at
+# exit, bounded waits. Source it from a bash test script; it sets `set -euo pipefail`.
+#
+# Namespaces are named qnt-<pid>-<role>, so runs in parallel never meet, and a namespace whose
+# pid is dead is known to be left over from a crashed run.
+
+set -euo pipefail
+
+readonly QNT_PREFIX="qnt-"
+readonly QNT_SKIP=77
+QNT_NAMESPACES=()
+QNT_PIDS=()
+QNT_TMP=""
+
+qnt_log() { echo "[$(basename "$0")] $*" >&2; }
+
+qnt_fail() {
+  qnt_log "FAIL: $*"
+  exit 1
+}
+
+# Skips the test, except under CI where a test that did not run counts as failed.
+qnt_skip() {
+  if [[ "${CI:-}" == "true" ]]; then
+    qnt_log "FAIL: $* (CI=true: the end-to-end tests must run, not skip)"
+    exit 1
+  fi
+  qnt_log "SKIP: $*"
+  exit "$QNT_SKIP"
+}
+
+qnt_cleanup() {
+  local rc=$?
+  set +e
+  local pid ns
+  for pid in "${QNT_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+  # Anything else still running inside our own namespaces was started by this test.
+  for ns in "${QNT_NAMESPACES[@]}"; do
+    for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done
+  done
+  for pid in "${QNT_PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+  for ns in "${QNT_NAMESPACES[@]}"; do ip netns del "$ns" 2>/dev/null; done
+  [[ -n "$QNT_TMP" ]] && rm -rf "$QNT_TMP"
+  exit "$rc"
+}
+
+# Removes namespaces left behind by runs whose process no longer exists.
+qnt_remove_stale() {
+  local ns pid
+  for ns in $(ip netns list 2>/dev/null | awk '{print $1}'); do
+    [[ "$ns" == "$QNT_PREFIX"* ]] || continue
+    pid="${ns#"$QNT_PREFIX"}"
+    pid="${pid%%-*}"
+    [[ "$pid" =~ ^[0-9]+$ ]] || continue
+    if ! kill -0 "$pid" 2>/dev/null; then
+      for p in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$p" 2>/dev/null || true; done
+      ip netns del "$ns" 2>/dev/null || true
+    fi
+  done
+}
+
+# Call first. Checks the tools, sets the cleanup trap and a scratch folder ($QNT_TMP).
+qnt_init() {
+  command -v ip >/dev/null || qnt_skip "iproute2 (ip) is not installed"
+  trap qnt_cleanup EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  QNT_TMP="$(mktemp -d "/tmp/${QNT_PREFIX}$$.XXXXXX")"
+  qnt_remove_stale
+}
+
+# qnt_make_ns <var> <role>: makes the namespace qnt-<pid>-<role> (loopback up) and stores its
+# name in <var>. Skips when namespaces cannot be made here (no root, no CAP_SYS_ADMIN, a
+# sandbox without netns support).
+qnt_make_ns() {
+  local -n qnt_ns_out_="$1"
+  local ns="${QNT_PREFIX}$$-$2"
+  if ! ip netns add "$ns" 2>"$QNT_TMP/netns.err"; then
+    qnt_skip "cannot create network namespace $ns: $(cat "$QNT_TMP/netns.err")"
+  fi
+  QNT_NAMESPACES+=("$ns")
+  ip -n "$ns" link set lo up
+  qnt_ns_out_="$ns"
+}
+
+# qnt_veth <ns1> <if1> <ns2> <if2>: a veth pair made directly in the two namespaces, so a
+# crash never leaves one behind in the caller's namespace.
+qnt_veth() {
+  ip -n "$1" link add "$2" type veth peer name "$4" netns "$3" ||
+    qnt_fail "cannot create veth $2/$4"
+}
+
+# qnt_device <ns> <if> <mac>: a device end with a fixed MAC and a route for 255.255.255.255.
+qnt_device() {
+  ip -n "$1" link set "$2" address "$3"
+  ip -n "$1" link set "$2" up
+  ip -n "$1" route add default dev "$2"
+}
+
+# qnt_wait_for <seconds> <command...>: polls the command until it succeeds; false on time-out.
+qnt_wait_for() {
+  local limit="$1"
+  shift
+  local deadline=$((SECONDS + limit))
+  while ! "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.02
+  done
+}
+
+# qnt_bg <ns> <stdout-file> <stderr-file> <command...>: runs the command in the namespace in the
+# background; its pid goes to $QNT_LAST_PID and is killed at exit if still running.
+qnt_bg() {
+  local ns="$1" out="$2" err="$3"
+  shift 3
+  ip netns exec "$ns" "$@" >"$out" 2>"$err" &
+  QNT_LAST_PID=$!
+  QNT_PIDS+=("$QNT_LAST_PID")
+}
+
+qnt_running() { kill -0 "$1" 2>/dev/null; }
+qnt_not_running() { ! kill -0 "$1" 2>/dev/null; }
+
+# qnt_wait_exit <pid> <seconds>: waits for a background process to end and stores its exit
+# status in $QNT_RC; fails the test when it is still running after the time.
+qnt_wait_exit() {
+  qnt_wait_for "$2" qnt_not_running "$1" || qnt_fail "process $1 still running after $2 s"
+  QNT_RC=0
+  wait "$1" || QNT_RC=$?
+}
+
+# qnt_file_has <file> <fixed-string>: the file holds the string on some line.
+qnt_file_has() { grep -qF -- "$2" "$1" 2>/dev/null; }
+
+# A dotted IPv4 address's value of a bootpc shell line such as IPADDR='10.0.0.5'.
+qnt_bootpc_value() { sed -n "s/^$2='\(.*\)'\$/\1/p" "$1" | head -n 1; }
+
+# qnt_expect_eq <what> <expected> <actual>
+qnt_expect_eq() {
+  [[ "$2" == "$3" ]] || qnt_fail "$1: expected '$2', got '$3'"
+}
