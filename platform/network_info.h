@@ -12,6 +12,8 @@ struct RouteRow {
   std::uint32_t dest = 0;
   std::uint32_t mask = 0;
   std::uint32_t nextHop = 0;
+
+  bool operator==(const RouteRow&) const = default;
 };
 
 enum class RouteQueryResult { kOk, kNoMemory, kFailed };

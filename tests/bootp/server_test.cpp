@@ -1,0 +1,398 @@
+#include "bootp/bootp_server.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "platform/winsock_errors.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/requests.h"
+
+namespace quillnet {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using testing::FakeRouteSource;
+using testing::FakeSocketApi;
+using testing::Ip;
+using testing::Request;
+
+constexpr char kAlreadyRunning[] =
+    "Bootp Server Startup failed. There is already a Bootp Server running \n\t"
+    "Please close your other Bootp Server and restart this tool.";
+constexpr std::uint32_t kBroadcast = 0xFFFFFFFFu;
+constexpr std::int64_t kNineFiveSeven = 9 * 3600 + 5 * 60 + 7;  // 09:05:07 UTC, 1970-01-01
+
+class ServerTest : public ::testing::Test {
+ protected:
+  ServerTest() {
+    // Two interfaces with their limited-broadcast host routes, loopback's, and an ordinary route.
+    routes.rows = {
+        {kBroadcast, kBroadcast, Ip(192, 168, 1, 20)},
+        {kBroadcast, kBroadcast, Ip(10, 0, 0, 5)},
+        {kBroadcast, kBroadcast, Ip(127, 0, 0, 1)},
+        {Ip(192, 168, 1, 0), Ip(255, 255, 255, 0), Ip(192, 168, 1, 20)},
+    };
+  }
+
+  std::string Message() const {
+    std::string text;
+    server.GetMessageText(text);
+    return text;
+  }
+
+  // Queues a datagram and runs one pass of the receive step.
+  void Receive(const Request& request) {
+    sockets.Push(request.Bytes());
+    server.ServiceOneRequest();
+  }
+
+  FakeSocketApi sockets;
+  FakeRouteSource routes;
+  std::int64_t now = kNineFiveSeven;
+  BootPServer server{sockets, routes, [this] { return now; }};
+};
+
+TEST_F(ServerTest, StartsListeningOnPort67WithBroadcast) {
+  EXPECT_FALSE(server.IsRunning());
+  ASSERT_TRUE(server.Start());
+  EXPECT_TRUE(server.IsStarted());
+  EXPECT_TRUE(server.IsRunning());
+  EXPECT_EQ(Message(), "");
+  EXPECT_THAT(sockets.log(), ::testing::ElementsAre("open 3", "bind 3 0.0.0.0:67", "broadcast 3"));
+}
+
+TEST_F(ServerTest, StartFailuresSayWhyAndLeaveNoSocket) {
+  struct Case {
+    const char* name;
+    void (*arrange)(FakeSocketApi&);
+    std::string message;
+  };
+  const Case cases[] = {
+      {"port in use", [](FakeSocketApi& s) { s.bindErrorByAddress[0] = kWsaEaddrinuse; },
+       kAlreadyRunning},
+      {"bind refused", [](FakeSocketApi& s) { s.bindErrorByAddress[0] = kWsaEacces; },
+       "bind BOOTPS port failed 10013 (0000271D)\n"},
+      {"broadcast refused", [](FakeSocketApi& s) { s.broadcastError = kWsaEinval; },
+       "setsockopt broadcast BOOTPS port failed 10022 (00002726)\n"},
+      {"no socket", [](FakeSocketApi& s) { s.openError = kWsaEnobufs; },
+       "server socket failed 10055 (00002747)\n"},
+      {"socket library too old", [](FakeSocketApi& s) { s.grantedVersion = 0x0101; },
+       "server socket failed 10093 (0000276D)\n"},
+  };
+  for (const Case& c : cases) {
+    FakeSocketApi failing;
+    c.arrange(failing);
+    BootPServer failed(failing, routes);
+    failed.RecordRequest(0x02005E102030, true);
+    EXPECT_FALSE(failed.Start()) << c.name;
+    EXPECT_FALSE(failed.IsRunning()) << c.name;
+    EXPECT_FALSE(failed.IsStarted()) << c.name;
+    EXPECT_EQ(failed.GetRequestCount(), 0) << c.name;
+    std::string text;
+    failed.GetMessageText(text);
+    EXPECT_EQ(text, c.message) << c.name;
+    EXPECT_TRUE(failing.openSockets().empty()) << c.name;
+    // Nothing is received after a failed start.
+    failed.ServiceOneRequest();
+    EXPECT_EQ(failing.receiveCalls(), 0) << c.name;
+  }
+}
+
+TEST_F(ServerTest, ReceiveStepRecordsAcceptedRequestsOnly) {
+  server.ServiceOneRequest();  // not started: returns at once
+  EXPECT_EQ(sockets.receiveCalls(), 0);
+  ASSERT_TRUE(server.Start());
+
+  Receive(Request{}.WithLength(299));
+  Request reply;
+  reply.op = 2;
+  Receive(reply);
+  EXPECT_FALSE(server.IsTableUpdated());
+  EXPECT_EQ(server.GetRequestCount(), 0);
+  EXPECT_EQ(Message(), "");
+
+  sockets.PushError(kWsaEconnreset);
+  server.ServiceOneRequest();
+  EXPECT_EQ(Message(), "recvfrom failed 10054 (00002746)\n");
+  sockets.PushError(kWsaEmsgsize);
+  server.ServiceOneRequest();
+  EXPECT_EQ(Message(), "recvfrom failed 10040 (00002738)\n");
+  EXPECT_EQ(server.GetRequestCount(), 0);
+
+  Receive(Request{});  // the next pass receives again
+  EXPECT_EQ(server.GetRequestCount(), 1);
+  EXPECT_TRUE(server.IsRunning());
+}
+
+TEST_F(ServerTest, TableKeepsFirstHeardOrderCountsAndValidity) {
+  ASSERT_TRUE(server.Start());
+  Request a;
+  a.ciaddr[0] = 10;  // names an address: not valid
+  Request b;
+  b.mac = 0x001B2C3D4E5F;
+
+  Receive(a);
+  EXPECT_EQ(server.GetRequestCount(), 1);
+  EXPECT_EQ(server.GetCount(0), 1);
+  EXPECT_FALSE(server.IsValid(0));
+  EXPECT_EQ(server.GetLastRequestTimeText(0), "09:05:07");
+
+  Receive(Request{});  // valid
+  EXPECT_EQ(server.GetCount(0), 2);
+  EXPECT_TRUE(server.IsValid(0));
+
+  now += 61;
+  Request named;
+  named.sname = "boot";
+  Receive(named);  // not valid, and never clears validity
+  EXPECT_EQ(server.GetCount(0), 3);
+  EXPECT_TRUE(server.IsValid(0));
+  EXPECT_EQ(server.GetLastRequestTimeText(0), "09:06:08");
+
+  Receive(b);
+  Receive(a);
+  ASSERT_EQ(server.GetRequestCount(), 2);
+  EXPECT_EQ(server.GetMacText(0), "02:00:5e:10:20:30");
+  EXPECT_EQ(server.GetMacText(1), "00:1b:2c:3d:4e:5f");
+  EXPECT_EQ(server.GetCount(0), 4);
+  EXPECT_EQ(server.GetCount(1), 1);
+
+  EXPECT_EQ(server.GetMacText(-1), "");
+  EXPECT_EQ(server.GetMacText(2), "");
+  EXPECT_EQ(server.GetCount(2), 0);
+  EXPECT_FALSE(server.IsValid(-1));
+  EXPECT_EQ(server.GetLastRequestTimeText(5), "");
+}
+
+TEST_F(ServerTest, ZeroMacAddressGetsNoRow) {
+  ASSERT_TRUE(server.Start());
+  Request zero;
+  zero.mac = 0;
+  Receive(zero);
+  EXPECT_FALSE(server.IsTableUpdated());
+  EXPECT_EQ(server.GetRequestCount(), 0);
+}
+
+TEST_F(ServerTest, FullTableRecordsNoNewDeviceButKeepsCounting) {
+  ASSERT_TRUE(server.Start());
+  for (DeviceKey key = 1; key <= BootPServer::kMaxRows; ++key) server.RecordRequest(key, true);
+  ASSERT_EQ(server.GetRequestCount(), 65536);
+  server.RecordRequest(BootPServer::kMaxRows + 1, true);
+  EXPECT_EQ(server.GetRequestCount(), 65536);
+  server.RecordRequest(BootPServer::kMaxRows, false);
+  EXPECT_EQ(server.GetCount(65535), 2);
+  EXPECT_EQ(server.GetMacText(65535), "00:00:00:01:00:00");
+}
+
+TEST_F(ServerTest, ArmingHoldsOneTarget) {
+  EXPECT_FALSE(server.Disarm());
+  EXPECT_FALSE(server.IsArmed());
+  EXPECT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", "192.168.1.1"));
+  EXPECT_FALSE(server.Arm("00:1b:2c:3d:4e:5f", "10.0.0.9", "255.0.0.0", ""));
+  EXPECT_TRUE(server.IsArmed());
+
+  ASSERT_TRUE(server.Start());
+  Request other;
+  other.mac = 0x001B2C3D4E5F;
+  Receive(other);  // recorded, not answered: the first target stays armed
+  EXPECT_TRUE(server.IsArmed());
+  EXPECT_TRUE(sockets.sent().empty());
+  EXPECT_EQ(server.GetRequestCount(), 1);
+
+  EXPECT_TRUE(server.Disarm());
+  EXPECT_FALSE(server.IsArmed());
+  Receive(Request{});
+  EXPECT_TRUE(sockets.sent().empty());
+}
+
+TEST_F(ServerTest, AnswersTheTargetOutOfEveryInterface) {
+  ASSERT_TRUE(server.Start());
+  // Upper case without colons reads as the same device.
+  ASSERT_TRUE(server.Arm("02005E102030", "192.168.1.50", "255.255.255.0", "192.168.1.1"));
+  Request target;
+  target.ciaddr[0] = 10;  // not valid, answered all the same
+  target.xid = 0xCAFEF00D;
+  Receive(target);
+
+  EXPECT_FALSE(server.IsArmed());
+  EXPECT_TRUE(server.WasReplySent());
+  EXPECT_EQ(Message(), "");
+  EXPECT_EQ(server.GetCount(0), 1);  // counted before the answer
+  EXPECT_FALSE(server.IsValid(0));
+
+  const auto sent = sockets.sent();
+  ASSERT_EQ(sent.size(), 2u);  // not through loopback, not through the ordinary route
+  EXPECT_EQ(sent[0].from, Ip(192, 168, 1, 20));
+  EXPECT_EQ(sent[1].from, Ip(10, 0, 0, 5));
+  for (const auto& datagram : sent) {
+    EXPECT_EQ(datagram.fromPort, 67);
+    EXPECT_EQ(datagram.to, kBroadcast);
+    EXPECT_EQ(datagram.toPort, 68);
+    ASSERT_EQ(datagram.bytes.size(), kMessageBufferSize);
+    EXPECT_EQ(datagram.bytes[kOpOffset], kOpBootReply);
+    EXPECT_EQ(datagram.bytes[kXidOffset], 0xCA);
+    EXPECT_EQ(datagram.bytes[kXidOffset + 3], 0x0D);
+    EXPECT_EQ(datagram.bytes[kYiaddrOffset + 3], 50);
+    EXPECT_EQ(datagram.bytes[kRouterOptionOffset + 5], 1);
+    EXPECT_TRUE(std::all_of(datagram.bytes.begin() + kMinRequestLength, datagram.bytes.end(),
+                            [](std::uint8_t b) { return b == 0; }));
+  }
+
+  // The listening socket is closed while the reply goes out, then opened again on port 67.
+  const auto log = sockets.log();
+  const auto firstSend = std::find_if(log.begin(), log.end(),
+                                      [](const std::string& l) { return l.starts_with("sendto"); });
+  EXPECT_NE(std::find(log.begin(), firstSend, "close 3"), firstSend);
+  EXPECT_EQ(log.back(), "broadcast 6");
+  EXPECT_TRUE(server.IsRunning());
+  EXPECT_EQ(sockets.openSockets(), std::set<SocketHandle>{6});
+}
+
+TEST_F(ServerTest, UnreadableAddressTextsAreSentAsZero) {
+  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", ""));
+  Receive(Request{});
+  ASSERT_FALSE(sockets.sent().empty());
+  const auto& bytes = sockets.sent()[0].bytes;
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(bytes[kRouterOptionOffset + 2 + i], 0) << i;
+
+  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "not an address", "255.255.255.0", "1.2.3.4"));
+  Receive(Request{});
+  const auto& second = sockets.sent().back().bytes;
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(second[kYiaddrOffset + i], 0) << i;
+}
+
+TEST_F(ServerTest, FailureOnOneInterfaceDoesNotStopTheOthers) {
+  struct Case {
+    const char* name;
+    void (*arrange)(FakeSocketApi&);
+    std::string message;
+  };
+  const Case cases[] = {
+      {"sendto", [](FakeSocketApi& s) { s.sendErrorByAddress[Ip(192, 168, 1, 20)] = kWsaEnetunreach; },
+       "Sendto error 10051 (00002743)\n"},
+      {"bind in use",
+       [](FakeSocketApi& s) { s.bindErrorByAddress[Ip(192, 168, 1, 20)] = kWsaEaddrinuse; },
+       kAlreadyRunning},
+      {"bind other",
+       [](FakeSocketApi& s) { s.bindErrorByAddress[Ip(192, 168, 1, 20)] = kWsaEaddrnotavail; },
+       "bind BOOTPS port failed 10049 (00002741)\n"},
+  };
+  for (const Case& c : cases) {
+    FakeSocketApi failing;
+    c.arrange(failing);
+    BootPServer answering(failing, routes);
+    ASSERT_TRUE(answering.Start());
+    ASSERT_TRUE(answering.Arm("02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", ""));
+    failing.Push(Request{}.Bytes());
+    answering.ServiceOneRequest();
+    EXPECT_FALSE(answering.IsArmed()) << c.name;
+    EXPECT_TRUE(answering.WasReplySent()) << c.name;
+    ASSERT_EQ(failing.sent().size(), 1u) << c.name;
+    EXPECT_EQ(failing.sent()[0].from, Ip(10, 0, 0, 5)) << c.name;
+    std::string text;
+    answering.GetMessageText(text);
+    EXPECT_EQ(text, c.message) << c.name;
+    // Only the listening socket is left open.
+    EXPECT_EQ(failing.openSockets().size(), 1u) << c.name;
+  }
+}
+
+TEST_F(ServerTest, FailingOnEveryInterfaceKeepsTheFirstFailure) {
+  ASSERT_TRUE(server.Start());
+  sockets.sendErrorByAddress[Ip(192, 168, 1, 20)] = kWsaEnetunreach;
+  sockets.bindErrorByAddress[Ip(10, 0, 0, 5)] = kWsaEaddrnotavail;
+  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", ""));
+  Receive(Request{});
+  EXPECT_FALSE(server.WasReplySent());
+  EXPECT_FALSE(server.IsArmed());
+  EXPECT_EQ(Message(), "Sendto error 10051 (00002743)\n");
+  EXPECT_TRUE(server.IsRunning());
+}
+
+TEST_F(ServerTest, ReopenFailureAfterTheReplyIsReported) {
+  ASSERT_TRUE(server.Start());
+  sockets.failAnyBindNumber = 2;
+  sockets.failAnyBindError = kWsaEaddrinuse;
+  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", ""));
+  Receive(Request{});
+  EXPECT_TRUE(server.WasReplySent());
+  EXPECT_EQ(Message(), kAlreadyRunning);
+  // The server stops receiving instead of blocking on a socket that is not listening.
+  EXPECT_FALSE(server.IsRunning());
+  EXPECT_TRUE(sockets.openSockets().empty());
+  const int receives = sockets.receiveCalls();
+  server.ServiceOneRequest();
+  EXPECT_EQ(sockets.receiveCalls(), receives);
+}
+
+TEST_F(ServerTest, NoInterfaceMeansNotSent) {
+  routes.rows = {{kBroadcast, kBroadcast, Ip(127, 0, 0, 1)},
+                 {kBroadcast, Ip(255, 255, 255, 0), Ip(192, 168, 1, 20)}};
+  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", ""));
+  Receive(Request{});
+  EXPECT_FALSE(server.IsArmed());
+  EXPECT_FALSE(server.WasReplySent());
+  EXPECT_TRUE(sockets.sent().empty());
+  EXPECT_THAT(Message(), HasSubstr("No network interface could send the reply"));
+  EXPECT_TRUE(server.IsRunning());
+}
+
+TEST_F(ServerTest, RouteQueryFailureGoesToTheErrorHandlerAndSendsNothing) {
+  routes.result = RouteQueryResult::kFailed;
+  std::vector<std::pair<std::string, std::string>> reported;
+  server.SetErrorHandler([&](const std::string& text, const std::string& caption) {
+    // Called without the server's lock: the handler may ask the server.
+    reported.emplace_back(text, caption + (server.IsArmed() ? " armed" : ""));
+  });
+  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", ""));
+  Receive(Request{});
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_EQ(reported[0].first, "Insufficient buffer for GetIpForwardTable");
+  EXPECT_EQ(reported[0].second, "Error before send");
+  EXPECT_TRUE(sockets.sent().empty());
+  EXPECT_FALSE(server.WasReplySent());
+  EXPECT_FALSE(server.IsArmed());
+}
+
+TEST_F(ServerTest, RouteFailuresWithoutAHandlerArePrinted) {
+  ASSERT_TRUE(server.Start());
+  routes.result = RouteQueryResult::kFailed;
+  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", ""));
+  ::testing::internal::CaptureStderr();
+  Receive(Request{});
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+              HasSubstr("Insufficient buffer for GetIpForwardTable"));
+
+  routes.result = RouteQueryResult::kNoMemory;
+  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", ""));
+  ::testing::internal::CaptureStdout();
+  Receive(Request{});
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Error allocating memory\n");
+  EXPECT_FALSE(server.WasReplySent());
+  EXPECT_TRUE(sockets.sent().empty());
+}
+
+TEST_F(ServerTest, StopWakesABlockedReceive) {
+  ASSERT_TRUE(server.Start());
+  std::thread worker([&] { server.ServiceOneRequest(); });
+  ASSERT_TRUE(sockets.WaitForReceiver());
+  server.Stop();
+  worker.join();
+  EXPECT_FALSE(server.IsRunning());
+  EXPECT_EQ(Message(), "");  // an orderly stop is no receive failure
+  EXPECT_TRUE(sockets.openSockets().empty());
+  const auto log = sockets.log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "close 3"), 1);
+  server.ServiceOneRequest();  // stopped: returns at once
+  EXPECT_EQ(sockets.receiveCalls(), 1);
+}
+
+}  // namespace
+}  // namespace quillnet

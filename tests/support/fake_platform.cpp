@@ -1,0 +1,149 @@
+#include "tests/support/fake_platform.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "platform/ipv4_text.h"
+#include "platform/winsock_errors.h"
+
+namespace quillnet::testing {
+
+std::uint32_t Ip(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  const std::uint8_t bytes[4] = {a, b, c, d};
+  std::uint32_t address = 0;
+  std::memcpy(&address, bytes, sizeof address);
+  return address;
+}
+
+int FakeSocketApi::Startup(std::uint16_t, std::uint16_t& granted) {
+  granted = grantedVersion;
+  return startupError;
+}
+
+int FakeSocketApi::Open(SocketHandle& socket) {
+  std::lock_guard lock(m_mutex);
+  if (openError != 0) {
+    socket = kInvalidSocket;
+    return openError;
+  }
+  socket = m_nextHandle++;
+  m_sockets[socket] = {};
+  m_log.push_back("open " + std::to_string(socket));
+  return 0;
+}
+
+int FakeSocketApi::EnableBroadcast(SocketHandle socket) {
+  std::lock_guard lock(m_mutex);
+  m_log.push_back("broadcast " + std::to_string(socket));
+  return broadcastError;
+}
+
+int FakeSocketApi::Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
+  std::lock_guard lock(m_mutex);
+  m_log.push_back("bind " + std::to_string(socket) + " " + Ipv4Text(address) + ":" +
+                  std::to_string(port));
+  if (address == 0 && ++m_anyBinds == failAnyBindNumber) return failAnyBindError;
+  if (auto found = bindErrorByAddress.find(address); found != bindErrorByAddress.end()) {
+    return found->second;
+  }
+  m_sockets[socket].address = address;
+  m_sockets[socket].port = port;
+  return 0;
+}
+
+int FakeSocketApi::ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer,
+                               std::size_t& received) {
+  std::unique_lock lock(m_mutex);
+  ++m_receiveCalls;
+  ++m_waiting;
+  m_changed.notify_all();
+  const auto gone = [&] {
+    const auto found = m_sockets.find(socket);
+    return found == m_sockets.end() || found->second.shutDown;
+  };
+  m_changed.wait(lock, [&] { return !m_incoming.empty() || gone(); });
+  --m_waiting;
+  received = 0;
+  if (m_sockets.find(socket) == m_sockets.end()) return kWsaEbadf;
+  if (m_incoming.empty()) return 0;
+  Incoming next = std::move(m_incoming.front());
+  m_incoming.pop_front();
+  if (next.error != 0) return next.error;
+  const std::size_t length = std::min(next.bytes.size(), buffer.size());
+  std::copy_n(next.bytes.begin(), length, buffer.begin());
+  received = length;
+  return 0;
+}
+
+int FakeSocketApi::SendTo(SocketHandle socket, std::span<const std::uint8_t> data,
+                          std::uint32_t address, std::uint16_t port) {
+  std::lock_guard lock(m_mutex);
+  const SocketState& state = m_sockets[socket];
+  m_log.push_back("sendto " + std::to_string(socket) + " " + Ipv4Text(address) + ":" +
+                  std::to_string(port));
+  if (auto found = sendErrorByAddress.find(state.address); found != sendErrorByAddress.end()) {
+    return found->second;
+  }
+  m_sent.push_back({state.address, state.port, address, port, {data.begin(), data.end()}});
+  return 0;
+}
+
+void FakeSocketApi::Shutdown(SocketHandle socket) {
+  std::lock_guard lock(m_mutex);
+  m_log.push_back("shutdown " + std::to_string(socket));
+  m_sockets[socket].shutDown = true;
+  m_changed.notify_all();
+}
+
+void FakeSocketApi::Close(SocketHandle socket) {
+  std::lock_guard lock(m_mutex);
+  m_log.push_back("close " + std::to_string(socket));
+  m_sockets.erase(socket);
+}
+
+void FakeSocketApi::Push(std::vector<std::uint8_t> bytes) {
+  std::lock_guard lock(m_mutex);
+  m_incoming.push_back({0, std::move(bytes)});
+  m_changed.notify_all();
+}
+
+void FakeSocketApi::PushError(int error) {
+  std::lock_guard lock(m_mutex);
+  m_incoming.push_back({error, {}});
+  m_changed.notify_all();
+}
+
+std::vector<FakeSocketApi::Sent> FakeSocketApi::sent() const {
+  std::lock_guard lock(m_mutex);
+  return m_sent;
+}
+
+std::vector<std::string> FakeSocketApi::log() const {
+  std::lock_guard lock(m_mutex);
+  return m_log;
+}
+
+std::set<SocketHandle> FakeSocketApi::openSockets() const {
+  std::lock_guard lock(m_mutex);
+  std::set<SocketHandle> open;
+  for (const auto& entry : m_sockets) open.insert(entry.first);
+  return open;
+}
+
+int FakeSocketApi::receiveCalls() const {
+  std::lock_guard lock(m_mutex);
+  return m_receiveCalls;
+}
+
+int FakeSocketApi::receivesWaiting() const {
+  std::lock_guard lock(m_mutex);
+  return m_waiting;
+}
+
+bool FakeSocketApi::WaitForReceiver() const {
+  std::unique_lock lock(m_mutex);
+  return m_changed.wait_for(lock, std::chrono::seconds(5), [&] { return m_waiting > 0; });
+}
+
+}  // namespace quillnet::testing

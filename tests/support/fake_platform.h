@@ -1,0 +1,110 @@
+#pragma once
+
+// Fakes behind the platform interfaces: sockets whose calls fail with a chosen Winsock code
+// and whose receives come from a queue, and a route table given by the test.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/network_info.h"
+#include "platform/socket_api.h"
+
+namespace quillnet::testing {
+
+// Builds an address in network byte order from its four dotted parts.
+std::uint32_t Ip(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d);
+
+class FakeSocketApi final : public SocketApi {
+ public:
+  struct Sent {
+    std::uint32_t from = 0;  // the address the sending socket was bound to
+    std::uint16_t fromPort = 0;
+    std::uint32_t to = 0;
+    std::uint16_t toPort = 0;
+    std::vector<std::uint8_t> bytes;
+  };
+  struct Incoming {
+    int error = 0;
+    std::vector<std::uint8_t> bytes;
+  };
+
+  // Failures to give, by call. A bind failure is keyed by the address bound to.
+  std::uint16_t grantedVersion = 0x0202;
+  int startupError = 0;
+  int openError = 0;
+  int broadcastError = 0;
+  std::map<std::uint32_t, int> bindErrorByAddress;
+  std::map<std::uint32_t, int> sendErrorByAddress;
+  // Fail only the n-th bind to 0.0.0.0 (1-based); 0 fails none.
+  int failAnyBindNumber = 0;
+  int failAnyBindError = 0;
+
+  int Startup(std::uint16_t requestedVersion, std::uint16_t& granted) override;
+  int Open(SocketHandle& socket) override;
+  int EnableBroadcast(SocketHandle socket) override;
+  int Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) override;
+  // Blocks until a datagram is queued or the socket is shut down (then 0 bytes, as Linux).
+  int ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer,
+                  std::size_t& received) override;
+  int SendTo(SocketHandle socket, std::span<const std::uint8_t> data, std::uint32_t address,
+             std::uint16_t port) override;
+  void Shutdown(SocketHandle socket) override;
+  void Close(SocketHandle socket) override;
+
+  void Push(std::vector<std::uint8_t> bytes);
+  void PushError(int error);
+
+  std::vector<Sent> sent() const;
+  std::vector<std::string> log() const;  // "open 3", "bind 3 0.0.0.0:67", "close 3" ...
+  std::set<SocketHandle> openSockets() const;
+  int receiveCalls() const;
+  int receivesWaiting() const;
+  // Waits until a receive is blocked in ReceiveFrom; false after about five seconds.
+  bool WaitForReceiver() const;
+
+ private:
+  struct SocketState {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+    bool shutDown = false;
+  };
+  mutable std::mutex m_mutex;
+  mutable std::condition_variable m_changed;
+  std::deque<Incoming> m_incoming;
+  std::map<SocketHandle, SocketState> m_sockets;
+  SocketHandle m_nextHandle = 3;
+  int m_anyBinds = 0;
+  int m_receiveCalls = 0;
+  int m_waiting = 0;
+  std::vector<Sent> m_sent;
+  std::vector<std::string> m_log;
+};
+
+class FakeRouteSource final : public RouteSource {
+ public:
+  RouteQueryResult result = RouteQueryResult::kOk;
+  std::vector<RouteRow> rows;
+  int queries = 0;
+  RouteQueryResult QueryRoutes(std::vector<RouteRow>& out) override {
+    ++queries;
+    if (result == RouteQueryResult::kOk) out = rows;
+    return result;
+  }
+};
+
+class FakeAdapterSource final : public AdapterSource {
+ public:
+  AdapterQueryResult result = AdapterQueryResult::kOk;
+  std::vector<AdapterInfo> adapters;
+  AdapterQueryResult QueryAdapters(std::vector<AdapterInfo>& out) override {
+    if (result == AdapterQueryResult::kOk) out = adapters;
+    return result;
+  }
+};
+
+}  // namespace quillnet::testing

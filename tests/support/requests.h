@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bootp/message.h"
+
+namespace quillnet::testing {
+
+// A BOOTP request as a device sends it; every field the server reads can be set.
+struct Request {
+  std::uint8_t op = kOpBootRequest;
+  std::uint8_t htype = 1;
+  std::uint8_t hlen = kEthernetAddressLength;
+  std::uint32_t xid = 0x12345678;  // written most significant byte first
+  DeviceKey mac = 0x02005E102030;
+  std::uint8_t ciaddr[4] = {0, 0, 0, 0};
+  std::string sname;
+  std::size_t length = kMinRequestLength;
+
+  std::vector<std::uint8_t> Bytes() const {
+    std::vector<std::uint8_t> bytes(length, 0);
+    if (length < kMinRequestLength) {
+      // Fill what fits of the fixed part.
+      std::vector<std::uint8_t> full = Request{*this}.WithLength(kMinRequestLength).Bytes();
+      std::copy_n(full.begin(), length, bytes.begin());
+      return bytes;
+    }
+    bytes[kOpOffset] = op;
+    bytes[kHtypeOffset] = htype;
+    bytes[kHlenOffset] = hlen;
+    for (int i = 0; i < 4; ++i) {
+      bytes[kXidOffset + static_cast<std::size_t>(i)] =
+          static_cast<std::uint8_t>(xid >> (24 - 8 * i));
+      bytes[kCiaddrOffset + static_cast<std::size_t>(i)] = ciaddr[i];
+    }
+    for (std::size_t i = 0; i < kMacSize; ++i) {
+      bytes[kChaddrOffset + i] = static_cast<std::uint8_t>(mac >> (40 - 8 * i));
+    }
+    std::copy(sname.begin(), sname.end(), bytes.begin() + kSnameOffset);
+    return bytes;
+  }
+
+  Request WithLength(std::size_t newLength) const {
+    Request copy = *this;
+    copy.length = newLength;
+    return copy;
+  }
+};
+
+}  // namespace quillnet::testing
