@@ -1,0 +1,77 @@
+#!/bin/bash
+# A PC with two interfaces on two subnets and one device behind each. Only the armed device is
+# answered; the reply leaves through both interfaces, each copy from that interface's own
+# address and port 67, so the other device sees it (for a MAC not its own) and stays without
+# an address.
+# Usage: two_interfaces.sh <quillnet-cli>
+source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
+
+CLI="${1:?usage: $0 <quillnet-cli>}"
+[[ -x "$CLI" ]] || qnt_fail "not an executable: $CLI"
+command -v bootpc >/dev/null || qnt_fail "bootpc is not installed (Debian package bootpc)"
+command -v python3 >/dev/null || qnt_fail "python3 is not installed"
+PEER="$(dirname "${BASH_SOURCE[0]}")/bootp_peer.py"
+qnt_init
+
+readonly MAC_A="02:00:5e:81:00:0a"
+readonly MAC_B="02:00:5e:82:00:0b"
+qnt_make_ns PC pc
+qnt_make_ns DEV_A deva
+qnt_make_ns DEV_B devb
+qnt_veth "$PC" pc1 "$DEV_A" da
+qnt_veth "$PC" pc2 "$DEV_B" db
+ip -n "$PC" addr add 10.81.0.1/24 dev pc1
+ip -n "$PC" addr add 10.82.0.1/24 dev pc2
+ip -n "$PC" link set pc1 up
+ip -n "$PC" link set pc2 up
+qnt_device "$DEV_A" da "$MAC_A"
+qnt_device "$DEV_B" db "$MAC_B"
+
+# phase <label> <armed mac> <armed ns> <armed if> <ip> <mask> <gateway>
+#       <other ns> <other if> <pc address on the other side>
+phase() {
+  local label="$1" mac="$2" ns="$3" dev="$4" ip="$5" mask="$6" gw="$7"
+  local other_ns="$8" other_dev="$9" other_pc="${10}"
+  local out="$QNT_TMP/$label.cli.out" err="$QNT_TMP/$label.cli.err"
+
+  qnt_bg "$PC" "$out" "$err" "$CLI" assign "$mac" "$ip" "$mask" "$gw" --timeout 30
+  local cli=$QNT_LAST_PID
+  qnt_wait_for 10 qnt_file_has "$out" "Waiting for a BOOTP request" ||
+    qnt_fail "$label: the server did not start: $(cat "$out" "$err")"
+
+  # The device that is not armed asks while the server waits, and gets nothing.
+  local rc=0
+  ip netns exec "$other_ns" bootpc --dev "$other_dev" --returniffail --timeoutwait 1 \
+    >"$QNT_TMP/$label.other.bootpc" 2>&1 || rc=$?
+  ((rc != 0)) || qnt_fail "$label: the device that is not armed got an answer: $(cat "$QNT_TMP/$label.other.bootpc")"
+  qnt_running "$cli" || qnt_fail "$label: the server ended on a request from another device: $(cat "$err")"
+
+  # It listens on port 68 while the armed device asks.
+  local catch="$QNT_TMP/$label.catch"
+  qnt_bg "$other_ns" "$catch" "$catch.err" python3 "$PEER" catch 10
+  local catcher=$QNT_LAST_PID
+  qnt_wait_for 10 qnt_file_has "$catch" "ready" || qnt_fail "$label: catcher not ready: $(cat "$catch.err")"
+
+  rc=0
+  ip netns exec "$ns" bootpc --dev "$dev" --returniffail --timeoutwait 5 \
+    >"$QNT_TMP/$label.bootpc" 2>"$QNT_TMP/$label.bootpc.err" || rc=$?
+  ((rc == 0)) || qnt_fail "$label: the armed device got no answer (exit $rc): $(cat "$QNT_TMP/$label.bootpc.err")"
+  qnt_expect_eq "$label IPADDR" "$ip" "$(qnt_bootpc_value "$QNT_TMP/$label.bootpc" IPADDR)"
+  qnt_expect_eq "$label NETMASK" "$mask" "$(qnt_bootpc_value "$QNT_TMP/$label.bootpc" NETMASK)"
+  qnt_expect_eq "$label GATEWAYS" "$gw" "$(qnt_bootpc_value "$QNT_TMP/$label.bootpc" GATEWAYS)"
+
+  qnt_wait_exit "$cli" 10
+  ((QNT_RC == 0)) || qnt_fail "$label: assign exited $QNT_RC: $(cat "$err")"
+
+  # The copy that left through the other interface: a whole 1024-byte reply for the armed
+  # device, from the other interface's address and the server port, to the client port.
+  qnt_wait_exit "$catcher" 15
+  ((QNT_RC == 0)) || qnt_fail "$label: no copy of the reply on the other interface"
+  qnt_expect_eq "$label copy on the other interface" \
+    "from $other_pc:67 len 1024 op 2 chaddr $mac yiaddr $ip" "$(tail -n 1 "$catch")"
+}
+
+phase a "$MAC_A" "$DEV_A" da 10.81.0.50 255.255.255.0 10.81.0.1 "$DEV_B" db 10.82.0.1
+phase b "$MAC_B" "$DEV_B" db 10.82.0.60 255.255.0.0 10.82.0.254 "$DEV_A" da 10.81.0.1
+
+qnt_log "PASS"
