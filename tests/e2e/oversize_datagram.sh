@@ -1,0 +1,50 @@
+#!/bin/bash
+# A datagram longer than the 1024-byte receive buffer is a receive failure (10040) and is not
+# read as a request, even though its first bytes look like one; a datagram of exactly 1024
+# bytes and a plain 300-byte request sent after it from the same socket are recorded.
+# Usage: oversize_datagram.sh <quillnet-cli>
+source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
+
+CLI="${1:?usage: $0 <quillnet-cli>}"
+[[ -x "$CLI" ]] || qnt_fail "not an executable: $CLI"
+command -v python3 >/dev/null || qnt_fail "python3 is not installed"
+PEER="$(dirname "${BASH_SOURCE[0]}")/bootp_peer.py"
+qnt_init
+
+readonly MAC_OVERSIZE="02:00:5e:84:00:01"
+readonly MAC_FULL="02:00:5e:84:00:02"
+readonly MAC_PLAIN="02:00:5e:84:00:03"
+
+qnt_make_ns PC pc
+qnt_make_ns DEV dev
+qnt_veth "$PC" pc0 "$DEV" dev0
+ip -n "$PC" addr add 10.84.0.1/24 dev pc0
+ip -n "$PC" link set pc0 up
+qnt_device "$DEV" dev0 "$MAC_PLAIN"
+
+OUT="$QNT_TMP/listen.out"
+ERR="$QNT_TMP/listen.err"
+qnt_bg "$PC" "$OUT" "$ERR" "$CLI" listen
+LISTEN=$QNT_LAST_PID
+qnt_wait_for 10 qnt_file_has "$OUT" "Listening for BOOTP requests" ||
+  qnt_fail "the server did not start: $(cat "$OUT" "$ERR")"
+
+ip netns exec "$DEV" python3 "$PEER" send "$MAC_OVERSIZE:1025" "$MAC_FULL:1024" "$MAC_PLAIN:300"
+
+# The datagrams arrive in order, so once the last one is in the table the others were handled.
+qnt_wait_for 10 qnt_file_has "$OUT" "$MAC_PLAIN  count 1" ||
+  qnt_fail "the 300-byte request was not recorded: $(cat "$OUT" "$ERR")"
+qnt_file_has "$OUT" "$MAC_FULL  count 1" || qnt_fail "the 1024-byte request was not recorded: $(cat "$OUT")"
+qnt_file_has "$OUT" "$MAC_OVERSIZE" && qnt_fail "the 1025-byte datagram was recorded: $(cat "$OUT")"
+qnt_running "$LISTEN" || qnt_fail "the server ended: $(cat "$ERR")"
+
+kill -INT "$LISTEN"
+qnt_wait_exit "$LISTEN" 10
+qnt_expect_eq "listen exit status" 0 "$QNT_RC"
+TEXT="$(cat "$ERR"; echo _)"
+qnt_expect_eq "listen stderr" "recvfrom failed 10040 (00002738)
+" "${TEXT%_}"
+# Exactly one line per device: nothing else was taken for a request.
+qnt_expect_eq "table lines" 2 "$(grep -c "count" "$OUT")"
+
+qnt_log "PASS"
