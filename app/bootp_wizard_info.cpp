@@ -1,0 +1,189 @@
+#include "app/bootp_wizard_info.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "bootp/adapter_query.h"
+#include "bootp/bootp_server.h"
+
+namespace quillnet {
+namespace {
+
+constexpr char kInstalledValue[] = "Installed";
+constexpr char kVersionValue[] = "Version";
+
+SettingsStore MakeStore(const CBootpWizardInfo::Environment& environment) {
+  if (environment.settingsFile.empty()) return SettingsStore();
+  return SettingsStore(environment.settingsFile, environment.settingsBusyTimeoutMs);
+}
+
+// The existing key, or a new one.
+std::unique_ptr<SettingsKey> OpenOrCreateKey(const SettingsStore& store) {
+  if (auto key = store.OpenKey(kSettingsKeyPath)) return key;
+  return store.CreateKey(kSettingsKeyPath);
+}
+
+// A string value as the registry keeps it: REG_SZ or REG_EXPAND_SZ, up to its first NUL;
+// "" for anything else.
+std::string ReadString(const SettingsKey& key, const std::string& name) {
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+  if (!key.QueryValue(name, type, data) || (type != kRegSz && type != kRegExpandSz) ||
+      data.empty()) {
+    return {};
+  }
+  std::string text(data.begin(), data.end());
+  return text.substr(0, text.find('\0'));
+}
+
+void WriteString(SettingsKey& key, const std::string& name, const std::string& text) {
+  // Stored with its terminating NUL, as the registry stores strings.
+  std::vector<std::uint8_t> data(text.begin(), text.end());
+  data.push_back(0);
+  key.SetValue(name, kRegSz, data);
+}
+
+}  // namespace
+
+CBootpWizardInfo::CBootpWizardInfo() : CBootpWizardInfo(Environment{}) {}
+
+CBootpWizardInfo::CBootpWizardInfo(Environment environment)
+    : m_environment(std::move(environment)), m_settings(MakeStore(m_environment)) {}
+
+CBootpWizardInfo::~CBootpWizardInfo() {
+  // The worker may be blocked in the server's receive: wake it and wait for it before the
+  // server goes away under it.
+  StopWorker();
+  m_bootpServer.reset();
+}
+
+void CBootpWizardInfo::StopWorker() {
+  if (m_bootpServer) m_bootpServer->Stop();
+  if (m_worker.joinable()) m_worker.join();
+}
+
+void CBootpWizardInfo::AdoptWorker(std::thread worker) {
+  if (m_worker.joinable()) StopWorker();
+  m_worker = std::move(worker);
+}
+
+bool CBootpWizardInfo::Run(const SheetRunner& showSheet) {
+  LoadSettings();
+  return showSheet && showSheet(*this) == 1;
+}
+
+void CBootpWizardInfo::LoadSettings() {
+  bool installed = false;
+  std::string version;
+  if (auto key = m_settings.OpenKey(kSettingsKeyPath)) {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    if (key->QueryValue(kInstalledValue, type, data) && type == kRegDword && data.size() == 4) {
+      std::uint32_t value = 0;
+      std::memcpy(&value, data.data(), sizeof value);
+      installed = value != 0;
+    }
+    version = ReadString(*key, kVersionValue);
+  }
+  if (version != kProgramVersion) installed = false;
+  m_installed = installed;
+}
+
+void CBootpWizardInfo::SaveInstalled(bool installed, const std::string& version) {
+  auto key = OpenOrCreateKey(m_settings);
+  if (!key) return;
+  const std::uint32_t value = installed ? 1 : 0;
+  std::uint8_t data[sizeof value];
+  std::memcpy(data, &value, sizeof value);
+  key->SetValue(kInstalledValue, kRegDword, data);
+  m_installed = installed;
+  WriteString(*key, kVersionValue, version);
+}
+
+BootPServer* CBootpWizardInfo::GetServer() {
+  if (!m_bootpServer) {
+    m_bootpServer = m_environment.serverFactory ? m_environment.serverFactory()
+                                                : std::make_unique<BootPServer>();
+  }
+  return m_bootpServer.get();
+}
+
+bool CBootpWizardInfo::ArmServer() {
+  // The Listen page, which always comes first, has created the server; without one there is
+  // nothing to arm.
+  if (!m_bootpServer) return false;
+  return m_bootpServer->Arm(m_macAddress, m_ipAddress, m_subnetMask, m_defaultGateway);
+}
+
+bool CBootpWizardInfo::SetMacAddress(const std::string& text) {
+  m_macAddress = text;
+  return true;
+}
+
+bool CBootpWizardInfo::SetIpAddress(const std::string& text) {
+  m_ipAddress = text;
+  return true;
+}
+
+bool CBootpWizardInfo::SetSubnetMask(const std::string& text) {
+  m_subnetMask = text;
+  return true;
+}
+
+bool CBootpWizardInfo::SetDefaultGateway(const std::string& text) {
+  m_defaultGateway = text;
+  return true;
+}
+
+std::string CBootpWizardInfo::QueryLocalIpAddress() {
+  const bool found =
+      m_environment.adapters != nullptr
+          ? QueryLocalAdapter(*m_environment.adapters, m_localIpAddress, m_subnetMask,
+                              m_defaultGateway)
+          : QueryLocalAdapter(m_localIpAddress, m_subnetMask, m_defaultGateway);
+  return found ? m_localIpAddress : std::string();
+}
+
+bool CBootpWizardInfo::LoadRememberedAddresses() {
+  auto key = m_settings.OpenKey(kSettingsKeyPath);
+  if (!key) return false;
+  const std::string text = ReadString(*key, m_macAddress);
+  key.reset();
+  if (text.empty()) return false;
+
+  std::string* targets[] = {&m_ipAddress, &m_subnetMask, &m_defaultGateway};
+  std::size_t position = 0;
+  for (std::string* target : targets) {
+    const std::size_t start = text.find_first_not_of(' ', position);
+    if (start == std::string::npos) {
+      target->clear();
+      position = text.size();
+      continue;
+    }
+    const std::size_t end = std::min(text.find(' ', start), text.size());
+    *target = text.substr(start, end - start);
+    position = end;
+  }
+  return true;
+}
+
+void CBootpWizardInfo::SaveRememberedAddresses() {
+  auto key = OpenOrCreateKey(m_settings);
+  if (!key) return;
+  WriteString(*key, m_macAddress, m_ipAddress + " " + m_subnetMask + " " + m_defaultGateway);
+}
+
+void CBootpWizardInfo::SetStatusMessage(const std::string& text) { m_statusMessage = text; }
+
+void CBootpWizardInfo::SetInstallPath(const std::string& text) { m_installPath = text; }
+
+int CBootpWizardInfo::GetNextPage(int /*pageId*/) const { return 0; }
+
+int CBootpWizardInfo::GetPreviousPage(int /*pageId*/) const { return 0; }
+
+bool CBootpWizardInfo::FinishWizard(const void* /*pageWindow*/) { return true; }
+
+}  // namespace quillnet

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/settings_store.h"
+
+namespace quillnet {
+
+class AdapterSource;
+class BootPServer;
+class CBootpWizardInfo;
+
+// The program's own version and the registry key that keeps its settings.
+inline constexpr char kProgramVersion[] = "1.1.2.45";
+inline constexpr char kSettingsKeyPath[] = "Software\\Varnholt\\Quillnet";
+
+// Dialog resource numbers name the pages.
+inline constexpr int kWelcomePageId = 115;
+inline constexpr int kEndPageId = 116;
+inline constexpr int kInstallPageId = 117;
+inline constexpr int kSetIpPageId = 130;
+inline constexpr int kListenPageId = 131;
+inline constexpr int kAssignIpPageId = 133;
+
+// Base of the sheet and of every page: their way to the shared state of the run.
+class CBootpWizardInfoRef {
+ public:
+  CBootpWizardInfo* m_pWizardInfo = nullptr;
+};
+
+// The shared state of one run of the wizard.
+class CBootpWizardInfo {
+ public:
+  // Shows the sheet for this state modally and returns the sheet's result.
+  using SheetRunner = std::function<int(CBootpWizardInfo&)>;
+  using ServerFactory = std::function<std::unique_ptr<BootPServer>()>;
+
+  // What the state uses of the system; every field left empty means this machine's own.
+  struct Environment {
+    std::string settingsFile;            // "" → the current user's store
+    ServerFactory serverFactory;         // empty → BootPServer on the system's sockets
+    AdapterSource* adapters = nullptr;   // null → the system's adapters
+    int settingsBusyTimeoutMs = SettingsStore::kDefaultBusyTimeoutMs;
+  };
+
+  CBootpWizardInfo();
+  explicit CBootpWizardInfo(Environment environment);
+  // Stops the server, waits for the worker that runs it and only then deletes it.
+  virtual ~CBootpWizardInfo();
+
+  CBootpWizardInfo(const CBootpWizardInfo&) = delete;
+  CBootpWizardInfo& operator=(const CBootpWizardInfo&) = delete;
+
+  // Loads the settings, then shows the sheet; true when the sheet ended with 1.
+  bool Run(const SheetRunner& showSheet);
+
+  void LoadSettings();
+  bool IsInstalled() const { return m_installed; }
+  void SaveInstalled(bool installed, const std::string& version);
+
+  BootPServer* GetServer();
+  bool ArmServer();
+  // Hands over the thread that runs the server's receive loop; the destructor joins it after
+  // stopping the server. A thread handed over earlier is stopped and joined first.
+  void AdoptWorker(std::thread worker);
+
+  std::string GetMacAddress() const { return m_macAddress; }
+  bool SetMacAddress(const std::string& text);
+  std::string GetIpAddress() const { return m_ipAddress; }
+  bool SetIpAddress(const std::string& text);
+  std::string GetSubnetMask() const { return m_subnetMask; }
+  bool SetSubnetMask(const std::string& text);
+  std::string GetDefaultGateway() const { return m_defaultGateway; }
+  bool SetDefaultGateway(const std::string& text);
+
+  std::string QueryLocalIpAddress();
+  std::string GetLocalIpAddress() const { return m_localIpAddress; }
+
+  bool LoadRememberedAddresses();
+  void SaveRememberedAddresses();
+
+  void SetStatusMessage(const std::string& text);
+  std::string GetStatusMessage() const { return m_statusMessage; }
+  void SetInstallPath(const std::string& text);
+  std::string GetInstallPath() const { return m_installPath; }
+
+  int GetNextPage(int pageId) const;
+  int GetPreviousPage(int pageId) const;
+  bool FinishWizard(const void* pageWindow);
+
+ private:
+  void StopWorker();
+
+  std::string m_macAddress;
+  std::string m_ipAddress;
+  std::string m_subnetMask;
+  std::string m_defaultGateway;
+  std::string m_localIpAddress;
+  bool m_installed = false;
+  std::unique_ptr<BootPServer> m_bootpServer;
+  std::string m_statusMessage;
+  std::string m_installPath;
+
+  Environment m_environment;
+  SettingsStore m_settings;
+  std::thread m_worker;
+};
+
+}  // namespace quillnet

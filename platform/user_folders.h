@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace quillnet {
+
+// The current user's home folder: $HOME, or the password database's entry when HOME is
+// unset or empty. "" when neither names one.
+std::string HomeFolder();
+
+// The base folder for the user's configuration files: $XDG_CONFIG_HOME when it is an
+// absolute path, else <home>/.config.
+std::string ConfigFolder();
+
+}  // namespace quillnet

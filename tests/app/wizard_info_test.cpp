@@ -1,0 +1,302 @@
+#include "app/bootp_wizard_info.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <thread>
+
+#include "app/wizard_main.h"
+#include "bootp/bootp_server.h"
+#include "tests/app/test_fakes.h"
+
+namespace quillnet {
+namespace {
+
+using testing::BlockingSockets;
+using testing::FixedAdapters;
+using testing::NoRoutes;
+using testing::TemporaryFolder;
+
+std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> Dword(std::uint32_t value) {
+  std::vector<std::uint8_t> data(4);
+  std::memcpy(data.data(), &value, 4);
+  return data;
+}
+
+class WizardInfoTest : public ::testing::Test {
+ protected:
+  CBootpWizardInfo::Environment Environment() {
+    CBootpWizardInfo::Environment environment;
+    environment.settingsFile = m_file;
+    return environment;
+  }
+  void Put(const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
+    auto key = SettingsStore(m_file).CreateKey(kSettingsKeyPath);
+    ASSERT_NE(key, nullptr);
+    ASSERT_TRUE(key->SetValue(name, type, data));
+  }
+  std::optional<std::pair<std::uint32_t, std::vector<std::uint8_t>>> Get(const std::string& name) {
+    auto key = SettingsStore(m_file).OpenKey(kSettingsKeyPath);
+    std::pair<std::uint32_t, std::vector<std::uint8_t>> value;
+    if (!key || !key->QueryValue(name, value.first, value.second)) return std::nullopt;
+    return value;
+  }
+
+  TemporaryFolder m_folder;
+  std::string m_file = m_folder.File("Varnholt/Quillnet/registry.sqlite3");
+};
+
+TEST_F(WizardInfoTest, WithoutAKeyNothingIsInstalledRememberedOrCreated) {
+  CBootpWizardInfo info(Environment());
+  info.LoadSettings();
+  EXPECT_FALSE(info.IsInstalled());
+  info.SetMacAddress("00:1b:2c:3d:4e:5f");
+  info.SetIpAddress("1.2.3.4");
+  EXPECT_FALSE(info.LoadRememberedAddresses());
+  EXPECT_EQ(info.GetIpAddress(), "1.2.3.4");
+  EXPECT_FALSE(std::filesystem::exists(m_file));
+}
+
+struct InstalledCase {
+  const char* name;
+  std::optional<std::pair<std::uint32_t, std::vector<std::uint8_t>>> installed;
+  std::optional<std::pair<std::uint32_t, std::vector<std::uint8_t>>> version;
+  bool expected;
+};
+
+TEST_F(WizardInfoTest, InstalledOnlyWithANonZeroDwordAndExactlyThisVersion) {
+  const std::vector<InstalledCase> cases = {
+      {"one and this version", {{kRegDword, Dword(1)}}, {{kRegSz, Bytes({"1.1.2.45\0", 9})}}, true},
+      {"any non-zero", {{kRegDword, Dword(7)}}, {{kRegSz, Bytes({"1.1.2.45\0", 9})}}, true},
+      {"expandable version", {{kRegDword, Dword(1)}}, {{kRegExpandSz, Bytes("1.1.2.45")}}, true},
+      {"text after the NUL", {{kRegDword, Dword(1)}}, {{kRegSz, Bytes({"1.1.2.45\0x", 10})}}, true},
+      {"zero", {{kRegDword, Dword(0)}}, {{kRegSz, Bytes("1.1.2.45")}}, false},
+      {"older version", {{kRegDword, Dword(1)}}, {{kRegSz, Bytes("1.1.2.44")}}, false},
+      {"trailing blank", {{kRegDword, Dword(1)}}, {{kRegSz, Bytes("1.1.2.45 ")}}, false},
+      {"no version", {{kRegDword, Dword(1)}}, std::nullopt, false},
+      {"empty version", {{kRegDword, Dword(1)}}, {{kRegSz, {}}}, false},
+      {"version as a dword", {{kRegDword, Dword(1)}}, {{kRegDword, Dword(1)}}, false},
+      {"installed as text", {{kRegSz, Bytes("1")}}, {{kRegSz, Bytes("1.1.2.45")}}, false},
+      {"no installed", std::nullopt, {{kRegSz, Bytes("1.1.2.45")}}, false},
+  };
+  for (const InstalledCase& row : cases) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove(m_file);
+    Put("unrelated", kRegSz, Bytes("x"));
+    if (row.installed) Put("Installed", row.installed->first, row.installed->second);
+    if (row.version) Put("Version", row.version->first, row.version->second);
+    CBootpWizardInfo info(Environment());
+    info.LoadSettings();
+    EXPECT_EQ(info.IsInstalled(), row.expected);
+  }
+}
+
+TEST_F(WizardInfoTest, SaveInstalledWritesOneAndTheVersionWithItsNul) {
+  CBootpWizardInfo info(Environment());
+  info.SaveInstalled(true, kProgramVersion);
+  EXPECT_TRUE(info.IsInstalled());
+  EXPECT_EQ(Get("Installed"), std::make_pair(kRegDword, Dword(1)));
+  EXPECT_EQ(Get("Version"), std::make_pair(kRegSz, Bytes({"1.1.2.45\0", 9})));
+
+  CBootpWizardInfo nextRun(Environment());
+  nextRun.LoadSettings();
+  EXPECT_TRUE(nextRun.IsInstalled());
+
+  nextRun.SaveInstalled(false, kProgramVersion);
+  EXPECT_FALSE(nextRun.IsInstalled());
+  EXPECT_EQ(Get("Installed"), std::make_pair(kRegDword, Dword(0)));
+}
+
+TEST_F(WizardInfoTest, SaveInstalledWithoutAUsableStoreChangesNothing) {
+  // The store's folder is taken by a file, so the store can be neither opened nor created.
+  std::filesystem::create_directories(m_folder.Path() / "Varnholt");
+  std::ofstream(m_folder.File("Varnholt/Quillnet")) << "in the way";
+  CBootpWizardInfo info(Environment());
+  info.SaveInstalled(true, kProgramVersion);
+  EXPECT_FALSE(info.IsInstalled());
+}
+
+struct RememberedCase {
+  const char* stored;
+  const char* ip;
+  const char* mask;
+  const char* gateway;
+};
+
+TEST_F(WizardInfoTest, RememberedAddressesSplitAtBlanks) {
+  const RememberedCase cases[] = {
+      {"192.168.0.20 255.255.255.0 192.168.0.1", "192.168.0.20", "255.255.255.0", "192.168.0.1"},
+      {"192.168.0.20", "192.168.0.20", "", ""},
+      {"  192.168.0.20   255.255.255.0", "192.168.0.20", "255.255.255.0", ""},
+      {"1.1.1.1 2.2.2.2 3.3.3.3 4.4.4.4", "1.1.1.1", "2.2.2.2", "3.3.3.3"},
+      {"1.1.1.1 2.2.2.2 ", "1.1.1.1", "2.2.2.2", ""},
+  };
+  for (const RememberedCase& row : cases) {
+    SCOPED_TRACE(row.stored);
+    std::string stored = row.stored;
+    Put("00:1b:2c:3d:4e:5f", kRegSz, Bytes({stored.c_str(), stored.size() + 1}));
+    CBootpWizardInfo info(Environment());
+    info.SetMacAddress("00:1b:2c:3d:4e:5f");
+    info.SetDefaultGateway("9.9.9.9");
+    ASSERT_TRUE(info.LoadRememberedAddresses());
+    EXPECT_EQ(info.GetIpAddress(), row.ip);
+    EXPECT_EQ(info.GetSubnetMask(), row.mask);
+    EXPECT_EQ(info.GetDefaultGateway(), row.gateway);
+  }
+}
+
+TEST_F(WizardInfoTest, EmptyOrMistypedRememberedValueChangesNothing) {
+  for (const auto& [type, data] : std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>{
+           {kRegSz, Bytes({"\0", 1})}, {kRegSz, {}}, {kRegDword, Dword(5)}}) {
+    Put("00:1b:2c:3d:4e:5f", type, data);
+    CBootpWizardInfo info(Environment());
+    info.SetMacAddress("00:1b:2c:3d:4e:5f");
+    info.SetIpAddress("10.1.1.1");
+    info.SetSubnetMask("255.0.0.0");
+    EXPECT_FALSE(info.LoadRememberedAddresses());
+    EXPECT_EQ(info.GetIpAddress(), "10.1.1.1");
+    EXPECT_EQ(info.GetSubnetMask(), "255.0.0.0");
+  }
+}
+
+TEST_F(WizardInfoTest, EachDeviceKeepsOneValueThatALaterAssignmentReplaces) {
+  CBootpWizardInfo info(Environment());
+  auto assign = [&](const char* mac, const char* ip) {
+    info.SetMacAddress(mac);
+    info.SetIpAddress(ip);
+    info.SetSubnetMask("255.255.255.0");
+    info.SetDefaultGateway("");
+    info.SaveRememberedAddresses();
+  };
+  assign("00:1b:2c:3d:4e:5f", "192.168.0.20");
+  assign("00:1b:2c:3d:4e:60", "192.168.0.21");
+  assign("00:1b:2c:3d:4e:5f", "192.168.0.30");
+
+  EXPECT_EQ(Get("00:1b:2c:3d:4e:5f"),
+            std::make_pair(kRegSz, Bytes({"192.168.0.30 255.255.255.0 \0", 28})));
+
+  CBootpWizardInfo nextRun(Environment());
+  nextRun.SetMacAddress("00:1b:2c:3d:4e:60");
+  ASSERT_TRUE(nextRun.LoadRememberedAddresses());
+  EXPECT_EQ(nextRun.GetIpAddress(), "192.168.0.21");
+  EXPECT_EQ(nextRun.GetDefaultGateway(), "");
+}
+
+TEST_F(WizardInfoTest, LocalAddressQueryProposesMaskAndGatewayOnlyOnSuccess) {
+  FixedAdapters adapters;
+  adapters.adapters = {{"eth0", {{"192.168.0.5", "255.255.255.0"}}, "192.168.0.1"}};
+  CBootpWizardInfo::Environment environment = Environment();
+  environment.adapters = &adapters;
+  CBootpWizardInfo info(environment);
+  EXPECT_EQ(info.QueryLocalIpAddress(), "192.168.0.5");
+  EXPECT_EQ(info.GetLocalIpAddress(), "192.168.0.5");
+  EXPECT_EQ(info.GetSubnetMask(), "255.255.255.0");
+  EXPECT_EQ(info.GetDefaultGateway(), "192.168.0.1");
+
+  adapters.result = AdapterQueryResult::kNoData;
+  adapters.adapters.clear();
+  EXPECT_EQ(info.QueryLocalIpAddress(), "");
+}
+
+TEST_F(WizardInfoTest, ServerIsMadeOnceAndArmedOnlyOnceItExists) {
+  BlockingSockets sockets;
+  NoRoutes routes;
+  int made = 0;
+  CBootpWizardInfo::Environment environment = Environment();
+  environment.serverFactory = [&] {
+    ++made;
+    return std::make_unique<BootPServer>(sockets, routes);
+  };
+  CBootpWizardInfo info(environment);
+  info.SetMacAddress("00:1b:2c:3d:4e:5f");
+  info.SetIpAddress("192.168.0.20");
+  info.SetSubnetMask("255.255.255.0");
+  info.SetDefaultGateway("192.168.0.1");
+  EXPECT_FALSE(info.ArmServer());
+  BootPServer* server = info.GetServer();
+  EXPECT_EQ(info.GetServer(), server);
+  EXPECT_EQ(made, 1);
+  EXPECT_TRUE(info.ArmServer());
+  EXPECT_TRUE(server->IsArmed());
+}
+
+TEST_F(WizardInfoTest, DestructionStopsAndJoinsTheWorkerBeforeDeletingTheServer) {
+  BlockingSockets sockets;
+  NoRoutes routes;
+  CBootpWizardInfo::Environment environment = Environment();
+  environment.serverFactory = [&] { return std::make_unique<BootPServer>(sockets, routes); };
+  auto info = std::make_unique<CBootpWizardInfo>(environment);
+  BootPServer* server = info->GetServer();
+  ASSERT_TRUE(server->Start());
+  info->AdoptWorker(std::thread([server] {
+    while (server->IsStarted()) server->ServiceOneRequest();
+  }));
+  sockets.WaitForReceive();
+  // Returns only once the worker has left the blocked receive; a server deleted under it
+  // shows up as a use after free under AddressSanitizer.
+  info.reset();
+}
+
+TEST_F(WizardInfoTest, PageMovesDeferToTheSheetAndFinishAlwaysCloses) {
+  CBootpWizardInfo info(Environment());
+  for (int page : {kWelcomePageId, kListenPageId, kSetIpPageId, kAssignIpPageId}) {
+    EXPECT_EQ(info.GetNextPage(page), 0);
+    EXPECT_EQ(info.GetPreviousPage(page), 0);
+  }
+  EXPECT_TRUE(info.FinishWizard(nullptr));
+  info.SetStatusMessage("100% %s done");
+  EXPECT_EQ(info.GetStatusMessage(), "100% %s done");
+}
+
+TEST_F(WizardInfoTest, EntryPointTearsDownInOrderAndAlwaysExitsWithZero) {
+  BlockingSockets sockets;
+  NoRoutes routes;
+  class LoggingServer : public BootPServer {
+   public:
+    LoggingServer(SocketApi& s, RouteSource& r, std::vector<std::string>& log)
+        : BootPServer(s, r), m_log(log) {}
+    ~LoggingServer() override { m_log.push_back("server deleted"); }
+
+   private:
+    std::vector<std::string>& m_log;
+  };
+
+  for (int sheetResult : {1, 0, -1}) {
+    SCOPED_TRACE(sheetResult);
+    std::vector<std::string> log;
+    CBootpWizardInfo::Environment environment = Environment();
+    environment.serverFactory = [&] {
+      return std::make_unique<LoggingServer>(sockets, routes, log);
+    };
+    Put("Installed", kRegDword, Dword(1));
+    Put("Version", kRegSz, Bytes("1.1.2.45"));
+    const int exitCode = WizardMain(
+        [&] {
+          log.push_back("libraries started");
+          return std::shared_ptr<void>(nullptr, [&](void*) { log.push_back("libraries released"); });
+        },
+        [&](CBootpWizardInfo& info) {
+          // The settings are loaded before the sheet is shown.
+          log.push_back(info.IsInstalled() ? "sheet shown, installed" : "sheet shown");
+          info.GetServer();
+          return sheetResult;
+        },
+        environment);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(log, (std::vector<std::string>{"libraries started", "sheet shown, installed",
+                                             "server deleted", "libraries released"}));
+  }
+}
+
+TEST_F(WizardInfoTest, RunSucceedsOnlyWhenTheSheetEndsWithOne) {
+  CBootpWizardInfo info(Environment());
+  EXPECT_TRUE(info.Run([](CBootpWizardInfo&) { return 1; }));
+  EXPECT_FALSE(info.Run([](CBootpWizardInfo&) { return 0; }));
+  EXPECT_FALSE(info.Run([](CBootpWizardInfo&) { return -1; }));
+}
+
+}  // namespace
+}  // namespace quillnet
