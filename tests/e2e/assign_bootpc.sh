@@ -1,12 +1,16 @@
 #!/bin/bash
 # quillnet-cli assign answers the real BOOTP client bootpc: the device takes the address, mask
 # and gateway it was given, and a run without a gateway hands out 0.0.0.0 as the gateway.
+# With no interface address to send from, the request is heard but assign reports the reply
+# as not sent.
 # Usage: assign_bootpc.sh <quillnet-cli>
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 
 CLI="${1:?usage: $0 <quillnet-cli>}"
 [[ -x "$CLI" ]] || qnt_fail "not an executable: $CLI"
 command -v bootpc >/dev/null || qnt_fail "bootpc is not installed (Debian package bootpc)"
+command -v python3 >/dev/null || qnt_fail "python3 is not installed"
+PEER="$(dirname "${BASH_SOURCE[0]}")/bootp_peer.py"
 qnt_init
 
 readonly MAC="02:00:5e:10:20:30"
@@ -17,16 +21,25 @@ ip -n "$PC" addr add 10.77.0.1/24 dev pc0
 ip -n "$PC" link set pc0 up
 qnt_device "$DEV" dev0 "$MAC"
 
+# start_assign <label> <cli arguments after the MAC...>: assign in the background, waiting;
+# its pid in $QNT_LAST_PID.
+start_assign() {
+  local label="$1"
+  shift
+  local out="$QNT_TMP/$label.cli.out" err="$QNT_TMP/$label.cli.err"
+  qnt_bg "$PC" "$out" "$err" "$CLI" assign "$MAC" "$@" --timeout 20
+  qnt_wait_for 10 qnt_file_has "$out" "Waiting for a BOOTP request" ||
+    qnt_fail "$label: the server did not start: $(cat "$out" "$err")"
+}
+
 # run_assign <label> <cli arguments after the MAC...>: one assign run answered by one bootpc
 # run; bootpc's shell lines end up in $QNT_TMP/<label>.bootpc.
 run_assign() {
   local label="$1"
   shift
   local out="$QNT_TMP/$label.cli.out" err="$QNT_TMP/$label.cli.err"
-  qnt_bg "$PC" "$out" "$err" "$CLI" assign "$MAC" "$@" --timeout 20
+  start_assign "$label" "$@"
   local cli=$QNT_LAST_PID
-  qnt_wait_for 10 qnt_file_has "$out" "Waiting for a BOOTP request" ||
-    qnt_fail "$label: the server did not start: $(cat "$out" "$err")"
 
   local rc=0
   ip netns exec "$DEV" bootpc --dev dev0 --returniffail --timeoutwait 5 \
@@ -57,5 +70,17 @@ if grep -q "255\.255\.255\.255" "$B"; then
 fi
 grep -qF "default gateway 0.0.0.0" "$QNT_TMP/nogw.cli.out" ||
   qnt_fail "assign did not report gateway 0.0.0.0: $(cat "$QNT_TMP/nogw.cli.out")"
+
+# The PC's interface loses its address: the request still arrives, but no interface can send
+# the reply, and assign must say so rather than report it sent.
+ip -n "$PC" addr flush dev pc0
+start_assign noaddr 10.77.0.60 255.255.255.0 10.77.0.1
+CLI_PID=$QNT_LAST_PID
+ip netns exec "$DEV" python3 "$PEER" send "$MAC:300"
+qnt_wait_exit "$CLI_PID" 10
+qnt_expect_eq "assign exit status without an interface address" 5 "$QNT_RC"
+qnt_file_has "$QNT_TMP/noaddr.cli.err" "No network interface could send the reply" ||
+  qnt_fail "assign did not say why the reply was not sent: $(cat "$QNT_TMP/noaddr.cli.err")"
+qnt_file_has "$QNT_TMP/noaddr.cli.out" "Sent to" && qnt_fail "assign reported the reply as sent"
 
 qnt_log "PASS"

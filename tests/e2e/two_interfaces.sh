@@ -44,6 +44,8 @@ phase() {
   ip netns exec "$other_ns" bootpc --dev "$other_dev" --returniffail --timeoutwait 1 \
     >"$QNT_TMP/$label.other.bootpc" 2>&1 || rc=$?
   ((rc != 0)) || qnt_fail "$label: the device that is not armed got an answer: $(cat "$QNT_TMP/$label.other.bootpc")"
+  qnt_file_has "$QNT_TMP/$label.other.bootpc" "No response from BOOTP server" ||
+    qnt_fail "$label: bootpc failed for another reason: $(cat "$QNT_TMP/$label.other.bootpc")"
   qnt_running "$cli" || qnt_fail "$label: the server ended on a request from another device: $(cat "$err")"
 
   # It listens on port 68 while the armed device asks.
