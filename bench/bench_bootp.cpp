@@ -1,0 +1,123 @@
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "bootp/bootp_server.h"
+#include "bootp/message.h"
+
+namespace quillnet {
+namespace {
+
+// Sockets that are never used: the table and the message functions need none.
+class NoSockets final : public SocketApi {
+ public:
+  int Startup(std::uint16_t requested, std::uint16_t& granted) override {
+    granted = requested;
+    return 0;
+  }
+  int Open(SocketHandle&) override { return kWsaUnused; }
+  int EnableBroadcast(SocketHandle) override { return kWsaUnused; }
+  int Bind(SocketHandle, std::uint32_t, std::uint16_t) override { return kWsaUnused; }
+  int ReceiveFrom(SocketHandle, std::span<std::uint8_t>, std::size_t&) override {
+    return kWsaUnused;
+  }
+  int SendTo(SocketHandle, std::span<const std::uint8_t>, std::uint32_t,
+             std::uint16_t) override {
+    return kWsaUnused;
+  }
+  void Shutdown(SocketHandle) override {}
+  void Close(SocketHandle) override {}
+
+ private:
+  static constexpr int kWsaUnused = 10045;
+};
+
+class NoRoutes final : public RouteSource {
+ public:
+  RouteQueryResult QueryRoutes(std::vector<RouteRow>&) override {
+    return RouteQueryResult::kFailed;
+  }
+};
+
+constexpr DeviceKey kFirstKey = 0x02005E000001;
+// Spreads keys as real vendor MAC blocks do, without being sequential in the hash.
+DeviceKey KeyOf(std::size_t i) { return kFirstKey + (static_cast<DeviceKey>(i) * 0x9E3779B1u % 0xFFFFFFu); }
+
+std::unique_ptr<BootPServer> TableOf(std::size_t rows, NoSockets& sockets, NoRoutes& routes) {
+  auto server = std::make_unique<BootPServer>(sockets, routes, [] { return std::int64_t{1}; });
+  for (std::size_t i = 0; i < rows; ++i) server->RecordRequest(KeyOf(i), true);
+  return server;
+}
+
+// A device already in a table of range(0) rows asks again.
+void BM_RecordRequest_ExistingKey(benchmark::State& state) {
+  NoSockets sockets;
+  NoRoutes routes;
+  const auto rows = static_cast<std::size_t>(state.range(0));
+  auto server = TableOf(rows, sockets, routes);
+  std::size_t i = 0;
+  for (auto _ : state) {
+    server->RecordRequest(KeyOf(i), true);
+    i = (i * 7 + 1) % rows;
+  }
+}
+
+// A device not yet heard asks, with range(0) rows in the table. Below the limit the table grows
+// by at most 1024 rows before it is built again; at 65536 rows the device is not recorded.
+void BM_RecordRequest_NewKey(benchmark::State& state) {
+  constexpr std::size_t kBatch = 1024;
+  NoSockets sockets;
+  NoRoutes routes;
+  const auto rows = static_cast<std::size_t>(state.range(0));
+  auto server = TableOf(rows, sockets, routes);
+  std::size_t added = 0;
+  for (auto _ : state) {
+    if (added == kBatch) {
+      state.PauseTiming();
+      server = TableOf(rows, sockets, routes);
+      added = 0;
+      state.ResumeTiming();
+    }
+    server->RecordRequest(KeyOf(rows + added), true);
+    ++added;
+  }
+}
+
+std::array<std::uint8_t, kMessageBufferSize> Request() {
+  std::array<std::uint8_t, kMessageBufferSize> buffer{};
+  buffer[kOpOffset] = kOpBootRequest;
+  buffer[kHtypeOffset] = 1;
+  buffer[kHlenOffset] = kEthernetAddressLength;
+  const std::uint8_t mac[kMacSize] = {0x02, 0x00, 0x5e, 0x10, 0x20, 0x30};
+  std::memcpy(buffer.data() + kChaddrOffset, mac, sizeof mac);
+  return buffer;
+}
+
+void BM_ClassifyRequest(benchmark::State& state) {
+  const auto buffer = Request();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ClassifyRequest(buffer, kMinRequestLength));
+  }
+}
+
+void BM_BuildReply(benchmark::State& state) {
+  auto buffer = Request();
+  for (auto _ : state) {
+    BuildReply(buffer, 0x3201A8C0u, 0x00FFFFFFu, 0x0101A8C0u);
+    benchmark::DoNotOptimize(buffer.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+BENCHMARK(BM_RecordRequest_ExistingKey)->Arg(1)->Arg(1024)->Arg(65536);
+BENCHMARK(BM_RecordRequest_NewKey)->Arg(1)->Arg(1024)->Arg(65536);
+BENCHMARK(BM_ClassifyRequest);
+BENCHMARK(BM_BuildReply);
+
+}  // namespace
+}  // namespace quillnet
+
+BENCHMARK_MAIN();
