@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what Quillnet needs to build and run (`run`), or to build and test (`test`), from
+# Debian's packages. Run as root.
+set -euo pipefail
+
+purpose=${1:-run}
+build=(cmake ninja-build g++ pkg-config libnl-route-3-dev libcli11-dev libsqlite3-dev
+       qt6-base-dev qt6-base-dev-tools fonts-liberation libcap2-bin)
+case "$purpose" in
+  run)  extra=() ;;
+  test) extra=(clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+               bootpc iproute2 python3 xvfb xauth) ;;
+  *)    echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${build[@]}" "${extra[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
