@@ -7,13 +7,16 @@
 #
 # Needs root (network namespaces), python3, and BUILD_DIR configured with -DQUILLNET_BENCH=ON
 # and built (bench/quillnet_reply_server). Builds nothing.
+# shellcheck source=../tests/e2e/netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/netns_lib.sh"
 
 BUILD="${1:?usage: $0 BUILD_DIR [REQUESTS]}"
 REQUESTS="${2:-300}"
 SERVER="$BUILD/bench/quillnet_reply_server"
 [[ -x "$SERVER" ]] || qnt_fail "$SERVER not found: configure $BUILD with -DQUILLNET_BENCH=ON and build it"
-[[ "$REQUESTS" =~ ^[0-9]+$ ]] && ((REQUESTS >= 200)) || qnt_fail "REQUESTS must be a number of at least 200"
+if ! [[ "$REQUESTS" =~ ^[0-9]+$ ]] || ((REQUESTS < 200)); then
+  qnt_fail "REQUESTS must be a number of at least 200"
+fi
 command -v python3 >/dev/null || qnt_fail "python3 is not installed"
 qnt_init
 

@@ -4,6 +4,7 @@
 # With no interface address to send from, the request is heard but assign reports the reply
 # as not sent.
 # Usage: assign_bootpc.sh <quillnet-cli>
+# shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 
 CLI="${1:?usage: $0 <quillnet-cli>}"

@@ -3,6 +3,7 @@
 # addresses and routes this script makes. Interface indexes are fixed and created out of
 # order, so index order is what is checked, not creation order.
 # Usage: netlink_sources.sh <network_dump>
+# shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 
 DUMP="${1:?usage: $0 <network_dump>}"

@@ -1,15 +1,18 @@
+# shellcheck shell=bash
 # Shared helpers for the end-to-end tests: private network namespaces per test run, cleanup at
 # exit, bounded waits. Source it from a bash test script; it sets `set -euo pipefail`.
 #
 # Namespaces are named qnt-<pid>-<role>, so runs in parallel never meet, and a namespace whose
 # pid is dead is known to be left over from a crashed run.
 
+# Results (QNT_RC, QNT_LAST_PID, the namespace variable) are read by the sourcing script.
+# shellcheck disable=SC2034
+
 set -euo pipefail
 
 readonly QNT_PREFIX="qnt-"
 readonly QNT_SKIP=77
 QNT_NAMESPACES=()
-QNT_PIDS=()
 QNT_TMP=""
 
 qnt_log() { echo "[$(basename "$0")] $*" >&2; }
@@ -32,13 +35,12 @@ qnt_skip() {
 qnt_cleanup() {
   local rc=$?
   set +e
-  local pid ns
-  for pid in "${QNT_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  # Anything else still running inside our own namespaces was started by this test.
+  local ns pid
+  # Every process this test starts runs inside one of its own namespaces, so these are ours.
   for ns in "${QNT_NAMESPACES[@]}"; do
     for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done
   done
-  for pid in "${QNT_PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+  { wait; } 2>/dev/null
   for ns in "${QNT_NAMESPACES[@]}"; do ip netns del "$ns" 2>/dev/null; done
   [[ -n "$QNT_TMP" ]] && rm -rf "$QNT_TMP"
   exit "$rc"
@@ -52,10 +54,7 @@ qnt_remove_stale() {
     pid="${ns#"$QNT_PREFIX"}"
     pid="${pid%%-*}"
     [[ "$pid" =~ ^[0-9]+$ ]] || continue
-    if ! kill -0 "$pid" 2>/dev/null; then
-      for p in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$p" 2>/dev/null || true; done
-      ip netns del "$ns" 2>/dev/null || true
-    fi
+    kill -0 "$pid" 2>/dev/null || ip netns del "$ns" 2>/dev/null || true
   done
 }
 
@@ -109,13 +108,12 @@ qnt_wait_for() {
 }
 
 # qnt_bg <ns> <stdout-file> <stderr-file> <command...>: runs the command in the namespace in the
-# background; its pid goes to $QNT_LAST_PID and is killed at exit if still running.
+# background; its pid goes to $QNT_LAST_PID. It is killed at exit if still running.
 qnt_bg() {
   local ns="$1" out="$2" err="$3"
   shift 3
   ip netns exec "$ns" "$@" >"$out" 2>"$err" &
   QNT_LAST_PID=$!
-  QNT_PIDS+=("$QNT_LAST_PID")
 }
 
 qnt_running() { kill -0 "$1" 2>/dev/null; }

@@ -3,6 +3,7 @@
 # read as a request, even though its first bytes look like one; a datagram of exactly 1024
 # bytes and a plain 300-byte request sent after it from the same socket are recorded.
 # Usage: oversize_datagram.sh <quillnet-cli>
+# shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 
 CLI="${1:?usage: $0 <quillnet-cli>}"

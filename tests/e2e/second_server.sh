@@ -3,6 +3,7 @@
 # program's own text and exit status 4, and the first keeps serving. Once the first has ended,
 # the port is free again.
 # Usage: second_server.sh <quillnet-cli>
+# shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 
 CLI="${1:?usage: $0 <quillnet-cli>}"

@@ -4,6 +4,7 @@
 # address and port 67, so the other device sees it (for a MAC not its own) and stays without
 # an address.
 # Usage: two_interfaces.sh <quillnet-cli>
+# shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 
 CLI="${1:?usage: $0 <quillnet-cli>}"
