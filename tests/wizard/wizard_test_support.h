@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <string>
+#include <vector>
+
+#include "app/bootp_wizard_info.h"
+#include "tests/app/test_fakes.h"
+#include "wizard/bootp_wizard_sheet.h"
+#include "wizard/wizard97.h"
+
+namespace quillnet::testing {
+
+// A page that records every handler call in a shared log and answers as it is told.
+class RecordingPage : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
+ public:
+  RecordingPage(int dialogId, std::vector<std::string>& log)
+      : CWizard97InteriorPageImpl(dialogId, QString::fromLatin1(kWizardPageTitle)), m_log(log) {
+    SetHeaderTitle(QStringLiteral("Page %1").arg(dialogId));
+    SetHeaderSubTitle(QStringLiteral("A page of the test wizard."));
+  }
+
+  int buttons = PSWIZB_BACK | PSWIZB_NEXT;
+  int nextResult = 0;
+  int backResult = 0;
+  int killResult = 0;
+
+  bool OnInitDialog() override {
+    Record("init");
+    return true;
+  }
+  int OnSetActive() override {
+    Record("set");
+    Sheet()->PostSetWizButtons(buttons);
+    return 0;
+  }
+  int OnKillActive() override {
+    Record("kill");
+    return killResult;
+  }
+  int OnWizardNext() override {
+    Record("next");
+    return nextResult;
+  }
+  int OnWizardBack() override {
+    Record("back");
+    return backResult;
+  }
+
+ private:
+  void Record(const char* what) { m_log.push_back(std::string(what) + " " + std::to_string(DialogId())); }
+  std::vector<std::string>& m_log;
+};
+
+// Interior pages standing in for the Listen, Set IP, Assign IP and Install pages.
+inline InteriorPageMaker RecordingInteriorPages(std::vector<std::string>& log) {
+  return [&log] {
+    InteriorPages pages;
+    pages.listen = std::make_unique<RecordingPage>(kListenPageId, log);
+    pages.setIp = std::make_unique<RecordingPage>(kSetIpPageId, log);
+    pages.assignIp = std::make_unique<RecordingPage>(kAssignIpPageId, log);
+    pages.install = std::make_unique<RecordingPage>(kInstallPageId, log);
+    return pages;
+  };
+}
+
+template <typename T>
+T* Find(QWidget* root, const char* name) {
+  return root->findChild<T*>(QString::fromLatin1(name));
+}
+
+inline void Click(QWidget* root, const char* button) {
+  auto* widget = Find<QPushButton>(root, button);
+  ASSERT_NE(widget, nullptr) << button;
+  QTest::mouseClick(widget, Qt::LeftButton);
+}
+
+// Runs posted requests until `condition` holds (at most five seconds).
+template <typename Condition>
+bool WaitFor(Condition condition) {
+  return QTest::qWaitFor(condition, 5000);
+}
+
+}  // namespace quillnet::testing
