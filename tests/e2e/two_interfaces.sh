@@ -1,8 +1,8 @@
 #!/bin/bash
 # A PC with two interfaces on two subnets and one device behind each. Only the armed device is
-# answered; the reply leaves through both interfaces, each copy from that interface's own
-# address and port 67, so the other device sees it (for a MAC not its own) and stays without
-# an address.
+# answered: the other one asks while the server waits and gets nothing. The reply leaves
+# through both interfaces, each copy from that interface's own address and port 67, so a copy
+# for the armed device's MAC also reaches the other device's network.
 # Usage: two_interfaces.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
