@@ -107,8 +107,15 @@ BootPServer* CBootpWizardInfo::GetServer() {
   if (!m_bootpServer) {
     m_bootpServer = m_environment.serverFactory ? m_environment.serverFactory()
                                                 : std::make_unique<BootPServer>();
+    if (m_bootpServer && m_serverErrorHandler) m_bootpServer->SetErrorHandler(m_serverErrorHandler);
   }
   return m_bootpServer.get();
+}
+
+void CBootpWizardInfo::SetServerErrorHandler(
+    std::function<void(const std::string& text, const std::string& caption)> handler) {
+  m_serverErrorHandler = std::move(handler);
+  if (m_bootpServer) m_bootpServer->SetErrorHandler(m_serverErrorHandler);
 }
 
 bool CBootpWizardInfo::ArmServer() {

@@ -62,6 +62,9 @@ class CBootpWizardInfo {
   void SaveInstalled(bool installed, const std::string& version);
 
   BootPServer* GetServer();
+  // Who is told of server failures that need the user (called on the worker thread). Given
+  // to the server when it is made, or at once if it exists.
+  void SetServerErrorHandler(std::function<void(const std::string& text, const std::string& caption)> handler);
   bool ArmServer();
   // Hands over the thread that runs the server's receive loop; the destructor joins it after
   // stopping the server. A thread handed over earlier is stopped and joined first.
@@ -104,6 +107,7 @@ class CBootpWizardInfo {
   std::string m_statusMessage;
   std::string m_installPath;
 
+  std::function<void(const std::string&, const std::string&)> m_serverErrorHandler;
   Environment m_environment;
   SettingsStore m_settings;
   std::thread m_worker;

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include "wizard/server_messages.h"
+
 namespace quillnet {
 namespace {
 
@@ -20,6 +22,8 @@ CBootpWizardSheet::CBootpWizardSheet(CBootpWizardInfo* info, int startPage, QWid
       m_failurePage(PageTitle()),
       m_completionPage(PageTitle()) {
   m_pWizardInfo = info;
+  // Failures of the reply step reach the user as message boxes.
+  if (info != nullptr) info->SetServerErrorHandler(MessageBoxErrorHandler());
   InteriorPages interior = MakePages(makeInteriorPages);
   m_listenPage = std::move(interior.listen);
   m_setIpPage = std::move(interior.setIp);
