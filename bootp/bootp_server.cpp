@@ -75,6 +75,8 @@ bool BootPServer::Start() {
     m_message = WithCode("server socket failed", m_startupError);
     return false;
   }
+  // Already listening: a receive may be blocked on the socket, which must stay open.
+  if (m_started && m_socket != kInvalidSocket) return true;
   CloseSocket(m_socket);
   if (!SetUpSocket(m_socket)) return false;
   m_started = true;

@@ -84,7 +84,7 @@ int Listen() {
   std::vector<RowSeen> seen;
   {
     Worker worker(server);
-    while (!g_interrupted) {
+    while (!g_interrupted && server.IsRunning()) {
       const int rows = server.GetRequestCount();
       for (int row = 0; row < rows; ++row) {
         if (static_cast<std::size_t>(row) >= seen.size()) seen.emplace_back();
@@ -101,9 +101,10 @@ int Listen() {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   }
+  const bool stoppedListening = !g_interrupted;
   std::string message = MessageText(server);
   if (!message.empty()) std::cerr << message;
-  return 0;
+  return stoppedListening ? kExitStartFailed : 0;
 }
 
 struct AssignArguments {
@@ -189,8 +190,9 @@ int main(int argc, char** argv) {
   CLI::App app{"Quillnet BOOTP server without the wizard."};
   app.require_subcommand(1);
   app.footer(
-      "Exit codes: 0 the reply was sent (assign) or listening ended normally (listen); "
-      "2 invalid arguments; 3 the addresses failed the check; 4 the server could not start; "
+      "Exit codes: 0 the reply was sent (assign) or listening ended by Ctrl+C (listen); "
+      "2 invalid arguments; 3 the addresses failed the check; 4 the server could not start "
+      "or stopped listening; "
       "5 the reply could not be sent; 6 no request from the device before the timeout or "
       "an interruption.");
 

@@ -63,6 +63,9 @@ TEST_F(ServerTest, StartsListeningOnPort67WithBroadcast) {
   EXPECT_TRUE(server.IsRunning());
   EXPECT_EQ(Message(), "");
   EXPECT_THAT(sockets.log(), ::testing::ElementsAre("open 3", "bind 3 0.0.0.0:67", "broadcast 3"));
+  // A second start leaves the listening socket, and any receive blocked on it, alone.
+  EXPECT_TRUE(server.Start());
+  EXPECT_EQ(sockets.log().size(), 3u);
 }
 
 TEST_F(ServerTest, StartFailuresSayWhyAndLeaveNoSocket) {
