@@ -284,7 +284,7 @@ void CWizard97SheetImpl::PressBack() {
 
 void CWizard97SheetImpl::PressNext() {
   CWizard97PageImpl* page = GetPage(m_current);
-  if (page == nullptr || !m_nextButton->isVisible() || !m_nextButton->isEnabled()) return;
+  if (page == nullptr || m_nextButton->isHidden() || !m_nextButton->isEnabled()) return;
   const int result = page->OnWizardNext();
   if (result == -1) return;
   SetCurSel(result == 0 ? m_current + 1 : IndexOfDialog(result));
@@ -292,7 +292,7 @@ void CWizard97SheetImpl::PressNext() {
 
 void CWizard97SheetImpl::PressFinish() {
   CWizard97PageImpl* page = GetPage(m_current);
-  if (page == nullptr || !m_finishButton->isVisible()) return;
+  if (page == nullptr || m_finishButton->isHidden()) return;
   if (page->OnWizardFinish() == 0) done(1);
 }
 
