@@ -240,17 +240,6 @@ TEST_F(WizardInfoTest, DestructionStopsAndJoinsTheWorkerBeforeDeletingTheServer)
   info.reset();
 }
 
-TEST_F(WizardInfoTest, PageMovesDeferToTheSheetAndFinishAlwaysCloses) {
-  CBootpWizardInfo info(Environment());
-  for (int page : {kWelcomePageId, kListenPageId, kSetIpPageId, kAssignIpPageId}) {
-    EXPECT_EQ(info.GetNextPage(page), 0);
-    EXPECT_EQ(info.GetPreviousPage(page), 0);
-  }
-  EXPECT_TRUE(info.FinishWizard(nullptr));
-  info.SetStatusMessage("100% %s done");
-  EXPECT_EQ(info.GetStatusMessage(), "100% %s done");
-}
-
 TEST_F(WizardInfoTest, EntryPointTearsDownInOrderAndAlwaysExitsWithZero) {
   BlockingSockets sockets;
   NoRoutes routes;
@@ -289,13 +278,6 @@ TEST_F(WizardInfoTest, EntryPointTearsDownInOrderAndAlwaysExitsWithZero) {
     EXPECT_EQ(log, (std::vector<std::string>{"libraries started", "sheet shown, installed",
                                              "server deleted", "libraries released"}));
   }
-}
-
-TEST_F(WizardInfoTest, RunSucceedsOnlyWhenTheSheetEndsWithOne) {
-  CBootpWizardInfo info(Environment());
-  EXPECT_TRUE(info.Run([](CBootpWizardInfo&) { return 1; }));
-  EXPECT_FALSE(info.Run([](CBootpWizardInfo&) { return 0; }));
-  EXPECT_FALSE(info.Run([](CBootpWizardInfo&) { return -1; }));
 }
 
 }  // namespace
