@@ -32,8 +32,11 @@ QRect ReadRect(const QJsonArray& values) {
                values.at(3).toInt());
 }
 
-// Windows rounds a dialog unit down: pixels = units * base / 4 (or / 8).
-int Scale(int units, int base, int divisor) { return units * base / divisor; }
+// As MulDiv in MapDialogRect: units * base / 4 (or / 8), rounded half away from zero.
+int Scale(int units, int base, int divisor) {
+  const int product = units * base;
+  return product >= 0 ? (product + divisor / 2) / divisor : -((-product + divisor / 2) / divisor);
+}
 
 }  // namespace
 

@@ -90,7 +90,9 @@ void CBootpWizardExteriorPage::OnSize() {
 // ---- Welcome -------------------------------------------------------------------------------
 
 CBootpWizardWelcomePage::CBootpWizardWelcomePage(const QString& title)
-    : CBootpWizardExteriorPage(kWelcomePageId, title, kWelcomePicture) {}
+    : CBootpWizardExteriorPage(kWelcomePageId, title, kWelcomePicture) {
+  setObjectName(QStringLiteral("welcomePage"));
+}
 
 bool CBootpWizardWelcomePage::OnInitDialog() {
   if (const QFont* titleFont = Sheet()->GetExteriorPageTitleFont()) {
@@ -211,7 +213,9 @@ int CBootpWizardEndPage::OnWizardFinish() {
 }
 
 CBootpWizardFailurePage::CBootpWizardFailurePage(const QString& title)
-    : CBootpWizardEndPage(title, kFailurePicture) {}
+    : CBootpWizardEndPage(title, kFailurePicture) {
+  setObjectName(QStringLiteral("failurePage"));
+}
 
 bool CBootpWizardFailurePage::OnInitDialog() {
   static_cast<QLabel*>(Control(IDC_TITLE))->setText(QStringLiteral("Cancelled"));
@@ -238,7 +242,9 @@ void CBootpWizardFailurePage::FillSummary() {
 }
 
 CBootpWizardCompletionPage::CBootpWizardCompletionPage(const QString& title)
-    : CBootpWizardEndPage(title, kCompletionPicture) {}
+    : CBootpWizardEndPage(title, kCompletionPicture) {
+  setObjectName(QStringLiteral("completionPage"));
+}
 
 void CBootpWizardCompletionPage::FillSummary() {
   m_summaryEdit->setPlainText(RichEditText(FormatSuccessSummary(
