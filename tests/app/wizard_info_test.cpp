@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <thread>
 
@@ -108,15 +107,6 @@ TEST_F(WizardInfoTest, SaveInstalledWritesOneAndTheVersionWithItsNul) {
   nextRun.SaveInstalled(false, kProgramVersion);
   EXPECT_FALSE(nextRun.IsInstalled());
   EXPECT_EQ(Get("Installed"), std::make_pair(kRegDword, Dword(0)));
-}
-
-TEST_F(WizardInfoTest, SaveInstalledWithoutAUsableStoreChangesNothing) {
-  // The store's folder is taken by a file, so the store can be neither opened nor created.
-  std::filesystem::create_directories(m_folder.Path() / "Varnholt");
-  std::ofstream(m_folder.File("Varnholt/Quillnet")) << "in the way";
-  CBootpWizardInfo info(Environment());
-  info.SaveInstalled(true, kProgramVersion);
-  EXPECT_FALSE(info.IsInstalled());
 }
 
 struct RememberedCase {

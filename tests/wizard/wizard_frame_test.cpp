@@ -120,12 +120,6 @@ TEST_F(FrameTest, PlainSheetClosesOnCancelAndHeaderShowsThePageTexts) {
   EXPECT_EQ(m_sheet.result(), 0);
 }
 
-TEST(Frame, SheetWithoutPagesCannotBeShown) {
-  CWizard97SheetImpl sheet(QStringLiteral("Test Wizard"), 0, nullptr);
-  EXPECT_EQ(sheet.DoModal(), -1);
-  EXPECT_FALSE(sheet.isVisible());
-}
-
 // The wizard itself, with recording pages in place of the interior pages.
 class BootpSheetTest : public ::testing::Test {
  protected:
