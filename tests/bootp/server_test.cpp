@@ -260,12 +260,12 @@ TEST_F(ServerTest, UnreadableAddressTextsAreSentAsZero) {
   ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", ""));
   Receive(Request{});
   ASSERT_FALSE(sockets.sent().empty());
-  const auto& bytes = sockets.sent()[0].bytes;
+  const auto bytes = sockets.sent()[0].bytes;
   for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(bytes[kRouterOptionOffset + 2 + i], 0) << i;
 
   ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "not an address", "255.255.255.0", "1.2.3.4"));
   Receive(Request{});
-  const auto& second = sockets.sent().back().bytes;
+  const auto second = sockets.sent().back().bytes;
   for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(second[kYiaddrOffset + i], 0) << i;
 }
 
