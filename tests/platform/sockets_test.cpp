@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -73,15 +75,15 @@ TEST_F(LoopbackSockets, SecondBindWithoutReuseIsAddressInUse) {
 TEST_F(LoopbackSockets, ShutdownWakesABlockedReceive) {
   std::size_t received = 99;
   int error = -1;
+  std::atomic<bool> returned{false};
   std::thread blocked([&] {
     std::vector<std::uint8_t> buffer(1024);
     error = api.ReceiveFrom(receiver, buffer, received);
+    returned = true;
   });
-  // Shutdown only wakes a receive already blocked; repeat until it has.
-  while (received == 99) {
+  // Shutdown only wakes a receive already blocked; repeat until it has returned.
+  while (!returned) {
     api.Shutdown(receiver);
-    std::this_thread::yield();
-    if (received != 99) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   blocked.join();
