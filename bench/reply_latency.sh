@@ -22,12 +22,7 @@ qnt_init
 
 readonly MAC="02:00:5e:90:00:01"
 readonly IP="10.90.0.50"
-qnt_make_ns PC pc
-qnt_make_ns DEV dev
-qnt_veth "$PC" pc0 "$DEV" dev0
-ip -n "$PC" addr add 10.90.0.1/24 dev pc0
-ip -n "$PC" link set pc0 up
-qnt_device "$DEV" dev0 "$MAC"
+qnt_pc_and_device PC DEV 10.90.0.1/24 "$MAC"
 
 # Reads "armed <n>" lines on stdin; sends one request per arming and times it.
 read -r -d '' CLIENT <<'PY' || true

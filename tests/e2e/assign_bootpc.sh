@@ -7,20 +7,11 @@
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 
-CLI="${1:?usage: $0 <quillnet-cli>}"
-[[ -x "$CLI" ]] || qnt_fail "not an executable: $CLI"
-command -v bootpc >/dev/null || qnt_fail "bootpc is not installed (Debian package bootpc)"
-command -v python3 >/dev/null || qnt_fail "python3 is not installed"
-PEER="$(dirname "${BASH_SOURCE[0]}")/bootp_peer.py"
+qnt_cli_test "${1:-}" bootpc
 qnt_init
 
 readonly MAC="02:00:5e:10:20:30"
-qnt_make_ns PC pc
-qnt_make_ns DEV dev
-qnt_veth "$PC" pc0 "$DEV" dev0
-ip -n "$PC" addr add 10.77.0.1/24 dev pc0
-ip -n "$PC" link set pc0 up
-qnt_device "$DEV" dev0 "$MAC"
+qnt_pc_and_device PC DEV 10.77.0.1/24 "$MAC"
 
 # start_assign <label> <cli arguments after the MAC...>: assign in the background, waiting;
 # its pid in $QNT_LAST_PID.

@@ -96,6 +96,38 @@ qnt_device() {
   ip -n "$1" route add default dev "$2"
 }
 
+# qnt_pc_and_device <pc var> <device var> <pc address/prefix> <device mac>: a "pc" namespace
+# whose interface pc0 has the address, wired to a "dev" namespace whose dev0 has the MAC.
+qnt_pc_and_device() {
+  qnt_make_ns "$1" pc
+  qnt_make_ns "$2" dev
+  local -n qnt_pc_="$1" qnt_dev_="$2"
+  qnt_veth "$qnt_pc_" pc0 "$qnt_dev_" dev0
+  ip -n "$qnt_pc_" addr add "$3" dev pc0
+  ip -n "$qnt_pc_" link set pc0 up
+  qnt_device "$qnt_dev_" dev0 "$4"
+}
+
+# qnt_cli_test <quillnet-cli> [bootpc]: checks the program under test and the peers the test
+# uses; sets CLI and PEER (the scriptable device, bootp_peer.py).
+qnt_cli_test() {
+  CLI="${1:?usage: $0 <quillnet-cli>}"
+  [[ -x "$CLI" ]] || qnt_fail "not an executable: $CLI"
+  if [[ "${2:-}" == bootpc ]]; then
+    command -v bootpc >/dev/null || qnt_fail "bootpc is not installed (Debian package bootpc)"
+  fi
+  command -v python3 >/dev/null || qnt_fail "python3 is not installed"
+  PEER="$(dirname "${BASH_SOURCE[0]}")/bootp_peer.py"
+}
+
+# qnt_start_listen <ns> <stdout-file> <stderr-file>: quillnet-cli listen in the background,
+# once it listens; its pid goes to $QNT_LAST_PID.
+qnt_start_listen() {
+  qnt_bg "$1" "$2" "$3" "$CLI" listen
+  qnt_wait_for 10 qnt_file_has "$2" "Listening for BOOTP requests" ||
+    qnt_fail "the server did not start: $(cat "$2" "$3")"
+}
+
 # qnt_wait_for <seconds> <command...>: polls the command until it succeeds; false on time-out.
 qnt_wait_for() {
   local limit="$1"

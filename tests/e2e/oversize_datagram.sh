@@ -6,29 +6,19 @@
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 
-CLI="${1:?usage: $0 <quillnet-cli>}"
-[[ -x "$CLI" ]] || qnt_fail "not an executable: $CLI"
-command -v python3 >/dev/null || qnt_fail "python3 is not installed"
-PEER="$(dirname "${BASH_SOURCE[0]}")/bootp_peer.py"
+qnt_cli_test "${1:-}"
 qnt_init
 
 readonly MAC_OVERSIZE="02:00:5e:84:00:01"
 readonly MAC_FULL="02:00:5e:84:00:02"
 readonly MAC_PLAIN="02:00:5e:84:00:03"
 
-qnt_make_ns PC pc
-qnt_make_ns DEV dev
-qnt_veth "$PC" pc0 "$DEV" dev0
-ip -n "$PC" addr add 10.84.0.1/24 dev pc0
-ip -n "$PC" link set pc0 up
-qnt_device "$DEV" dev0 "$MAC_PLAIN"
+qnt_pc_and_device PC DEV 10.84.0.1/24 "$MAC_PLAIN"
 
 OUT="$QNT_TMP/listen.out"
 ERR="$QNT_TMP/listen.err"
-qnt_bg "$PC" "$OUT" "$ERR" "$CLI" listen
+qnt_start_listen "$PC" "$OUT" "$ERR"
 LISTEN=$QNT_LAST_PID
-qnt_wait_for 10 qnt_file_has "$OUT" "Listening for BOOTP requests" ||
-  qnt_fail "the server did not start: $(cat "$OUT" "$ERR")"
 
 ip netns exec "$DEV" python3 "$PEER" send "$MAC_OVERSIZE:1025" "$MAC_FULL:1024" "$MAC_PLAIN:300"
 

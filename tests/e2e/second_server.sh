@@ -6,29 +6,19 @@
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 
-CLI="${1:?usage: $0 <quillnet-cli>}"
-[[ -x "$CLI" ]] || qnt_fail "not an executable: $CLI"
-command -v python3 >/dev/null || qnt_fail "python3 is not installed"
-PEER="$(dirname "${BASH_SOURCE[0]}")/bootp_peer.py"
+qnt_cli_test "${1:-}"
 qnt_init
 
 readonly MAC="02:00:5e:83:00:0c"
 EXPECTED_TEXT="$(printf 'Bootp Server Startup failed. There is already a Bootp Server running \n\tPlease close your other Bootp Server and restart this tool.\n_')"
 EXPECTED_TEXT="${EXPECTED_TEXT%_}"
 
-qnt_make_ns PC pc
-qnt_make_ns DEV dev
-qnt_veth "$PC" pc0 "$DEV" dev0
-ip -n "$PC" addr add 10.83.0.1/24 dev pc0
-ip -n "$PC" link set pc0 up
-qnt_device "$DEV" dev0 "$MAC"
+qnt_pc_and_device PC DEV 10.83.0.1/24 "$MAC"
 
 FIRST_OUT="$QNT_TMP/first.out"
 FIRST_ERR="$QNT_TMP/first.err"
-qnt_bg "$PC" "$FIRST_OUT" "$FIRST_ERR" "$CLI" listen
+qnt_start_listen "$PC" "$FIRST_OUT" "$FIRST_ERR"
 FIRST=$QNT_LAST_PID
-qnt_wait_for 10 qnt_file_has "$FIRST_OUT" "Listening for BOOTP requests" ||
-  qnt_fail "the first server did not start: $(cat "$FIRST_OUT" "$FIRST_ERR")"
 
 # second_start <label> <cli arguments...>: must exit 4 with exactly the text on stderr.
 second_start() {
@@ -59,10 +49,8 @@ qnt_expect_eq "first server exit status" 0 "$QNT_RC"
 qnt_expect_eq "first server stderr" "" "$(cat "$FIRST_ERR")"
 
 # The port is free again: a new server starts.
-qnt_bg "$PC" "$QNT_TMP/third.out" "$QNT_TMP/third.err" "$CLI" listen
+qnt_start_listen "$PC" "$QNT_TMP/third.out" "$QNT_TMP/third.err"
 THIRD=$QNT_LAST_PID
-qnt_wait_for 10 qnt_file_has "$QNT_TMP/third.out" "Listening for BOOTP requests" ||
-  qnt_fail "no server could start after the first ended: $(cat "$QNT_TMP/third.err")"
 kill -TERM "$THIRD"
 qnt_wait_exit "$THIRD" 10
 qnt_expect_eq "third server exit status" 0 "$QNT_RC"

@@ -7,11 +7,7 @@
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 
-CLI="${1:?usage: $0 <quillnet-cli>}"
-[[ -x "$CLI" ]] || qnt_fail "not an executable: $CLI"
-command -v bootpc >/dev/null || qnt_fail "bootpc is not installed (Debian package bootpc)"
-command -v python3 >/dev/null || qnt_fail "python3 is not installed"
-PEER="$(dirname "${BASH_SOURCE[0]}")/bootp_peer.py"
+qnt_cli_test "${1:-}" bootpc
 qnt_init
 
 readonly MAC_A="02:00:5e:81:00:0a"
