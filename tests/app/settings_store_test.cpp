@@ -12,7 +12,7 @@
 
 #include "app/bootp_wizard_info.h"
 #include "platform/user_folders.h"
-#include "tests/app/test_fakes.h"
+#include "tests/app/temporary_folder.h"
 
 namespace quillnet {
 namespace {

@@ -8,14 +8,15 @@
 
 #include "app/wizard_main.h"
 #include "bootp/bootp_server.h"
-#include "tests/app/test_fakes.h"
+#include "tests/app/temporary_folder.h"
+#include "tests/support/fake_platform.h"
 
 namespace quillnet {
 namespace {
 
-using testing::BlockingSockets;
-using testing::FixedAdapters;
-using testing::NoRoutes;
+using testing::FakeSocketApi;
+using testing::FakeAdapterSource;
+using testing::FakeRouteSource;
 using testing::TemporaryFolder;
 
 std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
@@ -176,7 +177,7 @@ TEST_F(WizardInfoTest, EachDeviceKeepsOneValueThatALaterAssignmentReplaces) {
 }
 
 TEST_F(WizardInfoTest, LocalAddressQueryProposesMaskAndGatewayOnlyOnSuccess) {
-  FixedAdapters adapters;
+  FakeAdapterSource adapters;
   adapters.adapters = {{"eth0", {{"192.168.0.5", "255.255.255.0"}}, "192.168.0.1"}};
   CBootpWizardInfo::Environment environment = Environment();
   environment.adapters = &adapters;
@@ -192,8 +193,8 @@ TEST_F(WizardInfoTest, LocalAddressQueryProposesMaskAndGatewayOnlyOnSuccess) {
 }
 
 TEST_F(WizardInfoTest, ServerIsMadeOnceAndArmedOnlyOnceItExists) {
-  BlockingSockets sockets;
-  NoRoutes routes;
+  FakeSocketApi sockets;
+  FakeRouteSource routes;
   int made = 0;
   CBootpWizardInfo::Environment environment = Environment();
   environment.serverFactory = [&] {
@@ -214,8 +215,8 @@ TEST_F(WizardInfoTest, ServerIsMadeOnceAndArmedOnlyOnceItExists) {
 }
 
 TEST_F(WizardInfoTest, DestructionStopsAndJoinsTheWorkerBeforeDeletingTheServer) {
-  BlockingSockets sockets;
-  NoRoutes routes;
+  FakeSocketApi sockets;
+  FakeRouteSource routes;
   CBootpWizardInfo::Environment environment = Environment();
   environment.serverFactory = [&] { return std::make_unique<BootPServer>(sockets, routes); };
   auto info = std::make_unique<CBootpWizardInfo>(environment);
@@ -224,15 +225,15 @@ TEST_F(WizardInfoTest, DestructionStopsAndJoinsTheWorkerBeforeDeletingTheServer)
   info->AdoptWorker(std::thread([server] {
     while (server->IsStarted()) server->ServiceOneRequest();
   }));
-  sockets.WaitForReceive();
+  ASSERT_TRUE(sockets.WaitForReceiver());
   // Returns only once the worker has left the blocked receive; a server deleted under it
   // shows up as a use after free under AddressSanitizer.
   info.reset();
 }
 
 TEST_F(WizardInfoTest, EntryPointTearsDownInOrderAndAlwaysExitsWithZero) {
-  BlockingSockets sockets;
-  NoRoutes routes;
+  FakeSocketApi sockets;
+  FakeRouteSource routes;
   class LoggingServer : public BootPServer {
    public:
     LoggingServer(SocketApi& s, RouteSource& r, std::vector<std::string>& log)

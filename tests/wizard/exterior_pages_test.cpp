@@ -8,6 +8,7 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
+#include "bootp/bootp_server.h"
 #include "tests/wizard/wizard_test_support.h"
 #include "wizard/exterior_pages.h"
 #include "wizard/gdiplus_bitmap.h"
@@ -52,9 +53,9 @@ class ExteriorPagesTest : public ::testing::Test {
   }
 
   testing::TemporaryFolder m_folder;
-  testing::BlockingSockets m_sockets;
-  testing::NoRoutes m_routes;
-  testing::FixedAdapters m_adapters;
+  testing::FakeSocketApi m_sockets;
+  testing::FakeRouteSource m_routes;
+  testing::FakeAdapterSource m_adapters;
   CBootpWizardInfo::Environment m_environment;
   std::unique_ptr<CBootpWizardInfo> m_info;
   std::vector<std::string> m_log;

@@ -8,7 +8,8 @@
 
 #include "app/bootp_wizard_info.h"
 #include "bootp/bootp_server.h"
-#include "tests/app/test_fakes.h"
+#include "tests/app/temporary_folder.h"
+#include "tests/support/fake_platform.h"
 #include "wizard/bootp_wizard_sheet.h"
 
 namespace {
@@ -46,9 +47,9 @@ int main(int argc, char* argv[]) {
   const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
 
   quillnet::testing::TemporaryFolder settings;
-  quillnet::testing::BlockingSockets sockets;
-  quillnet::testing::NoRoutes routes;
-  quillnet::testing::FixedAdapters adapters;
+  quillnet::testing::FakeSocketApi sockets;
+  quillnet::testing::FakeRouteSource routes;
+  quillnet::testing::FakeAdapterSource adapters;
   adapters.adapters = {{"eth0", {{"192.168.0.5", "255.255.255.0"}}, "192.168.0.1"}};
   CBootpWizardInfo::Environment environment;
   environment.settingsFile = settings.File("registry.sqlite3");

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <thread>
 
+#include "bootp/bootp_server.h"
 #include "bootp/message.h"
 #include "tests/wizard/wizard_test_support.h"
 #include "wizard/server_messages.h"

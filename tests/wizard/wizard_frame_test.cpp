@@ -4,6 +4,7 @@
 #include <QResizeEvent>
 #include <QTimer>
 
+#include "bootp/bootp_server.h"
 #include "tests/wizard/wizard_test_support.h"
 
 namespace quillnet {
@@ -141,9 +142,9 @@ class BootpSheetTest : public ::testing::Test {
   }
 
   testing::TemporaryFolder m_folder;
-  testing::BlockingSockets m_sockets;
-  testing::NoRoutes m_routes;
-  testing::FixedAdapters m_adapters;
+  testing::FakeSocketApi m_sockets;
+  testing::FakeRouteSource m_routes;
+  testing::FakeAdapterSource m_adapters;
   CBootpWizardInfo::Environment m_environment;
   std::unique_ptr<CBootpWizardInfo> m_info;
   std::vector<std::string> m_log;

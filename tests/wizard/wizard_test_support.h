@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "app/bootp_wizard_info.h"
-#include "tests/app/test_fakes.h"
+#include "tests/app/temporary_folder.h"
+#include "tests/support/fake_platform.h"
 #include "wizard/bootp_wizard_sheet.h"
 #include "wizard/wizard97.h"
 
