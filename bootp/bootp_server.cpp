@@ -35,6 +35,11 @@ std::string WithCode(const char* what, int code) {
   return std::string(what) + " " + digits + "\n";
 }
 
+// Port 67 taken means another BOOTP server runs; that is said in words, without a code.
+std::string BindFailureText(int error) {
+  return error == kWsaEaddrinuse ? kAlreadyRunningText : WithCode("bind BOOTPS port failed", error);
+}
+
 std::uint32_t LoopbackAddress() {
   std::uint32_t address = 0;
   static_assert(sizeof kLoopbackBytes == sizeof address);
@@ -98,8 +103,7 @@ bool BootPServer::SetUpSocket(SocketHandle& socket) {
     }
   }
   if (const int error = m_sockets.Bind(socket, kAnyAddress, kServerPort); error != 0) {
-    m_message = error == kWsaEaddrinuse ? kAlreadyRunningText
-                                        : WithCode("bind BOOTPS port failed", error);
+    m_message = BindFailureText(error);
     // A socket that is left open but unbound would block every later receive for ever.
     CloseSocket(socket);
     return false;
@@ -339,8 +343,7 @@ bool BootPServer::ServeRoute(std::uint32_t interfaceAddress,
   if (const int error = m_sockets.EnableBroadcast(socket); error != 0) {
     failure = WithCode("server setsockopt failed", error);
   } else if (const int error = m_sockets.Bind(socket, interfaceAddress, kServerPort); error != 0) {
-    failure = error == kWsaEaddrinuse ? kAlreadyRunningText
-                                      : WithCode("bind BOOTPS port failed", error);
+    failure = BindFailureText(error);
   } else if (const int error = m_sockets.SendTo(socket, message, kBroadcastAddress, kClientPort);
              error != 0) {
     failure = WithCode("Sendto error", error);
