@@ -20,25 +20,12 @@ using testing::Click;
 using testing::Find;
 using testing::WaitFor;
 
-class ExteriorPagesTest : public ::testing::Test {
+class ExteriorPagesTest : public testing::WizardOnFakes {
  protected:
-  ExteriorPagesTest() {
-    m_environment.settingsFile = m_folder.File("registry.sqlite3");
-    m_environment.adapters = &m_adapters;
-    m_environment.serverFactory = [this] {
-      ++m_serversMade;
-      return std::make_unique<BootPServer>(m_sockets, m_routes);
-    };
-    m_adapters.adapters = {{"eth0", {{"192.168.0.5", "255.255.255.0"}}, "192.168.0.1"}};
-  }
   std::unique_ptr<CBootpWizardSheet> Show(bool interiorPages = false) {
     m_info = std::make_unique<CBootpWizardInfo>(m_environment);
     m_info->LoadSettings();
-    auto sheet = std::make_unique<CBootpWizardSheet>(
-        m_info.get(), 0, nullptr,
-        interiorPages ? testing::RecordingInteriorPages(m_log) : InteriorPageMaker{});
-    EXPECT_TRUE(sheet->ShowModeless());
-    return sheet;
+    return MakeSheet(interiorPages);
   }
   static QTextEdit* Summary(QWidget* page) { return Find<QTextEdit>(page, "summaryEdit"); }
   // Whether each character of the summary in [from, to) is bold.
@@ -51,15 +38,6 @@ class ExteriorPagesTest : public ::testing::Test {
     }
     return bold;
   }
-
-  testing::TemporaryFolder m_folder;
-  testing::FakeSocketApi m_sockets;
-  testing::FakeRouteSource m_routes;
-  testing::FakeAdapterSource m_adapters;
-  CBootpWizardInfo::Environment m_environment;
-  std::unique_ptr<CBootpWizardInfo> m_info;
-  std::vector<std::string> m_log;
-  int m_serversMade = 0;
 };
 
 TEST_F(ExteriorPagesTest, WelcomeShowsVersionAndAddressOverItsPictureWithNextOnly) {

@@ -122,32 +122,9 @@ TEST_F(FrameTest, PlainSheetClosesOnCancelAndHeaderShowsThePageTexts) {
 }
 
 // The wizard itself, with recording pages in place of the interior pages.
-class BootpSheetTest : public ::testing::Test {
+class BootpSheetTest : public testing::WizardOnFakes {
  protected:
-  BootpSheetTest() {
-    m_environment.settingsFile = m_folder.File("registry.sqlite3");
-    m_environment.adapters = &m_adapters;
-    m_environment.serverFactory = [this] {
-      return std::make_unique<BootPServer>(m_sockets, m_routes);
-    };
-    m_adapters.adapters = {{"eth0", {{"192.168.0.5", "255.255.255.0"}}, "192.168.0.1"}};
-    m_info = std::make_unique<CBootpWizardInfo>(m_environment);
-  }
-  std::unique_ptr<CBootpWizardSheet> MakeSheet(bool interiorPages) {
-    auto sheet = std::make_unique<CBootpWizardSheet>(
-        m_info.get(), 0, nullptr,
-        interiorPages ? testing::RecordingInteriorPages(m_log) : InteriorPageMaker{});
-    EXPECT_TRUE(sheet->ShowModeless());
-    return sheet;
-  }
-
-  testing::TemporaryFolder m_folder;
-  testing::FakeSocketApi m_sockets;
-  testing::FakeRouteSource m_routes;
-  testing::FakeAdapterSource m_adapters;
-  CBootpWizardInfo::Environment m_environment;
-  std::unique_ptr<CBootpWizardInfo> m_info;
-  std::vector<std::string> m_log;
+  BootpSheetTest() { m_info = std::make_unique<CBootpWizardInfo>(m_environment); }
 };
 
 TEST_F(BootpSheetTest, SevenPagesInOrderWithTheTitleOnEachAndNoTestWizard) {

@@ -1,12 +1,16 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QPushButton>
 #include <QTest>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/bootp_wizard_info.h"
+#include "bootp/bootp_server.h"
 #include "tests/app/temporary_folder.h"
 #include "tests/support/fake_platform.h"
 #include "wizard/bootp_wizard_sheet.h"
@@ -66,6 +70,39 @@ inline InteriorPageMaker RecordingInteriorPages(std::vector<std::string>& log) {
     return pages;
   };
 }
+
+// The wizard on fake sockets, routes and adapters (one adapter, 192.168.0.5/24) with its
+// settings in a temporary folder.
+class WizardOnFakes : public ::testing::Test {
+ protected:
+  WizardOnFakes() {
+    m_environment.settingsFile = m_folder.File("registry.sqlite3");
+    m_environment.adapters = &m_adapters;
+    m_environment.serverFactory = [this] {
+      ++m_serversMade;
+      return std::make_unique<BootPServer>(m_sockets, m_routes);
+    };
+    m_adapters.adapters = {{"eth0", {{"192.168.0.5", "255.255.255.0"}}, "192.168.0.1"}};
+  }
+
+  // The sheet for m_info, shown; with recording interior pages or with none.
+  std::unique_ptr<CBootpWizardSheet> MakeSheet(bool interiorPages) {
+    auto sheet = std::make_unique<CBootpWizardSheet>(
+        m_info.get(), 0, nullptr,
+        interiorPages ? RecordingInteriorPages(m_log) : InteriorPageMaker{});
+    EXPECT_TRUE(sheet->ShowModeless());
+    return sheet;
+  }
+
+  TemporaryFolder m_folder;
+  FakeSocketApi m_sockets;
+  FakeRouteSource m_routes;
+  FakeAdapterSource m_adapters;
+  CBootpWizardInfo::Environment m_environment;
+  std::unique_ptr<CBootpWizardInfo> m_info;
+  std::vector<std::string> m_log;
+  int m_serversMade = 0;
+};
 
 template <typename T>
 T* Find(QWidget* root, const char* name) {
