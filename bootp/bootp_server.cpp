@@ -76,11 +76,17 @@ bool BootPServer::IsStarted() const {
 
 bool BootPServer::Start() {
   std::lock_guard lock(m_mutex);
+  // A stopped server stays stopped: a worker loop that restarts a server that is not started
+  // must not bind port 67 again after the run has ended.
+  if (m_stopped) return false;
   if (!m_winsockReady) {
     m_message = WithCode("server socket failed", m_startupError);
     return false;
   }
-  // Already listening: a receive may be blocked on the socket, which must stay open.
+  // The worker owns the listening socket while it receives on it or sends a reply (after
+  // which it reopens it); closing or binding it here would pull it from under the worker.
+  if (m_receiving || m_replying) return m_started;
+  // Already listening: the socket stays open.
   if (m_started && m_socket != kInvalidSocket) return true;
   CloseSocket(m_socket);
   if (!SetUpSocket(m_socket)) return false;
@@ -91,7 +97,8 @@ bool BootPServer::Start() {
 
 bool BootPServer::IsRunning() const {
   std::lock_guard lock(m_mutex);
-  return m_socket != kInvalidSocket && m_started;
+  // While a reply is sent the listening socket is closed, yet the server has not stopped.
+  return m_started && (m_socket != kInvalidSocket || m_replying);
 }
 
 bool BootPServer::SetUpSocket(SocketHandle& socket) {
@@ -128,6 +135,9 @@ bool BootPServer::CloseSocket(SocketHandle& socket) {
 void BootPServer::Stop() {
   std::lock_guard lock(m_mutex);
   m_started = false;
+  m_stopped = true;
+  // During a reply m_socket is closed already and the worker, seeing m_started false, does
+  // not reopen it.
   if (m_socket == kInvalidSocket) return;
   if (m_receiving) {
     // Closing under a running receive could hand its descriptor to another socket; the
@@ -151,7 +161,7 @@ void BootPServer::ServiceOneRequest() {
   std::size_t received = 0;
   const int error = m_sockets.ReceiveFrom(socket, buffer, received);
 
-  PendingError pending;
+  std::uint64_t generation = 0;
   {
     std::lock_guard lock(m_mutex);
     m_receiving = false;
@@ -166,9 +176,32 @@ void BootPServer::ServiceOneRequest() {
     const RequestVerdict verdict = ClassifyRequest(buffer, received);
     if (!verdict.accepted) return;
     RecordRequestLocked(verdict.key, verdict.valid);
-    if (m_armed && verdict.key == m_targetKey) Answer(buffer, pending);
+    if (!m_armed || verdict.key != m_targetKey) return;
+    // Once decided, the reply goes out even if Disarm comes while it is being sent.
+    BuildReply(buffer, ReplyAddress(m_targetIp), ReplyAddress(m_targetMask),
+               ReplyAddress(m_targetGateway));
+    generation = m_armGeneration;
+    // Port 67 must be free: every interface's sending socket binds to it.
+    CloseSocket(m_socket);
+    m_replying = true;
   }
-  if (!pending.text.empty()) Report(pending);
+
+  // The route query and the sends may take a while; table queries must not wait for them.
+  const ReplyOutcome outcome = SendReply(buffer);
+
+  {
+    std::lock_guard lock(m_mutex);
+    m_replying = false;
+    if (!outcome.message.empty()) m_message = outcome.message;
+    // After Stop the socket stays closed and the server stopped.
+    if (m_started) SetUpSocket(m_socket);
+    // A new arming made while the reply went out is for a new answer: it is left armed.
+    if (generation == m_armGeneration) {
+      m_replySent = outcome.sent;
+      m_armed = false;
+    }
+  }
+  if (!outcome.pending.text.empty()) Report(outcome.pending);
 }
 
 void BootPServer::GetMessageText(std::string& text) const {
@@ -192,10 +225,31 @@ void BootPServer::RecordRequestLocked(DeviceKey key, bool valid) {
     m_rowStates.emplace_back();
   }
   m_tableUpdated = true;
+  const auto index = static_cast<std::int32_t>(found->second);
   RowState& row = m_rowStates[found->second];
   if (valid) row.valid = true;
   if (row.count < std::numeric_limits<std::int32_t>::max()) ++row.count;
   row.lastTime = m_clock();
+  row.revision = ++m_revision;
+  if (index != m_newestRow) {
+    // Move the row to the newest end of the revision list.
+    if (row.older != -1) m_rowStates[static_cast<std::size_t>(row.older)].newer = row.newer;
+    if (row.newer != -1) m_rowStates[static_cast<std::size_t>(row.newer)].older = row.older;
+    row.newer = -1;
+    row.older = m_newestRow;
+    if (m_newestRow != -1) m_rowStates[static_cast<std::size_t>(m_newestRow)].newer = index;
+    m_newestRow = index;
+  }
+}
+
+std::uint64_t BootPServer::GetChangedRows(std::uint64_t since, std::vector<int>& rows) const {
+  std::lock_guard lock(m_mutex);
+  for (std::int32_t index = m_newestRow;
+       index != -1 && m_rowStates[static_cast<std::size_t>(index)].revision > since;
+       index = m_rowStates[static_cast<std::size_t>(index)].older) {
+    rows.push_back(index);
+  }
+  return m_revision;
 }
 
 bool BootPServer::IsTableUpdated() const {
@@ -252,6 +306,9 @@ bool BootPServer::Arm(std::string macText, std::string ipAddress, std::string su
   m_targetGateway = std::move(defaultGateway);
   m_targetKey = ParseMacKey(m_targetMac);
   m_armed = true;
+  ++m_armGeneration;
+  // A poll after this arming must not see the previous answer's result.
+  m_replySent = false;
   return true;
 }
 
@@ -277,18 +334,8 @@ void BootPServer::SetErrorHandler(ErrorHandler handler) {
   m_errorHandler = std::move(handler);
 }
 
-void BootPServer::Answer(std::span<std::uint8_t> buffer, PendingError& pending) {
-  BuildReply(buffer, ReplyAddress(m_targetIp), ReplyAddress(m_targetMask),
-             ReplyAddress(m_targetGateway));
-  // Port 67 must be free: every interface's sending socket binds to it.
-  CloseSocket(m_socket);
-  SendReply(buffer, pending);
-  SetUpSocket(m_socket);
-  m_armed = false;
-}
-
-bool BootPServer::SendReply(std::span<const std::uint8_t> message, PendingError& pending) {
-  m_replySent = false;
+BootPServer::ReplyOutcome BootPServer::SendReply(std::span<const std::uint8_t> message) {
+  ReplyOutcome outcome;
   std::vector<RouteRow> rows;
   switch (m_routes.QueryRoutes(rows)) {
     case RouteQueryResult::kOk:
@@ -300,7 +347,7 @@ bool BootPServer::SendReply(std::span<const std::uint8_t> message, PendingError&
       break;
     case RouteQueryResult::kFailed:
       // Rows the query did not return cannot be trusted; none is served.
-      pending = {kRouteQueryFailedText, kRouteQueryFailedCaption};
+      outcome.pending = {kRouteQueryFailedText, kRouteQueryFailedCaption};
       rows.clear();
       break;
   }
@@ -321,15 +368,12 @@ bool BootPServer::SendReply(std::span<const std::uint8_t> message, PendingError&
       ++served;
     } else if (++failures == 1) {
       // A failure on one interface does not stop the others; the text keeps the first.
-      m_message = failure;
+      outcome.message = std::move(failure);
     }
   }
-  m_replySent = served > 0;
-  if (matched == 0) {
-    m_message = kNoInterfaceText;
-    return false;
-  }
-  return served == matched;
+  outcome.sent = served > 0;
+  if (matched == 0) outcome.message = kNoInterfaceText;
+  return outcome;
 }
 
 bool BootPServer::ServeRoute(std::uint32_t interfaceAddress,

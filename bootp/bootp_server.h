@@ -16,9 +16,13 @@
 namespace quillnet {
 
 // The BOOTP server of one run: the listening socket on port 67, the table of devices heard,
-// and the one armed reply. Every operation takes the server's lock, so the worker thread
+// and the one armed reply. One lock guards all of the server's state, so the worker thread
 // that calls ServiceOneRequest and the user-interface thread that reads the table and arms
-// the server may call it at the same time. The blocking receive runs without the lock.
+// the server may call it at the same time. The lock is only held for short updates and
+// queries: never across the blocking receive, nor across a reply's route query and sends, so
+// a query from the user-interface thread never waits for the network. Only the worker thread
+// calls ServiceOneRequest, so there is at most one receive or one reply under way; while it
+// runs, that thread owns the listening socket and Start and Stop leave closing it to it.
 class BootPServer {
  public:
   static constexpr std::uint16_t kServerPort = 67;
@@ -43,15 +47,18 @@ class BootPServer {
 
   // Sockets and receive step.
   bool IsStarted() const;
+  // Opens the listening socket. Fails, touching no socket, once the server has been stopped.
   bool Start();
+  // Started and listening, or sending a reply after which it listens again.
   bool IsRunning() const;
   // Receives one datagram (blocking), records an accepted request and answers it when the
   // server is armed for its device.
   void ServiceOneRequest();
   void GetMessageText(std::string& text) const;
-  // Ends the run of the server: wakes a receive blocked in ServiceOneRequest, which then
-  // returns without a report, and closes the listening socket. Join the worker after this
-  // and before destroying the server.
+  // Ends the run of the server for good: wakes a receive blocked in ServiceOneRequest, which
+  // then returns without a report, and closes the listening socket; a reply being sent is
+  // finished but the socket is not opened again. Join the worker after this and before
+  // destroying the server.
   void Stop();
 
   // Request table.
@@ -62,13 +69,20 @@ class BootPServer {
   int GetCount(int row) const;
   bool IsValid(int row) const;
   std::string GetLastRequestTimeText(int row) const;
+  // The table's revision grows with every recorded request. Puts the rows recorded after
+  // revision `since` into `rows` (each once, most recent first; every row for 0) and returns
+  // the current revision. Costs time in proportion to the rows returned.
+  std::uint64_t GetChangedRows(std::uint64_t since, std::vector<int>& rows) const;
 
   // Arming and the reply.
+  // Arms the server for one device; false when it is armed already. A new arming clears
+  // WasReplySent.
   bool Arm(std::string macText, std::string ipAddress, std::string subnetMask,
            std::string defaultGateway);
+  // A reply the worker is already sending still goes out.
   bool Disarm();
   bool IsArmed() const;
-  // Whether the last answer left through at least one interface.
+  // Whether the answer to the last arming left through at least one interface.
   bool WasReplySent() const;
 
   void SetErrorHandler(ErrorHandler handler);
@@ -78,21 +92,34 @@ class BootPServer {
     std::int32_t count = 0;
     bool valid = false;
     std::int64_t lastTime = 0;
+    // The table revision of the row's last change, and its neighbours in the list of rows
+    // ordered by that revision (-1 at either end).
+    std::uint64_t revision = 0;
+    std::int32_t newer = -1;
+    std::int32_t older = -1;
   };
   struct PendingError {
     std::string text;
     std::string caption;
   };
+  // What sending a reply came to.
+  struct ReplyOutcome {
+    bool sent = false;    // left through at least one interface
+    std::string message;  // for m_message; empty when every interface sent it
+    PendingError pending;
+  };
 
   // These run with m_mutex held.
   bool SetUpSocket(SocketHandle& socket);
-  bool CloseSocket(SocketHandle& socket);
   void RecordRequestLocked(DeviceKey key, bool valid);
-  void Answer(std::span<std::uint8_t> buffer, PendingError& pending);
-  bool SendReply(std::span<const std::uint8_t> message, PendingError& pending);
+  const RowState* RowAt(int row) const;
+  // These need no lock: they touch no member state but the socket and route interfaces, and
+  // no socket but their own or the one handed to them.
+  bool CloseSocket(SocketHandle& socket);
+  ReplyOutcome SendReply(std::span<const std::uint8_t> message);
   bool ServeRoute(std::uint32_t interfaceAddress, std::span<const std::uint8_t> message,
                   std::string& failure);
-  const RowState* RowAt(int row) const;
+  // Takes m_mutex only to read the handler; calls it without the lock.
   void Report(const PendingError& pending) const;
 
   SocketApi& m_sockets;
@@ -106,9 +133,15 @@ class BootPServer {
   int m_startupError = 0;
   std::string m_message;
   bool m_started = false;
+  // Stop came: the server never starts again.
+  bool m_stopped = false;
   // A receive is under way on m_socket; Stop leaves the close to the receiving thread.
   bool m_receiving = false;
+  // The worker is sending a reply with the listening socket closed; it reopens it after.
+  bool m_replying = false;
   bool m_armed = false;
+  // Counts armings, so a reply finishing after a new arming leaves that arming alone.
+  std::uint64_t m_armGeneration = 0;
   bool m_replySent = false;
   DeviceKey m_targetKey = 0;
   std::string m_targetMac;
@@ -117,6 +150,8 @@ class BootPServer {
   std::string m_targetGateway;
   std::vector<DeviceKey> m_keys;
   std::vector<RowState> m_rowStates;
+  std::uint64_t m_revision = 0;
+  std::int32_t m_newestRow = -1;
   // Hash index beside the ordered rows: device key to row index.
   std::unordered_map<DeviceKey, std::size_t> m_rowByKey;
   bool m_tableUpdated = false;

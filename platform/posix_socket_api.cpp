@@ -50,13 +50,17 @@ class PosixSocketApi final : public SocketApi {
   int ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer,
                   std::size_t& received) override {
     received = 0;
-    sockaddr_in sender{};
-    socklen_t senderLength = sizeof sender;
-    // MSG_TRUNC makes the call return the datagram's full length, so an oversize datagram
-    // is told apart from one that exactly fills the buffer.
-    const ssize_t length =
-        ::recvfrom(socket, buffer.data(), buffer.size(), MSG_TRUNC,
-                   reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    ssize_t length = 0;
+    // A signal handled on this thread interrupts the wait without ending it; Stop's shutdown
+    // makes the call return 0, not EINTR, so it still ends the receive.
+    do {
+      sockaddr_in sender{};
+      socklen_t senderLength = sizeof sender;
+      // MSG_TRUNC makes the call return the datagram's full length, so an oversize datagram
+      // is told apart from one that exactly fills the buffer.
+      length = ::recvfrom(socket, buffer.data(), buffer.size(), MSG_TRUNC,
+                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    } while (length < 0 && errno == EINTR);
     if (length < 0) return LastError();
     if (static_cast<std::size_t>(length) > buffer.size()) return kWsaEmsgsize;
     received = static_cast<std::size_t>(length);

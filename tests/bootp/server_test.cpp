@@ -171,6 +171,29 @@ TEST_F(ServerTest, TableKeepsFirstHeardOrderCountsAndValidity) {
   EXPECT_EQ(server.GetLastRequestTimeText(5), "");
 }
 
+TEST_F(ServerTest, ChangedRowsAreThoseRecordedSinceARevision) {
+  auto changedSince = [&](std::uint64_t since, std::uint64_t& now) {
+    std::vector<int> rows;
+    now = server.GetChangedRows(since, rows);
+    return rows;
+  };
+  std::uint64_t first = 0;
+  EXPECT_TRUE(changedSince(0, first).empty());
+  for (DeviceKey mac : {0x02005E000001, 0x02005E000002, 0x02005E000003}) server.RecordRequest(mac, true);
+  std::uint64_t second = 0;
+  EXPECT_EQ(changedSince(first, second), (std::vector<int>{2, 1, 0}));
+  // Rows heard again move to the front, once each, however often they were heard.
+  server.RecordRequest(0x02005E000001, true);
+  server.RecordRequest(0x02005E000002, false);
+  server.RecordRequest(0x02005E000001, true);
+  std::uint64_t third = 0;
+  EXPECT_EQ(changedSince(second, third), (std::vector<int>{0, 1}));
+  EXPECT_EQ(changedSince(0, third), (std::vector<int>{0, 1, 2}));
+  std::uint64_t fourth = 0;
+  EXPECT_TRUE(changedSince(third, fourth).empty());
+  EXPECT_EQ(third, fourth);
+}
+
 TEST_F(ServerTest, ZeroMacAddressGetsNoRow) {
   ASSERT_TRUE(server.Start());
   Request zero;
@@ -253,6 +276,10 @@ TEST_F(ServerTest, AnswersTheTargetOutOfEveryInterface) {
   EXPECT_EQ(log.back(), "broadcast 6");
   EXPECT_TRUE(server.IsRunning());
   EXPECT_EQ(sockets.openSockets(), std::set<SocketHandle>{6});
+
+  // A new arming does not report the previous answer.
+  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.51", "255.255.255.0", ""));
+  EXPECT_FALSE(server.WasReplySent());
 }
 
 TEST_F(ServerTest, UnreadableAddressTextsAreSentAsZero) {
@@ -382,19 +409,30 @@ TEST_F(ServerTest, RouteFailuresWithoutAHandlerArePrinted) {
   EXPECT_TRUE(sockets.sent().empty());
 }
 
-TEST_F(ServerTest, StopWakesABlockedReceive) {
+TEST_F(ServerTest, StopWakesABlockedReceiveAndIsFinal) {
   ASSERT_TRUE(server.Start());
   std::thread worker([&] { server.ServiceOneRequest(); });
   ASSERT_TRUE(sockets.WaitForReceiver());
   server.Stop();
+  // A worker loop restarting a server that is not started must not bind port 67 again, nor
+  // close the socket of a receive that may still be running.
+  EXPECT_FALSE(server.Start());
   worker.join();
   EXPECT_FALSE(server.IsRunning());
+  EXPECT_FALSE(server.IsStarted());
   EXPECT_EQ(Message(), "");  // an orderly stop is no receive failure
   EXPECT_TRUE(sockets.openSockets().empty());
   const auto log = sockets.log();
   EXPECT_EQ(std::count(log.begin(), log.end(), "close 3"), 1);
-  server.ServiceOneRequest();  // stopped: returns at once
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& l) { return l.starts_with("open"); }),
+            1);
+  EXPECT_FALSE(server.Start());
+  EXPECT_FALSE(server.IsRunning());
+  sockets.Push(Request{}.Bytes());  // so that a wrong receive returns instead of hanging
+  server.ServiceOneRequest();       // stopped: returns at once
   EXPECT_EQ(sockets.receiveCalls(), 1);
+  EXPECT_EQ(sockets.log(), log);
 }
 
 }  // namespace

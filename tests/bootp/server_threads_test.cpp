@@ -4,7 +4,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <future>
+#include <map>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "bootp/bootp_server.h"
 #include "tests/support/fake_platform.h"
@@ -15,6 +20,7 @@ namespace {
 
 using testing::FakeRouteSource;
 using testing::FakeSocketApi;
+using testing::GatedRouteSource;
 using testing::Ip;
 using testing::Request;
 
@@ -75,6 +81,123 @@ TEST(ServerThreads, WorkerAndUserInterfaceShareTheServer) {
   EXPECT_GT(replies, 0u);
   EXPECT_LE(replies, static_cast<std::size_t>(armed));
   EXPECT_TRUE(sockets.openSockets().empty());
+}
+
+
+// The worker is held inside a reply, in its route query, until the test releases it.
+class ReplyInProgress : public ::testing::Test {
+ protected:
+  static constexpr auto kPrompt = std::chrono::seconds(5);
+  static constexpr char kTarget[] = "02:00:5e:10:20:30";
+
+  struct TableView {
+    int count = 0;
+    std::string mac;
+    bool armed = false;
+    bool running = false;
+  };
+
+  ~ReplyInProgress() override {
+    // Whatever the test did, let the worker and any stuck query finish before teardown.
+    routes.Release();
+    if (worker.valid()) worker.wait();
+  }
+
+  void BlockInReply() {
+    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(server.Arm(kTarget, "192.168.1.50", "255.255.255.0", ""));
+    sockets.Push(Request{}.Bytes());
+    worker = std::async(std::launch::async, [this] { server.ServiceOneRequest(); });
+    ASSERT_TRUE(routes.WaitForQuery());
+  }
+
+  // Runs `call` on another thread; false when it has not returned in time. A call stuck
+  // behind the reply finishes when the fixture releases it.
+  bool ReturnsPromptly(std::function<void()> call) {
+    calls.push_back(std::async(std::launch::async, std::move(call)));
+    return calls.back().wait_for(kPrompt) == std::future_status::ready;
+  }
+
+  bool FinishReply() {
+    routes.Release();
+    return worker.wait_for(kPrompt) == std::future_status::ready;
+  }
+
+  FakeSocketApi sockets;
+  GatedRouteSource routes{{{0xFFFFFFFFu, 0xFFFFFFFFu, Ip(192, 168, 1, 20)},
+                           {0xFFFFFFFFu, 0xFFFFFFFFu, Ip(10, 0, 0, 5)}}};
+  BootPServer server{sockets, routes};
+  std::future<void> worker;
+  // What the calls on other threads saw; members, so a late call never writes to a dead local.
+  TableView view;
+  bool answer = false;
+  std::vector<std::future<void>> calls;
+};
+
+TEST_F(ReplyInProgress, QueriesDoNotWaitForTheReply) {
+  ASSERT_NO_FATAL_FAILURE(BlockInReply());
+  ASSERT_TRUE(ReturnsPromptly([this] {
+    view = {server.GetRequestCount(), server.GetMacText(0), server.IsArmed(), server.IsRunning()};
+  })) << "a table query waited for the reply";
+  EXPECT_EQ(view.count, 1);
+  EXPECT_EQ(view.mac, kTarget);
+  EXPECT_TRUE(view.armed);
+  EXPECT_TRUE(view.running);  // the listening socket is closed, the server is not stopped
+  // A worker loop's Start during the reply leaves the sockets to the worker.
+  const auto log = sockets.log();
+  EXPECT_TRUE(server.Start());
+  EXPECT_EQ(sockets.log(), log);
+
+  ASSERT_TRUE(FinishReply());
+  EXPECT_EQ(sockets.sent().size(), 2u);
+  EXPECT_TRUE(server.WasReplySent());
+  EXPECT_FALSE(server.IsArmed());
+  EXPECT_TRUE(server.IsRunning());
+  EXPECT_EQ(sockets.openSockets().size(), 1u);
+}
+
+TEST_F(ReplyInProgress, DisarmDoesNotStopAReplyAlreadyBeingSent) {
+  ASSERT_NO_FATAL_FAILURE(BlockInReply());
+  ASSERT_TRUE(ReturnsPromptly([this] { answer = server.Disarm(); }));
+  EXPECT_TRUE(answer);
+  ASSERT_TRUE(FinishReply());
+  EXPECT_EQ(sockets.sent().size(), 2u);
+  EXPECT_TRUE(server.WasReplySent());
+  EXPECT_FALSE(server.IsArmed());
+}
+
+TEST_F(ReplyInProgress, ArmingMadeDuringTheReplyStaysArmed) {
+  ASSERT_NO_FATAL_FAILURE(BlockInReply());
+  ASSERT_TRUE(ReturnsPromptly([this] {
+    answer = server.Disarm() && server.Arm("00:1b:2c:3d:4e:5f", "10.0.0.9", "255.0.0.0", "");
+  }));
+  ASSERT_TRUE(answer);
+  ASSERT_TRUE(FinishReply());
+  EXPECT_EQ(sockets.sent().size(), 2u);
+  // The finished reply answered the earlier arming, not this one.
+  EXPECT_TRUE(server.IsArmed());
+  EXPECT_FALSE(server.WasReplySent());
+}
+
+TEST_F(ReplyInProgress, StopDuringTheReplyLeavesTheServerStopped) {
+  ASSERT_NO_FATAL_FAILURE(BlockInReply());
+  ASSERT_TRUE(ReturnsPromptly([this] { server.Stop(); }));
+  EXPECT_FALSE(server.IsRunning());
+  ASSERT_TRUE(FinishReply());
+  EXPECT_FALSE(server.IsRunning());
+  EXPECT_FALSE(server.IsStarted());
+  EXPECT_TRUE(sockets.openSockets().empty());
+  const auto log = sockets.log();
+  std::map<std::string, int> closes;
+  for (const std::string& line : log) {
+    if (line.starts_with("close ")) ++closes[line];
+  }
+  for (const auto& [line, times] : closes) EXPECT_EQ(times, 1) << line;
+  EXPECT_FALSE(server.Start());
+  sockets.Push(Request{}.Bytes());  // so that a wrong receive returns instead of hanging
+  server.ServiceOneRequest();
+  EXPECT_EQ(sockets.log(), log);
+  EXPECT_EQ(sockets.receiveCalls(), 1);
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 // The operating system's sockets on the loopback interface: the behaviour the server relies on.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -89,6 +94,60 @@ TEST_F(LoopbackSockets, ShutdownWakesABlockedReceive) {
   blocked.join();
   EXPECT_EQ(error, 0);
   EXPECT_EQ(received, 0u);
+}
+
+std::atomic<int> g_signalsHandled{0};
+void CountSignal(int) { g_signalsHandled.fetch_add(1); }
+
+// The system call a thread of this process is blocked in; -1 when it cannot be read.
+long BlockedSystemCall(pid_t thread) {
+  std::ifstream file("/proc/self/task/" + std::to_string(thread) + "/syscall");
+  long number = -1;
+  return file >> number ? number : -1;
+}
+
+TEST_F(LoopbackSockets, SignalDoesNotEndABlockedReceive) {
+#ifndef SYS_recvfrom
+  GTEST_SKIP() << "recvfrom is no system call of its own here";
+#else
+  // No SA_RESTART: the kernel ends the blocked recvfrom with EINTR.
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = CountSignal;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+
+  std::atomic<pid_t> receiverThread{0};
+  std::size_t received = 0;
+  int error = -1;
+  std::thread blocked([&] {
+    receiverThread = gettid();
+    std::vector<std::uint8_t> buffer(1024);
+    error = api.ReceiveFrom(receiver, buffer, received);
+  });
+  // Signal the thread once it is blocked in the receive, and wait for the handler to run.
+  const int handledBefore = g_signalsHandled.load();
+  bool signalled = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (!signalled && receiverThread != 0 &&
+        BlockedSystemCall(receiverThread) == SYS_recvfrom) {
+      ASSERT_EQ(pthread_kill(blocked.native_handle(), SIGUSR1), 0);
+      signalled = true;
+    }
+    if (g_signalsHandled.load() > handledBefore) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const bool handled = g_signalsHandled.load() > handledBefore;
+  // The datagram also ends the receive when the signal never came, so the thread is joined.
+  EXPECT_EQ(SendOf(300), 0);
+  blocked.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+
+  ASSERT_TRUE(handled) << "the receiving thread was not seen blocked in recvfrom";
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(received, 300u);
+#endif
 }
 
 TEST(WinsockErrors, MapsErrnoToWinsockCodes) {

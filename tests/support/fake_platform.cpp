@@ -146,4 +146,25 @@ bool FakeSocketApi::WaitForReceiver() const {
   return m_changed.wait_for(lock, std::chrono::seconds(5), [&] { return m_waiting > 0; });
 }
 
+RouteQueryResult GatedRouteSource::QueryRoutes(std::vector<RouteRow>& out) {
+  std::unique_lock lock(m_mutex);
+  ++m_waiting;
+  m_changed.notify_all();
+  m_changed.wait(lock, [&] { return m_released; });
+  --m_waiting;
+  out = m_rows;
+  return RouteQueryResult::kOk;
+}
+
+bool GatedRouteSource::WaitForQuery() const {
+  std::unique_lock lock(m_mutex);
+  return m_changed.wait_for(lock, std::chrono::seconds(5), [&] { return m_waiting > 0; });
+}
+
+void GatedRouteSource::Release() {
+  std::lock_guard lock(m_mutex);
+  m_released = true;
+  m_changed.notify_all();
+}
+
 }  // namespace quillnet::testing

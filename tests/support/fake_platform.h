@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/network_info.h"
@@ -95,6 +96,25 @@ class FakeRouteSource final : public RouteSource {
     if (result == RouteQueryResult::kOk) out = rows;
     return result;
   }
+};
+
+// A route table whose query blocks until the test releases it, to hold the server inside a
+// reply.
+class GatedRouteSource final : public RouteSource {
+ public:
+  explicit GatedRouteSource(std::vector<RouteRow> rows) : m_rows(std::move(rows)) {}
+  RouteQueryResult QueryRoutes(std::vector<RouteRow>& out) override;
+  // Waits until a query is blocked; false after about five seconds.
+  bool WaitForQuery() const;
+  // Lets every query, present and future, return.
+  void Release();
+
+ private:
+  const std::vector<RouteRow> m_rows;
+  mutable std::mutex m_mutex;
+  mutable std::condition_variable m_changed;
+  int m_waiting = 0;
+  bool m_released = false;
 };
 
 class FakeAdapterSource final : public AdapterSource {
