@@ -20,12 +20,6 @@ SettingsStore MakeStore(const CBootpWizardInfo::Environment& environment) {
   return SettingsStore(environment.settingsFile, environment.settingsBusyTimeoutMs);
 }
 
-// The existing key, or a new one.
-std::unique_ptr<SettingsKey> OpenOrCreateKey(const SettingsStore& store) {
-  if (auto key = store.OpenKey(kSettingsKeyPath)) return key;
-  return store.CreateKey(kSettingsKeyPath);
-}
-
 // A string value as the registry keeps it: REG_SZ or REG_EXPAND_SZ, up to its first NUL;
 // "" for anything else.
 std::string ReadString(const SettingsKey& key, const std::string& name) {
@@ -39,11 +33,18 @@ std::string ReadString(const SettingsKey& key, const std::string& name) {
   return text.substr(0, text.find('\0'));
 }
 
-void WriteString(SettingsKey& key, const std::string& name, const std::string& text) {
+// A write queued behind another program's lock counts as done: the store finishes it.
+bool WriteValue(SettingsStore& store, const std::string& name, std::uint32_t type,
+                std::span<const std::uint8_t> data) {
+  return store.WriteValue(kSettingsKeyPath, name, type, data) !=
+         SettingsStore::WriteResult::kFailed;
+}
+
+void WriteString(SettingsStore& store, const std::string& name, const std::string& text) {
   // Stored with its terminating NUL, as the registry stores strings.
   std::vector<std::uint8_t> data(text.begin(), text.end());
   data.push_back(0);
-  key.SetValue(name, kRegSz, data);
+  WriteValue(store, name, kRegSz, data);
 }
 
 }  // namespace
@@ -93,14 +94,12 @@ void CBootpWizardInfo::LoadSettings() {
 }
 
 void CBootpWizardInfo::SaveInstalled(bool installed, const std::string& version) {
-  auto key = OpenOrCreateKey(m_settings);
-  if (!key) return;
   const std::uint32_t value = installed ? 1 : 0;
   std::uint8_t data[sizeof value];
   std::memcpy(data, &value, sizeof value);
-  key->SetValue(kInstalledValue, kRegDword, data);
+  if (!WriteValue(m_settings, kInstalledValue, kRegDword, data)) return;
   m_installed = installed;
-  WriteString(*key, kVersionValue, version);
+  WriteString(m_settings, kVersionValue, version);
 }
 
 BootPServer* CBootpWizardInfo::GetServer() {
@@ -178,9 +177,7 @@ bool CBootpWizardInfo::LoadRememberedAddresses() {
 }
 
 void CBootpWizardInfo::SaveRememberedAddresses() {
-  auto key = OpenOrCreateKey(m_settings);
-  if (!key) return;
-  WriteString(*key, m_macAddress, m_ipAddress + " " + m_subnetMask + " " + m_defaultGateway);
+  WriteString(m_settings, m_macAddress, m_ipAddress + " " + m_subnetMask + " " + m_defaultGateway);
 }
 
 void CBootpWizardInfo::SetStatusMessage(const std::string& text) { m_statusMessage = text; }

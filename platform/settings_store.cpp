@@ -1,15 +1,29 @@
 #include "platform/settings_store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
 #include <filesystem>
-#include <system_error>
+#include <mutex>
+#include <string_view>
+#include <thread>
 #include <utility>
 
 #include "platform/user_folders.h"
 
 namespace quillnet {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr char kSchema[] =
     "CREATE TABLE IF NOT EXISTS keys(path TEXT PRIMARY KEY COLLATE NOCASE) WITHOUT ROWID;"
@@ -19,6 +33,37 @@ constexpr char kSchema[] =
     " type INTEGER NOT NULL,"
     " data BLOB NOT NULL,"
     " PRIMARY KEY(key_path, name)) WITHOUT ROWID;";
+
+constexpr char kUpsertValue[] =
+    "INSERT INTO key_values(key_path, name, type, data) VALUES(?1, ?2, ?3, ?4) "
+    "ON CONFLICT(key_path, name) DO UPDATE SET type = excluded.type, data = excluded.data";
+
+// Closing any descriptor of a file drops every POSIX lock this process holds on it, SQLite's
+// included. The store opens a file descriptor of its own only to create a new file, and
+// holds this while doing so and while SQLite opens connections, so no connection of this
+// process can have the new file open when that descriptor is closed.
+std::mutex g_openMutex;
+
+// Why a step on the store did not complete.
+enum class Outcome { kDone, kBusy, kDamaged, kFailed };
+
+Outcome FailureOf(sqlite3* db) {
+  switch (sqlite3_errcode(db)) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return Outcome::kBusy;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return Outcome::kDamaged;
+    default:
+      return Outcome::kFailed;
+  }
+}
+
+struct CloseConnection {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using Connection = std::unique_ptr<sqlite3, CloseConnection>;
 
 // Finalises a prepared statement on every path out of a call.
 class Statement {
@@ -51,11 +96,10 @@ bool Execute(sqlite3* db, const char* sql) {
 // Rolls an open transaction back unless it was committed.
 class Transaction {
  public:
-  explicit Transaction(sqlite3* db) : m_db(db) {
-    // IMMEDIATE takes the write lock at once, so a second writer waits in the busy handler
-    // instead of failing later on a lock upgrade.
-    m_open = Execute(m_db, "BEGIN IMMEDIATE");
-  }
+  // "BEGIN IMMEDIATE" takes the write lock at once, so a second writer waits in the busy
+  // handler instead of failing later on a lock upgrade. "BEGIN" lets the reads that follow
+  // share one read lock.
+  Transaction(sqlite3* db, const char* begin) : m_db(db) { m_open = Execute(m_db, begin); }
   ~Transaction() {
     if (m_open) Execute(m_db, "ROLLBACK");
   }
@@ -74,16 +118,61 @@ class Transaction {
   bool m_open = false;
 };
 
-sqlite3* OpenDatabase(const std::string& path, int flags, int busyTimeoutMs) {
+// A connection to an existing store file; SQLite never creates the file here, so that the
+// store alone decides its mode.
+Connection OpenDatabase(const std::string& path, int busyTimeoutMs) {
   // An empty name would give SQLite a private temporary database.
   if (path.empty()) return nullptr;
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    return nullptr;
+  int result = SQLITE_OK;
+  {
+    std::lock_guard lock(g_openMutex);
+    result = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
   }
+  Connection connection(db);
+  if (result != SQLITE_OK) return nullptr;
   sqlite3_busy_timeout(db, busyTimeoutMs);
-  return db;
+  return connection;
+}
+
+// False when the file does not exist. Otherwise narrows a file others may read to its user.
+bool NarrowExistingFile(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return false;
+  if ((status.st_mode & 077) != 0) ::chmod(path.c_str(), status.st_mode & 0600);
+  return true;
+}
+
+// The file, made (with its folders) when missing. A new file is empty with mode 0600; an
+// empty file is an empty SQLite database.
+bool MakePrivateFile(const std::string& path) {
+  if (path.empty()) return false;
+  if (NarrowExistingFile(path)) return true;
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (!folder.empty() && !MakePrivateFolders(folder.string())) return false;
+  std::lock_guard lock(g_openMutex);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return errno == EEXIST && NarrowExistingFile(path);
+  // open's mode is narrowed by the umask.
+  const bool made = ::fchmod(fd, 0600) == 0;
+  ::close(fd);
+  return made;
+}
+
+// SQLite's quick check, inside a transaction the caller holds.
+Outcome CheckFile(sqlite3* db) {
+  Statement check(db, "PRAGMA quick_check");
+  if (!check) return FailureOf(db);
+  // A sound file gives one row, "ok"; a damaged one lists what is wrong, or fails to be read.
+  int rows = 0;
+  int step = SQLITE_ROW;
+  while ((step = sqlite3_step(check.get())) == SQLITE_ROW) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0));
+    if (++rows > 1 || text == nullptr || std::string_view(text) != "ok") return Outcome::kDamaged;
+  }
+  if (step != SQLITE_DONE) return FailureOf(db);
+  return rows == 1 ? Outcome::kDone : Outcome::kDamaged;
 }
 
 bool KeyExists(sqlite3* db, const std::string& keyPath) {
@@ -91,7 +180,171 @@ bool KeyExists(sqlite3* db, const std::string& keyPath) {
   return query && query.BindText(1, keyPath) && sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
+bool BindValue(Statement& statement, const std::string& keyPath, const std::string& name,
+               std::uint32_t type, std::span<const std::uint8_t> data) {
+  return statement.BindText(1, keyPath) && statement.BindText(2, name) &&
+         sqlite3_bind_int64(statement.get(), 3, type) == SQLITE_OK &&
+         sqlite3_bind_blob(statement.get(), 4,
+                           data.empty() ? "" : static_cast<const void*>(data.data()),
+                           static_cast<int>(data.size()), SQLITE_TRANSIENT) == SQLITE_OK;
+}
+
+int MillisecondsUntil(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, 1'000'000'000));
+}
+
 }  // namespace
+
+// What the store shares with its writer thread. Every write and every check opens a
+// connection of its own, so no connection is ever used by two threads.
+class SettingsStore::State {
+ public:
+  struct Value {
+    std::string keyPath;
+    std::string name;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    Clock::time_point deadline;
+  };
+
+  State(std::string filePath, int busyTimeoutMs, int retryWindowMs)
+      : filePath(std::move(filePath)), busyTimeoutMs(busyTimeoutMs), retryWindowMs(retryWindowMs) {}
+
+  ~State() {
+    {
+      std::lock_guard lock(m_mutex);
+      m_stopping = true;
+    }
+    m_wake.notify_one();
+    if (m_writer.joinable()) m_writer.join();
+  }
+
+  void ReportDamaged() {
+    if (m_damageReported.exchange(true)) return;
+    std::fprintf(stderr,
+                 "Quillnet: the settings file %s is damaged; it is left as it is and the "
+                 "default settings are used.\n",
+                 filePath.c_str());
+  }
+
+  // Makes the file and the key as needed and writes `value`, if any, all in one transaction
+  // that waits at most `budgetMs` for other programs' locks. Keeps the connection in `kept`
+  // when asked to.
+  Outcome Write(const std::string& keyPath, const Value* value, int budgetMs,
+                Connection* kept = nullptr) {
+    if (!MakePrivateFile(filePath)) return Outcome::kFailed;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(budgetMs);
+    Connection db = OpenDatabase(filePath, budgetMs);
+    if (!db) return Outcome::kFailed;
+    const Outcome outcome = WriteInTransaction(db.get(), keyPath, value, deadline);
+    if (outcome == Outcome::kDamaged) ReportDamaged();
+    if (outcome == Outcome::kDone && kept != nullptr) {
+      sqlite3_busy_timeout(db.get(), busyTimeoutMs);
+      *kept = std::move(db);
+    }
+    return outcome;
+  }
+
+  WriteResult WriteOrQueue(Value value) {
+    std::unique_lock lock(m_mutex);
+    // Once a write waits in the queue, later ones queue behind it to keep their order.
+    if (m_queue.empty()) {
+      switch (Write(value.keyPath, &value, busyTimeoutMs)) {
+        case Outcome::kDone:
+          return WriteResult::kWritten;
+        case Outcome::kBusy:
+          break;
+        case Outcome::kDamaged:
+        case Outcome::kFailed:
+          return WriteResult::kFailed;
+      }
+    }
+    value.deadline = Clock::now() + std::chrono::milliseconds(retryWindowMs);
+    m_queue.push_back(std::move(value));
+    if (!m_writer.joinable()) m_writer = std::thread([this] { RunWriter(); });
+    m_wake.notify_one();
+    return WriteResult::kQueued;
+  }
+
+  const std::string filePath;
+  const int busyTimeoutMs;
+  const int retryWindowMs;
+
+ private:
+  static Outcome WriteInTransaction(sqlite3* db, const std::string& keyPath, const Value* value,
+                                    Clock::time_point deadline) {
+    Transaction transaction(db, "BEGIN IMMEDIATE");
+    if (!transaction.IsOpen()) return FailureOf(db);
+    // Checked under the write lock, so nothing is written to a damaged file.
+    if (const Outcome check = CheckFile(db); check != Outcome::kDone) return check;
+    if (!Execute(db, kSchema)) return FailureOf(db);
+    Statement insertKey(db, "INSERT OR IGNORE INTO keys(path) VALUES(?1)");
+    if (!insertKey || !insertKey.BindText(1, keyPath) ||
+        sqlite3_step(insertKey.get()) != SQLITE_DONE) {
+      return FailureOf(db);
+    }
+    if (value != nullptr) {
+      Statement upsert(db, kUpsertValue);
+      if (!upsert || !BindValue(upsert, keyPath, value->name, value->type, value->data) ||
+          sqlite3_step(upsert.get()) != SQLITE_DONE) {
+        return FailureOf(db);
+      }
+    }
+    // Committing may wait for readers to finish; that wait counts against the same budget.
+    sqlite3_busy_timeout(db, MillisecondsUntil(deadline));
+    if (!transaction.Commit()) return FailureOf(db);
+    return Outcome::kDone;
+  }
+
+  void RunWriter() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+      m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+      if (m_queue.empty()) return;
+      // Stays queued while it is written, so that later writes keep queueing behind it.
+      const Value value = m_queue.front();
+      lock.unlock();
+      Retry(value);
+      lock.lock();
+      m_queue.pop_front();
+    }
+  }
+
+  void Retry(const Value& value) {
+    for (;;) {
+      // SQLite's busy handler does the waiting, for at most the time that is left.
+      switch (Write(value.keyPath, &value, MillisecondsUntil(value.deadline))) {
+        case Outcome::kDone:
+        case Outcome::kDamaged:  // reported as such
+          return;
+        case Outcome::kFailed:
+          std::fprintf(stderr, "Quillnet: the setting \"%s\" could not be saved in %s.\n",
+                       value.name.c_str(), filePath.c_str());
+          return;
+        case Outcome::kBusy:
+          break;
+      }
+      if (Clock::now() >= value.deadline) {
+        std::fprintf(stderr,
+                     "Quillnet: the setting \"%s\" was not saved in %s: another program kept "
+                     "the file locked.\n",
+                     value.name.c_str(), filePath.c_str());
+        return;
+      }
+      // SQLite gives up at once on some lock conflicts; do not spin on them.
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
+  std::atomic<bool> m_damageReported{false};
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::deque<Value> m_queue;
+  bool m_stopping = false;
+  std::thread m_writer;
+};
 
 SettingsKey::SettingsKey(sqlite3* db, std::string path) : m_db(db), m_path(std::move(path)) {}
 
@@ -115,17 +368,11 @@ bool SettingsKey::QueryValue(const std::string& name, std::uint32_t& type,
 
 bool SettingsKey::SetValue(const std::string& name, std::uint32_t type,
                            std::span<const std::uint8_t> data) {
-  Transaction transaction(m_db);
+  Transaction transaction(m_db, "BEGIN IMMEDIATE");
   if (!transaction.IsOpen()) return false;
-  Statement insert(m_db,
-                   "INSERT INTO key_values(key_path, name, type, data) VALUES(?1, ?2, ?3, ?4) "
-                   "ON CONFLICT(key_path, name) DO UPDATE SET type = excluded.type, "
-                   "data = excluded.data");
-  if (!insert || !insert.BindText(1, m_path) || !insert.BindText(2, name) ||
-      sqlite3_bind_int64(insert.get(), 3, type) != SQLITE_OK ||
-      sqlite3_bind_blob(insert.get(), 4, data.empty() ? "" : static_cast<const void*>(data.data()),
-                        static_cast<int>(data.size()), SQLITE_TRANSIENT) != SQLITE_OK ||
-      sqlite3_step(insert.get()) != SQLITE_DONE) {
+  Statement upsert(m_db, kUpsertValue);
+  if (!upsert || !BindValue(upsert, m_path, name, type, data) ||
+      sqlite3_step(upsert.get()) != SQLITE_DONE) {
     return false;
   }
   return transaction.Commit();
@@ -133,43 +380,39 @@ bool SettingsKey::SetValue(const std::string& name, std::uint32_t type,
 
 SettingsStore::SettingsStore() : SettingsStore(DefaultSettingsFilePath()) {}
 
-SettingsStore::SettingsStore(std::string filePath, int busyTimeoutMs)
-    : m_filePath(std::move(filePath)), m_busyTimeoutMs(busyTimeoutMs) {}
+SettingsStore::SettingsStore(std::string filePath, int busyTimeoutMs, int retryWindowMs)
+    : m_state(std::make_unique<State>(std::move(filePath), busyTimeoutMs, retryWindowMs)) {}
+
+SettingsStore::~SettingsStore() = default;
+
+const std::string& SettingsStore::FilePath() const { return m_state->filePath; }
 
 std::unique_ptr<SettingsKey> SettingsStore::OpenKey(const std::string& keyPath) const {
-  sqlite3* db = OpenDatabase(m_filePath, SQLITE_OPEN_READWRITE, m_busyTimeoutMs);
-  if (db == nullptr) return nullptr;
-  if (!KeyExists(db, keyPath)) {
-    sqlite3_close(db);
-    return nullptr;
+  if (!NarrowExistingFile(m_state->filePath)) return nullptr;
+  Connection db = OpenDatabase(m_state->filePath, m_state->busyTimeoutMs);
+  if (!db) return nullptr;
+  {
+    // One read lock for the check and the look-up: a locked store costs one busy wait.
+    Transaction read(db.get(), "BEGIN");
+    const Outcome check = read.IsOpen() ? CheckFile(db.get()) : FailureOf(db.get());
+    if (check == Outcome::kDamaged) m_state->ReportDamaged();
+    if (check != Outcome::kDone || !KeyExists(db.get(), keyPath)) return nullptr;
   }
-  return std::unique_ptr<SettingsKey>(new SettingsKey(db, keyPath));
+  return std::unique_ptr<SettingsKey>(new SettingsKey(db.release(), keyPath));
 }
 
 std::unique_ptr<SettingsKey> SettingsStore::CreateKey(const std::string& keyPath) const {
-  if (m_filePath.empty()) return nullptr;
-  const std::filesystem::path folder = std::filesystem::path(m_filePath).parent_path();
-  if (!folder.empty()) {
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-  }
-  sqlite3* db = OpenDatabase(m_filePath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                             m_busyTimeoutMs);
-  if (db == nullptr) return nullptr;
-  bool created = false;
-  {
-    Transaction transaction(db);
-    if (transaction.IsOpen() && Execute(db, kSchema)) {
-      Statement insert(db, "INSERT OR IGNORE INTO keys(path) VALUES(?1)");
-      created = insert && insert.BindText(1, keyPath) && sqlite3_step(insert.get()) == SQLITE_DONE &&
-                transaction.Commit();
-    }
-  }
-  if (!created) {
-    sqlite3_close(db);
+  Connection db;
+  if (m_state->Write(keyPath, nullptr, m_state->busyTimeoutMs, &db) != Outcome::kDone) {
     return nullptr;
   }
-  return std::unique_ptr<SettingsKey>(new SettingsKey(db, keyPath));
+  return std::unique_ptr<SettingsKey>(new SettingsKey(db.release(), keyPath));
+}
+
+SettingsStore::WriteResult SettingsStore::WriteValue(const std::string& keyPath,
+                                                     const std::string& name, std::uint32_t type,
+                                                     std::span<const std::uint8_t> data) {
+  return m_state->WriteOrQueue({keyPath, name, type, {data.begin(), data.end()}, {}});
 }
 
 std::string DefaultSettingsFilePath() {

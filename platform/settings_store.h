@@ -15,7 +15,8 @@ inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
 inline constexpr std::uint32_t kRegDword = 4;
 
-// An open key of the settings store. It holds its own connection to the file.
+// An open key of the settings store. It holds its own connection to the file, used only by
+// the thread that calls it.
 class SettingsKey {
  public:
   ~SettingsKey();
@@ -39,27 +40,57 @@ class SettingsKey {
 
 // The per-user typed settings store that stands in for HKEY_CURRENT_USER: one SQLite file
 // holding keys by path (case-insensitive, as in the registry) and typed values by name.
+//
+// The file and the folders the store makes for it are private to the user (0600 and 0700,
+// whatever the umask); an existing file that others may read is narrowed to its user when
+// the store opens it.
+//
 // A file that is missing, unreadable, locked beyond the busy time-out or not a store at all
-// makes OpenKey and CreateKey fail; such a file is never deleted or rewritten.
+// makes OpenKey and CreateKey fail. A file that fails SQLite's quick check is damaged: it
+// reads as missing, is never written, deleted or rewritten, and the store says so once on
+// stderr.
+//
+// WriteValue does not lose a write to another program's lock: a write that cannot get the
+// lock within the busy time-out is queued and retried, in order, on a thread of the store
+// for up to the retry window; the destructor waits for the queue. A write still locked out
+// then is reported on stderr.
 class SettingsStore {
  public:
-  static constexpr int kDefaultBusyTimeoutMs = 5000;
+  // How long a call on the caller's thread waits for another program's lock.
+  static constexpr int kDefaultBusyTimeoutMs = 200;
+  // How long a queued write keeps trying.
+  static constexpr int kDefaultRetryWindowMs = 30000;
+
+  enum class WriteResult {
+    kWritten,  // in the file
+    kQueued,   // the store's thread writes it once the lock is free
+    kFailed,   // cannot be written (no file name, damaged or unwritable file)
+  };
 
   // The current user's store (DefaultSettingsFilePath).
   SettingsStore();
-  // The store in `filePath`. `busyTimeoutMs` is how long a call waits for another writer.
-  explicit SettingsStore(std::string filePath, int busyTimeoutMs = kDefaultBusyTimeoutMs);
+  // The store in `filePath`.
+  explicit SettingsStore(std::string filePath, int busyTimeoutMs = kDefaultBusyTimeoutMs,
+                         int retryWindowMs = kDefaultRetryWindowMs);
+  // Waits until every queued write is written or has run out of time.
+  ~SettingsStore();
+  SettingsStore(const SettingsStore&) = delete;
+  SettingsStore& operator=(const SettingsStore&) = delete;
 
-  const std::string& FilePath() const { return m_filePath; }
+  const std::string& FilePath() const;
 
   // The key if it exists. Never creates the file or the key.
   std::unique_ptr<SettingsKey> OpenKey(const std::string& keyPath) const;
   // The key, creating the file, its folders and the key as needed.
   std::unique_ptr<SettingsKey> CreateKey(const std::string& keyPath) const;
+  // Replaces (or adds) the value `name` of the key `keyPath`, creating the file, its folders
+  // and the key as needed, in one transaction. Written after every write queued before it.
+  WriteResult WriteValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
+                         std::span<const std::uint8_t> data);
 
  private:
-  std::string m_filePath;
-  int m_busyTimeoutMs;
+  class State;
+  std::unique_ptr<State> m_state;
 };
 
 // <config folder>/Varnholt/Quillnet/registry.sqlite3; "" when the user has no home folder.

@@ -1,8 +1,10 @@
 #include "platform/user_folders.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -29,6 +31,33 @@ std::string ConfigFolder() {
   }
   const std::string home = HomeFolder();
   return home.empty() ? std::string() : home + "/.config";
+}
+
+namespace {
+
+bool IsFolder(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+bool MakePrivateFolders(const std::string& folder) {
+  if (folder.empty()) return false;
+  // From the top down, so that each missing folder is made here, with this mode.
+  for (std::size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+    const std::string part = folder.substr(0, end);
+    if (!IsFolder(part)) {
+      if (::mkdir(part.c_str(), 0700) == 0) {
+        // mkdir's mode is narrowed by the umask.
+        if (::chmod(part.c_str(), 0700) != 0) return false;
+      } else if (errno != EEXIST) {
+        return false;
+      }
+    }
+    if (end == std::string::npos) break;
+  }
+  return IsFolder(folder);
 }
 
 }  // namespace quillnet

@@ -12,4 +12,9 @@ std::string HomeFolder();
 // absolute path, else <home>/.config.
 std::string ConfigFolder();
 
+// Makes `folder` and the folders above it that are missing, each readable by the user only
+// (0700, whatever the umask). Folders that exist are left as they are. True when `folder` is
+// a folder afterwards.
+bool MakePrivateFolders(const std::string& folder);
+
 }  // namespace quillnet
