@@ -10,26 +10,58 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTextEdit>
+#include <QTreeView>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <set>
+#include <utility>
+
+#include "wizard/ip_address_edit.h"
 
 namespace quillnet {
 namespace {
 
 bool ReadKind(const QString& text, DialogControl::Kind& kind) {
   static const std::map<QString, DialogControl::Kind> kinds = {
-      {"static", DialogControl::Kind::kStatic},     {"edit", DialogControl::Kind::kEdit},
-      {"richedit", DialogControl::Kind::kRichEdit}, {"checkbox", DialogControl::Kind::kCheckBox},
-      {"button", DialogControl::Kind::kButton}};
+      {"static", DialogControl::Kind::kStatic},
+      {"edit", DialogControl::Kind::kEdit},
+      {"richedit", DialogControl::Kind::kRichEdit},
+      {"checkbox", DialogControl::Kind::kCheckBox},
+      {"button", DialogControl::Kind::kButton},
+      {"ipaddress", DialogControl::Kind::kIpAddress},
+      {"listview", DialogControl::Kind::kListView}};
   const auto found = kinds.find(text);
   if (found == kinds.end()) return false;
   kind = found->second;
   return true;
 }
 
-QRect ReadRect(const QJsonArray& values) {
-  return QRect(values.at(0).toInt(), values.at(1).toInt(), values.at(2).toInt(),
-               values.at(3).toInt());
+// Whole numbers only: an id or a coordinate with a fraction or text in it is a typing error.
+bool ReadInt(const QJsonValue& value, int& number) {
+  const double real = value.toDouble();
+  if (!value.isDouble() || real != std::floor(real) || std::fabs(real) > 1e6) return false;
+  number = static_cast<int>(real);
+  return true;
+}
+
+// [x, y, width, height] in dialog units.
+bool ReadRect(const QJsonValue& value, QRect& rect) {
+  const QJsonArray array = value.toArray();
+  if (!value.isArray() || array.size() != 4) return false;
+  int numbers[4] = {};
+  for (qsizetype index = 0; index < 4; ++index) {
+    if (!ReadInt(array.at(index), numbers[index])) return false;
+  }
+  rect = QRect(numbers[0], numbers[1], numbers[2], numbers[3]);
+  return true;
+}
+
+// How a message names a control: by its name, else by its place in the list.
+QString ControlLabel(const QJsonObject& object, qsizetype index) {
+  const QString name = object.value("name").toString();
+  return name.isEmpty() ? QStringLiteral("control %1").arg(index)
+                        : QStringLiteral("control \"%1\"").arg(name);
 }
 
 // As MulDiv in MapDialogRect: units * base / 4 (or / 8), rounded half away from zero.
@@ -40,33 +72,93 @@ int Scale(int units, int base, int divisor) {
 
 }  // namespace
 
-bool LoadDialogTemplate(int id, DialogTemplate& dialog) {
-  QFile file(QStringLiteral(":/dialogs/%1.json").arg(id));
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  QJsonParseError error{};
-  const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-  if (error.error != QJsonParseError::NoError || !document.isObject()) return false;
+QString DialogTemplatePath(int id) { return QStringLiteral(":/dialogs/%1.json").arg(id); }
+
+bool HasDialogTemplate(int id) { return QFile::exists(DialogTemplatePath(id)); }
+
+bool ParseDialogTemplate(const QByteArray& json, int id, DialogTemplate& dialog, QString& error) {
+  QJsonParseError parseError{};
+  const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+  if (parseError.error != QJsonParseError::NoError) {
+    error = QStringLiteral("not JSON: %1 at offset %2")
+                .arg(parseError.errorString())
+                .arg(parseError.offset);
+    return false;
+  }
+  if (!document.isObject()) {
+    error = QStringLiteral("not a JSON object");
+    return false;
+  }
   const QJsonObject root = document.object();
   DialogTemplate result;
-  result.id = root.value("id").toInt();
+  if (!ReadInt(root.value("id"), result.id)) {
+    error = QStringLiteral("no dialog id");
+    return false;
+  }
+  if (result.id != id) {
+    error = QStringLiteral("holds dialog %1, not %2").arg(result.id).arg(id);
+    return false;
+  }
   result.caption = root.value("caption").toString();
   const QJsonArray size = root.value("size").toArray();
   result.size = QSize(size.at(0).toInt(), size.at(1).toInt());
-  for (const QJsonValue& entry : root.value("controls").toArray()) {
-    const QJsonObject object = entry.toObject();
+  if (!root.value("controls").isArray()) {
+    error = QStringLiteral("no list of controls");
+    return false;
+  }
+  const QJsonArray controls = root.value("controls").toArray();
+  std::set<int> ids;
+  for (qsizetype index = 0; index < controls.size(); ++index) {
+    const QJsonObject object = controls.at(index).toObject();
+    const QString label = ControlLabel(object, index);
+    if (!controls.at(index).isObject()) {
+      error = QStringLiteral("%1 is not an object").arg(label);
+      return false;
+    }
     DialogControl control;
-    control.id = object.value("id").toInt(-1);
+    if (object.contains("id") && !ReadInt(object.value("id"), control.id)) {
+      error = QStringLiteral("%1 has an id that is not a whole number").arg(label);
+      return false;
+    }
+    // The code finds controls by id; a second control with the same id would hide the first.
+    if (control.id != -1 && !ids.insert(control.id).second) {
+      error = QStringLiteral("%1 repeats the id %2").arg(label).arg(control.id);
+      return false;
+    }
     control.name = object.value("name").toString();
-    if (!ReadKind(object.value("kind").toString(), control.kind)) return false;
-    control.rect = ReadRect(object.value("rect").toArray());
+    if (!ReadKind(object.value("kind").toString(), control.kind)) {
+      error = QStringLiteral("%1 has the unknown kind \"%2\"")
+                  .arg(label, object.value("kind").toString());
+      return false;
+    }
+    if (!ReadRect(object.value("rect"), control.rect)) {
+      error = QStringLiteral("%1 has a rect that is not [x, y, width, height]").arg(label);
+      return false;
+    }
     control.text = object.value("text").toString();
     for (const QJsonValue& style : object.value("style").toArray()) {
       control.styles.append(style.toString());
     }
     result.controls.push_back(control);
   }
-  dialog = result;
-  return result.id == id;
+  dialog = std::move(result);
+  return true;
+}
+
+bool LoadDialogTemplate(int id, DialogTemplate& dialog, QString& error) {
+  const QString path = DialogTemplatePath(id);
+  QFile file(path);
+  QString reason;
+  if (!file.exists()) {
+    reason = QStringLiteral("missing");
+  } else if (!file.open(QIODevice::ReadOnly)) {
+    reason = file.errorString();
+  } else if (ParseDialogTemplate(file.readAll(), id, dialog, reason)) {
+    return true;
+  }
+  error = QStringLiteral("%1: %2").arg(path, reason);
+  std::fprintf(stderr, "Quillnet: cannot load the dialog template %s\n", qPrintable(error));
+  return false;
 }
 
 int AverageCharWidth(const QFont& font) {
@@ -153,6 +245,18 @@ std::map<int, QWidget*> BuildDialog(QWidget* parent, const DialogTemplate& dialo
       case DialogControl::Kind::kButton:
         widget = new QPushButton(control.text, parent);
         break;
+      case DialogControl::Kind::kIpAddress:
+        widget = new IpAddressEdit(parent);
+        break;
+      case DialogControl::Kind::kListView:
+        // The page sets up its columns and selection.
+        widget = new QTreeView(parent);
+        break;
+    }
+    // A read-only field is a tab stop only when its template says so; the keyboard starts on
+    // what the user can change.
+    if (control.styles.contains("readonly") && !control.styles.contains("tabstop")) {
+      widget->setFocusPolicy(Qt::ClickFocus);
     }
     widget->setObjectName(control.name);
     widget->setProperty("controlId", control.id);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QFont>
 #include <QRect>
 #include <QSize>
@@ -14,7 +15,7 @@ namespace quillnet {
 
 // One control of a dialog template. Rectangles are in dialog units.
 struct DialogControl {
-  enum class Kind { kStatic, kEdit, kRichEdit, kCheckBox, kButton };
+  enum class Kind { kStatic, kEdit, kRichEdit, kCheckBox, kButton, kIpAddress, kListView };
   int id = -1;  // -1: a control the code never addresses
   QString name;
   Kind kind = Kind::kStatic;
@@ -30,8 +31,16 @@ struct DialogTemplate {
   std::vector<DialogControl> controls;
 };
 
-// Reads dialog `id` from the program's resources (":/dialogs/<id>.json").
-bool LoadDialogTemplate(int id, DialogTemplate& dialog);
+// Where dialog `id` is in the program's resources: ":/dialogs/<id>.json".
+QString DialogTemplatePath(int id);
+// Whether the resources hold a template for dialog `id`.
+bool HasDialogTemplate(int id);
+// Reads a template from its JSON text. False, with the reason in `error` and `dialog` left
+// alone, when the text is not a well-formed template of dialog `id`.
+bool ParseDialogTemplate(const QByteArray& json, int id, DialogTemplate& dialog, QString& error);
+// Reads dialog `id` from the resources. False when it is missing or malformed: `error` then
+// names the file and the reason, which is also printed on stderr.
+bool LoadDialogTemplate(int id, DialogTemplate& dialog, QString& error);
 
 // The average character width as Windows reports it for a font (tmAveCharWidth). Newer
 // fonts average over every glyph, which comes out wider than Windows' figure.

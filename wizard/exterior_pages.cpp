@@ -11,6 +11,7 @@
 #include <QTextEdit>
 
 #include "bootp/bootp_server.h"
+#include "wizard/wait_cursor.h"
 
 namespace quillnet {
 namespace {
@@ -22,15 +23,6 @@ constexpr int kFailurePicture = 137;
 constexpr int kBoldPrefixLength = 8;  // "ERROR:  " and "WARNING:"
 
 QString Text(const char* text) { return QString::fromLatin1(text); }
-
-// Keeps the wait cursor up for as long as it lives, whatever happens meanwhile.
-class WaitCursor {
- public:
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 void SetTextColor(QWidget* widget, const QColor& color) {
   QPalette palette = widget->palette();

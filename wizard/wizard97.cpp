@@ -54,8 +54,12 @@ void CWizard97PageImpl::resizeEvent(QResizeEvent* event) {
 
 bool CWizard97PageImpl::Create(const DialogUnits& units) {
   if (m_created) return true;
-  // A page without a template of its own draws everything itself.
-  if (DialogTemplate dialog; LoadDialogTemplate(m_dialogId, dialog)) {
+  // A page without a template of its own draws everything itself; a template that is there
+  // but cannot be read is an error, never an empty page.
+  if (HasDialogTemplate(m_dialogId)) {
+    DialogTemplate dialog;
+    QString error;
+    if (!LoadDialogTemplate(m_dialogId, dialog, error)) return false;
     m_controls = BuildDialog(this, dialog, units);
   }
   m_created = true;
@@ -116,8 +120,14 @@ CWizard97SheetImpl::CWizard97SheetImpl(const QString& caption, int startPage, QW
   m_nextButton = makeButton("nextButton", tr("&Next >"));
   m_finishButton = makeButton("finishButton", tr("Finish"));
   m_cancelButton = makeButton("cancelButton", tr("Cancel"));
+  // The end pages hide Cancel; the buttons to its left must not move into its place, where a
+  // second click meant for Next would land on Back.
+  QSizePolicy cancelPolicy = m_cancelButton->sizePolicy();
+  cancelPolicy.setRetainSizeWhenHidden(true);
+  m_cancelButton->setSizePolicy(cancelPolicy);
   buttons->addStretch(1);
   buttons->addWidget(m_backButton);
+  // Next and Finish are never shown together and have the same size, so they share one slot.
   buttons->addWidget(m_nextButton);
   buttons->addWidget(m_finishButton);
   buttons->addSpacing(m_units.X(7));
@@ -235,6 +245,7 @@ void CWizard97SheetImpl::PostSetWizButtons(int buttons) {
 }
 
 void CWizard97SheetImpl::ApplyWizButtons(int buttons) {
+  QWidget* const focused = focusWidget();
   m_wizButtons = buttons;
   m_backButton->setEnabled((buttons & PSWIZB_BACK) != 0);
   // Finish takes Next's place when it is requested.
@@ -246,6 +257,12 @@ void CWizard97SheetImpl::ApplyWizButtons(int buttons) {
   QPushButton* primary = finish ? m_finishButton : m_nextButton;
   m_nextButton->setDefault(primary == m_nextButton && m_nextButton->isEnabled());
   m_finishButton->setDefault(primary == m_finishButton);
+  // A focused button that is hidden or disabled hands the focus on along the Tab chain, which
+  // may be Cancel; the button that takes its place gets it instead.
+  if ((focused == m_backButton || focused == m_nextButton || focused == m_finishButton) &&
+      (focused->isHidden() || !focused->isEnabled())) {
+    FocusWizButton();
+  }
 }
 
 bool CWizard97SheetImpl::SetCurSel(int index) {
@@ -257,6 +274,9 @@ bool CWizard97SheetImpl::SetCurSel(int index) {
   if (!next->Create(m_units)) return false;
   ShowPage(index);
   next->OnSetActive();
+  // After the buttons the page has just asked for, which are posted too.
+  QMetaObject::invokeMethod(
+      this, [this, index] { if (m_current == index) FocusPage(); }, Qt::QueuedConnection);
   return true;
 }
 
@@ -272,6 +292,36 @@ void CWizard97SheetImpl::ShowPage(int index) {
   m_headerGap->setVisible(header);
   m_stack->setCurrentWidget(page);
   setWindowTitle(page->Title());
+}
+
+void CWizard97SheetImpl::FocusPage() {
+  CWizard97PageImpl* page = GetPage(m_current);
+  if (page == nullptr) return;
+  // A page that has placed the focus itself keeps it, as does the control the stack hands
+  // the focus back to on a page seen before.
+  if (QWidget* focused = focusWidget(); focused != page && page->isAncestorOf(focused)) return;
+  // The Tab chain is a ring through the whole window, the page's controls in their order.
+  for (QWidget* widget = page->nextInFocusChain(); widget != page;
+       widget = widget->nextInFocusChain()) {
+    if (page->isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) != 0 &&
+        widget->isEnabled() && widget->isVisibleTo(this)) {
+      widget->setFocus(Qt::TabFocusReason);
+      return;
+    }
+  }
+  FocusWizButton();
+}
+
+void CWizard97SheetImpl::FocusWizButton() {
+  QPushButton* primary = m_finishButton->isHidden() ? m_nextButton : m_finishButton;
+  for (QPushButton* button : {primary, m_backButton}) {
+    if (!button->isHidden() && button->isEnabled()) {
+      button->setFocus(Qt::OtherFocusReason);
+      return;
+    }
+  }
+  // Nothing to press: the page takes the keys, so that Esc still reaches the sheet.
+  if (CWizard97PageImpl* page = GetPage(m_current)) page->setFocus(Qt::OtherFocusReason);
 }
 
 void CWizard97SheetImpl::PressBack() {

@@ -74,8 +74,8 @@ class CWizard97PageImpl : public QWidget {
 
  private:
   friend class CWizard97SheetImpl;
-  // Builds the template and runs OnInitDialog the first time; false when the template is
-  // missing.
+  // Builds the template and runs OnInitDialog the first time. A page without a template of
+  // its own draws everything itself; false when its template is there but cannot be loaded.
   bool Create(const DialogUnits& units);
 
   int m_dialogId;
@@ -161,6 +161,11 @@ class CWizard97SheetImpl : public QDialog {
   bool Prepare();
   void ApplyWizButtons(int buttons);
   void ShowPage(int index);
+  // The first keyboard focus on the current page, unless the focus is inside it already: its
+  // first control that takes the Tab key, else FocusWizButton(). Never Cancel.
+  void FocusPage();
+  // The shown Next or Finish when it is enabled, else an enabled Back, else the page itself.
+  void FocusWizButton();
   QWidget* MakeHeader();
 
   int m_startPage;

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QResizeEvent>
 #include <QTimer>
 
@@ -14,6 +17,12 @@ using testing::Click;
 using testing::Find;
 using testing::RecordingPage;
 using testing::WaitFor;
+
+// For messages: the object name of the window's focus widget.
+std::string FocusName(QWidget* window) {
+  QWidget* focus = window->focusWidget();
+  return focus == nullptr ? "nothing" : focus->objectName().toStdString();
+}
 
 // A plain sheet over four recording pages 501 to 504.
 class FrameTest : public ::testing::Test {
@@ -111,6 +120,38 @@ TEST_F(FrameTest, ButtonRequestsTakeEffectAfterTheHandlerInTheOrderPosted) {
   EXPECT_EQ(m_sheet.GetCurrentIndex(), 1);
 }
 
+TEST_F(FrameTest, PageWithoutControlsStartsOnTheButtonToPressNeverOnCancel) {
+  auto* cancel = Find<QPushButton>(&m_sheet, "cancelButton");
+  const struct {
+    int buttons;
+    QWidget* focus;
+  } cases[] = {
+      {PSWIZB_BACK | PSWIZB_NEXT, Find<QWidget>(&m_sheet, "nextButton")},
+      {PSWIZB_BACK | PSWIZB_FINISH, Find<QWidget>(&m_sheet, "finishButton")},
+      {PSWIZB_BACK, Find<QWidget>(&m_sheet, "backButton")},
+      {0, &Page(1)},
+  };
+  for (const auto& [buttons, focus] : cases) {
+    SCOPED_TRACE(buttons);
+    ASSERT_TRUE(m_sheet.SetCurSel(0));
+    cancel->setFocus(Qt::TabFocusReason);
+    Page(1).buttons = buttons;
+    ASSERT_TRUE(m_sheet.SetCurSel(1));
+    EXPECT_TRUE(WaitFor([&] { return m_sheet.focusWidget() == focus; }))
+        << "focus on " << FocusName(&m_sheet);
+  }
+
+  // Next turning into Finish under the focus hands the focus on to Finish.
+  Page(1).buttons = PSWIZB_BACK | PSWIZB_NEXT;
+  ASSERT_TRUE(m_sheet.SetCurSel(0));
+  ASSERT_TRUE(m_sheet.SetCurSel(1));
+  auto* next = Find<QWidget>(&m_sheet, "nextButton");
+  ASSERT_TRUE(WaitFor([&] { return m_sheet.focusWidget() == next; }));
+  m_sheet.PostSetWizButtons(PSWIZB_BACK | PSWIZB_FINISH);
+  ASSERT_TRUE(WaitFor([&] { return m_sheet.WizButtons() == (PSWIZB_BACK | PSWIZB_FINISH); }));
+  EXPECT_EQ(m_sheet.focusWidget(), Find<QWidget>(&m_sheet, "finishButton"));
+}
+
 TEST_F(FrameTest, PlainSheetClosesOnCancelAndHeaderShowsThePageTexts) {
   EXPECT_TRUE(Find<QWidget>(&m_sheet, "headerBand")->isVisible());
   EXPECT_EQ(Find<QLabel>(&m_sheet, "headerTitle")->text(), "Page 501");
@@ -182,6 +223,62 @@ TEST_F(BootpSheetTest, OnTheEndPagesCancelIsHiddenEscDoesNothingAndBackGoesToLis
   }
 }
 
+TEST_F(BootpSheetTest, ButtonsKeepTheirPlacesAndNoPageStartsOnCancel) {
+  auto sheet = MakeSheet(true);
+  auto* back = Find<QPushButton>(sheet.get(), "backButton");
+  auto* next = Find<QPushButton>(sheet.get(), "nextButton");
+  auto* finish = Find<QPushButton>(sheet.get(), "finishButton");
+  auto* cancel = Find<QPushButton>(sheet.get(), "cancelButton");
+  const struct {
+    int buttons;
+    // Where the first focus must be, where the page's template decides (read-only fields are
+    // skipped); elsewhere it is on a control of the page or on Next.
+    const char* focus;
+  } pages[] = {
+      {PSWIZB_NEXT, "nextButton"},           {PSWIZB_BACK | PSWIZB_NEXT, nullptr},
+      {PSWIZB_BACK | PSWIZB_NEXT, nullptr},  {PSWIZB_BACK | PSWIZB_NEXT, nullptr},
+      {PSWIZB_BACK | PSWIZB_NEXT, nullptr},  {PSWIZB_BACK | PSWIZB_FINISH, "installCheck"},
+      {PSWIZB_BACK | PSWIZB_FINISH, "installCheck"}};
+  ASSERT_EQ(sheet->GetPageCount(), 7);
+  int backX = -1;
+  int nextOrFinishX = -1;
+  for (int index = 0; index < 7; ++index) {
+    SCOPED_TRACE(::testing::Message() << "page " << index);
+    CWizard97PageImpl* page = sheet->GetPage(index);
+    // A button set no page asks for, so that the page's own can be seen to arrive; and the
+    // focus on Cancel, as for a user who has tabbed there.
+    sheet->PostSetWizButtons(PSWIZB_BACK);
+    ASSERT_TRUE(WaitFor([&] { return sheet->WizButtons() == PSWIZB_BACK; }));
+    if (cancel->isVisible()) cancel->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(sheet->SetCurSel(index));
+    ASSERT_TRUE(WaitFor([&] { return sheet->WizButtons() == pages[index].buttons; }));
+    const auto focused = [&] { return sheet->focusWidget(); };
+    if (pages[index].focus != nullptr) {
+      QWidget* expected = Find<QWidget>(page, pages[index].focus);
+      if (expected == nullptr) expected = Find<QWidget>(sheet.get(), pages[index].focus);
+      EXPECT_TRUE(WaitFor([&] { return focused() == expected; }))
+          << "focus on " << FocusName(sheet.get());
+    } else {
+      EXPECT_TRUE(WaitFor([&] { return focused() != cancel; }));
+      EXPECT_TRUE(focused() == next || (focused() != page && page->isAncestorOf(focused())))
+          << "focus on " << FocusName(sheet.get());
+    }
+    EXPECT_NE(focused(), cancel);
+
+    // Next and Finish take turns in one slot; Back stays put, Cancel shown or hidden.
+    sheet->layout()->activate();
+    QPushButton* nextOrFinish = next->isHidden() ? finish : next;
+    if (index == 0) {
+      backX = back->x();
+      nextOrFinishX = nextOrFinish->x();
+    }
+    EXPECT_EQ(back->x(), backX) << "Cancel " << (cancel->isHidden() ? "hidden" : "shown");
+    EXPECT_EQ(nextOrFinish->x(), nextOrFinishX) << qPrintable(nextOrFinish->objectName());
+  }
+  EXPECT_TRUE(cancel->isHidden()) << "the last page shown is an end page";
+  EXPECT_FALSE(finish->isHidden());
+}
+
 TEST_F(BootpSheetTest, TitleBarCloseEndsTheWizardFromAnyPage) {
   for (int index : {0, 5}) {
     auto sheet = MakeSheet(false);
@@ -223,6 +320,68 @@ TEST_F(BootpSheetTest, WindowIconsAreSetOnceAndFontsAreLent) {
   EXPECT_EQ(bullet->family(), "Marlett");
   EXPECT_EQ(bullet->pointSize(), 8);
   EXPECT_EQ(Find<QLabel>(&sheet->WelcomePage(), "titleText")->font(), *title);
+}
+
+TEST(DialogTemplate, MalformedTemplatesAreRefusedWithTheReason) {
+  const struct {
+    const char* json;
+    const char* reason;
+  } cases[] = {
+      {R"({"id": 115,, "controls": []})", "not JSON: unterminated object at offset 12"},
+      {R"([115])", "not a JSON object"},
+      {R"({"id": 116, "controls": []})", "holds dialog 116, not 115"},
+      {R"({"controls": []})", "no dialog id"},
+      {R"({"id": 115})", "no list of controls"},
+      {R"({"id": 115, "controls": [{"name": "list", "kind": "combobox", "rect": [0, 0, 9, 9]}]})",
+       "control \"list\" has the unknown kind \"combobox\""},
+      {R"({"id": 115, "controls": [{"kind": "static", "rect": [0, 0, 9]}]})",
+       "control 0 has a rect that is not [x, y, width, height]"},
+      {R"({"id": 115, "controls": [{"id": 7, "kind": "static", "rect": [0, 0, 9, 9]},
+                                   {"id": 7, "name": "b", "kind": "edit", "rect": [0, 9, 9, 9]}]})",
+       "control \"b\" repeats the id 7"},
+  };
+  for (const auto& [json, reason] : cases) {
+    SCOPED_TRACE(json);
+    DialogTemplate dialog;
+    dialog.caption = QStringLiteral("untouched");
+    QString error;
+    EXPECT_FALSE(ParseDialogTemplate(json, 115, dialog, error));
+    EXPECT_EQ(error.toStdString(), reason);
+    EXPECT_EQ(dialog.caption, "untouched");
+  }
+
+  DialogTemplate dialog;
+  QString error;
+  ASSERT_TRUE(ParseDialogTemplate(R"({"id": 115, "caption": "Welcome", "controls": [
+                                       {"id": 7, "kind": "edit", "rect": [1, 2, 3, 4]}]})",
+                                  115, dialog, error))
+      << error.toStdString();
+  ASSERT_EQ(dialog.controls.size(), 1u);
+  EXPECT_EQ(dialog.controls[0].rect, QRect(1, 2, 3, 4));
+  EXPECT_EQ(dialog.controls[0].kind, DialogControl::Kind::kEdit);
+
+  // A template that is not there at all is named with its file.
+  EXPECT_FALSE(HasDialogTemplate(999));
+  EXPECT_FALSE(LoadDialogTemplate(999, dialog, error));
+  EXPECT_EQ(error, ":/dialogs/999.json: missing");
+}
+
+// A broken template in the resources would make its page refuse to show.
+TEST(DialogTemplate, EveryTemplateInTheResourcesLoads) {
+  const QFileInfoList files = QDir(QStringLiteral(":/dialogs")).entryInfoList(QDir::Files);
+  ASSERT_FALSE(files.isEmpty());
+  for (const QFileInfo& file : files) {
+    SCOPED_TRACE(file.filePath().toStdString());
+    bool numbered = false;
+    const int id = file.completeBaseName().toInt(&numbered);
+    EXPECT_TRUE(numbered && file.suffix() == "json") << "a template is found by its dialog number";
+    if (!numbered) continue;
+    EXPECT_TRUE(HasDialogTemplate(id));
+    DialogTemplate dialog;
+    QString error;
+    EXPECT_TRUE(LoadDialogTemplate(id, dialog, error)) << error.toStdString();
+    EXPECT_FALSE(dialog.controls.empty());
+  }
 }
 
 }  // namespace
