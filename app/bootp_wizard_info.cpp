@@ -57,17 +57,14 @@ CBootpWizardInfo::CBootpWizardInfo(Environment environment)
 CBootpWizardInfo::~CBootpWizardInfo() {
   // The worker may be blocked in the server's receive: wake it and wait for it before the
   // server goes away under it.
-  StopWorker();
+  m_workerFlags.stop = true;
+  if (m_bootpServer) m_bootpServer->Stop();
+  if (m_worker.joinable()) m_worker.join();
   m_bootpServer.reset();
 }
 
-void CBootpWizardInfo::StopWorker() {
-  if (m_bootpServer) m_bootpServer->Stop();
-  if (m_worker.joinable()) m_worker.join();
-}
-
 void CBootpWizardInfo::AdoptWorker(std::thread worker) {
-  if (m_worker.joinable()) StopWorker();
+  if (m_worker.joinable()) m_worker.join();
   m_worker = std::move(worker);
 }
 

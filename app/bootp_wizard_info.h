@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "app/listen_worker.h"
 #include "platform/settings_store.h"
 
 namespace quillnet {
@@ -32,6 +33,12 @@ class CBootpWizardInfoRef {
 };
 
 // The shared state of one run of the wizard.
+//
+// It owns the run's server and the worker thread that runs the server's receive loop
+// (ListenThreadProc, started by the Listen page and handed over with AdoptWorker). The
+// worker's loop ends when its stop flag is set or when the server is stopped. At the end of
+// the run the shared state sets the stop flag, stops the server (which wakes a blocked
+// receive), joins the worker, and only then deletes the server.
 class CBootpWizardInfo {
  public:
   // Shows the sheet for this state modally and returns the sheet's result.
@@ -48,7 +55,7 @@ class CBootpWizardInfo {
 
   CBootpWizardInfo();
   explicit CBootpWizardInfo(Environment environment);
-  // Stops the server, waits for the worker that runs it and only then deletes it.
+  // Ends the worker as stated above, then deletes the server.
   virtual ~CBootpWizardInfo();
 
   CBootpWizardInfo(const CBootpWizardInfo&) = delete;
@@ -66,8 +73,11 @@ class CBootpWizardInfo {
   // to the server when it is made, or at once if it exists.
   void SetServerErrorHandler(std::function<void(const std::string& text, const std::string& caption)> handler);
   bool ArmServer();
-  // Hands over the thread that runs the server's receive loop; the destructor joins it after
-  // stopping the server. A thread handed over earlier is stopped and joined first.
+  // The flags the Listen page shares with the worker.
+  ListenWorkerFlags& WorkerFlags() { return m_workerFlags; }
+  // Hands over the thread that runs ListenThreadProc on WorkerFlags(). A thread handed over
+  // earlier has ended (a new one is started only after the old one cleared `running`); it is
+  // joined, and the server is left as it is, since the new worker may already run it.
   void AdoptWorker(std::thread worker);
 
   std::string GetMacAddress() const { return m_macAddress; }
@@ -95,8 +105,6 @@ class CBootpWizardInfo {
   bool FinishWizard(const void* pageWindow);
 
  private:
-  void StopWorker();
-
   std::string m_macAddress;
   std::string m_ipAddress;
   std::string m_subnetMask;
@@ -110,6 +118,7 @@ class CBootpWizardInfo {
   std::function<void(const std::string&, const std::string&)> m_serverErrorHandler;
   Environment m_environment;
   SettingsStore m_settings;
+  ListenWorkerFlags m_workerFlags;
   std::thread m_worker;
 };
 

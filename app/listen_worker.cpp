@@ -1,0 +1,42 @@
+#include "app/listen_worker.h"
+
+#include <chrono>
+#include <thread>
+
+#include "bootp/bootp_server.h"
+
+namespace quillnet {
+namespace {
+
+constexpr auto kPassPause = std::chrono::milliseconds(1);
+
+void Ended(ListenWorkerFlags& flags) {
+  flags.ready = false;
+  flags.running = false;
+}
+
+}  // namespace
+
+void ListenThreadProc(ListenWorkerFlags& flags) {
+  BootPServer* server = flags.server;
+  if (server != nullptr && !server->IsStarted() && !server->Start()) {
+    Ended(flags);
+    return;
+  }
+  flags.running = true;
+  flags.ready = true;
+  while (!flags.stop) {
+    server = flags.server;
+    if (server != nullptr) {
+      // Blocks in the receive until a datagram arrives or the server is stopped.
+      server->ServiceOneRequest();
+      // A server that no longer listens receives nothing more; ending here lets the page's
+      // next visit start it again instead of leaving a loop that spins on a closed socket.
+      if (!server->IsRunning()) break;
+    }
+    std::this_thread::sleep_for(kPassPause);
+  }
+  Ended(flags);
+}
+
+}  // namespace quillnet

@@ -1,8 +1,0 @@
-#include "app/wizard_main.h"
-#include "wizard/bootp_wizard_sheet.h"
-#include "wizard/wizard_application.h"
-
-int main(int argc, char* argv[]) {
-  return quillnet::WizardMain([&] { return quillnet::StartWizardApplication(argc, argv); },
-                              quillnet::ShowBootpWizardSheet);
-}

@@ -1,0 +1,120 @@
+#include "pages/set_ip_page.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+#include "bootp/address_check.h"
+#include "wizard/ip_address_edit.h"
+
+namespace quillnet {
+namespace {
+
+constexpr char kIncompleteGatewayText[] = "ERROR: Incomplete Default gateway.";
+
+std::string Latin1Text(const QString& text) { return text.toLatin1().toStdString(); }
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+CSetIPDlg::CSetIPDlg()
+    : CWizard97InteriorPageImpl(kSetIpPageId, QString::fromLatin1(kWizardPageTitle)) {
+  setObjectName(QStringLiteral("setIpPage"));
+  SetHeaderTitle(QStringLiteral("Set IP Address"));
+  SetHeaderSubTitle(QStringLiteral("Please specify an IP address to use."));
+}
+
+bool CSetIPDlg::OnInitDialog() {
+  m_macAddressEdit = static_cast<QLineEdit*>(Control(IDC_SELECTED_MAC));
+  m_ipAddressEdit = static_cast<IpAddressEdit*>(Control(IDC_IP_ADDRESS));
+  m_subnetMaskEdit = static_cast<IpAddressEdit*>(Control(IDC_SUBNET_MASK));
+  m_gatewayEdit = static_cast<IpAddressEdit*>(Control(IDC_DEFAULT_GATEWAY));
+  m_localAddressEdit = static_cast<QLineEdit*>(Control(IDC_PC_ADDRESS));
+  m_resultLine = static_cast<QLabel*>(Control(IDC_RESULT_LINE));
+  // The gateway has no handler of its own: the next check takes its text along.
+  for (IpAddressEdit* edit : {m_ipAddressEdit, m_subnetMaskEdit}) {
+    connect(edit, &IpAddressEdit::fieldChanged, this, [this] { UpdateFromControls(); });
+  }
+  return true;
+}
+
+void CSetIPDlg::SetWizButtons(int buttons) {
+  m_wizButtons = buttons;
+  Sheet()->PostSetWizButtons(buttons);
+}
+
+int CSetIPDlg::OnSetActive() {
+  SetWizButtons(PSWIZB_BACK);
+  FillControls();
+  UpdateFromControls();
+  return 0;
+}
+
+bool CSetIPDlg::ValidateAddresses(const std::string& ipAddress, const std::string& subnetMask) {
+  std::string line;
+  const bool ok = quillnet::ValidateAddresses(ipAddress, subnetMask, m_subnetPrefix, line);
+  m_resultLine->setText(Latin1(line));
+  return ok;
+}
+
+void CSetIPDlg::PrefillAddresses() {
+  const std::string shownMac = Latin1Text(m_macAddressEdit->text());
+  const std::string mac = m_pWizardInfo->GetMacAddress();
+  m_subnetPrefix = SubnetPrefix(m_pWizardInfo->GetLocalIpAddress());
+  // Back from the next page with the same device: what passed before stays.
+  if (shownMac == mac &&
+      ValidateAddresses(m_pWizardInfo->GetIpAddress(), m_pWizardInfo->GetSubnetMask())) {
+    return;
+  }
+  if (m_pWizardInfo->LoadRememberedAddresses()) return;
+  // Three parts and a trailing dot: the entry shows the PC's network and an empty fourth part.
+  m_pWizardInfo->SetIpAddress(m_subnetPrefix);
+  m_pWizardInfo->SetDefaultGateway("");
+}
+
+void CSetIPDlg::FillControls() {
+  PrefillAddresses();
+  m_macAddressEdit->setText(Latin1(m_pWizardInfo->GetMacAddress()));
+  m_ipAddressEdit->setText(Latin1(m_pWizardInfo->GetIpAddress()));
+  m_subnetMaskEdit->setText(Latin1(m_pWizardInfo->GetSubnetMask()));
+  m_gatewayEdit->setText(Latin1(m_pWizardInfo->GetDefaultGateway()));
+  m_localAddressEdit->setText(Latin1(m_pWizardInfo->GetLocalIpAddress()));
+}
+
+bool CSetIPDlg::UpdateFromControls() {
+  const std::string ipAddress = Latin1Text(m_ipAddressEdit->text());
+  const std::string subnetMask = Latin1Text(m_subnetMaskEdit->text());
+  const std::string gateway = Latin1Text(m_gatewayEdit->text());
+  bool ok = ValidateAddresses(ipAddress, subnetMask);
+  // A gateway with empty parts would reach the device as 0.0.0.0 while the summary shows what
+  // was typed: it must be complete, or empty for none.
+  if (ok && !m_gatewayEdit->isBlank() && !m_gatewayEdit->isComplete()) {
+    m_resultLine->setText(QString::fromLatin1(kIncompleteGatewayText));
+    ok = false;
+  }
+  if (ok) {
+    m_pWizardInfo->SetIpAddress(ipAddress);
+    m_pWizardInfo->SetSubnetMask(subnetMask);
+    m_pWizardInfo->SetDefaultGateway(gateway);
+    if (m_wizButtons != (PSWIZB_BACK | PSWIZB_NEXT)) SetWizButtons(PSWIZB_BACK | PSWIZB_NEXT);
+    return true;
+  }
+  if (m_wizButtons != PSWIZB_BACK) SetWizButtons(PSWIZB_BACK);
+  return false;
+}
+
+int CSetIPDlg::OnWizardNext() {
+  if (!UpdateFromControls()) return -1;
+  return m_pWizardInfo->GetNextPage(kSetIpPageId);
+}
+
+int CSetIPDlg::OnWizardBack() { return m_pWizardInfo->GetPreviousPage(kSetIpPageId); }
+
+int CSetIPDlg::OnKillActive() {
+  m_pWizardInfo->SetStatusMessage("No IP address was entered for the selected device.");
+  return 0;
+}
+
+}  // namespace quillnet

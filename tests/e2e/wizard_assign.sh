@@ -1,0 +1,81 @@
+#!/bin/bash
+# The real wizard, driven through its widgets, assigns an address to bootpc in the device
+# namespace: bootpc gets the typed address, mask and gateway, the settings file remembers them
+# for the device, and a second run offers them again. With port 67 taken, the Failure page
+# follows at once, and once the port is free Back starts the server and the Listen page stays.
+# Usage: wizard_assign.sh <wizard_driver>
+# shellcheck source=netns_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
+
+DRIVER="${1:?usage: $0 <wizard_driver>}"
+[[ -x "$DRIVER" ]] || qnt_fail "not an executable: $DRIVER"
+command -v bootpc >/dev/null || qnt_fail "bootpc is not installed (Debian package bootpc)"
+qnt_init
+
+readonly MAC="02:00:5e:10:20:40"
+readonly IP="10.78.0.50" MASK="255.255.255.0" GATEWAY="10.78.0.1"
+qnt_pc_and_device PC DEV 10.78.0.1/24 "$MAC"
+export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$QNT_TMP/config"
+readonly STORE="$XDG_CONFIG_HOME/Varnholt/Quillnet/registry.sqlite3"
+
+# run_wizard <label> <driver arguments after MAC IP MASK GATEWAY...>: the wizard assigns the
+# addresses; bootpc asks until the wizard is armed, then once more to be answered.
+run_wizard() {
+  local label="$1"
+  shift
+  local out="$QNT_TMP/$label.out" err="$QNT_TMP/$label.err"
+  qnt_bg "$PC" "$out" "$err" "$DRIVER" assign "$MAC" "$IP" "$MASK" "$GATEWAY" "$@"
+  local wizard=$QNT_LAST_PID
+  # The device asks, unanswered, until the user has armed the wizard for it.
+  local deadline=$((SECONDS + 60))
+  until qnt_file_has "$out" ARMED; do
+    qnt_running "$wizard" || qnt_fail "$label: the wizard ended early: $(cat "$err")"
+    ((SECONDS < deadline)) || qnt_fail "$label: the wizard was not armed: $(cat "$err")"
+    ip netns exec "$DEV" bootpc --dev dev0 --timeoutwait 1 --returniffail >/dev/null 2>&1 || true
+  done
+  local rc=0
+  ip netns exec "$DEV" bootpc --dev dev0 --returniffail --timeoutwait 10 \
+    >"$QNT_TMP/$label.bootpc" 2>"$QNT_TMP/$label.bootpc.err" || rc=$?
+  ((rc == 0)) || qnt_fail "$label: bootpc got no answer (exit $rc): $(cat "$QNT_TMP/$label.bootpc.err" "$err")"
+  qnt_wait_exit "$wizard" 20
+  ((QNT_RC == 0)) || qnt_fail "$label: the wizard run failed (exit $QNT_RC): $(cat "$err")"
+  local B="$QNT_TMP/$label.bootpc"
+  qnt_expect_eq "$label IPADDR" "$IP" "$(qnt_bootpc_value "$B" IPADDR)"
+  qnt_expect_eq "$label NETMASK" "$MASK" "$(qnt_bootpc_value "$B" NETMASK)"
+  qnt_expect_eq "$label GATEWAYS" "$GATEWAY" "$(qnt_bootpc_value "$B" GATEWAYS)"
+}
+
+run_wizard typed
+remembered=$(python3 - "$STORE" "$MAC" <<'PY'
+import sqlite3, sys
+db = sqlite3.connect(f"file:{sys.argv[1]}?mode=ro", uri=True)
+row = db.execute("SELECT type, data FROM key_values WHERE key_path = ? AND name = ?",
+                 ("Software\\Varnholt\\Quillnet", sys.argv[2])).fetchone()
+text = "" if row is None else bytes(row[1]).rstrip(b"\0").decode()
+print("" if row is None else f"{row[0]} {text}")
+PY
+)
+qnt_expect_eq "the remembered value" "1 $IP $MASK $GATEWAY" "$remembered"
+run_wizard prefilled --expect-prefill
+
+# Port 67 held by another program.
+FREED="$QNT_TMP/port-freed"
+qnt_bg "$PC" "$QNT_TMP/holder.out" "$QNT_TMP/holder.err" python3 -c '
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("0.0.0.0", 67))
+print("holding", flush=True)
+time.sleep(120)'
+HOLDER=$QNT_LAST_PID
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/holder.out" holding || qnt_fail "cannot hold port 67: $(cat "$QNT_TMP/holder.err")"
+qnt_bg "$PC" "$QNT_TMP/taken.out" "$QNT_TMP/taken.err" "$DRIVER" port-taken "$FREED"
+WIZARD=$QNT_LAST_PID
+qnt_wait_for 30 qnt_file_has "$QNT_TMP/taken.out" "FAILURE SHOWN" ||
+  qnt_fail "no Failure page with port 67 taken: $(cat "$QNT_TMP/taken.err")"
+kill "$HOLDER"
+qnt_wait_exit "$HOLDER" 5
+touch "$FREED"
+qnt_wait_exit "$WIZARD" 30
+((QNT_RC == 0)) || qnt_fail "port taken, then freed: $(cat "$QNT_TMP/taken.err")"
+
+qnt_log "PASS"

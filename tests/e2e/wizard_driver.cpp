@@ -1,0 +1,161 @@
+// Runs the real wizard (real server, this machine's adapters, the user's settings file) on the
+// offscreen platform and drives it through its widgets as a user would. The end-to-end scripts
+// run it in a network namespace with a BOOTP client on the other side.
+//
+//   wizard_driver assign MAC IP MASK GATEWAY [--expect-prefill]
+//       Welcome → Listen (waits for MAC) → Set IP (types the addresses, or with
+//       --expect-prefill checks that they are already shown) → Assign IP; prints "ARMED";
+//       waits for the Completion page and presses Finish.
+//   wizard_driver port-taken FREED-FILE
+//       Next onto the Listen page must show the Failure page within a tick; prints
+//       "FAILURE SHOWN", waits for FREED-FILE to exist, presses Back and checks that the
+//       Listen page stays.
+// Exits 0 on success, 1 with the reason on stderr.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTextEdit>
+#include <QTimer>
+#include <cstdio>
+#include <string>
+
+#include "app/bootp_wizard_info.h"
+#include "bootp/bootp_server.h"
+#include "pages/interior_pages.h"
+#include "tests/pages/page_driver.h"
+#include "wizard/bootp_wizard_sheet.h"
+#include "wizard/wizard_application.h"
+
+namespace {
+
+using quillnet::testing::PageDriver;
+
+constexpr int kListenWaitMs = 30000;
+constexpr int kReplyWaitMs = 90000;
+constexpr int kFreedWaitMs = 30000;
+// The Listen page's tick is 100 ms; the Failure page must follow within one tick (with room
+// for a loaded machine).
+constexpr int kFailureWithinMs = 600;
+
+struct Failure {
+  std::string what;
+};
+
+void Require(bool condition, const std::string& what) {
+  if (!condition) throw Failure{what};
+}
+
+template <typename Condition>
+void WaitUntil(Condition condition, int milliseconds, const std::string& what) {
+  Require(QTest::qWaitFor(condition, milliseconds), "timed out: " + what);
+}
+
+void Say(const char* line) {
+  std::printf("%s\n", line);
+  std::fflush(stdout);
+}
+
+QString Summary(const PageDriver& driver) {
+  return driver.Find<QTextEdit>("summaryEdit")->toPlainText();
+}
+
+void Assign(const PageDriver& driver, const QStringList& args) {
+  Require(args.size() >= 4, "usage: assign MAC IP MASK GATEWAY [--expect-prefill]");
+  const QString mac = args[0], ip = args[1], mask = args[2], gateway = args[3];
+  const bool expectPrefill = args.contains(QStringLiteral("--expect-prefill"));
+
+  Require(driver.On("welcomePage"), "the wizard did not open on the Welcome page");
+  Require(driver.Click("nextButton"), "Next on the Welcome page");
+  WaitUntil([&] { return driver.On("listenPage"); }, 2000, "the Listen page");
+  WaitUntil([&] { return driver.ListedMacs().contains(mac); }, kListenWaitMs, "the device in the list");
+  driver.ClickRow(static_cast<int>(driver.ListedMacs().indexOf(mac)));
+  WaitUntil([&] { return driver.Enabled("nextButton"); }, 2000, "Next after selecting the device");
+  Require(driver.Click("nextButton"), "Next on the Listen page");
+  WaitUntil([&] { return driver.On("setIpPage"); }, 2000, "the Set IP page");
+
+  if (expectPrefill) {
+    Require(driver.Entry("ipAddressEdit")->text() == ip, "IP address not pre-filled: " +
+            driver.Entry("ipAddressEdit")->text().toStdString());
+    Require(driver.Entry("subnetMaskEdit")->text() == mask, "subnet mask not pre-filled");
+    Require(driver.Entry("gatewayEdit")->text() == gateway, "gateway not pre-filled");
+  } else {
+    driver.Type("ipAddressEdit", ip);
+    driver.Type("subnetMaskEdit", mask);
+    driver.Type("gatewayEdit", gateway);
+  }
+  WaitUntil([&] { return driver.Enabled("nextButton"); }, 2000,
+            "Next on the Set IP page (result line: " + driver.ResultLine().toStdString() + ")");
+  Require(driver.Click("nextButton"), "Next on the Set IP page");
+  WaitUntil([&] { return driver.On("assignIpPage"); }, 2000, "the Assign IP page");
+  Say("ARMED");
+
+  WaitUntil([&] { return !driver.On("assignIpPage"); }, kReplyWaitMs, "the reply");
+  Require(driver.On("completionPage"), "ended on " + driver.Page().toStdString() + ": " +
+          Summary(driver).toStdString());
+  for (const QString& value : {mac, ip, mask, gateway}) {
+    Require(Summary(driver).contains(value), "the Completion page does not list " + value.toStdString());
+  }
+  WaitUntil([&] { return driver.Enabled("finishButton"); }, 2000, "Finish");
+  Require(driver.Click("finishButton"), "Finish");
+}
+
+void PortTaken(const PageDriver& driver, const QStringList& args) {
+  Require(args.size() == 1, "usage: port-taken FREED-FILE");
+  Require(driver.Click("nextButton"), "Next on the Welcome page");
+  QElapsedTimer clock;
+  clock.start();
+  WaitUntil([&] { return driver.On("failurePage"); }, kFailureWithinMs, "the Failure page");
+  Require(Summary(driver).contains("There is already a Bootp Server running"),
+          "the Failure page does not give the start-up text: " + Summary(driver).toStdString());
+  Say("FAILURE SHOWN");
+  WaitUntil([&] { return QFileInfo::exists(args[0]); }, kFreedWaitMs, "the port to be freed");
+  Require(driver.Click("backButton"), "Back on the Failure page");
+  Require(driver.On("listenPage"), "Back did not lead to the Listen page");
+  QTest::qWait(1000);
+  Require(driver.On("listenPage"), "the Listen page did not stay: " + Summary(driver).toStdString());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  std::shared_ptr<void> application = quillnet::StartWizardApplication(argc, argv);
+  const QStringList args = QApplication::arguments().mid(1);
+  if (args.isEmpty()) {
+    std::fprintf(stderr, "usage: wizard_driver assign|port-taken ...\n");
+    return 1;
+  }
+  std::string failure;
+  int result = -1;
+  {
+    quillnet::CBootpWizardInfo info;
+    info.LoadSettings();
+    quillnet::CBootpWizardSheet sheet(&info, 0, nullptr, quillnet::MakeInteriorPages);
+    QTimer::singleShot(0, &sheet, [&] {
+      const PageDriver driver(sheet);
+      try {
+        if (args[0] == QLatin1String("assign")) {
+          Assign(driver, args.mid(1));
+        } else if (args[0] == QLatin1String("port-taken")) {
+          PortTaken(driver, args.mid(1));
+          sheet.reject();
+        } else {
+          failure = "unknown mode " + args[0].toStdString();
+        }
+      } catch (const Failure& error) {
+        failure = error.what;
+      }
+      if (sheet.isVisible()) sheet.reject();
+    });
+    result = sheet.DoModal();
+  }
+  if (!failure.empty()) {
+    std::fprintf(stderr, "FAIL: %s\n", failure.c_str());
+    return 1;
+  }
+  if (args[0] == QLatin1String("assign") && result != 1) {
+    std::fprintf(stderr, "FAIL: the wizard ended with %d, not with Finish\n", result);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+// Drives the wizard's pages through their widgets, as a user does with mouse and keyboard.
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QLabel>
+#include <QPushButton>
+#include <QStringList>
+#include <QTest>
+#include <QTreeView>
+
+#include "wizard/ip_address_edit.h"
+#include "wizard/wizard97.h"
+
+namespace quillnet::testing {
+
+class PageDriver {
+ public:
+  explicit PageDriver(CWizard97SheetImpl& sheet) : m_sheet(sheet) {}
+
+  template <typename T>
+  T* Find(const char* name) const {
+    return m_sheet.findChild<T*>(QString::fromLatin1(name));
+  }
+
+  QString Page() const {
+    const CWizard97PageImpl* page = m_sheet.GetPage(m_sheet.GetCurrentIndex());
+    return page != nullptr ? page->objectName() : QString();
+  }
+  bool On(const char* page) const { return Page() == QLatin1String(page); }
+
+  // Clicks a wizard button once it is offered (button requests are applied after the page's
+  // handler has returned); false when it is not offered within two seconds.
+  bool Click(const char* button) const {
+    if (!QTest::qWaitFor([&] { return Enabled(button); }, 2000)) return false;
+    QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton);
+    return true;
+  }
+  bool Enabled(const char* button) const {
+    auto* widget = Find<QPushButton>(button);
+    return widget != nullptr && widget->isVisible() && widget->isEnabled();
+  }
+
+  QTreeView* List() const { return Find<QTreeView>("deviceList"); }
+  QStringList ListedMacs() const {
+    QStringList macs;
+    const QAbstractItemModel* model = List()->model();
+    for (int row = 0; row < model->rowCount(); ++row) macs << model->index(row, 0).data().toString();
+    return macs;
+  }
+  QString SelectedMac() const {
+    const QModelIndexList rows = List()->selectionModel()->selectedRows();
+    return rows.size() == 1 ? rows.first().data().toString() : QString();
+  }
+  QPoint RowCentre(int row) const {
+    return List()->visualRect(List()->model()->index(row, 0)).center();
+  }
+  void ClickRow(int row, bool twice = false) const {
+    if (twice) {
+      QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, RowCentre(row));
+    } else {
+      QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, RowCentre(row));
+    }
+  }
+
+  IpAddressEdit* Entry(const char* name) const { return Find<IpAddressEdit>(name); }
+  // Replaces what an address entry shows: double-click its first part, then type.
+  void Type(const char* entry, const QString& text) const {
+    IpAddressEdit* edit = Entry(entry);
+    // Keys go to the focus widget, which only the active window has.
+    if (!edit->window()->isActiveWindow()) {
+      edit->window()->activateWindow();
+      if (!QTest::qWaitForWindowActive(edit->window())) return;
+    }
+    QTest::mouseDClick(edit->field(0), Qt::LeftButton);
+    // Key by key to whichever part has the focus, as the control moves it while typing.
+    for (const QChar character : text) {
+      QTest::keyClicks(QApplication::focusWidget(), QString(character));
+    }
+  }
+  QString ResultLine() const { return Find<QLabel>("resultText")->text(); }
+
+ private:
+  CWizard97SheetImpl& m_sheet;
+};
+
+}  // namespace quillnet::testing

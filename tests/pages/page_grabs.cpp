@@ -1,0 +1,121 @@
+// Shows every page of the wizard, with the real interior pages on fake sockets and routes, and
+// writes each to <folder>/page-<name>.png to be looked at; README's pictures are made this way
+// (target docs-screenshots). With names after the folder, only those pages are written.
+// Exits with 1 when a page could not be reached or written.
+
+#include <QApplication>
+#include <QDir>
+#include <QItemSelectionModel>
+#include <QPixmap>
+#include <QTest>
+#include <QTreeView>
+#include <cstdio>
+
+#include "app/bootp_wizard_info.h"
+#include "bootp/bootp_server.h"
+#include "pages/interior_pages.h"
+#include "tests/app/temporary_folder.h"
+#include "tests/pages/page_driver.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/requests.h"
+#include "wizard/bootp_wizard_sheet.h"
+
+namespace {
+
+using namespace quillnet;
+using quillnet::testing::PageDriver;
+
+constexpr DeviceKey kDevices[] = {0x0A5C31004A17, 0x0A5C3200012E, 0x001B2C3D4E5F};
+constexpr int kSelected = 1;
+
+class Grabber {
+ public:
+  Grabber(CBootpWizardSheet& sheet, QDir folder, QStringList only)
+      : m_sheet(sheet), m_folder(std::move(folder)), m_only(std::move(only)) {}
+
+  bool Grab(const char* name) {
+    // Let the posted button requests and the layout run.
+    for (int round = 0; round < 5; ++round) QApplication::processEvents();
+    if (!m_only.isEmpty() && !m_only.contains(QLatin1String(name))) return true;
+    const QString path = m_folder.filePath(QStringLiteral("page-%1.png").arg(QLatin1String(name)));
+    const bool ok = m_sheet.grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+  }
+
+ private:
+  CBootpWizardSheet& m_sheet;
+  QDir m_folder;
+  QStringList m_only;
+};
+
+bool Reached(const PageDriver& driver, const char* page) {
+  const bool ok = QTest::qWaitFor([&] { return driver.On(page); }, 5000);
+  if (!ok) std::printf("did not reach %s (on %s)\n", page, qPrintable(driver.Page()));
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication application(argc, argv);
+  const QStringList args = QApplication::arguments().mid(1);
+  const QDir folder(args.isEmpty() ? QDir::currentPath() : args.first());
+
+  quillnet::testing::TemporaryFolder settings;
+  quillnet::testing::FakeSocketApi sockets;
+  quillnet::testing::FakeRouteSource routes;
+  quillnet::testing::FakeAdapterSource adapters;
+  adapters.adapters = {{"eth0", {{"192.168.0.5", "255.255.255.0"}}, "192.168.0.1"}};
+  routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, quillnet::testing::Ip(192, 168, 0, 5)}};
+  CBootpWizardInfo::Environment environment;
+  environment.settingsFile = settings.File("registry.sqlite3");
+  environment.adapters = &adapters;
+  environment.serverFactory = [&] { return std::make_unique<BootPServer>(sockets, routes); };
+  CBootpWizardInfo info(environment);
+
+  bool ok = false;
+  {
+    CBootpWizardSheet sheet(&info, 0, nullptr, MakeInteriorPages);
+    if (!sheet.ShowModeless()) return 1;
+    const PageDriver driver(sheet);
+    Grabber grabber(sheet, folder, args.mid(1));
+    auto hear = [&](DeviceKey mac) {
+      quillnet::testing::Request request;
+      request.mac = mac;
+      sockets.Push(request.Bytes());
+    };
+
+    ok = grabber.Grab("welcome");
+    driver.Click("nextButton");
+    ok = Reached(driver, "listenPage") && ok;
+    for (DeviceKey mac : kDevices) hear(mac);
+    hear(kDevices[0]);
+    ok = QTest::qWaitFor([&] { return driver.ListedMacs().size() == std::ssize(kDevices); }, 5000) && ok;
+    driver.ClickRow(kSelected);
+    ok = QTest::qWaitFor([&] { return driver.Enabled("nextButton"); }, 5000) && ok;
+    ok = grabber.Grab("listen") && ok;
+
+    driver.Click("nextButton");
+    ok = Reached(driver, "setIpPage") && ok;
+    driver.Type("ipAddressEdit", QStringLiteral("192.168.0.20"));
+    driver.Type("gatewayEdit", QStringLiteral("192.168.0.1"));
+    ok = grabber.Grab("set-ip") && ok;
+
+    driver.Click("nextButton");
+    ok = Reached(driver, "assignIpPage") && ok;
+    ok = grabber.Grab("assign-ip") && ok;
+    hear(kDevices[kSelected]);
+    ok = Reached(driver, "completionPage") && ok;
+    ok = grabber.Grab("completion") && ok;
+
+    // Back to the Listen page, then Cancel: the Failure page with the Listen page's reason.
+    driver.Click("backButton");
+    ok = Reached(driver, "listenPage") && ok;
+    QTest::mouseClick(sheet.CancelButton(), Qt::LeftButton);
+    ok = Reached(driver, "failurePage") && ok;
+    ok = grabber.Grab("failure") && ok;
+    sheet.hide();
+  }
+  return ok ? 0 : 1;
+}

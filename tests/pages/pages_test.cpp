@@ -1,0 +1,305 @@
+// The Listen, Set IP and Assign IP pages in the real sheet, on fake sockets and routes, driven
+// through their widgets with mouse and key events.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTextEdit>
+#include <QTreeView>
+
+#include "bootp/bootp_server.h"
+#include "pages/interior_pages.h"
+#include "pages/listen_page.h"
+#include "tests/pages/page_driver.h"
+#include "tests/support/requests.h"
+#include "tests/wizard/wizard_test_support.h"
+#include "wizard/ip_address_edit.h"
+
+namespace quillnet {
+namespace {
+
+using testing::Find;
+using testing::Ip;
+using testing::Request;
+using testing::WaitFor;
+
+constexpr DeviceKey kDeviceA = 0x02005E000001;
+constexpr DeviceKey kDeviceB = 0x02005E000002;
+constexpr DeviceKey kDeviceC = 0x02005E000003;
+
+class PagesTest : public testing::WizardOnFakes {
+ protected:
+  PagesTest() {
+    // One interface to answer through.
+    m_routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, Ip(192, 168, 0, 5)}};
+  }
+  ~PagesTest() override {
+    // The sheet goes first, as in the program; the shared state then ends the worker.
+    m_sheet.reset();
+    m_info.reset();
+  }
+
+  void Show() {
+    m_info = std::make_unique<CBootpWizardInfo>(m_environment);
+    m_info->LoadSettings();
+    m_sheet = std::make_unique<CBootpWizardSheet>(m_info.get(), 0, nullptr, MakeInteriorPages);
+    ASSERT_TRUE(m_sheet->ShowModeless());
+  }
+
+  void Hear(DeviceKey mac, bool valid = true) {
+    Request request;
+    request.mac = mac;
+    if (!valid) request.sname = "elsewhere";
+    m_sockets.Push(request.Bytes());
+  }
+
+  QWidget* Sheet() const { return m_sheet.get(); }
+  bool On(const char* page) const { return Driver().On(page); }
+  testing::PageDriver Driver() const { return testing::PageDriver(*m_sheet); }
+  QTreeView* List() const { return Driver().List(); }
+  QStringList ListedMacs() const { return Driver().ListedMacs(); }
+  IpAddressEdit* Entry(const char* name) const { return Driver().Entry(name); }
+  QString ResultLine() const { return Driver().ResultLine(); }
+  bool NextEnabled() const { return Driver().Enabled("nextButton"); }
+  void Type(const char* entry, const char* text) { Driver().Type(entry, QString::fromLatin1(text)); }
+
+  void GoToListen() {
+    ASSERT_TRUE(On("welcomePage"));
+    ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
+    ASSERT_TRUE(Driver().Click("nextButton"));
+    ASSERT_TRUE(WaitFor([&] { return On("listenPage"); }));
+  }
+  // Listen page → the device heard and selected → Set IP page.
+  void GoToSetIp(DeviceKey mac) {
+    GoToListen();
+    Hear(mac);
+    ASSERT_TRUE(WaitFor([&] { return ListedMacs().contains(QString::fromStdString(FormatMacAddress(mac))); }));
+    Driver().ClickRow(0);
+    ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
+    ASSERT_TRUE(Driver().Click("nextButton"));
+    ASSERT_TRUE(WaitFor([&] { return On("setIpPage"); }));
+  }
+  std::unique_ptr<CBootpWizardSheet> m_sheet;
+};
+
+TEST_F(PagesTest, ListenListsValidDevicesAndTheSelectionStaysOnItsDevice) {
+  Show();
+  GoToListen();
+  EXPECT_TRUE(ListedMacs().isEmpty());
+  EXPECT_TRUE(WaitFor([&] { return m_sheet->WizButtons() == PSWIZB_BACK; }));
+  EXPECT_FALSE(Find<QCheckBox>(Sheet(), "validOnlyCheck")->isVisible());
+
+  // A device heard only with invalid requests is not listed until a valid one arrives.
+  Hear(kDeviceA, false);
+  Hear(kDeviceB);
+  Hear(kDeviceC);
+  ASSERT_TRUE(WaitFor([&] { return ListedMacs() == QStringList({"02:00:5e:00:00:02", "02:00:5e:00:00:03"}); }));
+  Driver().ClickRow(1);
+  ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
+  EXPECT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:03");
+
+  // A turns valid: it takes its place in table order, above the selected device, and the
+  // selection and the stored MAC stay with C.
+  Hear(kDeviceA);
+  Hear(kDeviceC);
+  ASSERT_TRUE(WaitFor([&] {
+    return ListedMacs().size() == 3 && List()->model()->index(2, 1).data().toString() == "2";
+  }));
+  EXPECT_EQ(ListedMacs(), QStringList({"02:00:5e:00:00:01", "02:00:5e:00:00:02", "02:00:5e:00:00:03"}));
+  QTest::qWait(3 * CListenDlg::kTimerMs);
+  EXPECT_EQ(Driver().SelectedMac(), "02:00:5e:00:00:03");
+  EXPECT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:03");
+
+  // The maker's devices only; the prefix counts only at the start.
+  Hear(0x0A5C31123456);
+  Hear(0x0A5C32000001);
+  Hear(0x0011220A5C31);
+  ASSERT_TRUE(WaitFor([&] { return ListedMacs().size() == 6; }));
+  QTest::mouseClick(Find<QCheckBox>(Sheet(), "vendorOnlyCheck"), Qt::LeftButton);
+  EXPECT_EQ(ListedMacs(), QStringList({"0a:5c:31:12:34:56", "0a:5c:32:00:00:01"}));
+  // The selection went with the old rows: Back only, the stored MAC stays.
+  EXPECT_TRUE(WaitFor([&] { return m_sheet->WizButtons() == PSWIZB_BACK; }));
+  EXPECT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:03");
+  EXPECT_FALSE(NextEnabled());
+}
+
+TEST_F(PagesTest, DoubleClickMovesOnAndReturningStartsNoSecondWorker) {
+  Show();
+  GoToListen();
+  QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, QPoint(5, List()->viewport()->height() - 5));
+  EXPECT_TRUE(On("listenPage"));
+  Hear(kDeviceB);
+  ASSERT_TRUE(WaitFor([&] { return ListedMacs().size() == 1; }));
+  Driver().ClickRow(0);
+  Driver().ClickRow(0, true);
+  ASSERT_TRUE(On("setIpPage"));
+  EXPECT_EQ(Find<QLineEdit>(Sheet(), "macAddressEdit")->text(), "02:00:5e:00:00:02");
+
+  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(On("welcomePage"));
+  ASSERT_TRUE(Driver().Click("nextButton"));
+  ASSERT_TRUE(On("listenPage"));
+  EXPECT_EQ(ListedMacs().size(), 1);
+  EXPECT_EQ(m_serversMade, 1);
+  const std::vector<std::string> log = m_sockets.log();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& line) { return line.ends_with(" 0.0.0.0:67"); }),
+            1);
+}
+
+TEST_F(PagesTest, PortTakenShowsTheFailurePageAndBackRetriesTheStart) {
+  m_sockets.failAnyBindNumber = 1;
+  m_sockets.failAnyBindError = 10048;
+  Show();
+  ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
+  ASSERT_TRUE(Driver().Click("nextButton"));
+  ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
+  EXPECT_TRUE(m_sheet->FailurePage().findChild<QTextEdit*>("summaryEdit")->toPlainText().contains(
+      "Bootp Server Startup failed. There is already a Bootp Server running"));
+
+  // The port is free again: Back retries the start and the Listen page stays.
+  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(On("listenPage"));
+  QTest::qWait(3 * CListenDlg::kTimerMs);
+  EXPECT_TRUE(On("listenPage"));
+  EXPECT_TRUE(m_info->GetServer()->IsRunning());
+  Hear(kDeviceB);
+  EXPECT_TRUE(WaitFor([&] { return ListedMacs().size() == 1; }));
+}
+
+TEST_F(PagesTest, SetIpPrefillsChecksEveryChangeAndStoresWhatPasses) {
+  Show();
+  GoToSetIp(kDeviceB);
+  // The PC's network with an empty fourth part, the PC's mask, no gateway; Next waits.
+  EXPECT_EQ(Entry("ipAddressEdit")->text(), "192.168.0.");
+  EXPECT_EQ(Entry("subnetMaskEdit")->text(), "255.255.255.0");
+  EXPECT_EQ(Entry("gatewayEdit")->text(), "");
+  EXPECT_EQ(Find<QLineEdit>(Sheet(), "localAddressEdit")->text(), "192.168.0.5");
+  EXPECT_TRUE(WaitFor([&] { return m_sheet->WizButtons() == PSWIZB_BACK; }));
+
+  struct Case {
+    const char* ip;
+    const char* expectedLine;
+    bool passes;
+  };
+  const Case cases[] = {
+      {"192.168.0.0", "ERROR: Invalid IP address (Host portion).", false},
+      {"127.0.0.1", "ERROR: Loopback IP range.", false},
+      {"224.0.0.1", "ERROR: Can't assign a Multicast address.", false},
+      {"10.1.2.3", "WARNING: this address is in a different Subnet.", true},
+      {"192.168.0.20", "", true},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.ip);
+    Type("ipAddressEdit", each.ip);
+    EXPECT_EQ(ResultLine(), QString::fromLatin1(each.expectedLine));
+    EXPECT_TRUE(WaitFor([&] { return NextEnabled() == each.passes; }));
+  }
+  EXPECT_EQ(m_info->GetIpAddress(), "192.168.0.20");
+
+  // The gateway alone runs no check; Next does, and refuses one with an empty part.
+  Type("gatewayEdit", "192.168.0.");
+  ASSERT_TRUE(Driver().Click("nextButton"));
+  EXPECT_TRUE(On("setIpPage"));
+  EXPECT_EQ(ResultLine(), "ERROR: Incomplete Default gateway.");
+  Type("gatewayEdit", "192.168.0.1");
+  ASSERT_TRUE(Driver().Click("nextButton"));
+  ASSERT_TRUE(On("assignIpPage"));
+  EXPECT_EQ(m_info->GetDefaultGateway(), "192.168.0.1");
+
+  // Back with the same device: the values stay and Next is offered at once.
+  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(On("setIpPage"));
+  EXPECT_EQ(Entry("ipAddressEdit")->text(), "192.168.0.20");
+  EXPECT_TRUE(WaitFor([&] { return m_sheet->WizButtons() == (PSWIZB_BACK | PSWIZB_NEXT); }));
+
+  // Another device with a remembered record gets that record.
+  m_info->SetMacAddress("02:00:5e:00:00:01");
+  m_info->SetIpAddress("172.16.5.9");
+  m_info->SetSubnetMask("255.255.0.0");
+  m_info->SetDefaultGateway("172.16.0.1");
+  m_info->SaveRememberedAddresses();
+  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(On("listenPage"));
+  Hear(kDeviceA);
+  ASSERT_TRUE(WaitFor([&] { return ListedMacs().size() == 2; }));
+  Driver().ClickRow(1);
+  ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
+  ASSERT_TRUE(Driver().Click("nextButton"));
+  ASSERT_TRUE(On("setIpPage"));
+  EXPECT_EQ(Entry("ipAddressEdit")->text(), "172.16.5.9");
+  EXPECT_EQ(Entry("subnetMaskEdit")->text(), "255.255.0.0");
+  EXPECT_EQ(Entry("gatewayEdit")->text(), "172.16.0.1");
+}
+
+class AssignTest : public PagesTest {
+ protected:
+  void GoToAssign() {
+    Show();
+    GoToSetIp(kDeviceB);
+    Type("ipAddressEdit", "192.168.0.20");
+    Type("gatewayEdit", "192.168.0.1");
+    ASSERT_TRUE(Driver().Click("nextButton"));
+    ASSERT_TRUE(On("assignIpPage"));
+  }
+  QString Elapsed() const { return Find<QLineEdit>(Sheet(), "elapsedEdit")->text(); }
+  // The summary of the page shown: the Assign IP page and the end pages each have one.
+  QString Summary() const {
+    return m_sheet->GetPage(m_sheet->GetCurrentIndex())->findChild<QTextEdit*>("summaryEdit")->toPlainText();
+  }
+};
+
+TEST_F(AssignTest, ArmsCountsAndMovesToCompletionOnceTheReplyHasGoneOut) {
+  GoToAssign();
+  EXPECT_EQ(Elapsed(), "0");
+  EXPECT_TRUE(m_info->GetServer()->IsArmed());
+  EXPECT_TRUE(Summary().startsWith("Attempting to assign MAC address:\n\t02:00:5e:00:00:02\n\nthe following:"));
+  // Remembered before the device has them.
+  m_info->SetIpAddress("");
+  ASSERT_TRUE(m_info->LoadRememberedAddresses());
+  EXPECT_EQ(m_info->GetIpAddress(), "192.168.0.20");
+  EXPECT_TRUE(WaitFor([&] { return Elapsed() == "2"; }));
+  EXPECT_TRUE(On("assignIpPage"));
+  EXPECT_FALSE(NextEnabled());
+
+  Hear(kDeviceB);
+  ASSERT_TRUE(WaitFor([&] { return On("completionPage"); }));
+  const auto sent = m_sockets.sent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].from, Ip(192, 168, 0, 5));
+  const std::vector<std::uint8_t> yiaddr(sent[0].bytes.begin() + kYiaddrOffset,
+                                         sent[0].bytes.begin() + kYiaddrOffset + 4);
+  EXPECT_EQ(yiaddr, (std::vector<std::uint8_t>{192, 168, 0, 20}));
+  EXPECT_TRUE(Summary().contains("192.168.0.20"));
+}
+
+TEST_F(AssignTest, AReplyThatLeftThroughNoInterfaceEndsOnTheFailurePage) {
+  m_routes.rows.clear();
+  GoToAssign();
+  Hear(kDeviceB);
+  ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
+  EXPECT_TRUE(Summary().startsWith("ERROR:"));
+  EXPECT_TRUE(Summary().contains("No network interface could send the reply"));
+}
+
+TEST_F(AssignTest, BackDisarmsSoALaterRequestIsOnlyRecorded) {
+  GoToAssign();
+  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(On("setIpPage"));
+  EXPECT_FALSE(m_info->GetServer()->IsArmed());
+  Hear(kDeviceB);
+  ASSERT_TRUE(WaitFor([&] { return m_info->GetServer()->GetCount(0) == 2; }));
+  EXPECT_TRUE(m_sockets.sent().empty());
+  // Cancel while armed: the Failure page, disarmed, with the abort text.
+  ASSERT_TRUE(Driver().Click("nextButton"));
+  ASSERT_TRUE(On("assignIpPage"));
+  ASSERT_TRUE(Driver().Click("cancelButton"));
+  ASSERT_TRUE(On("failurePage"));
+  EXPECT_FALSE(m_info->GetServer()->IsArmed());
+  EXPECT_TRUE(Summary().contains("You aborted the IP assignment before it could be completed."));
+}
+
+}  // namespace
+}  // namespace quillnet
