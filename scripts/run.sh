@@ -3,11 +3,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The programs as built. tests/run_command/run_command.sh reads these two lines.
+wizard=build-release/gui/quillnet
+cli=build-release/cli/quillnet-cli
+
 bash scripts/install-deps.sh run
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLNET_TESTS=OFF
 cmake --build build-release
 
 # Port 67 is a privileged port: grant the programs that one capability instead of root.
-setcap cap_net_bind_service=+ep build-release/app/quillnet build-release/cli/quillnet-cli
+# setcap takes the capability before each file.
+setcap cap_net_bind_service=+ep "$wizard" cap_net_bind_service=+ep "$cli"
 
-exec build-release/app/quillnet
+exec "$wizard"
