@@ -1,0 +1,30 @@
+#include "platform/program_file.h"
+
+#include <unistd.h>
+
+#include <array>
+
+namespace quillnet {
+
+std::string RunningProgramPath() {
+  std::array<char, 4096> path{};
+  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return {};
+  return std::string(path.data(), static_cast<std::size_t>(length));
+}
+
+std::string PortCapabilityCommand(const std::string& programPath) {
+  // Quoted for the shell, so a path with blanks or quotes is copied and run as it stands.
+  std::string quoted = "'";
+  for (const char character : programPath) {
+    if (character == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += character;
+    }
+  }
+  quoted += "'";
+  return "sudo setcap cap_net_bind_service=+ep " + quoted;
+}
+
+}  // namespace quillnet
