@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "bootp/bootp_server.h"
 #include "tests/app/temporary_folder.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/requests.h"
 
 namespace quillnet {
 namespace {
@@ -214,21 +216,48 @@ TEST_F(WizardInfoTest, ServerIsMadeOnceAndArmedOnlyOnceItExists) {
   EXPECT_TRUE(server->IsArmed());
 }
 
-TEST_F(WizardInfoTest, DestructionStopsAndJoinsTheWorkerBeforeDeletingTheServer) {
+// The worker as the Listen page runs it: a failed start ends it, a new one adopted later
+// starts the same server without stopping it, and the end of the run stops and joins it
+// before the server is deleted (a server deleted under the worker shows up under the
+// sanitizers; a worker that is never woken hangs the test).
+TEST_F(WizardInfoTest, WorkerEndsOnAFailedStartIsReplacedAndIsJoinedAtTheEnd) {
   FakeSocketApi sockets;
   FakeRouteSource routes;
+  sockets.failAnyBindNumber = 1;
+  sockets.failAnyBindError = 10048;
   CBootpWizardInfo::Environment environment = Environment();
   environment.serverFactory = [&] { return std::make_unique<BootPServer>(sockets, routes); };
   auto info = std::make_unique<CBootpWizardInfo>(environment);
-  BootPServer* server = info->GetServer();
-  ASSERT_TRUE(server->Start());
-  info->AdoptWorker(std::thread([server] {
-    while (server->IsStarted()) server->ServiceOneRequest();
-  }));
+  ListenWorkerFlags& flags = info->WorkerFlags();
+  auto startWorker = [&] {
+    flags.running = true;
+    flags.server = info->GetServer();
+    info->AdoptWorker(std::thread(ListenThreadProc, std::ref(flags)));
+  };
+  auto waitFor = [](auto condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return condition();
+  };
+
+  startWorker();
+  ASSERT_TRUE(waitFor([&] { return !flags.running; }));
+  EXPECT_FALSE(flags.ready);
+  EXPECT_FALSE(info->GetServer()->IsRunning());
+
+  // The port is free now: the next worker starts the server and the old one is only joined.
+  startWorker();
+  ASSERT_TRUE(waitFor([&] { return flags.ready.load(); }));
   ASSERT_TRUE(sockets.WaitForReceiver());
-  // Returns only once the worker has left the blocked receive; a server deleted under it
-  // shows up as a use after free under AddressSanitizer.
+  EXPECT_TRUE(info->GetServer()->IsRunning());
+  testing::Request request;
+  sockets.Push(request.Bytes());
+  EXPECT_TRUE(waitFor([&] { return info->GetServer()->GetCount(0) == 1; }));
+
   info.reset();
+  EXPECT_TRUE(sockets.openSockets().empty());
 }
 
 TEST_F(WizardInfoTest, EntryPointTearsDownInOrderAndAlwaysExitsWithZero) {
