@@ -301,5 +301,16 @@ TEST_F(AssignTest, BackDisarmsSoALaterRequestIsOnlyRecorded) {
   EXPECT_TRUE(Summary().contains("You aborted the IP assignment before it could be completed."));
 }
 
+TEST_F(AssignTest, ClosingTheWindowWhileArmedEndsTheRunWithTheWorkerJoined) {
+  GoToAssign();
+  ASSERT_TRUE(m_info->GetServer()->IsArmed());
+  m_sheet->close();
+  EXPECT_EQ(m_sheet->result(), 0);
+  m_sheet.reset();
+  // Ends the worker, which is blocked in the receive, before the server goes.
+  m_info.reset();
+  EXPECT_TRUE(m_sockets.openSockets().empty());
+}
+
 }  // namespace
 }  // namespace quillnet
