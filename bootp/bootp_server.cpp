@@ -81,6 +81,7 @@ bool BootPServer::Start() {
   if (m_stopped) return false;
   if (!m_winsockReady) {
     m_message = WithCode("server socket failed", m_startupError);
+    m_startError = m_startupError;
     return false;
   }
   // The worker owns the listening socket while it receives on it or sends a reply (after
@@ -92,6 +93,7 @@ bool BootPServer::Start() {
   if (!SetUpSocket(m_socket)) return false;
   m_started = true;
   m_message.clear();
+  m_startError = 0;
   return true;
 }
 
@@ -106,17 +108,20 @@ bool BootPServer::SetUpSocket(SocketHandle& socket) {
     if (const int error = m_sockets.Open(socket); error != 0) {
       socket = kInvalidSocket;
       m_message = WithCode("server socket failed", error);
+      m_startError = error;
       return false;
     }
   }
   if (const int error = m_sockets.Bind(socket, kAnyAddress, kServerPort); error != 0) {
     m_message = BindFailureText(error);
+    m_startError = error;
     // A socket that is left open but unbound would block every later receive for ever.
     CloseSocket(socket);
     return false;
   }
   if (const int error = m_sockets.EnableBroadcast(socket); error != 0) {
     m_message = WithCode("setsockopt broadcast BOOTPS port failed", error);
+    m_startError = error;
     CloseSocket(socket);
     return false;
   }
@@ -162,6 +167,7 @@ void BootPServer::ServiceOneRequest() {
   const int error = m_sockets.ReceiveFrom(socket, buffer, received);
 
   std::uint64_t generation = 0;
+  bool armedAnswer = false;
   {
     std::lock_guard lock(m_mutex);
     m_receiving = false;
@@ -176,11 +182,17 @@ void BootPServer::ServiceOneRequest() {
     const RequestVerdict verdict = ClassifyRequest(buffer, received);
     if (!verdict.accepted) return;
     RecordRequestLocked(verdict.key, verdict.valid);
-    if (!m_armed || verdict.key != m_targetKey) return;
-    // Once decided, the reply goes out even if Disarm comes while it is being sent.
-    BuildReply(buffer, ReplyAddress(m_targetIp), ReplyAddress(m_targetMask),
-               ReplyAddress(m_targetGateway));
-    generation = m_armGeneration;
+    armedAnswer = m_armed && verdict.key == m_targetKey;
+    if (armedAnswer) {
+      // Once decided, the reply goes out even if Disarm comes while it is being sent.
+      BuildReply(buffer, ReplyAddress(m_targetIp), ReplyAddress(m_targetMask),
+                 ReplyAddress(m_targetGateway));
+      generation = m_armGeneration;
+    } else {
+      const auto host = m_hosts.find(verdict.key);
+      if (host == m_hosts.end()) return;
+      BuildReply(buffer, host->second.ip, host->second.mask, host->second.gateway);
+    }
     // Port 67 must be free: every interface's sending socket binds to it.
     CloseSocket(m_socket);
     m_replying = true;
@@ -196,17 +208,44 @@ void BootPServer::ServiceOneRequest() {
     // After Stop the socket stays closed and the server stopped.
     if (m_started) SetUpSocket(m_socket);
     // A new arming made while the reply went out is for a new answer: it is left armed.
-    if (generation == m_armGeneration) {
+    if (armedAnswer && generation == m_armGeneration) {
       m_replySent = outcome.sent;
       m_armed = false;
     }
   }
   if (!outcome.pending.text.empty()) Report(outcome.pending);
+  RecordReply(buffer, outcome, armedAnswer);
+}
+
+void BootPServer::RecordReply(std::span<const std::uint8_t> reply, const ReplyOutcome& outcome,
+                              bool armed) {
+  const ReplyAddresses addresses = ReadReplyAddresses(reply);
+  ReplyRecord record;
+  record.macText = FormatMacAddress(ReadDeviceKey(reply));
+  record.ipAddress = Ipv4Text(addresses.ipAddress);
+  record.subnetMask = Ipv4Text(addresses.subnetMask);
+  record.defaultGateway = Ipv4Text(addresses.defaultGateway);
+  record.interfaces = outcome.interfaces;
+  record.armed = armed;
+  AnswerHandler handler;
+  {
+    std::lock_guard lock(m_mutex);
+    record.time = m_clock();
+    m_lastReply = record;
+    m_hasLastReply = true;
+    handler = m_answerHandler;
+  }
+  if (handler) handler(record);
 }
 
 void BootPServer::GetMessageText(std::string& text) const {
   std::lock_guard lock(m_mutex);
   text = m_message;
+}
+
+int BootPServer::GetStartError() const {
+  std::lock_guard lock(m_mutex);
+  return m_startError;
 }
 
 void BootPServer::RecordRequest(DeviceKey key, bool valid) {
@@ -334,6 +373,28 @@ void BootPServer::SetErrorHandler(ErrorHandler handler) {
   m_errorHandler = std::move(handler);
 }
 
+void BootPServer::SetHosts(const std::vector<HostEntry>& hosts) {
+  std::unordered_map<DeviceKey, HostAddresses> table;
+  table.reserve(hosts.size());
+  for (const HostEntry& host : hosts) {
+    table[ParseMacKey(host.macText)] = {ReplyAddress(host.ipAddress), ReplyAddress(host.subnetMask),
+                                        ReplyAddress(host.defaultGateway)};
+  }
+  std::lock_guard lock(m_mutex);
+  m_hosts = std::move(table);
+}
+
+bool BootPServer::GetLastReply(ReplyRecord& record) const {
+  std::lock_guard lock(m_mutex);
+  if (m_hasLastReply) record = m_lastReply;
+  return m_hasLastReply;
+}
+
+void BootPServer::SetAnswerHandler(AnswerHandler handler) {
+  std::lock_guard lock(m_mutex);
+  m_answerHandler = std::move(handler);
+}
+
 BootPServer::ReplyOutcome BootPServer::SendReply(std::span<const std::uint8_t> message) {
   ReplyOutcome outcome;
   std::vector<RouteRow> rows;
@@ -371,6 +432,7 @@ BootPServer::ReplyOutcome BootPServer::SendReply(std::span<const std::uint8_t> m
       outcome.message = std::move(failure);
     }
   }
+  outcome.interfaces = served;
   outcome.sent = served > 0;
   if (matched == 0) outcome.message = kNoInterfaceText;
   return outcome;

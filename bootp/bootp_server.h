@@ -35,6 +35,27 @@ class BootPServer {
   // worker thread without the server's lock held.
   using ErrorHandler = std::function<void(const std::string& text, const std::string& caption)>;
 
+  // The addresses one listed device is answered with, as texts (read as Arm's are).
+  struct HostEntry {
+    std::string macText;
+    std::string ipAddress;
+    std::string subnetMask;
+    std::string defaultGateway;
+  };
+  // One reply that went out, or was attempted; the MAC and the addresses are read back from
+  // the reply's bytes, so they are what the device was sent.
+  struct ReplyRecord {
+    std::string macText;
+    std::string ipAddress;
+    std::string subnetMask;
+    std::string defaultGateway;
+    std::size_t interfaces = 0;  // the interfaces it left through; 0: not sent
+    bool armed = false;          // the answer to the arming, not to a listed device
+    std::int64_t time = 0;       // seconds since 1970, from the server's clock
+  };
+  // Receives every reply. Called on the worker thread without the server's lock held.
+  using AnswerHandler = std::function<void(const ReplyRecord&)>;
+
   // On this machine's sockets and routes.
   BootPServer();
   // On the given sockets and routes; `clock` gives the seconds since 1970 (the system
@@ -55,6 +76,9 @@ class BootPServer {
   // server is armed for its device.
   void ServiceOneRequest();
   void GetMessageText(std::string& text) const;
+  // The Winsock code of the last failure to open the listening socket (0 after a successful
+  // Start), so a caller can add advice for a failure such as a missing permission.
+  int GetStartError() const;
   // Ends the run of the server for good: wakes a receive blocked in ServiceOneRequest, which
   // then returns without a report, and closes the listening socket; a reply being sent is
   // finished but the socket is not opened again. Join the worker after this and before
@@ -85,6 +109,14 @@ class BootPServer {
   // Whether the answer to the last arming left through at least one interface.
   bool WasReplySent() const;
 
+  // Listed devices: a request from one of them that is not the armed device's is answered
+  // with its entry, through the same reply as the armed one; the server stays as armed as it
+  // was. Replaces the whole list; a later entry for the same device replaces an earlier one.
+  void SetHosts(const std::vector<HostEntry>& hosts);
+  // The last reply sent or attempted; false when there has been none.
+  bool GetLastReply(ReplyRecord& record) const;
+  void SetAnswerHandler(AnswerHandler handler);
+
   void SetErrorHandler(ErrorHandler handler);
 
  private:
@@ -104,7 +136,8 @@ class BootPServer {
   };
   // What sending a reply came to.
   struct ReplyOutcome {
-    bool sent = false;    // left through at least one interface
+    std::size_t interfaces = 0;  // the interfaces it left through
+    bool sent = false;           // left through at least one interface
     std::string message;  // for m_message; empty when every interface sent it
     PendingError pending;
   };
@@ -121,6 +154,8 @@ class BootPServer {
                   std::string& failure);
   // Takes m_mutex only to read the handler; calls it without the lock.
   void Report(const PendingError& pending) const;
+  // Keeps the record of a reply and hands it to the answer handler; takes m_mutex itself.
+  void RecordReply(std::span<const std::uint8_t> reply, const ReplyOutcome& outcome, bool armed);
 
   SocketApi& m_sockets;
   RouteSource& m_routes;
@@ -131,6 +166,7 @@ class BootPServer {
   SocketHandle m_socket = kInvalidSocket;
   bool m_winsockReady = false;
   int m_startupError = 0;
+  int m_startError = 0;
   std::string m_message;
   bool m_started = false;
   // Stop came: the server never starts again.
@@ -156,6 +192,16 @@ class BootPServer {
   std::unordered_map<DeviceKey, std::size_t> m_rowByKey;
   bool m_tableUpdated = false;
   ErrorHandler m_errorHandler;
+  // Listed devices, by key; the armed device is answered first.
+  struct HostAddresses {
+    std::uint32_t ip = 0;
+    std::uint32_t mask = 0;
+    std::uint32_t gateway = 0;
+  };
+  std::unordered_map<DeviceKey, HostAddresses> m_hosts;
+  bool m_hasLastReply = false;
+  ReplyRecord m_lastReply;
+  AnswerHandler m_answerHandler;
 };
 
 }  // namespace quillnet

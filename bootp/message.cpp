@@ -3,6 +3,28 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// A hexadecimal digit's worth, or -1.
+int HexWorth(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "xx:xx:xx:xx:xx:xx": two digits per group and one separator between groups.
+constexpr std::size_t kMacGroupDigits = 2;
+constexpr std::size_t kMacTextLength = quillnet::kMacSize * (kMacGroupDigits + 1) - 1;
+
+std::uint32_t ReadAddress(const std::uint8_t* bytes) {
+  std::uint32_t address = 0;
+  std::memcpy(&address, bytes, sizeof address);
+  return address;
+}
+
+}  // namespace
+
 namespace quillnet {
 
 RequestVerdict ClassifyRequest(std::span<const std::uint8_t> buffer, std::size_t length) {
@@ -12,9 +34,7 @@ RequestVerdict ClassifyRequest(std::span<const std::uint8_t> buffer, std::size_t
   if (buffer[kHlenOffset] != kEthernetAddressLength) return verdict;
 
   verdict.accepted = true;
-  for (std::size_t i = 0; i < kMacSize; ++i) {
-    verdict.key = (verdict.key << 8) | buffer[kChaddrOffset + i];
-  }
+  verdict.key = ReadDeviceKey(buffer);
 
   const bool namesServer = buffer[kSnameOffset] != 0;
   const bool unknownType = buffer[kHtypeOffset] >= kFirstUnknownHardwareType;
@@ -64,19 +84,41 @@ DeviceKey ParseMacKey(std::string_view text) {
       ++i;
       if (i == text.size()) return 0;
     }
-    const char c = text[i];
-    unsigned worth = 0;
-    if (c >= '0' && c <= '9') {
-      worth = static_cast<unsigned>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      worth = static_cast<unsigned>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-      worth = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return 0;
-    }
-    key = key * 16 + worth;
+    const int worth = HexWorth(text[i]);
+    if (worth < 0) return 0;
+    key = key * 16 + static_cast<unsigned>(worth);
   }
+  return key;
+}
+
+bool ParseMacText(std::string_view text, DeviceKey& key) {
+  if (text.size() != kMacTextLength) return false;
+  const char separator = text[kMacGroupDigits];
+  if (separator != ':' && separator != '-') return false;
+  DeviceKey parsed = 0;
+  for (std::size_t group = 0; group < kMacSize; ++group) {
+    const std::size_t at = group * (kMacGroupDigits + 1);
+    if (group > 0 && text[at - 1] != separator) return false;
+    const int high = HexWorth(text[at]);
+    const int low = HexWorth(text[at + 1]);
+    if (high < 0 || low < 0) return false;
+    parsed = (parsed << 8) | static_cast<DeviceKey>(high * 16 + low);
+  }
+  key = parsed;
+  return true;
+}
+
+ReplyAddresses ReadReplyAddresses(std::span<const std::uint8_t> reply) {
+  if (reply.size() < kMinRequestLength) return {};
+  return {ReadAddress(reply.data() + kYiaddrOffset),
+          ReadAddress(reply.data() + kSubnetOptionOffset + 2),
+          ReadAddress(reply.data() + kRouterOptionOffset + 2)};
+}
+
+DeviceKey ReadDeviceKey(std::span<const std::uint8_t> message) {
+  DeviceKey key = 0;
+  if (message.size() < kChaddrOffset + kMacSize) return key;
+  for (std::size_t i = 0; i < kMacSize; ++i) key = (key << 8) | message[kChaddrOffset + i];
   return key;
 }
 

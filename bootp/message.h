@@ -92,4 +92,19 @@ std::string FormatMacAddress(DeviceKey key);
 // parse. Digits beyond sixteen wrap around.
 DeviceKey ParseMacKey(std::string_view text);
 
+// Reads only six two-digit hexadecimal groups of either case, all separated by ":" or all by
+// "-" (what `ip link` and Windows' `ipconfig /all` print). False for anything else.
+bool ParseMacText(std::string_view text, DeviceKey& key);
+
+// The addresses a reply built by BuildReply carries, in network byte order.
+struct ReplyAddresses {
+  std::uint32_t ipAddress = 0;
+  std::uint32_t subnetMask = 0;
+  std::uint32_t defaultGateway = 0;
+};
+ReplyAddresses ReadReplyAddresses(std::span<const std::uint8_t> reply);
+
+// The device key of a message's chaddr.
+DeviceKey ReadDeviceKey(std::span<const std::uint8_t> message);
+
 }  // namespace quillnet

@@ -11,6 +11,15 @@ bool ParseIpv4Text(const std::string& text, std::uint32_t& address) {
   return true;
 }
 
+bool ParseDottedQuad(const std::string& text, std::uint32_t& address) {
+  // inet_pton stops at a NUL byte, which would let "1.2.3.4\0junk" pass.
+  if (text.find('\0') != std::string::npos) return false;
+  in_addr parsed{};
+  if (inet_pton(AF_INET, text.c_str(), &parsed) != 1) return false;
+  address = parsed.s_addr;
+  return true;
+}
+
 std::string Ipv4Text(std::uint32_t address) {
   char text[INET_ADDRSTRLEN] = {};
   in_addr value{};

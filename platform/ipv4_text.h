@@ -9,6 +9,11 @@ namespace quillnet {
 // hexadecimal forms) into network byte order. Returns false when the text is not an address.
 bool ParseIpv4Text(const std::string& text, std::uint32_t& address);
 
+// Reads only the strict dotted-quad form: four decimal parts 0 to 255 without leading zeros
+// and nothing after. For text typed by a person or read from a file, where the short and
+// hexadecimal forms above are more likely a typing error than an intent.
+bool ParseDottedQuad(const std::string& text, std::uint32_t& address);
+
 // Dotted decimal text of an address in network byte order.
 std::string Ipv4Text(std::uint32_t address);
 

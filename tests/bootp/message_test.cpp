@@ -172,5 +172,38 @@ TEST(BootpMessage, ParsesMacTexts) {
   for (const auto& c : cases) EXPECT_EQ(ParseMacKey(c.text), c.key) << '"' << c.text << '"';
 }
 
+TEST(BootpMessage, ReadsOnlyStrictMacTexts) {
+  const struct {
+    const char* text;
+    bool read;
+  } cases[] = {
+      {"02:00:5e:10:20:30", true},  {"02:00:5E:10:20:30", true}, {"02-00-5e-10-20-30", true},
+      {"2:0:5e:10:20:30", false},   {"abc", false},              {"02005E102030", false},
+      {"02:00-5e:10:20:30", false}, {"02:00:5e:10:20:3g", false}, {"02:00:5e:10:20:30:", false},
+      {"02:00:5e:10:20", false},    {"02.00.5e.10.20.30", false}, {"", false},
+  };
+  for (const auto& c : cases) {
+    DeviceKey key = 7;
+    EXPECT_EQ(ParseMacText(c.text, key), c.read) << '"' << c.text << '"';
+    EXPECT_EQ(key, c.read ? DeviceKey{0x02005E102030} : DeviceKey{7}) << '"' << c.text << '"';
+  }
+}
+
+TEST(BootpMessage, ReplyAddressesAreReadBackFromTheReply) {
+  std::array<std::uint8_t, kMessageBufferSize> buffer{};
+  const auto bytes = Request{}.Bytes();
+  std::copy(bytes.begin(), bytes.end(), buffer.begin());
+  BuildReply(buffer, NetworkOrder(10, 0, 0, 5), NetworkOrder(255, 255, 255, 0),
+             NetworkOrder(10, 0, 0, 1));
+  const ReplyAddresses read = ReadReplyAddresses(buffer);
+  EXPECT_EQ(read.ipAddress, NetworkOrder(10, 0, 0, 5));
+  EXPECT_EQ(read.subnetMask, NetworkOrder(255, 255, 255, 0));
+  EXPECT_EQ(read.defaultGateway, NetworkOrder(10, 0, 0, 1));
+  EXPECT_EQ(ReadDeviceKey(buffer), DeviceKey{0x02005E102030});
+  // Too short to hold the fields: nothing is read past the end.
+  EXPECT_EQ(ReadReplyAddresses(std::span(buffer).first(kMinRequestLength - 1)).ipAddress, 0u);
+  EXPECT_EQ(ReadDeviceKey(std::span(buffer).first(kChaddrOffset)), DeviceKey{0});
+}
+
 }  // namespace
 }  // namespace quillnet

@@ -73,18 +73,19 @@ TEST_F(ServerTest, StartFailuresSayWhyAndLeaveNoSocket) {
     const char* name;
     void (*arrange)(FakeSocketApi&);
     std::string message;
+    int code;
   };
   const Case cases[] = {
       {"port in use", [](FakeSocketApi& s) { s.bindErrorByAddress[0] = kWsaEaddrinuse; },
-       kAlreadyRunning},
+       kAlreadyRunning, kWsaEaddrinuse},
       {"bind refused", [](FakeSocketApi& s) { s.bindErrorByAddress[0] = kWsaEacces; },
-       "bind BOOTPS port failed 10013 (0000271D)\n"},
+       "bind BOOTPS port failed 10013 (0000271D)\n", kWsaEacces},
       {"broadcast refused", [](FakeSocketApi& s) { s.broadcastError = kWsaEinval; },
-       "setsockopt broadcast BOOTPS port failed 10022 (00002726)\n"},
+       "setsockopt broadcast BOOTPS port failed 10022 (00002726)\n", kWsaEinval},
       {"no socket", [](FakeSocketApi& s) { s.openError = kWsaEnobufs; },
-       "server socket failed 10055 (00002747)\n"},
+       "server socket failed 10055 (00002747)\n", kWsaEnobufs},
       {"socket library too old", [](FakeSocketApi& s) { s.grantedVersion = 0x0101; },
-       "server socket failed 10093 (0000276D)\n"},
+       "server socket failed 10093 (0000276D)\n", kWsaNotInitialised},
   };
   for (const Case& c : cases) {
     FakeSocketApi failing;
@@ -98,6 +99,7 @@ TEST_F(ServerTest, StartFailuresSayWhyAndLeaveNoSocket) {
     std::string text;
     failed.GetMessageText(text);
     EXPECT_EQ(text, c.message) << c.name;
+    EXPECT_EQ(failed.GetStartError(), c.code) << c.name;
     EXPECT_TRUE(failing.openSockets().empty()) << c.name;
     // Nothing is received after a failed start.
     failed.ServiceOneRequest();
@@ -280,6 +282,84 @@ TEST_F(ServerTest, AnswersTheTargetOutOfEveryInterface) {
   // A new arming does not report the previous answer.
   ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.51", "255.255.255.0", ""));
   EXPECT_FALSE(server.WasReplySent());
+}
+
+TEST_F(ServerTest, ListedDevicesAreAnsweredWithTheirRowAndTheArmedDeviceWins) {
+  constexpr DeviceKey kListed = 0x02005E0000AA;
+  constexpr DeviceKey kArmed = 0x02005E102030;  // listed too, with other addresses
+  std::vector<BootPServer::ReplyRecord> answers;
+  std::vector<bool> armedAfter;
+  server.SetAnswerHandler([&](const BootPServer::ReplyRecord& reply) {
+    answers.push_back(reply);
+    // Called without the server's lock: the handler may ask the server.
+    armedAfter.push_back(server.IsArmed());
+  });
+  server.SetHosts({{"02:00:5e:00:00:aa", "192.168.1.61", "255.255.255.0", "192.168.1.1"},
+                   {"02:00:5e:10:20:30", "192.168.1.62", "255.255.0.0", ""}});
+  ASSERT_TRUE(server.Start());
+  BootPServer::ReplyRecord last;
+  EXPECT_FALSE(server.GetLastReply(last));
+  ASSERT_TRUE(server.Arm(FormatMacAddress(kArmed), "192.168.1.50", "255.255.255.0", "192.168.1.1"));
+
+  Request listed;
+  listed.mac = kListed;
+  Receive(listed);
+  EXPECT_TRUE(server.IsArmed());  // a listed device's answer leaves the arming alone
+  EXPECT_FALSE(server.WasReplySent());
+  Request armed;
+  armed.mac = kArmed;
+  Receive(armed);
+  EXPECT_FALSE(server.IsArmed());
+  EXPECT_TRUE(server.WasReplySent());
+  Receive(armed);  // now answered from its row
+  Request unlisted;
+  unlisted.mac = 0x02005E0000BB;
+  Receive(unlisted);
+
+  const auto sent = sockets.sent();
+  ASSERT_EQ(sent.size(), 6u);  // three answers, each out of both interfaces
+  EXPECT_EQ(ReadDeviceKey(sent[0].bytes), kListed);
+  EXPECT_EQ(sent[0].bytes[kYiaddrOffset + 3], 61);
+  EXPECT_EQ(sent[2].bytes[kYiaddrOffset + 3], 50);
+  EXPECT_EQ(sent[4].bytes[kYiaddrOffset + 3], 62);
+  EXPECT_EQ(server.GetRequestCount(), 3);
+
+  ASSERT_EQ(answers.size(), 3u);
+  const struct {
+    const char* mac;
+    const char* ip;
+    const char* mask;
+    const char* gateway;
+    bool armed;
+    bool armedAfter;
+  } expected[] = {
+      {"02:00:5e:00:00:aa", "192.168.1.61", "255.255.255.0", "192.168.1.1", false, true},
+      {"02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", "192.168.1.1", true, false},
+      {"02:00:5e:10:20:30", "192.168.1.62", "255.255.0.0", "0.0.0.0", false, false},
+  };
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    EXPECT_EQ(answers[i].macText, expected[i].mac) << i;
+    EXPECT_EQ(answers[i].ipAddress, expected[i].ip) << i;
+    EXPECT_EQ(answers[i].subnetMask, expected[i].mask) << i;
+    EXPECT_EQ(answers[i].defaultGateway, expected[i].gateway) << i;
+    EXPECT_EQ(answers[i].interfaces, 2u) << i;
+    EXPECT_EQ(answers[i].armed, expected[i].armed) << i;
+    EXPECT_EQ(armedAfter[i], expected[i].armedAfter) << i;
+    EXPECT_EQ(answers[i].time, kNineFiveSeven) << i;
+  }
+  ASSERT_TRUE(server.GetLastReply(last));
+  EXPECT_EQ(last.ipAddress, "192.168.1.62");
+
+  // A new list replaces the old one; a reply that no interface sent is recorded as such.
+  server.SetHosts({{"02:00:5e:00:00:bb", "192.168.1.63", "255.255.255.0", ""}});
+  sockets.sendErrorByAddress = {{Ip(192, 168, 1, 20), kWsaEnetunreach},
+                                {Ip(10, 0, 0, 5), kWsaEnetunreach}};
+  Receive(listed);
+  Receive(unlisted);
+  ASSERT_EQ(answers.size(), 4u);
+  EXPECT_EQ(answers.back().macText, "02:00:5e:00:00:bb");
+  EXPECT_EQ(answers.back().interfaces, 0u);
+  EXPECT_EQ(Message(), "Sendto error 10051 (00002743)\n");
 }
 
 TEST_F(ServerTest, UnreadableAddressTextsAreSentAsZero) {

@@ -179,6 +179,34 @@ TEST_F(ReplyInProgress, ArmingMadeDuringTheReplyStaysArmed) {
   EXPECT_FALSE(server.WasReplySent());
 }
 
+TEST_F(ReplyInProgress, ListedDeviceAnswerLeavesTheArmingAlone) {
+  server.SetHosts({{kTarget, "192.168.1.70", "255.255.255.0", ""}});
+  BootPServer::ReplyRecord reply;
+  std::atomic<int> answers{0};
+  server.SetAnswerHandler([&](const BootPServer::ReplyRecord& record) {
+    // A handler that asks the server must not wait for the lock.
+    server.GetLastReply(reply);
+    ++answers;
+    EXPECT_EQ(record.macText, kTarget);
+  });
+  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(server.Arm("00:1b:2c:3d:4e:5f", "10.0.0.9", "255.0.0.0", ""));
+  sockets.Push(Request{}.Bytes());
+  worker = std::async(std::launch::async, [this] { server.ServiceOneRequest(); });
+  ASSERT_TRUE(routes.WaitForQuery());
+  ASSERT_TRUE(ReturnsPromptly([this] {
+    BootPServer::ReplyRecord none;
+    answer = !server.GetLastReply(none) && server.IsArmed();
+  }));
+  EXPECT_TRUE(answer);  // nothing recorded before the reply has gone out
+  ASSERT_TRUE(FinishReply());
+  EXPECT_EQ(answers, 1);
+  EXPECT_EQ(reply.ipAddress, "192.168.1.70");
+  EXPECT_FALSE(reply.armed);
+  EXPECT_TRUE(server.IsArmed());
+  EXPECT_FALSE(server.WasReplySent());
+}
+
 TEST_F(ReplyInProgress, StopDuringTheReplyLeavesTheServerStopped) {
   ASSERT_NO_FATAL_FAILURE(BlockInReply());
   ASSERT_TRUE(ReturnsPromptly([this] { server.Stop(); }));
