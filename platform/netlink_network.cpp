@@ -1,5 +1,6 @@
 // Reads links, IPv4 addresses and IPv4 routes from the kernel over rtnetlink (libnl-route-3)
-// and hands them to the pure builders of network_info.cpp.
+// and hands them to the pure builders of network_info.cpp. The route rows are kept in a
+// RouteCache that a thread refreshes on every link, address or route notification.
 #include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <netlink/errno.h>
@@ -7,10 +8,16 @@
 #include <netlink/route/addr.h>
 #include <netlink/route/link.h>
 #include <netlink/route/route.h>
+#include <netlink/socket.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "platform/network_info.h"
 
@@ -108,17 +115,103 @@ ReadResult ReadSnapshot(NetworkSnapshot& snapshot) {
   return ReadResult::kOk;
 }
 
-class NetlinkRouteSource final : public RouteSource {
- public:
-  RouteQueryResult QueryRoutes(std::vector<RouteRow>& rows) override {
-    NetworkSnapshot snapshot;
-    switch (ReadSnapshot(snapshot)) {
-      case ReadResult::kOk: rows = BuildRouteRows(snapshot); return RouteQueryResult::kOk;
-      case ReadResult::kNoMemory: return RouteQueryResult::kNoMemory;
-      case ReadResult::kFailed: break;
-    }
-    return RouteQueryResult::kFailed;
+RouteQueryResult ReadRouteRows(std::vector<RouteRow>& rows) {
+  NetworkSnapshot snapshot;
+  switch (ReadSnapshot(snapshot)) {
+    case ReadResult::kOk: rows = BuildRouteRows(snapshot); return RouteQueryResult::kOk;
+    case ReadResult::kNoMemory: return RouteQueryResult::kNoMemory;
+    case ReadResult::kFailed: break;
   }
+  return RouteQueryResult::kFailed;
+}
+
+// Route rows read once and read again after every change the kernel announces. Each change
+// re-reads the whole view rather than applying the notification: the kernel drops IPv4 routes
+// with their link or address without announcing them, and a burst of changes or an overflow
+// of the socket's buffer (lost notifications) then costs one read. When the notifications
+// cannot be had, every query reads the network directly.
+class WatchedRouteSource final : public RouteSource {
+ public:
+  WatchedRouteSource() : m_cache(ReadRouteRows) {
+    if (!Subscribe()) return;
+    m_cache.Refresh();
+    m_watcher = std::thread([this] { Watch(); });
+  }
+
+  ~WatchedRouteSource() override {
+    if (m_watcher.joinable()) {
+      const std::uint64_t wake = 1;
+      // An eventfd write fails only when the counter would overflow; one write never does.
+      while (write(m_wake, &wake, sizeof wake) < 0 && errno == EINTR) {
+      }
+      m_watcher.join();
+    }
+    if (m_wake >= 0) close(m_wake);
+  }
+
+  WatchedRouteSource(const WatchedRouteSource&) = delete;
+  WatchedRouteSource& operator=(const WatchedRouteSource&) = delete;
+
+  RouteQueryResult QueryRoutes(std::vector<RouteRow>& rows) override {
+    return m_cache.QueryRoutes(rows);
+  }
+
+ private:
+  // Room for a burst of notifications; an overflow still only costs a full read.
+  static constexpr int kReceiveBuffer = 1 << 20;
+  // Reads per wake-up before the rows are read again, so a storm of changes cannot starve
+  // the refresh.
+  static constexpr int kMaxReadsPerWake = 256;
+
+  // Joins the link, IPv4 address and IPv4 route groups before the first read, so no change
+  // falls between that read and the first notification.
+  bool Subscribe() {
+    m_events.reset(nl_socket_alloc());
+    if (!m_events) return false;
+    nl_sock* socket = m_events.get();
+    // Notifications carry no sequence number of ours.
+    nl_socket_disable_seq_check(socket);
+    if (nl_connect(socket, NETLINK_ROUTE) < 0 ||
+        nl_socket_add_memberships(socket, RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR, RTNLGRP_IPV4_ROUTE,
+                                  0) < 0 ||
+        nl_socket_set_nonblocking(socket) < 0) {
+      return false;
+    }
+    nl_socket_set_buffer_size(socket, kReceiveBuffer, 0);
+    m_wake = eventfd(0, EFD_CLOEXEC);
+    return m_wake >= 0;
+  }
+
+  void Watch() {
+    pollfd fds[2] = {{nl_socket_get_fd(m_events.get()), POLLIN, 0}, {m_wake, POLLIN, 0}};
+    for (;;) {
+      if (poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        break;
+      }
+      if (fds[1].revents != 0) return;
+      if (!Drain()) break;
+      m_cache.Refresh();
+    }
+    // Nobody follows the network any more: the rows could go stale.
+    m_cache.Drop();
+  }
+
+  // Reads every pending notification; false when the socket fails for good.
+  bool Drain() {
+    for (int read = 0; read < kMaxReadsPerWake; ++read) {
+      const int result = nl_recvmsgs_default(m_events.get());
+      if (result == -NLE_AGAIN) return true;
+      // ENOBUFS: the kernel dropped notifications; the full read that follows catches up.
+      if (result < 0 && result != -NLE_NOMEM) return false;
+    }
+    return true;
+  }
+
+  RouteCache m_cache;
+  NlSocket m_events;
+  int m_wake = -1;
+  std::thread m_watcher;
 };
 
 class NetlinkAdapterSource final : public AdapterSource {
@@ -134,7 +227,7 @@ class NetlinkAdapterSource final : public AdapterSource {
 }  // namespace
 
 RouteSource& SystemRouteSource() {
-  static NetlinkRouteSource source;
+  static WatchedRouteSource source;
   return source;
 }
 

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/ipv4_text.h"
 #include "platform/network_info.h"
@@ -80,6 +81,33 @@ std::vector<AdapterInfo> BuildAdapterList(const NetworkSnapshot& snapshot) {
     adapters.push_back(std::move(adapter));
   }
   return adapters;
+}
+
+RouteCache::RouteCache(Reader read) : m_read(std::move(read)) {}
+
+void RouteCache::Refresh() {
+  std::vector<RouteRow> rows;
+  const bool read = m_read(rows) == RouteQueryResult::kOk;
+  std::lock_guard lock(m_mutex);
+  m_current = read;
+  m_rows = read ? std::move(rows) : std::vector<RouteRow>{};
+}
+
+void RouteCache::Drop() {
+  std::lock_guard lock(m_mutex);
+  m_current = false;
+  m_rows.clear();
+}
+
+RouteQueryResult RouteCache::QueryRoutes(std::vector<RouteRow>& rows) {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_current) {
+      rows = m_rows;
+      return RouteQueryResult::kOk;
+    }
+  }
+  return m_read(rows);
 }
 
 }  // namespace quillnet

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,29 @@ class RouteSource {
   // (255.255.255.255/32, next hop = the interface's first address) per interface that can
   // broadcast, in interface-index order, then the loopback row, then the kernel's routes.
   virtual RouteQueryResult QueryRoutes(std::vector<RouteRow>& rows) = 0;
+};
+
+// Route rows kept from the last read of the network, so a query costs no read. Whoever
+// watches the network calls Refresh after each change; until a refresh has succeeded, and
+// after one fails or Drop, queries read the network directly. Thread-safe: queries may run
+// while another thread refreshes.
+class RouteCache final : public RouteSource {
+ public:
+  using Reader = std::function<RouteQueryResult(std::vector<RouteRow>& rows)>;
+
+  // `read` must be safe to call from two threads at once.
+  explicit RouteCache(Reader read);
+
+  void Refresh();
+  // The rows may no longer follow the network (nobody watches it any more).
+  void Drop();
+  RouteQueryResult QueryRoutes(std::vector<RouteRow>& rows) override;
+
+ private:
+  const Reader m_read;
+  std::mutex m_mutex;
+  std::vector<RouteRow> m_rows;
+  bool m_current = false;
 };
 
 // One address entry of an adapter, as dotted texts.
@@ -78,7 +103,8 @@ struct NetworkSnapshot {
 std::vector<RouteRow> BuildRouteRows(const NetworkSnapshot& snapshot);
 std::vector<AdapterInfo> BuildAdapterList(const NetworkSnapshot& snapshot);
 
-// The netlink sources of this machine.
+// The netlink sources of this machine. The route source answers from a RouteCache that
+// netlink's change notifications keep current; it reads its rows when first called.
 RouteSource& SystemRouteSource();
 AdapterSource& SystemAdapterSource();
 

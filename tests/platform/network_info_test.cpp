@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "tests/support/fake_platform.h"
 
 namespace quillnet {
@@ -69,6 +72,97 @@ TEST(NetworkInfo, AdapterListSkipsLoopbackAndFillsGaps) {
 TEST(NetworkInfo, NoLinksNoRows) {
   EXPECT_TRUE(BuildRouteRows({}).empty());
   EXPECT_TRUE(BuildAdapterList({}).empty());
+}
+
+// A network whose rows change with every read: read n gives n rows whose next hop is n, and
+// the reads are counted.
+struct CountingNetwork {
+  std::atomic<int> reads{0};
+  std::atomic<RouteQueryResult> result{RouteQueryResult::kOk};
+
+  RouteCache::Reader Reader() {
+    return [this](std::vector<RouteRow>& rows) {
+      const auto read = static_cast<std::uint32_t>(++reads);
+      if (result != RouteQueryResult::kOk) return result.load();
+      rows.assign(read, RouteRow{kAll, kAll, read});
+      return RouteQueryResult::kOk;
+    };
+  }
+};
+
+std::vector<RouteRow> Query(RouteSource& source, RouteQueryResult expected) {
+  std::vector<RouteRow> rows;
+  EXPECT_EQ(source.QueryRoutes(rows), expected);
+  return rows;
+}
+
+TEST(RouteCache, AnswersFromTheLastRefreshWithoutReading) {
+  CountingNetwork network;
+  RouteCache cache(network.Reader());
+  cache.Refresh();
+  EXPECT_EQ(Query(cache, RouteQueryResult::kOk).size(), 1u);
+  EXPECT_EQ(Query(cache, RouteQueryResult::kOk).size(), 1u);
+  EXPECT_EQ(network.reads, 1);
+
+  cache.Refresh();
+  EXPECT_EQ(Query(cache, RouteQueryResult::kOk).size(), 2u);
+  EXPECT_EQ(network.reads, 2);
+}
+
+TEST(RouteCache, ReadsDirectlyUntilARefreshSucceeds) {
+  CountingNetwork network;
+  RouteCache cache(network.Reader());
+  EXPECT_EQ(Query(cache, RouteQueryResult::kOk).size(), 1u);
+  EXPECT_EQ(Query(cache, RouteQueryResult::kOk).size(), 2u);
+
+  network.result = RouteQueryResult::kNoMemory;
+  cache.Refresh();
+  Query(cache, RouteQueryResult::kNoMemory);
+
+  network.result = RouteQueryResult::kOk;
+  cache.Refresh();
+  EXPECT_EQ(Query(cache, RouteQueryResult::kOk).size(), 5u);
+  EXPECT_EQ(Query(cache, RouteQueryResult::kOk).size(), 5u);
+}
+
+TEST(RouteCache, FailedRefreshDropsTheOldRows) {
+  CountingNetwork network;
+  RouteCache cache(network.Reader());
+  cache.Refresh();
+  network.result = RouteQueryResult::kFailed;
+  cache.Refresh();
+  // The rows of the first read no longer describe the network: the query fails with it.
+  Query(cache, RouteQueryResult::kFailed);
+}
+
+TEST(RouteCache, DropReturnsToDirectReads) {
+  CountingNetwork network;
+  RouteCache cache(network.Reader());
+  cache.Refresh();
+  cache.Drop();
+  EXPECT_EQ(Query(cache, RouteQueryResult::kOk).size(), 2u);
+  EXPECT_EQ(Query(cache, RouteQueryResult::kOk).size(), 3u);
+}
+
+TEST(RouteCache, QueriesWhileRefreshingSeeWholeReads) {
+  CountingNetwork network;
+  RouteCache cache(network.Reader());
+  cache.Refresh();
+  std::atomic<bool> done{false};
+  std::thread watcher([&] {
+    for (int i = 0; i < 200; ++i) cache.Refresh();
+    done = true;
+  });
+  int checked = 0;
+  while (!done || checked == 0) {
+    const std::vector<RouteRow> rows = Query(cache, RouteQueryResult::kOk);
+    ASSERT_FALSE(rows.empty());
+    // Read n has n rows, each with next hop n.
+    for (const RouteRow& row : rows) ASSERT_EQ(row.nextHop, rows.size());
+    ++checked;
+  }
+  watcher.join();
+  EXPECT_EQ(Query(cache, RouteQueryResult::kOk).size(), 201u);
 }
 
 }  // namespace
