@@ -1,35 +1,41 @@
 // quillnet-cli: the BOOTP engine without a user interface. `listen` shows the devices that ask
-// for an address; `assign` answers one device's next request with the given addresses.
+// for an address; `assign` answers one device's next request with the given addresses; `serve`
+// answers every device of a hosts file; `doctor` checks whether this PC can serve at all.
 #include <CLI/CLI.hpp>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <mutex>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "bootp/adapter_query.h"
 #include "bootp/address_check.h"
 #include "bootp/bootp_server.h"
 #include "bootp/message.h"
+#include "cli/arguments.h"
+#include "cli/hosts_file.h"
+#include "cli/output.h"
+#include "platform/local_time.h"
+#include "platform/program_file.h"
+#include "platform/winsock_errors.h"
 
 namespace {
 
 using quillnet::BootPServer;
-
-enum ExitCode : int {
-  kExitSent = 0,
-  kExitUsage = 2,
-  kExitRefused = 3,
-  kExitStartFailed = 4,
-  kExitSendFailed = 5,
-  kExitTimeout = 6,
-};
+using namespace quillnet::cli;
 
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
+constexpr std::array<std::string_view, 3> kSubcommands = {"listen", "assign", "serve"};
 
 std::atomic<bool> g_interrupted{false};
 
@@ -59,17 +65,69 @@ class Worker {
   std::thread m_thread;
 };
 
+// A time limit; none waits for ever.
+class Deadline {
+ public:
+  explicit Deadline(std::optional<double> seconds)
+      : m_seconds(seconds),
+        m_end(std::chrono::steady_clock::now() +
+              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                  std::chrono::duration<double>(seconds.value_or(0)))) {}
+  bool Passed() const { return m_seconds && std::chrono::steady_clock::now() >= m_end; }
+  std::string Text() const {
+    std::ostringstream text;
+    text << m_seconds.value_or(0);
+    return text.str();
+  }
+
+ private:
+  std::optional<double> m_seconds;
+  std::chrono::steady_clock::time_point m_end;
+};
+
 std::string MessageText(const BootPServer& server) {
   std::string text;
   server.GetMessageText(text);
   return text;
 }
 
-bool StartServer(BootPServer& server) {
+int Refuse(Output& output, const Refusal& refusal) {
+  output.Error(refusal.text);
+  return refusal.exitCode;
+}
+
+bool StartServer(BootPServer& server, Output& output) {
   if (server.Start()) return true;
-  std::cerr << MessageText(server);
-  if (!MessageText(server).ends_with('\n')) std::cerr << '\n';
+  output.Error(MessageText(server));
+  if (server.GetStartError() == quillnet::kWsaEacces) {
+    output.Error("Binding UDP port 67 needs root or this command once: " +
+                 quillnet::PortCapabilityCommand(quillnet::RunningProgramPath()));
+  }
   return false;
+}
+
+// The PC's subnet prefix, for the subnet warning of the address check.
+std::string LocalSubnetPrefix() {
+  std::string localIp;
+  std::string localMask;
+  std::string localGateway;
+  if (!quillnet::QueryLocalAdapter(localIp, localMask, localGateway)) localIp.clear();
+  return quillnet::SubnetPrefix(localIp);
+}
+
+// What a reply carried, read back from its bytes.
+void ReportReply(Output& output, const BootPServer::ReplyRecord& reply, const std::string& prefix) {
+  output.Event("sent",
+               prefix + "Sent to " + reply.macText + ": IP address " + reply.ipAddress +
+                   ", subnet mask " + reply.subnetMask + ", default gateway " +
+                   reply.defaultGateway + " (" + std::to_string(reply.interfaces) +
+                   (reply.interfaces == 1 ? " interface)" : " interfaces)"),
+               {{"time", quillnet::FormatLocalTime(reply.time, "%H:%M:%S")},
+                {"mac", reply.macText},
+                {"ip", reply.ipAddress},
+                {"mask", reply.subnetMask},
+                {"gateway", reply.defaultGateway},
+                {"interfaces", reply.interfaces}});
 }
 
 struct RowSeen {
@@ -77,10 +135,10 @@ struct RowSeen {
   bool valid = false;
 };
 
-int Listen() {
+int Listen(Output& output) {
   BootPServer server;
-  if (!StartServer(server)) return kExitStartFailed;
-  std::cout << "Listening for BOOTP requests on UDP port 67; Ctrl+C ends." << std::endl;
+  if (!StartServer(server, output)) return kExitStartFailed;
+  output.Event("listening", "Listening for BOOTP requests on UDP port 67; Ctrl+C ends.");
   std::vector<RowSeen> seen;
   {
     Worker worker(server);
@@ -94,120 +152,203 @@ int Listen() {
           continue;
         }
         seen[static_cast<std::size_t>(row)] = now;
-        std::cout << server.GetMacText(row) << "  count " << now.count << "  last "
-                  << server.GetLastRequestTimeText(row) << "  "
-                  << (now.valid ? "valid" : "not valid") << std::endl;
+        const std::string mac = server.GetMacText(row);
+        const std::string last = server.GetLastRequestTimeText(row);
+        output.Event("request",
+                     mac + "  count " + std::to_string(now.count) + "  last " + last + "  " +
+                         (now.valid ? "valid" : "not valid"),
+                     {{"mac", mac}, {"count", now.count}, {"last", last}, {"valid", now.valid}});
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   }
   const bool stoppedListening = !g_interrupted;
-  std::string message = MessageText(server);
-  if (!message.empty()) std::cerr << message;
+  const std::string message = MessageText(server);
+  if (!message.empty()) output.Error(message);
   return stoppedListening ? kExitStartFailed : 0;
 }
 
 struct AssignArguments {
   std::string mac;
-  std::string ip;
-  std::string mask;
-  std::string gateway;
-  double timeoutSeconds = 0;
+  AddressTexts addresses;
+  std::optional<double> timeoutSeconds;
 };
 
-int Assign(const AssignArguments& args) {
-  const quillnet::DeviceKey key = quillnet::ParseMacKey(args.mac);
-  if (key == 0 || key >> 48 != 0) {
-    std::cerr << "Not a MAC address: " << args.mac << '\n';
-    return kExitUsage;
-  }
+int Assign(const AssignArguments& args, Output& output) {
+  quillnet::DeviceKey key = 0;
+  if (auto refusal = ReadMacArgument(args.mac, key)) return Refuse(output, *refusal);
   const std::string macText = quillnet::FormatMacAddress(key);
-
-  std::string localIp;
-  std::string localMask;
-  std::string localGateway;
-  if (!quillnet::QueryLocalAdapter(localIp, localMask, localGateway)) localIp.clear();
-  std::string resultLine;
-  const bool passed =
-      quillnet::ValidateAddresses(args.ip, args.mask, quillnet::SubnetPrefix(localIp), resultLine);
-  if (!passed) {
-    std::cerr << (resultLine.empty() ? "The IP address and the subnet mask must each be four "
-                                       "numbers separated by dots."
-                                     : resultLine)
-              << '\n';
-    return kExitRefused;
+  std::string warning;
+  if (auto refusal = CheckAddresses(args.addresses, LocalSubnetPrefix(), warning)) {
+    return Refuse(output, *refusal);
   }
-  if (!resultLine.empty()) std::cerr << resultLine << '\n';
+  if (!warning.empty()) output.Warning(warning);
 
   BootPServer server;
-  if (!StartServer(server)) return kExitStartFailed;
-  server.Arm(macText, args.ip, args.mask, args.gateway);
-  std::cout << "Waiting for a BOOTP request from " << macText << " ..." << std::endl;
+  if (!StartServer(server, output)) return kExitStartFailed;
+  server.Arm(macText, args.addresses.ipAddress, args.addresses.subnetMask,
+             args.addresses.defaultGateway);
+  output.Event("waiting", "Waiting for a BOOTP request from " + macText + " ...",
+               {{"mac", macText}});
 
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::duration<double>(args.timeoutSeconds);
-  bool answered = false;
+  const Deadline deadline(args.timeoutSeconds);
   {
     Worker worker(server);
-    while (!g_interrupted) {
-      if (!server.IsArmed()) {
-        answered = true;
-        break;
-      }
-      if (args.timeoutSeconds > 0 && std::chrono::steady_clock::now() >= deadline) break;
+    while (!g_interrupted && server.IsArmed() && !deadline.Passed()) {
       std::this_thread::sleep_for(kPollInterval);
     }
-    server.Disarm();
   }
-
+  // Asked with the worker joined: an answer that went out after the last look still counts.
+  const bool answered = !server.Disarm();
   if (!answered) {
-    if (g_interrupted) {
-      std::cerr << "Interrupted before " << macText << " asked for an address.\n";
-    } else {
-      std::cerr << "No BOOTP request from " << macText << " within " << args.timeoutSeconds
-                << " seconds.\n";
-    }
+    output.Error(g_interrupted ? "Interrupted before " + macText + " asked for an address."
+                               : "No BOOTP request from " + macText + " within " +
+                                     deadline.Text() + " seconds.");
     return kExitTimeout;
   }
   const std::string message = MessageText(server);
-  if (!server.WasReplySent()) {
-    std::cerr << "The reply to " << macText << " could not be sent: " << message;
+  BootPServer::ReplyRecord reply;
+  if (!server.GetLastReply(reply) || reply.interfaces == 0) {
+    output.Error("The reply to " + macText + " could not be sent: " + message);
     return kExitSendFailed;
   }
-  std::cout << "Sent to " << macText << ": IP address " << args.ip << ", subnet mask "
-            << args.mask << ", default gateway "
-            << (args.gateway.empty() ? std::string("0.0.0.0") : args.gateway) << std::endl;
-  if (!message.empty()) {
-    // Sent, but not out of every interface.
-    std::cerr << "Warning: " << message;
-  }
+  ReportReply(output, reply, "");
+  // Sent, but not out of every interface.
+  if (!message.empty()) output.Warning("Warning: " + message);
   return kExitSent;
+}
+
+struct ServeArguments {
+  std::string hostsPath;
+  bool once = false;
+  std::optional<double> timeoutSeconds;
+};
+
+int Serve(const ServeArguments& args, Output& output) {
+  std::ifstream stream(args.hostsPath, std::ios::binary);
+  std::ostringstream text;
+  if (!stream || !(text << stream.rdbuf())) {
+    output.Error("The hosts file '" + args.hostsPath + "' cannot be read.");
+    return kExitUsage;
+  }
+  const HostsFile hosts = ParseHostsFile(text.str(), args.hostsPath, LocalSubnetPrefix());
+  if (hosts.refusal) return Refuse(output, *hosts.refusal);
+  for (const std::string& warning : hosts.warnings) output.Warning(warning);
+
+  std::vector<BootPServer::HostEntry> entries;
+  for (const HostRow& row : hosts.rows) {
+    entries.push_back({row.macText, row.addresses.ipAddress, row.addresses.subnetMask,
+                       row.addresses.defaultGateway});
+  }
+  BootPServer server;
+  server.SetHosts(entries);
+  std::mutex answeredMutex;
+  std::unordered_set<std::string> answered;
+  std::atomic<std::size_t> answeredCount{0};
+  server.SetAnswerHandler([&](const BootPServer::ReplyRecord& reply) {
+    if (reply.interfaces == 0) {
+      output.Error("The reply to " + reply.macText + " could not be sent: " + MessageText(server));
+      return;
+    }
+    ReportReply(output, reply, quillnet::FormatLocalTime(reply.time, "%H:%M:%S") + "  ");
+    std::lock_guard lock(answeredMutex);
+    answered.insert(reply.macText);
+    answeredCount = answered.size();
+  });
+  if (!StartServer(server, output)) return kExitStartFailed;
+  output.Event("serving",
+               "Serving " + std::to_string(entries.size()) + " devices from " + args.hostsPath +
+                   " on UDP port 67; Ctrl+C ends.",
+               {{"devices", entries.size()}, {"file", args.hostsPath}});
+
+  const Deadline deadline(args.timeoutSeconds);
+  bool allAnswered = false;
+  {
+    Worker worker(server);
+    while (!g_interrupted && server.IsRunning() && !deadline.Passed()) {
+      allAnswered = answeredCount == entries.size();
+      if (allAnswered && args.once) break;
+      std::this_thread::sleep_for(kPollInterval);
+    }
+  }
+  allAnswered = answeredCount == entries.size();
+  if (g_interrupted || (allAnswered && (args.once || deadline.Passed()))) return kExitSent;
+  if (deadline.Passed()) {
+    output.Error(std::to_string(answeredCount) + " of " + std::to_string(entries.size()) +
+                 " devices answered within " + deadline.Text() + " seconds.");
+    return kExitTimeout;
+  }
+  output.Error(MessageText(server));
+  return kExitStartFailed;
+}
+
+void AddTimeout(CLI::App* command, std::optional<double>& seconds) {
+  command
+      ->add_option_function<std::string>(
+          "--timeout",
+          [&seconds](const std::string& text) {
+            double read = 0;
+            ReadTimeout(text, read);
+            seconds = read;
+          },
+          "Give up after SECONDS (above 0, at most 86400; default: wait for ever)")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            double read = 0;
+            return ReadTimeout(text, read) ? std::string() : std::string(kTimeoutRule);
+          },
+          "SECONDS"));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  Output plain(false, std::cout, std::cerr);
+  if (auto refusal = CheckSubcommand(argc > 1 ? argv[1] : "", kSubcommands)) {
+    return Refuse(plain, *refusal);
+  }
+
   CLI::App app{"Quillnet BOOTP server without the wizard."};
   app.require_subcommand(1);
+  // One line per refusal; --help says the rest.
+  app.failure_message(
+      [](const CLI::App*, const CLI::Error& error) { return std::string(error.what()) + "\n"; });
   app.footer(
-      "Exit codes: 0 the reply was sent (assign) or listening ended by Ctrl+C (listen); "
-      "2 invalid arguments; 3 the addresses failed the check; 4 the server could not start "
-      "or stopped listening; "
-      "5 the reply could not be sent; 6 no request from the device before the timeout or "
-      "an interruption.");
+      "Exit codes: 0 the reply was sent (assign), or the run "
+      "ended by Ctrl+C or, with --once, once every device was answered (listen, serve); "
+      "2 invalid arguments; 3 the addresses failed the check; "
+      "4 the server could not start or stopped listening; 5 the reply could not be sent; "
+      "6 no request from the device before the timeout or an interruption (assign), or not "
+      "every device answered before the timeout (serve).");
 
+  bool json = false;
   CLI::App* listen = app.add_subcommand("listen", "List the devices that ask for an address.");
+  listen->add_flag("--json", json, "One JSON object per line");
 
-  AssignArguments args;
+  AssignArguments assignArgs;
   CLI::App* assign =
       app.add_subcommand("assign", "Answer a device's next BOOTP request with these addresses.");
-  assign->add_option("MAC", args.mac, "The device's MAC address, e.g. 02:00:5e:10:20:30")
+  assign->add_option("MAC", assignArgs.mac, "The device's MAC address, e.g. 02:00:5e:10:20:30")
       ->required();
-  assign->add_option("IP", args.ip, "The IP address to give it")->required();
-  assign->add_option("MASK", args.mask, "Its subnet mask")->required();
-  assign->add_option("GATEWAY", args.gateway, "Its default gateway (none: 0.0.0.0)");
-  assign->add_option("--timeout", args.timeoutSeconds, "Give up after SECONDS (0: wait for ever)")
-      ->check(CLI::NonNegativeNumber);
+  assign->add_option("IP", assignArgs.addresses.ipAddress, "The IP address to give it")
+      ->required();
+  assign->add_option("MASK", assignArgs.addresses.subnetMask, "Its subnet mask")->required();
+  assign->add_option("GATEWAY", assignArgs.addresses.defaultGateway,
+                     "Its default gateway (none: 0.0.0.0)");
+  AddTimeout(assign, assignArgs.timeoutSeconds);
+  assign->add_flag("--json", json, "One JSON object per line");
+
+  ServeArguments serveArgs;
+  CLI::App* serve = app.add_subcommand(
+      "serve", "Answer every device listed in a hosts file, until Ctrl+C or SIGTERM.");
+  serve
+      ->add_option("--hosts", serveArgs.hostsPath,
+                   "CSV lines MAC,IP,MASK[,GATEWAY]; a header line, # comments and blank lines "
+                   "are allowed")
+      ->required();
+  serve->add_flag("--once", serveArgs.once, "End as soon as every device has been answered");
+  AddTimeout(serve, serveArgs.timeoutSeconds);
+  serve->add_flag("--json", json, "One JSON object per line");
 
   try {
     app.parse(argc, argv);
@@ -218,6 +359,8 @@ int main(int argc, char** argv) {
 
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
-  if (*listen) return Listen();
-  return Assign(args);
+  Output output(json, std::cout, std::cerr);
+  if (*listen) return Listen(output);
+  if (*serve) return Serve(serveArgs, output);
+  return Assign(assignArgs, output);
 }

@@ -5,11 +5,13 @@ set -euo pipefail
 
 purpose=${1:-run}
 build=(cmake ninja-build g++ pkg-config libnl-route-3-dev libcli11-dev libsqlite3-dev
-       qt6-base-dev qt6-base-dev-tools fonts-liberation libcap2-bin)
+       qt6-base-dev qt6-base-dev-tools fonts-liberation libcap2-bin libcap-dev
+       nlohmann-json3-dev)
 case "$purpose" in
   run)  extra=() ;;
   test) extra=(clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-               bootpc iproute2 python3 xvfb xauth x11-utils git) ;;
+               bootpc iproute2 python3 xvfb xauth x11-utils git desktop-file-utils
+               lintian appstream file dpkg-dev) ;;
   *)    echo "usage: $0 run|test" >&2; exit 2 ;;
 esac
 

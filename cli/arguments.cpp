@@ -1,0 +1,76 @@
+#include "cli/arguments.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+
+#include "bootp/address_check.h"
+#include "platform/ipv4_text.h"
+
+namespace quillnet::cli {
+namespace {
+
+std::optional<Refusal> CheckDottedQuad(const char* name, const std::string& text) {
+  std::uint32_t address = 0;
+  if (ParseDottedQuad(text, address)) return std::nullopt;
+  return Refusal{kExitRefused, std::string(name) + " '" + text +
+                                   "' is not four numbers 0–255 separated by dots."};
+}
+
+}  // namespace
+
+std::optional<Refusal> ReadMacArgument(const std::string& text, DeviceKey& key) {
+  if (!ParseMacText(text, key)) {
+    return Refusal{kExitUsage, "MAC address '" + text +
+                                   "' is not six two-digit hexadecimal numbers separated by "
+                                   "':' or '-'."};
+  }
+  if (key == 0) return Refusal{kExitUsage, "MAC address '" + text + "' is no device's address."};
+  return std::nullopt;
+}
+
+std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
+                                      const std::string& subnetPrefix, std::string& warning) {
+  warning.clear();
+  if (auto refusal = CheckDottedQuad("IP address", addresses.ipAddress)) return refusal;
+  if (auto refusal = CheckDottedQuad("Subnet mask", addresses.subnetMask)) return refusal;
+  if (!addresses.defaultGateway.empty()) {
+    if (auto refusal = CheckDottedQuad("Default gateway", addresses.defaultGateway)) {
+      return refusal;
+    }
+  }
+  std::string resultLine;
+  if (!ValidateAddresses(addresses.ipAddress, addresses.subnetMask, subnetPrefix, resultLine)) {
+    return Refusal{kExitRefused, resultLine};
+  }
+  warning = resultLine;
+  return std::nullopt;
+}
+
+bool ReadTimeout(const std::string& text, double& seconds) {
+  double read = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, read);
+  if (text.empty() || error != std::errc() || stop != end || !std::isfinite(read) || read <= 0 ||
+      read > kMaxTimeoutSeconds) {
+    return false;
+  }
+  seconds = read;
+  return true;
+}
+
+std::optional<Refusal> CheckSubcommand(std::string_view first,
+                                       std::span<const std::string_view> subcommands) {
+  if (first.starts_with('-')) return std::nullopt;
+  std::string list;
+  for (const std::string_view name : subcommands) {
+    if (name == first) return std::nullopt;
+    list += list.empty() ? "" : ", ";
+    list += name;
+  }
+  const std::string problem = first.empty() ? std::string("A subcommand is required.")
+                                            : "Unknown subcommand '" + std::string(first) + "'.";
+  return Refusal{kExitUsage, problem + " Subcommands: " + list + "."};
+}
+
+}  // namespace quillnet::cli

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "bootp/message.h"
+
+namespace quillnet::cli {
+
+// The program's exit codes; README lists them.
+enum ExitCode : int {
+  kExitSent = 0,
+  kExitCheckFailed = 1,
+  kExitUsage = 2,
+  kExitRefused = 3,
+  kExitStartFailed = 4,
+  kExitSendFailed = 5,
+  kExitTimeout = 6,
+};
+
+// Why an input is not used, and the exit code that says so. The text has no line break.
+struct Refusal {
+  int exitCode = kExitUsage;
+  std::string text;
+};
+
+inline constexpr double kMaxTimeoutSeconds = 86400;
+
+// A device's MAC address as typed: the strict text form only, never the all-zero address
+// (a request without a hardware address would match it).
+std::optional<Refusal> ReadMacArgument(const std::string& text, DeviceKey& key);
+
+struct AddressTexts {
+  std::string ipAddress;
+  std::string subnetMask;
+  std::string defaultGateway;  // empty: none
+};
+
+// The three texts in their strict dotted form, then the wizard's rules for an IP address and
+// its mask. `warning` receives the subnet warning, which does not refuse.
+std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
+                                      const std::string& subnetPrefix, std::string& warning);
+
+// A timeout in seconds that can be waited: finite, above 0, at most a day. What a refusal
+// says after the option's name.
+bool ReadTimeout(const std::string& text, double& seconds);
+inline constexpr char kTimeoutRule[] = "must be a number of seconds above 0 and at most 86400.";
+
+// Refuses a first argument that names no subcommand (empty: there is none), listing the ones
+// there are. Options (a leading "-") are left to the argument parser.
+std::optional<Refusal> CheckSubcommand(std::string_view first,
+                                       std::span<const std::string_view> subcommands);
+
+}  // namespace quillnet::cli

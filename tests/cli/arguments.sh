@@ -1,0 +1,87 @@
+#!/bin/bash
+# quillnet-cli refuses what it cannot send exactly as typed: each case runs the real program and
+# compares its exit status and its whole standard error, final line break included. Nothing here
+# binds a port or sends a datagram: every refusal comes before the server starts. As root, a
+# run as an unprivileged user shows the command that lets the program bind port 67.
+# Usage: arguments.sh <quillnet-cli>
+set -euo pipefail
+
+CLI="${1:?usage: $0 <quillnet-cli>}"
+TMP="$(mktemp -d)"
+trap 'rm -rf "$TMP"' EXIT
+failures=0
+
+# check <label> <exit status> <standard error without its final line break> <arguments...>
+check() {
+  local label="$1" code="$2" expected="$3"
+  shift 3
+  local rc=0 actual
+  "$CLI" "$@" >"$TMP/out" 2>"$TMP/err" </dev/null || rc=$?
+  actual="$(cat "$TMP/err"; echo _)"
+  actual="${actual%_}"
+  if [[ "$rc" != "$code" || "$actual" != "$expected"$'\n' ]]; then
+    echo "FAIL $label: expected exit $code and <$expected\\n>, got exit $rc and <$actual>" >&2
+    failures=$((failures + 1))
+  fi
+  if [[ -s "$TMP/out" ]]; then
+    echo "FAIL $label: a refusal printed on standard output: $(cat "$TMP/out")" >&2
+    failures=$((failures + 1))
+  fi
+}
+
+readonly MAC=02:00:5e:10:20:30
+readonly NOT_QUAD="is not four numbers 0–255 separated by dots."
+readonly NOT_MAC="is not six two-digit hexadecimal numbers separated by ':' or '-'."
+readonly TIMEOUT_RULE="--timeout: must be a number of seconds above 0 and at most 86400."
+
+check "ip above 255" 3 "IP address '256.1.1.1' $NOT_QUAD" assign $MAC 256.1.1.1 255.255.255.0
+check "leading zero" 3 "IP address '192.0.2.050' $NOT_QUAD" assign $MAC 192.0.2.050 255.255.255.0
+check "three parts" 3 "IP address '1.2.3' $NOT_QUAD" assign $MAC 1.2.3 255.255.255.0
+check "hexadecimal" 3 "IP address '0x0a000005' $NOT_QUAD" assign $MAC 0x0a000005 255.0.0.0
+check "mask junk" 3 "Subnet mask '255.255.255.0junk' $NOT_QUAD" \
+  assign $MAC 10.0.0.5 255.255.255.0junk
+check "gateway" 3 "Default gateway '10.0.0.1 ' $NOT_QUAD" \
+  assign $MAC 10.0.0.5 255.255.255.0 "10.0.0.1 "
+check "set ip rule" 3 "ERROR: Invalid Subnet Mask." assign $MAC 10.0.0.5 255.0.255.0
+check "multicast" 3 "ERROR: Can't assign a Multicast address." assign $MAC 224.0.0.5 255.0.0.0
+check "short mac" 2 "MAC address '2:0:5e:10:20:30' $NOT_MAC" assign 2:0:5e:10:20:30 10.0.0.5 255.0.0.0
+check "mac digits" 2 "MAC address 'abc' $NOT_MAC" assign abc 10.0.0.5 255.0.0.0
+check "mac without groups" 2 "MAC address '02005e102030' $NOT_MAC" assign 02005e102030 10.0.0.5 255.0.0.0
+check "zero mac" 2 "MAC address '00-00-00-00-00-00' is no device's address." \
+  assign 00-00-00-00-00-00 10.0.0.5 255.0.0.0
+check "timeout zero" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout 0
+check "timeout huge" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout 1e400
+check "timeout nan" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout nan
+check "timeout above a day" 2 "$TIMEOUT_RULE" serve --hosts x --timeout 86400.5
+check "timeout text" 2 "$TIMEOUT_RULE" serve --hosts x --timeout soon
+check "unknown subcommand" 2 "Unknown subcommand 'asign'. Subcommands: listen, assign, serve." \
+  asign $MAC 10.0.0.5 255.0.0.0
+check "no subcommand" 2 "A subcommand is required. Subcommands: listen, assign, serve."
+check "missing hosts file" 2 "The hosts file '$TMP/none.csv' cannot be read." \
+  serve --hosts "$TMP/none.csv"
+
+printf 'MAC,IP,MASK\n%s,10.0.0.5,255.0.0.0\n# a comment\n02:00:5e:10:20:31,10.0.0.5,255.0.0.0\n' \
+  "$MAC" >"$TMP/hosts.csv"
+check "duplicate ip in hosts file" 3 \
+  "$TMP/hosts.csv line 4: IP address 10.0.0.5 is listed on line 2 already." \
+  serve --hosts "$TMP/hosts.csv"
+printf '%s,10.0.0.5,255.0.0.0\n' "$MAC" >"$TMP/json.csv"
+printf '02:00:5e:10:20:31,10.0.0.6,255.0.0.256\n' >>"$TMP/json.csv"
+check "json refusal" 3 \
+  "{\"event\":\"error\",\"message\":\"$TMP/json.csv line 2: Subnet mask '255.0.0.256' $NOT_QUAD\"}" \
+  serve --hosts "$TMP/json.csv" --json
+
+# Without the capability, a start names the command that grants it for this very file.
+if [[ $EUID -eq 0 ]] && command -v setpriv >/dev/null &&
+  (($(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) > 67)); then
+  cp "$CLI" "$TMP/quillnet-cli"
+  chmod 755 "$TMP" "$TMP/quillnet-cli"
+  CLI="setpriv"
+  check "no permission for port 67" 4 \
+    "bind BOOTPS port failed 10013 (0000271D)
+Binding UDP port 67 needs root or this command once: sudo setcap cap_net_bind_service=+ep '$TMP/quillnet-cli'" \
+    --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all "$TMP/quillnet-cli" listen
+fi
+
+((failures == 0)) || exit 1
+echo PASS

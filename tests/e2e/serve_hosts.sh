@@ -1,0 +1,108 @@
+#!/bin/bash
+# quillnet-cli serve commissions two devices from one hosts file: two real BOOTP clients behind
+# one bridge each take their own row, the answers are reported as they went out (text and
+# JSON), a device not in the file gets nothing, and --once ends the run with 0 once every row
+# has been answered.
+# Usage: serve_hosts.sh <quillnet-cli>
+# shellcheck source=netns_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
+
+qnt_cli_test "${1:-}" bootpc
+qnt_init
+
+readonly MAC_A="02:00:5e:84:00:0a"
+readonly MAC_B="02:00:5e:84:00:0b"
+readonly MAC_C="02:00:5e:84:00:0c"
+qnt_make_ns PC pc
+qnt_make_ns DEV_A deva
+qnt_make_ns DEV_B devb
+ip -n "$PC" link add br0 type bridge
+ip -n "$PC" addr add 10.84.0.1/24 dev br0
+ip -n "$PC" link set br0 up
+qnt_veth "$PC" pa "$DEV_A" da
+qnt_veth "$PC" pb "$DEV_B" db
+for port in pa pb; do
+  ip -n "$PC" link set "$port" master br0
+  ip -n "$PC" link set "$port" up
+done
+qnt_device "$DEV_A" da "$MAC_A"
+qnt_device "$DEV_B" db "$MAC_B"
+
+HOSTS="$QNT_TMP/hosts.csv"
+# The MAC forms `ip link` and Windows print, a header, a comment and a row without a gateway.
+cat >"$HOSTS" <<CSV
+MAC,IP,MASK,GATEWAY
+# the bench's two units
+${MAC_A^^},10.84.0.50,255.255.255.0,10.84.0.1
+${MAC_B//:/-},10.84.0.60,255.255.0.0
+CSV
+
+# serve_run <label> <text once serving> <extra arguments...>: serve in the background until it
+# is serving; its pid in $QNT_LAST_PID.
+serve_run() {
+  local label="$1" ready="$2"
+  shift 2
+  qnt_bg "$PC" "$QNT_TMP/$label.out" "$QNT_TMP/$label.err" "$CLI" serve --hosts "$HOSTS" "$@"
+  qnt_wait_for 10 qnt_file_has "$QNT_TMP/$label.out" "$ready" ||
+    qnt_fail "$label: the server did not start: $(cat "$QNT_TMP/$label.out" "$QNT_TMP/$label.err")"
+}
+
+# bootpc_on <label> <ns> <if>: one real client run, which must be answered.
+bootpc_on() {
+  local rc=0
+  ip netns exec "$2" bootpc --dev "$3" --returniffail --timeoutwait 5 \
+    >"$QNT_TMP/$1.bootpc" 2>"$QNT_TMP/$1.bootpc.err" || rc=$?
+  ((rc == 0)) || qnt_fail "$1: bootpc got no answer (exit $rc): $(cat "$QNT_TMP/$1.bootpc.err")"
+}
+
+serve_run once "Serving 2 devices" --once --timeout 30
+SERVER=$QNT_LAST_PID
+
+# A device that is not listed asks first and is not answered.
+CATCH="$QNT_TMP/unlisted.catch"
+qnt_bg "$DEV_A" "$CATCH" "$CATCH.err" python3 "$PEER" catch 1
+CATCHER=$QNT_LAST_PID
+qnt_wait_for 10 qnt_file_has "$CATCH" "ready" || qnt_fail "catcher not ready: $(cat "$CATCH.err")"
+ip netns exec "$DEV_B" python3 "$PEER" send "$MAC_C:300"
+qnt_wait_exit "$CATCHER" 10
+((QNT_RC != 0)) || qnt_fail "a device not in the file was answered: $(cat "$CATCH")"
+
+bootpc_on a "$DEV_A" da
+qnt_running "$SERVER" || qnt_fail "--once ended before every row was answered"
+bootpc_on b "$DEV_B" db
+qnt_expect_eq "device A IPADDR" 10.84.0.50 "$(qnt_bootpc_value "$QNT_TMP/a.bootpc" IPADDR)"
+qnt_expect_eq "device A NETMASK" 255.255.255.0 "$(qnt_bootpc_value "$QNT_TMP/a.bootpc" NETMASK)"
+qnt_expect_eq "device A GATEWAYS" 10.84.0.1 "$(qnt_bootpc_value "$QNT_TMP/a.bootpc" GATEWAYS)"
+qnt_expect_eq "device B IPADDR" 10.84.0.60 "$(qnt_bootpc_value "$QNT_TMP/b.bootpc" IPADDR)"
+qnt_expect_eq "device B NETMASK" 255.255.0.0 "$(qnt_bootpc_value "$QNT_TMP/b.bootpc" NETMASK)"
+qnt_expect_eq "device B GATEWAYS" 0.0.0.0 "$(qnt_bootpc_value "$QNT_TMP/b.bootpc" GATEWAYS)"
+
+qnt_wait_exit "$SERVER" 10
+qnt_expect_eq "serve --once exit status" 0 "$QNT_RC"
+OUT="$QNT_TMP/once.out"
+grep -qE "^[0-9]{2}:[0-9]{2}:[0-9]{2}  Sent to $MAC_A: IP address 10\.84\.0\.50, subnet mask 255\.255\.255\.0, default gateway 10\.84\.0\.1 \(1 interface\)$" "$OUT" ||
+  qnt_fail "no line for device A: $(cat "$OUT")"
+qnt_file_has "$OUT" "Sent to $MAC_B: IP address 10.84.0.60, subnet mask 255.255.0.0, default gateway 0.0.0.0 (1 interface)" ||
+  qnt_fail "no line for device B: $(cat "$OUT")"
+qnt_file_has "$OUT" "$MAC_C" && qnt_fail "the unlisted device was reported: $(cat "$OUT")"
+
+# With --json every answer is one JSON object; SIGTERM ends the run with 0.
+serve_run json '"event":"serving"' --json
+SERVER=$QNT_LAST_PID
+bootpc_on json "$DEV_B" db
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/json.out" "\"mac\":\"$MAC_B\"" ||
+  qnt_fail "no JSON line for the answer: $(cat "$QNT_TMP/json.out")"
+kill -TERM "$SERVER"
+qnt_wait_exit "$SERVER" 10
+qnt_expect_eq "serve exit status after SIGTERM" 0 "$QNT_RC"
+python3 - "$QNT_TMP/json.out" "$MAC_B" <<'PY' || qnt_fail "JSON output: $(cat "$QNT_TMP/json.out")"
+import json, sys
+lines = [json.loads(line) for line in open(sys.argv[1])]
+assert lines[0] == {"event": "serving", "devices": 2, "file": lines[0]["file"]}, lines[0]
+sent = [line for line in lines if line["event"] == "sent"]
+assert len(sent) == 1 and sent[0]["mac"] == sys.argv[2], sent
+assert (sent[0]["ip"], sent[0]["mask"], sent[0]["gateway"], sent[0]["interfaces"]) == \
+    ("10.84.0.60", "255.255.0.0", "0.0.0.0", 1), sent
+PY
+
+qnt_log "PASS"
