@@ -1,12 +1,15 @@
-// The server side of bench/reply_latency.sh: a BootPServer on this machine's sockets whose
-// receive loop runs on a worker thread and which is armed again for the same device each time
-// it has answered, until it has answered COUNT times or TIMEOUT seconds have passed.
+// The server side of bench/reply_latency.sh and of the route-following end-to-end test: a
+// BootPServer on this machine's sockets and routes, armed for the same device again each time
+// it has answered, until it has answered COUNT times or TIMEOUT seconds have passed. Every
+// answer comes from a server of its own, so the message it reports is that reply's alone; the
+// route source is the process's, kept from start to end.
 //
 //   reply_server MAC IP MASK GATEWAY COUNT TIMEOUT
 //
-// Writes "armed <n>" to standard output (flushed) each time the server is armed, so a client
-// sends each request only once the server is ready for it. Exit status: 0 all answered and
-// sent, 4 the server could not start, 5 a reply was not sent, 6 time-out or interruption,
+// Writes to standard output, flushed: "armed <n>" each time a server is armed, so a client
+// sends each request only once the server is ready for it, and after each answer
+// "answered <n> sent <0|1> message <the server's message text>". Exit status: 0 all answered
+// and sent, 4 the server could not start, 5 a reply was not sent, 6 time-out or interruption,
 // 2 bad arguments.
 #include <atomic>
 #include <chrono>
@@ -25,13 +28,57 @@ namespace {
 std::atomic<bool> g_interrupted{false};
 extern "C" void OnSignal(int) { g_interrupted = true; }
 
-struct Progress {
+using Deadline = std::chrono::steady_clock::time_point;
+
+enum class Outcome { kAnswered, kStartFailed, kStopped };
+
+struct Arming {
+  std::string mac, ip, mask, gateway;
+};
+
+// Arms a new server, waits for its answer, stops it and reports the answer.
+Outcome ServeOne(const Arming& arming, int number, Deadline deadline, bool& sent) {
+  quillnet::BootPServer server;
+  if (!server.Start()) {
+    std::string text;
+    server.GetMessageText(text);
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return Outcome::kStartFailed;
+  }
+  server.Arm(arming.mac, arming.ip, arming.mask, arming.gateway);
+
   std::mutex mutex;
   std::condition_variable changed;
-  int answered = 0;
-  int notSent = 0;
-  bool done = false;
-};
+  bool answered = false;
+  std::thread worker([&] {
+    while (server.IsRunning() && server.IsArmed()) server.ServiceOneRequest();
+    std::lock_guard lock(mutex);
+    answered = !server.IsArmed();
+    changed.notify_all();
+  });
+  std::printf("armed %d\n", number);
+  std::fflush(stdout);
+  {
+    std::unique_lock lock(mutex);
+    // Short waits so a signal is noticed without relying on it interrupting the wait.
+    while (!answered && !g_interrupted && std::chrono::steady_clock::now() < deadline) {
+      changed.wait_for(lock, std::chrono::milliseconds(50));
+    }
+  }
+  server.Stop();
+  worker.join();
+  if (!answered) return Outcome::kStopped;
+
+  sent = server.WasReplySent();
+  std::string message;
+  server.GetMessageText(message);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+    message.pop_back();
+  }
+  std::printf("answered %d sent %d message %s\n", number + 1, sent ? 1 : 0, message.c_str());
+  std::fflush(stdout);
+  return Outcome::kAnswered;
+}
 
 }  // namespace
 
@@ -40,10 +87,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s MAC IP MASK GATEWAY COUNT TIMEOUT_SECONDS\n", argv[0]);
     return 2;
   }
-  const std::string mac = argv[1];
-  const std::string ip = argv[2];
-  const std::string mask = argv[3];
-  const std::string gateway = argv[4];
+  const Arming arming{argv[1], argv[2], argv[3], argv[4]};
   const int count = std::atoi(argv[5]);
   const double timeoutSeconds = std::atof(argv[6]);
   if (count <= 0 || timeoutSeconds <= 0) {
@@ -53,63 +97,22 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 
-  quillnet::BootPServer server;
-  if (!server.Start()) {
-    std::string text;
-    server.GetMessageText(text);
-    std::fprintf(stderr, "%s\n", text.c_str());
-    return 4;
+  const Deadline deadline = std::chrono::steady_clock::now() +
+                            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                std::chrono::duration<double>(timeoutSeconds));
+  int answered = 0;
+  int notSent = 0;
+  while (answered < count) {
+    bool sent = false;
+    const Outcome outcome = ServeOne(arming, answered, deadline, sent);
+    if (outcome == Outcome::kStartFailed) return 4;
+    if (outcome == Outcome::kStopped) break;
+    ++answered;
+    if (!sent) ++notSent;
   }
 
-  Progress progress;
-  std::atomic<bool> stop{false};
-  server.Arm(mac, ip, mask, gateway);
-  std::printf("armed 0\n");
-  std::fflush(stdout);
-
-  std::thread worker([&] {
-    while (!stop) {
-      server.ServiceOneRequest();
-      if (server.IsArmed()) continue;
-      // Answered: count it and arm again before telling the client, so its next request
-      // always finds the server armed.
-      const bool sent = server.WasReplySent();
-      int answered = 0;
-      {
-        std::lock_guard lock(progress.mutex);
-        answered = ++progress.answered;
-        if (!sent) ++progress.notSent;
-        progress.done = answered >= count;
-      }
-      if (answered >= count) {
-        progress.changed.notify_all();
-        return;
-      }
-      server.Arm(mac, ip, mask, gateway);
-      std::printf("armed %d\n", answered);
-      std::fflush(stdout);
-    }
-  });
-
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-  {
-    std::unique_lock lock(progress.mutex);
-    // Short waits so a signal is noticed without relying on it interrupting the wait.
-    while (!progress.done && !g_interrupted && std::chrono::steady_clock::now() < deadline) {
-      progress.changed.wait_for(lock, std::chrono::milliseconds(50));
-    }
-  }
-  stop = true;
-  server.Stop();
-  worker.join();
-
-  std::string message;
-  server.GetMessageText(message);
-  std::lock_guard lock(progress.mutex);
-  std::fprintf(stderr, "reply_server: answered %d of %d, %d not sent%s%s\n", progress.answered,
-               count, progress.notSent, message.empty() ? "" : "; last message: ",
-               message.c_str());
-  if (progress.notSent > 0) return 5;
-  return progress.done ? 0 : 6;
+  std::fprintf(stderr, "reply_server: answered %d of %d, %d not sent\n", answered, count,
+               notSent);
+  if (notSent > 0) return 5;
+  return answered == count ? 0 : 6;
 }
