@@ -4,7 +4,7 @@
 
 namespace quillnet {
 
-// The wizard's interior pages: Listen, Set IP and Assign IP.
+// The wizard's interior pages: Listen, Set IP, Assign IP and Install.
 InteriorPages MakeInteriorPages();
 
 }  // namespace quillnet

@@ -9,8 +9,12 @@
 #include <QPushButton>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <charconv>
+#include <string_view>
 
 #include "bootp/bootp_server.h"
+#include "platform/program_file.h"
+#include "platform/winsock_errors.h"
 #include "wizard/wait_cursor.h"
 
 namespace quillnet {
@@ -46,6 +50,22 @@ std::string FormatFailureText(const std::string& reason, const std::string& erro
   // The server's failure wins; the reason of the page left last is shown only without one.
   if (!error.empty()) return "ERROR:  \r\n" + error + "\r\n";
   return "WARNING:\r\n" + reason + "\r\n" + error + "\r\n";
+}
+
+std::string FormatPortCapabilityHint(const std::string& subject, const std::string& programPath) {
+  return subject + " may not listen on BOOTP port 67: it lacks the capability "
+         "cap_net_bind_service. To grant it, run:\r\n" + PortCapabilityCommand(programPath) + "\r\n";
+}
+
+bool IsPortPermissionFailure(const std::string& serverText) {
+  // The server's text for a failed bind, with its Winsock code in decimal after it.
+  constexpr std::string_view kBindFailed = "bind BOOTPS port failed ";
+  const std::string_view text(serverText);
+  if (!text.starts_with(kBindFailed)) return false;
+  int code = 0;
+  const char* digits = text.data() + kBindFailed.size();
+  const auto [end, error] = std::from_chars(digits, text.data() + text.size(), code);
+  return error == std::errc() && end != digits && code == kWsaEacces;
 }
 
 QString RichEditText(const std::string& text) {
@@ -224,7 +244,12 @@ void CBootpWizardFailurePage::FillSummary() {
   const std::string reason = m_pWizardInfo->GetStatusMessage();
   std::string error;
   if (BootPServer* server = m_pWizardInfo->GetServer()) server->GetMessageText(error);
-  m_summaryEdit->setPlainText(RichEditText(FormatFailureText(reason, error)));
+  std::string text = FormatFailureText(reason, error);
+  // A bare code would leave the user who started a copy without the capability stuck.
+  if (IsPortPermissionFailure(error)) {
+    text += FormatPortCapabilityHint("This program", RunningProgramPath());
+  }
+  m_summaryEdit->setPlainText(RichEditText(text));
   QTextCursor cursor(m_summaryEdit->document());
   cursor.setPosition(0);
   cursor.setPosition(kBoldPrefixLength, QTextCursor::KeepAnchor);
@@ -241,7 +266,13 @@ CBootpWizardCompletionPage::CBootpWizardCompletionPage(const QString& title)
 void CBootpWizardCompletionPage::FillSummary() {
   m_summaryEdit->setPlainText(RichEditText(FormatSuccessSummary(
       m_pWizardInfo->GetMacAddress(), m_pWizardInfo->GetIpAddress(),
-      m_pWizardInfo->GetSubnetMask(), m_pWizardInfo->GetDefaultGateway())));
+      m_pWizardInfo->GetSubnetMask(), m_pWizardInfo->GetDefaultGateway()) +
+      (m_installNote.empty() ? std::string() : "\r\n" + m_installNote)));
+  // The note asks the user to act; it must not wait below the fold.
+  if (!m_installNote.empty()) {
+    m_summaryEdit->moveCursor(QTextCursor::End);
+    m_summaryEdit->ensureCursorVisible();
+  }
 }
 
 }  // namespace quillnet

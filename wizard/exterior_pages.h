@@ -35,6 +35,12 @@ inline constexpr int IDC_INSTALL_CHECK = 1226;
 std::string FormatSuccessSummary(const std::string& mac, const std::string& ip,
                                  const std::string& mask, const std::string& gateway);
 std::string FormatFailureText(const std::string& reason, const std::string& error);
+// What the user is told when `subject`, the program at `programPath`, may not listen on the
+// BOOTP port: the capability it lacks and the one command that grants it.
+std::string FormatPortCapabilityHint(const std::string& subject, const std::string& programPath);
+// Whether the server's message text says that binding the BOOTP port was refused for lack of
+// permission (Winsock code 10013).
+bool IsPortPermissionFailure(const std::string& serverText);
 // "\r\n", a bare "\r" and a bare "\n" each end one line.
 QString RichEditText(const std::string& text);
 
@@ -110,9 +116,14 @@ class CBootpWizardFailurePage : public CBootpWizardEndPage {
 class CBootpWizardCompletionPage : public CBootpWizardEndPage {
  public:
   explicit CBootpWizardCompletionPage(const QString& title);
+  // Text the Install page leaves for below the summary; "" for none.
+  void SetInstallNote(const std::string& text) { m_installNote = text; }
 
  protected:
   void FillSummary() override;
+
+ private:
+  std::string m_installNote;
 };
 
 }  // namespace quillnet

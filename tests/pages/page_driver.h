@@ -7,10 +7,15 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
+#include <functional>
+#include <vector>
 
 #include "wizard/ip_address_edit.h"
 #include "wizard/wizard97.h"
@@ -85,6 +90,55 @@ class PageDriver {
 
  private:
   CWizard97SheetImpl& m_sheet;
+};
+
+// Answers the modal windows a page opens while it lives, as the user would: a message box
+// with its OK button, any other window with `answer`. The page's own modal loop runs the
+// checks, so a test never blocks on a box.
+class ModalAnswerer {
+ public:
+  struct Shown {
+    QString name;
+    QString title;
+    QString text;  // a message box's
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+  };
+
+  explicit ModalAnswerer(std::function<void(QWidget*)> answer = {}) : m_answer(std::move(answer)) {
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
+    m_timer.start(10);
+  }
+
+  const std::vector<Shown>& shown() const { return m_shown; }
+
+ private:
+  void Poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible() || modal == m_answered) return;
+    m_answered = modal;
+    Shown shown{modal->objectName(), modal->windowTitle(), {}, QMessageBox::NoIcon, {}};
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      shown.text = box->text();
+      shown.icon = box->icon();
+      shown.buttons = box->standardButtons();
+      m_shown.push_back(shown);
+      if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
+        QTest::mouseClick(ok, Qt::LeftButton);
+      } else {
+        box->reject();
+      }
+      return;
+    }
+    m_shown.push_back(shown);
+    if (m_answer) m_answer(modal);
+  }
+
+  std::function<void(QWidget*)> m_answer;
+  QTimer m_timer;
+  // Cleared when that window goes, so a later one at the same address is answered too.
+  QPointer<QWidget> m_answered;
+  std::vector<Shown> m_shown;
 };
 
 }  // namespace quillnet::testing

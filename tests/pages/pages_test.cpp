@@ -11,9 +11,11 @@
 #include "bootp/bootp_server.h"
 #include "pages/interior_pages.h"
 #include "pages/listen_page.h"
+#include "platform/program_file.h"
 #include "tests/pages/page_driver.h"
 #include "tests/support/requests.h"
 #include "tests/wizard/wizard_test_support.h"
+#include "wizard/exterior_pages.h"
 #include "wizard/ip_address_edit.h"
 
 namespace quillnet {
@@ -167,6 +169,30 @@ TEST_F(PagesTest, PortTakenShowsTheFailurePageAndBackRetriesTheStart) {
   EXPECT_TRUE(m_info->GetServer()->IsRunning());
   Hear(kDeviceB);
   EXPECT_TRUE(WaitFor([&] { return ListedMacs().size() == 1; }));
+}
+
+TEST_F(PagesTest, PortRefusedForLackOfPermissionNamesTheCommandThatGrantsIt) {
+  m_sockets.failAnyBindNumber = 1;
+  m_sockets.failAnyBindError = 10013;
+  Show();
+  ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
+  ASSERT_TRUE(Driver().Click("nextButton"));
+  ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
+  EXPECT_EQ(m_sheet->FailurePage().findChild<QTextEdit*>("summaryEdit")->toPlainText().toStdString(),
+            "ERROR:  \nbind BOOTPS port failed 10013 (0000271D)\n\n"
+            "This program may not listen on BOOTP port 67: it lacks the capability "
+            "cap_net_bind_service. To grant it, run:\n" +
+                PortCapabilityCommand(RunningProgramPath()) + "\n");
+
+  const std::pair<const char*, bool> texts[] = {
+      {"bind BOOTPS port failed 10013 (0000271D)\n", true},
+      {"bind BOOTPS port failed 10048 (00002740)\n", false},
+      {"bind BOOTPS port failed 100130 (000186A2)\n", false},
+      {"bind BOOTPS port failed (0000271D)\n", false},
+      {"socket failed 10013 (0000271D)\n", false},
+      {"", false},
+  };
+  for (const auto& [text, refused] : texts) EXPECT_EQ(IsPortPermissionFailure(text), refused) << text;
 }
 
 TEST_F(PagesTest, SetIpPrefillsChecksEveryChangeAndStoresWhatPasses) {
