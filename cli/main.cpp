@@ -23,6 +23,7 @@
 #include "bootp/bootp_server.h"
 #include "bootp/message.h"
 #include "cli/arguments.h"
+#include "cli/doctor.h"
 #include "cli/hosts_file.h"
 #include "cli/output.h"
 #include "platform/local_time.h"
@@ -35,7 +36,7 @@ using quillnet::BootPServer;
 using namespace quillnet::cli;
 
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
-constexpr std::array<std::string_view, 3> kSubcommands = {"listen", "assign", "serve"};
+constexpr std::array<std::string_view, 4> kSubcommands = {"listen", "assign", "serve", "doctor"};
 
 std::atomic<bool> g_interrupted{false};
 
@@ -314,9 +315,9 @@ int main(int argc, char** argv) {
   app.failure_message(
       [](const CLI::App*, const CLI::Error& error) { return std::string(error.what()) + "\n"; });
   app.footer(
-      "Exit codes: 0 the reply was sent (assign), or the run "
+      "Exit codes: 0 the reply was sent (assign), every check passed (doctor), or the run "
       "ended by Ctrl+C or, with --once, once every device was answered (listen, serve); "
-      "2 invalid arguments; 3 the addresses failed the check; "
+      "1 a check failed (doctor); 2 invalid arguments; 3 the addresses failed the check; "
       "4 the server could not start or stopped listening; 5 the reply could not be sent; "
       "6 no request from the device before the timeout or an interruption (assign), or not "
       "every device answered before the timeout (serve).");
@@ -350,6 +351,10 @@ int main(int argc, char** argv) {
   AddTimeout(serve, serveArgs.timeoutSeconds);
   serve->add_flag("--json", json, "One JSON object per line");
 
+  CLI::App* doctor = app.add_subcommand(
+      "doctor", "Check whether this PC can serve BOOTP, and say how to fix what is wrong.");
+  doctor->add_flag("--json", json, "One JSON object per line");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -362,5 +367,6 @@ int main(int argc, char** argv) {
   Output output(json, std::cout, std::cerr);
   if (*listen) return Listen(output);
   if (*serve) return Serve(serveArgs, output);
+  if (*doctor) return RunDoctor(output);
   return Assign(assignArgs, output);
 }

@@ -54,9 +54,9 @@ check "timeout huge" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout 
 check "timeout nan" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout nan
 check "timeout above a day" 2 "$TIMEOUT_RULE" serve --hosts x --timeout 86400.5
 check "timeout text" 2 "$TIMEOUT_RULE" serve --hosts x --timeout soon
-check "unknown subcommand" 2 "Unknown subcommand 'asign'. Subcommands: listen, assign, serve." \
+check "unknown subcommand" 2 "Unknown subcommand 'asign'. Subcommands: listen, assign, serve, doctor." \
   asign $MAC 10.0.0.5 255.0.0.0
-check "no subcommand" 2 "A subcommand is required. Subcommands: listen, assign, serve."
+check "no subcommand" 2 "A subcommand is required. Subcommands: listen, assign, serve, doctor."
 check "missing hosts file" 2 "The hosts file '$TMP/none.csv' cannot be read." \
   serve --hosts "$TMP/none.csv"
 

@@ -1,0 +1,146 @@
+#include "platform/port_owners.h"
+
+#include <sys/capability.h>
+
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace quillnet {
+namespace {
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream stream(path);
+  std::ostringstream text;
+  text << stream.rdbuf();
+  return text.str();
+}
+
+// The whitespace-separated fields of one line.
+std::vector<std::string_view> Fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    const std::size_t start = line.find_first_not_of(" \t", at);
+    if (start == std::string_view::npos) break;
+    const std::size_t end = std::min(line.find_first_of(" \t", start), line.size());
+    fields.push_back(line.substr(start, end - start));
+    at = end;
+  }
+  return fields;
+}
+
+template <typename Number>
+bool ReadNumber(std::string_view text, Number& value, int base) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  return error == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+// Columns of /proc/net/udp: "sl local_address rem_address st tx_queue:rx_queue tr:tm->when
+// retrnsmt uid timeout inode ...".
+constexpr std::size_t kLocalAddressField = 1;
+constexpr std::size_t kUidField = 7;
+constexpr std::size_t kInodeField = 9;
+
+constexpr std::uint16_t kFirstPrivilegedPort = 1024;
+
+}  // namespace
+
+std::vector<UdpSocketRow> ParseProcNetUdp(std::string_view text) {
+  std::vector<UdpSocketRow> rows;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    const std::vector<std::string_view> fields = Fields(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (fields.size() <= kInodeField) continue;
+    const std::string_view local = fields[kLocalAddressField];
+    const std::size_t colon = local.rfind(':');
+    UdpSocketRow row;
+    if (colon == std::string_view::npos || !ReadNumber(local.substr(colon + 1), row.localPort, 16) ||
+        !ReadNumber(fields[kUidField], row.uid, 10) ||
+        !ReadNumber(fields[kInodeField], row.inode, 10)) {
+      continue;
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+std::uint64_t SocketInodeOfLink(std::string_view link) {
+  constexpr std::string_view kPrefix = "socket:[";
+  std::uint64_t inode = 0;
+  if (!link.starts_with(kPrefix) || !link.ends_with(']')) return 0;
+  link.remove_prefix(kPrefix.size());
+  link.remove_suffix(1);
+  return ReadNumber(link, inode, 10) ? inode : 0;
+}
+
+std::vector<PortOwner> FindUdpPortOwners(std::uint16_t port) {
+  std::vector<PortOwner> owners;
+  for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+    for (const UdpSocketRow& row : ParseProcNetUdp(ReadFile(table))) {
+      if (row.localPort == port && row.inode != 0) owners.push_back({row.inode, row.uid, 0, {}});
+    }
+  }
+  if (owners.empty()) return owners;
+
+  // Each process's open descriptors name the sockets it holds; another user's are hidden
+  // without root, and a process may end while it is read: both are skipped.
+  std::error_code error;
+  for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
+    int pid = 0;
+    if (!ReadNumber(process.path().filename().native(), pid, 10)) continue;
+    std::error_code fdError;
+    for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
+      std::error_code linkError;
+      const std::uint64_t inode =
+          SocketInodeOfLink(std::filesystem::read_symlink(fd.path(), linkError).native());
+      for (PortOwner& owner : owners) {
+        if (inode == 0 || owner.inode != inode || owner.pid != 0) continue;
+        owner.pid = pid;
+        owner.name = ReadFile(process.path() / "comm");
+        if (owner.name.ends_with('\n')) owner.name.pop_back();
+      }
+    }
+  }
+  return owners;
+}
+
+bool MayBindPort(std::uint16_t port) {
+  int unprivilegedStart = kFirstPrivilegedPort;
+  std::string start = ReadFile("/proc/sys/net/ipv4/ip_unprivileged_port_start");
+  if (start.ends_with('\n')) start.pop_back();
+  ReadNumber(start, unprivilegedStart, 10);
+  if (port >= unprivilegedStart) return true;
+  cap_t capabilities = cap_get_proc();
+  if (capabilities == nullptr) return false;
+  cap_flag_value_t value = CAP_CLEAR;
+  const bool read = cap_get_flag(capabilities, CAP_NET_BIND_SERVICE, CAP_EFFECTIVE, &value) == 0;
+  cap_free(capabilities);
+  return read && value == CAP_SET;
+}
+
+bool FileMayBindPorts(const std::string& path) {
+  cap_t capabilities = cap_get_file(path.c_str());
+  if (capabilities == nullptr) return false;
+  cap_flag_value_t value = CAP_CLEAR;
+  const bool read = cap_get_flag(capabilities, CAP_NET_BIND_SERVICE, CAP_PERMITTED, &value) == 0;
+  cap_free(capabilities);
+  return read && value == CAP_SET;
+}
+
+bool ReadFirewallRuleset(std::string& json) {
+  FILE* pipe = popen("nft -j list ruleset 2>/dev/null", "r");
+  if (pipe == nullptr) return false;
+  json.clear();
+  char chunk[4096];
+  for (std::size_t read; (read = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
+    json.append(chunk, read);
+  }
+  return pclose(pipe) == 0 && !json.empty();
+}
+
+}  // namespace quillnet

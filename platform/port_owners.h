@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillnet {
+
+// One row of /proc/net/udp or /proc/net/udp6: the socket's local port, owner and inode.
+struct UdpSocketRow {
+  std::uint16_t localPort = 0;
+  std::uint32_t uid = 0;
+  std::uint64_t inode = 0;
+};
+
+// The rows of a /proc/net/udp text (header line and unreadable lines skipped).
+std::vector<UdpSocketRow> ParseProcNetUdp(std::string_view text);
+
+// The inode of a descriptor link such as "socket:[12345]"; 0 for anything else.
+std::uint64_t SocketInodeOfLink(std::string_view link);
+
+// A process holding a UDP port. pid 0: the socket is there but its process could not be seen
+// (another user's, without root).
+struct PortOwner {
+  std::uint64_t inode = 0;
+  std::uint32_t uid = 0;
+  int pid = 0;
+  std::string name;
+};
+
+// The sockets of this network namespace bound to the UDP `port`, with the processes holding
+// them where /proc lets this user see them.
+std::vector<PortOwner> FindUdpPortOwners(std::uint16_t port);
+
+// Whether this process may bind a port below 1024: its effective capabilities hold
+// cap_net_bind_service (root has it), or the system lets everyone bind `port`.
+bool MayBindPort(std::uint16_t port);
+
+// Whether the file at `path` carries cap_net_bind_service in its permitted set.
+bool FileMayBindPorts(const std::string& path);
+
+// The firewall's ruleset as `nft -j list ruleset` prints it; false when it cannot be read (no
+// nft, or no permission).
+bool ReadFirewallRuleset(std::string& json);
+
+}  // namespace quillnet

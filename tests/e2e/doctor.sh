@@ -1,0 +1,53 @@
+#!/bin/bash
+# quillnet-cli doctor: with port 67 free and an interface that can broadcast, every check passes;
+# with a second server holding port 67 it names that program and its pid and fails; run as a
+# user without the capability it names the setcap command and says whose socket it cannot see.
+# Usage: doctor.sh <quillnet-cli>
+# shellcheck source=netns_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
+
+qnt_cli_test "${1:-}"
+qnt_init
+
+qnt_pc_and_device PC DEV 10.85.0.1/24 "02:00:5e:85:00:0a"
+
+# doctor_run <label> [command before the program...]: doctor's output in $QNT_TMP/<label>.out,
+# its exit status in $QNT_RC.
+doctor_run() {
+  local label="$1"
+  shift
+  QNT_RC=0
+  timeout 20 ip netns exec "$PC" "$@" "$CLI" doctor >"$QNT_TMP/$label.out" 2>&1 || QNT_RC=$?
+}
+expect_line() {
+  qnt_file_has "$QNT_TMP/$1.out" "$2" || qnt_fail "$1: no line '$2' in: $(cat "$QNT_TMP/$1.out")"
+}
+
+doctor_run free
+qnt_expect_eq "doctor exit status with the port free" 0 "$QNT_RC"
+expect_line free "OK    port 67: free"
+expect_line free "OK    permission: this program may bind UDP port 67"
+expect_line free "OK    interfaces: replies leave through pc0 10.85.0.1 (up, broadcast)"
+
+qnt_start_listen "$PC" "$QNT_TMP/holder.out" "$QNT_TMP/holder.err"
+HOLDER=$QNT_LAST_PID
+HOLDER_PID="$(ip netns pids "$PC" | while read -r pid; do
+  [[ "$(cat "/proc/$pid/comm" 2>/dev/null)" == quillnet-cli ]] && echo "$pid"; done)"
+[[ -n "$HOLDER_PID" ]] || qnt_fail "the holding server's pid was not found"
+doctor_run taken
+qnt_expect_eq "doctor exit status with the port held" 1 "$QNT_RC"
+expect_line taken "FAIL  port 67: held by quillnet-cli (pid $HOLDER_PID)."
+qnt_running "$HOLDER" || qnt_fail "doctor disturbed the holding server"
+
+# Without root: the holder's descriptors are hidden, and binding needs the capability.
+if command -v setpriv >/dev/null && (($(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) > 67)); then
+  cp "$CLI" "$QNT_TMP/quillnet-cli"
+  chmod 755 "$QNT_TMP" "$QNT_TMP/quillnet-cli"
+  CLI="$QNT_TMP/quillnet-cli"
+  doctor_run user setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all
+  qnt_expect_eq "doctor exit status as another user" 1 "$QNT_RC"
+  expect_line user "FAIL  port 67: held by a process of user 0 that this user cannot see"
+  expect_line user "FAIL  permission: this program may not bind UDP port 67. Run it as root, or grant it once: sudo setcap cap_net_bind_service=+ep '$CLI'"
+fi
+
+qnt_log "PASS"
