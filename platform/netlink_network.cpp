@@ -133,7 +133,11 @@ RouteQueryResult ReadRouteRows(std::vector<RouteRow>& rows) {
 class WatchedRouteSource final : public RouteSource {
  public:
   WatchedRouteSource() : m_cache(ReadRouteRows) {
-    if (!Subscribe()) return;
+    if (!Subscribe()) {
+      // A socket that joined the groups would only fill up unread.
+      m_events.reset();
+      return;
+    }
     m_cache.Refresh();
     m_watcher = std::thread([this] { Watch(); });
   }
