@@ -114,7 +114,7 @@ bool CInstallPage::ReadInstallPath() {
 
 bool CInstallPage::InstallProgram() {
   const bool copied = CopyProgram();
-  ReportPortCapability(copied);
+  ReportInstalledCopy(copied);
   // No launcher for a copy that is not there.
   if (!copied || !CreateShortcuts()) return false;
   m_pWizardInfo->SaveInstalled(true, kProgramVersion);
@@ -159,13 +159,10 @@ bool CInstallPage::CreateShortcut(const std::string& target, const std::string& 
   return SaveShellLink(link, linkFile, executable);
 }
 
-void CInstallPage::ReportPortCapability(bool copied) {
+void CInstallPage::ReportInstalledCopy(bool copied) {
   auto* completion =
       dynamic_cast<CBootpWizardCompletionPage*>(Sheet()->GetPage(Sheet()->GetPageCount() - 1));
-  if (completion == nullptr) return;
-  const bool needsGrant = copied && !HasPortCapability(m_exePath);
-  completion->SetInstallNote(needsGrant ? FormatPortCapabilityHint("The installed copy", m_exePath)
-                                        : std::string());
+  if (completion != nullptr) completion->SetInstalledCopy(copied ? m_exePath : std::string());
 }
 
 }  // namespace quillnet

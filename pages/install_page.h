@@ -45,9 +45,8 @@ class CInstallPage : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   bool CreateShortcuts();
   bool CreateShortcut(const std::string& target, const std::string& description,
                       const std::string& linkFile, bool executable);
-  // Tells the Completion page what it should add about the copy: the command that lets it
-  // listen on the BOOTP port when it may not, else nothing.
-  void ReportPortCapability(bool copied);
+  // Tells the Completion page of the copy, or that there is none.
+  void ReportInstalledCopy(bool copied);
 
   QLineEdit* m_pathEdit = nullptr;
   QCheckBox* m_startMenuCheck = nullptr;

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "bootp/bootp_server.h"
+#include "platform/program_copy.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
 #include "wizard/wait_cursor.h"
@@ -37,6 +38,13 @@ void SetTextColor(QWidget* widget, const QColor& color) {
   widget->setAutoFillBackground(false);
 }
 
+// What the user is told when `subject`, the program at `programPath`, may not listen on the
+// BOOTP port: the capability it lacks and the one command that grants it.
+std::string FormatPortCapabilityHint(const std::string& subject, const std::string& programPath) {
+  return subject + " may not listen on BOOTP port 67: it lacks the capability "
+         "cap_net_bind_service. To grant it, run:\r\n" + PortCapabilityCommand(programPath) + "\r\n";
+}
+
 }  // namespace
 
 std::string FormatSuccessSummary(const std::string& mac, const std::string& ip,
@@ -50,11 +58,6 @@ std::string FormatFailureText(const std::string& reason, const std::string& erro
   // The server's failure wins; the reason of the page left last is shown only without one.
   if (!error.empty()) return "ERROR:  \r\n" + error + "\r\n";
   return "WARNING:\r\n" + reason + "\r\n" + error + "\r\n";
-}
-
-std::string FormatPortCapabilityHint(const std::string& subject, const std::string& programPath) {
-  return subject + " may not listen on BOOTP port 67: it lacks the capability "
-         "cap_net_bind_service. To grant it, run:\r\n" + PortCapabilityCommand(programPath) + "\r\n";
 }
 
 bool IsPortPermissionFailure(const std::string& serverText) {
@@ -264,12 +267,15 @@ CBootpWizardCompletionPage::CBootpWizardCompletionPage(const QString& title)
 }
 
 void CBootpWizardCompletionPage::FillSummary() {
-  m_summaryEdit->setPlainText(RichEditText(FormatSuccessSummary(
+  std::string text = FormatSuccessSummary(
       m_pWizardInfo->GetMacAddress(), m_pWizardInfo->GetIpAddress(),
-      m_pWizardInfo->GetSubnetMask(), m_pWizardInfo->GetDefaultGateway()) +
-      (m_installNote.empty() ? std::string() : "\r\n" + m_installNote)));
+      m_pWizardInfo->GetSubnetMask(), m_pWizardInfo->GetDefaultGateway());
+  // Asked again on each visit: the user may have granted the capability meanwhile.
+  const bool grantNeeded = !m_installedCopy.empty() && !HasPortCapability(m_installedCopy);
+  if (grantNeeded) text += "\r\n" + FormatPortCapabilityHint("The installed copy", m_installedCopy);
+  m_summaryEdit->setPlainText(RichEditText(text));
   // The note asks the user to act; it must not wait below the fold.
-  if (!m_installNote.empty()) {
+  if (grantNeeded) {
     m_summaryEdit->moveCursor(QTextCursor::End);
     m_summaryEdit->ensureCursorVisible();
   }

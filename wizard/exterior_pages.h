@@ -35,9 +35,6 @@ inline constexpr int IDC_INSTALL_CHECK = 1226;
 std::string FormatSuccessSummary(const std::string& mac, const std::string& ip,
                                  const std::string& mask, const std::string& gateway);
 std::string FormatFailureText(const std::string& reason, const std::string& error);
-// What the user is told when `subject`, the program at `programPath`, may not listen on the
-// BOOTP port: the capability it lacks and the one command that grants it.
-std::string FormatPortCapabilityHint(const std::string& subject, const std::string& programPath);
 // Whether the server's message text says that binding the BOOTP port was refused for lack of
 // permission (Winsock code 10013).
 bool IsPortPermissionFailure(const std::string& serverText);
@@ -116,14 +113,15 @@ class CBootpWizardFailurePage : public CBootpWizardEndPage {
 class CBootpWizardCompletionPage : public CBootpWizardEndPage {
  public:
   explicit CBootpWizardCompletionPage(const QString& title);
-  // Text the Install page leaves for below the summary; "" for none.
-  void SetInstallNote(const std::string& text) { m_installNote = text; }
+  // The copy the Install page has made; "" for none. While it may not listen on the BOOTP
+  // port, the page says below the summary how to let it.
+  void SetInstalledCopy(const std::string& path) { m_installedCopy = path; }
 
  protected:
   void FillSummary() override;
 
  private:
-  std::string m_installNote;
+  std::string m_installedCopy;
 };
 
 }  // namespace quillnet
