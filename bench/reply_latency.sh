@@ -6,7 +6,7 @@
 #       Quillnet's server answering a device from a pc namespace with one interface.
 #   bench/reply_latency.sh --against-dnsmasq BUILD_DIR [REQUESTS] [serve|reply-server]
 #       Quillnet's server and dnsmasq answering the same device from a pc namespace with two
-#       interfaces (Quillnet sends one copy per interface), in turns of REQUESTS/3 requests
+#       interfaces (Quillnet sends one copy per interface), in turns of REQUESTS/6 requests
 #       each, in one run; prints both medians, both p99s and the ratio of the medians.
 #
 # `serve` (the default) is `quillnet-cli serve --hosts`, answering without arming;
@@ -147,7 +147,8 @@ while len(samples) < total:
 
 with open(samples_path, "a") as out:
     out.writelines(f"{s:.1f}\n" for s in samples)
-print(f"retried {retries}", file=sys.stderr)
+# The first reply of a server process, to compare with the median.
+print(f"retried {retries}, first reply {samples[0]:.1f} us", file=sys.stderr)
 PY
 
 # Median, p99, min and max of the samples in a file, in µs, on one line.
@@ -216,7 +217,7 @@ HOSTS="$QNT_TMP/hosts.csv"
 echo "$MAC,$IP,$MASK,$GATEWAY" >"$HOSTS"
 if ((AGAINST_DNSMASQ)); then
   # Turns, so a change in the machine's load falls on both servers alike.
-  readonly TURNS=3
+  readonly TURNS=6
   for ((turn = 0; turn < TURNS; turn++)); do
     count=$(((REQUESTS + TURNS - 1) / TURNS))
     qnt_log "turn $((turn + 1)) of $TURNS: $count requests to each server"
