@@ -10,7 +10,8 @@ std::shared_ptr<void> StartWizardApplication(int& argc, char** argv) {
   QApplication::setOrganizationName(QStringLiteral("Varnholt"));
   QApplication::setApplicationName(QStringLiteral("Quillnet"));
   QApplication::setApplicationVersion(QStringLiteral("1.1.2.45"));
-  QGuiApplication::setDesktopFileName(QStringLiteral("quillnet"));
+  // The launchers are Quillnet.desktop; desktops match the window to them by this name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("Quillnet"));
   return application;
 }
 
