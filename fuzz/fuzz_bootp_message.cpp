@@ -1,4 +1,5 @@
-// Untrusted bytes from the network: classification, the reply rewrite and MAC text parsing.
+// Untrusted bytes from the network: classification, the reply rewrite, MAC text parsing and
+// ARP frames.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -6,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "bootp/arp.h"
 #include "bootp/message.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -29,6 +31,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     buffer.size() - kReplyVendorEnd) != 0 ||
         std::memcmp(buffer.data() + kXidOffset, before.data() + kXidOffset,
                     kYiaddrOffset - kXidOffset) != 0) {
+      std::abort();
+    }
+  }
+
+  // A frame read as ARP and probed for again: the probe keeps the fields it was built from,
+  // and only the sender's own address is ever claimed.
+  ArpPacket packet{};
+  if (ParseArpFrame({data, size}, packet)) {
+    if (size < kArpFrameSize || packet.senderMac >> 48 != 0 || packet.targetMac >> 48 != 0) {
+      std::abort();
+    }
+    if (packet.operation != kArpOperationRequest && packet.operation != kArpOperationReply) {
+      std::abort();
+    }
+    DeviceKey holder = 0;
+    const bool claims = ArpClaimsAddress(packet, packet.senderIp, holder);
+    if (claims != (packet.senderIp != 0) || (claims && holder != packet.senderMac)) std::abort();
+    if (ArpClaimsAddress(packet, packet.targetIp, holder) && packet.targetIp != packet.senderIp) {
+      std::abort();
+    }
+
+    const auto probe = BuildArpProbe(packet.senderMac, packet.targetIp);
+    ArpPacket again{};
+    if (!ParseArpFrame(probe, again) || again.operation != kArpOperationRequest ||
+        again.senderMac != packet.senderMac || again.senderIp != 0 || again.targetMac != 0 ||
+        again.targetIp != packet.targetIp || ArpClaimsAddress(again, again.senderIp, holder)) {
+      std::abort();
+    }
+    // The bytes the probe shares with the frame it came from: ethertype to plen, sha and tpa.
+    if (std::memcmp(probe.data() + kEthertypeOffset, data + kEthertypeOffset,
+                    kArpOperOffset - kEthertypeOffset) != 0 ||
+        std::memcmp(probe.data() + kArpShaOffset, data + kArpShaOffset, kMacSize) != 0 ||
+        std::memcmp(probe.data() + kArpTpaOffset, data + kArpTpaOffset, kAddressSize) != 0) {
       std::abort();
     }
   }
