@@ -1,0 +1,47 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bootp/message.h"
+#include "platform/arp_socket.h"
+
+namespace quillnet {
+
+enum class ProbeOutcome { kAnswered, kSilent, kNotPossible };
+
+struct ProbeResult {
+  ProbeOutcome outcome = ProbeOutcome::kSilent;
+  DeviceKey holder = 0;  // kAnswered: the MAC that holds the address
+  int error = 0;         // kNotPossible: the Winsock-numbered code, 0 when there was no call
+  // kNotPossible: why, in words for the user, e.g. for 10001/10013 "this program lacks the
+  // CAP_NET_RAW capability, which ARP probes need", "no interface to send ARP probes on" when
+  // the list is empty, otherwise what failed and the code as "%d (%08X)".
+  std::string reason;
+};
+
+struct ProbeRequest {
+  // Where to ask. ArpInterfaces() is not called here: the caller passes them (empty: kNotPossible).
+  std::vector<int> interfaces;
+  std::uint32_t ip = 0;  // network byte order
+  // Which holder ends the probe (the confirmed device, or any other device); empty: any.
+  std::function<bool(DeviceKey)> accept;
+  std::chrono::milliseconds duration{5000};
+  // A probe on every interface at the start and then every interval (none after the start when
+  // not positive).
+  std::chrono::milliseconds interval{500};
+  // Ends the probe early (outcome kSilent); checked at least every 50 ms.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// Sends RFC 5227 probes for `request.ip` out of the interfaces and listens for a device that
+// says it holds the address. kAnswered: an ARP request or reply from `ip` arrived on one of the
+// interfaces from a holder `accept` takes (frames from this host's own interface MACs do not
+// count). kSilent: the duration passed, or cancel was set. kNotPossible: the socket could not
+// be opened or read, no interface was given, or no interface could send a single probe.
+ProbeResult ProbeAddress(ArpSocketApi& api, const ProbeRequest& request);
+
+}  // namespace quillnet

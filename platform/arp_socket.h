@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "platform/socket_api.h"
+
+namespace quillnet {
+
+// The raw-frame calls an ARP probe makes. Every call returns 0 on success or a Winsock-numbered
+// error code (platform/winsock_errors.h). Interfaces are kernel interface indexes; a MAC
+// address is held in the low 48 bits of a std::uint64_t, its first byte most significant.
+class ArpSocketApi {
+ public:
+  virtual ~ArpSocketApi() = default;
+  // One AF_PACKET socket (SOCK_RAW, ETH_P_ARP, not bound to an interface) that sees the ARP
+  // frames of every interface. Needs CAP_NET_RAW.
+  virtual int Open(SocketHandle& socket) = 0;
+  virtual int HardwareAddress(int interfaceIndex, std::uint64_t& mac) = 0;
+  // Sends a whole Ethernet frame, header included, out of the interface.
+  virtual int SendFrame(SocketHandle socket, int interfaceIndex,
+                        std::span<const std::uint8_t> frame) = 0;
+  // Waits at most `timeout` for one frame; returns 0 with received == 0 when none came.
+  // interfaceIndex: where it arrived. Frames this host sends are not reported. A frame longer
+  // than `buffer` is cut to its size (padding past an ARP packet carries nothing).
+  virtual int ReceiveFrame(SocketHandle socket, std::span<std::uint8_t> buffer,
+                           std::size_t& received, int& interfaceIndex,
+                           std::chrono::milliseconds timeout) = 0;
+  virtual void Close(SocketHandle socket) = 0;
+};
+
+// The operating system's packet sockets.
+ArpSocketApi& SystemArpSocketApi();
+
+// The interfaces ARP can be sent on: up, not loopback, not NOARP, Ethernet (ARPHRD_ETHER), in
+// index order. Empty when the interfaces cannot be read.
+std::vector<int> ArpInterfaces();
+
+}  // namespace quillnet

@@ -1,0 +1,169 @@
+#include "bootp/address_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bootp/arp.h"
+#include "platform/winsock_errors.h"
+#include "tests/support/fake_platform.h"
+
+namespace quillnet {
+namespace {
+
+using testing::FakeArpSocketApi;
+using testing::Ip;
+
+constexpr DeviceKey kOurMacA = 0x02005e000002;
+constexpr DeviceKey kOurMacB = 0x02005e000005;
+constexpr DeviceKey kDevice = 0x0080f4aabbcc;
+constexpr DeviceKey kStranger = 0x0080f4ddeeff;
+const std::uint32_t kAddress = Ip(10, 0, 0, 7);
+
+// An ARP reply in which `mac` says it holds `ip`.
+std::vector<std::uint8_t> Claim(DeviceKey mac, std::uint32_t ip) {
+  auto frame = BuildArpProbe(mac, Ip(10, 0, 0, 1));
+  frame[kArpOperOffset + 1] = kArpOperationReply;
+  std::memcpy(frame.data() + kArpSpaOffset, &ip, sizeof ip);
+  return {frame.begin(), frame.end()};
+}
+
+std::vector<std::uint8_t> Probe(DeviceKey mac, std::uint32_t ip) {
+  const auto frame = BuildArpProbe(mac, ip);
+  return {frame.begin(), frame.end()};
+}
+
+class ProbeAddressTest : public ::testing::Test {
+ protected:
+  ProbeAddressTest() { api.macs = {{2, kOurMacA}, {5, kOurMacB}}; }
+
+  ProbeRequest Request() const {
+    ProbeRequest request;
+    request.interfaces = {2, 5};
+    request.ip = kAddress;
+    // Any holder but the stranger, so this host's own MACs are left out by the probe itself.
+    request.accept = [](DeviceKey holder) { return holder != kStranger; };
+    request.duration = std::chrono::milliseconds(100);
+    request.interval = std::chrono::milliseconds(30);
+    return request;
+  }
+
+  // Every frame sent was the probe of its interface's MAC for the address.
+  static void ExpectOnlyProbes(const FakeArpSocketApi& fake) {
+    for (const auto& frame : fake.sent()) {
+      EXPECT_EQ(frame.bytes, Probe(fake.macs.at(frame.interfaceIndex), kAddress))
+          << "on interface " << frame.interfaceIndex;
+    }
+  }
+
+  FakeArpSocketApi api;
+};
+
+TEST_F(ProbeAddressTest, AnsweredByTheAcceptedDevice) {
+  api.onSend = [&](const FakeArpSocketApi::Frame& frame) {
+    if (frame.interfaceIndex == 5) api.Push(5, Claim(kDevice, kAddress));
+  };
+  const ProbeResult result = ProbeAddress(api, Request());
+  EXPECT_EQ(result.outcome, ProbeOutcome::kAnswered);
+  EXPECT_EQ(result.holder, kDevice);
+  ASSERT_GE(api.sent().size(), 2u);
+  EXPECT_EQ(api.sent()[0].interfaceIndex, 2);
+  EXPECT_EQ(api.sent()[1].interfaceIndex, 5);
+  ExpectOnlyProbes(api);
+  EXPECT_TRUE(api.openSockets().empty());
+}
+
+TEST_F(ProbeAddressTest, OneInterfaceFailingLeavesTheOthersAsking) {
+  api.sendErrorByInterface[2] = kWsaEnetdown;
+  api.onSend = [&](const FakeArpSocketApi::Frame&) { api.Push(5, Claim(kDevice, kAddress)); };
+  const ProbeResult result = ProbeAddress(api, Request());
+  EXPECT_EQ(result.outcome, ProbeOutcome::kAnswered);
+  EXPECT_EQ(result.holder, kDevice);
+}
+
+TEST_F(ProbeAddressTest, FramesThatDoNotNameAnAcceptedHolderLeaveItSilent) {
+  const struct {
+    const char* name;
+    int interfaceIndex;
+    std::vector<std::uint8_t> frame;
+  } cases[] = {
+      {"a holder accept refuses", 2, Claim(kStranger, kAddress)},
+      {"this host's own MAC", 2, Claim(kOurMacB, kAddress)},
+      {"an interface not asked", 9, Claim(kDevice, kAddress)},
+      {"another address", 2, Claim(kDevice, Ip(10, 0, 0, 8))},
+      {"a probe for the address", 5, Probe(kDevice, kAddress)},
+      {"not ARP", 5, std::vector<std::uint8_t>(60, 0x45)},
+  };
+  for (const auto& c : cases) {
+    FakeArpSocketApi fake;
+    fake.macs = api.macs;
+    fake.Push(c.interfaceIndex, c.frame);
+    const ProbeResult result = ProbeAddress(fake, Request());
+    EXPECT_EQ(result.outcome, ProbeOutcome::kSilent) << c.name;
+    EXPECT_EQ(result.holder, 0u) << c.name;
+    // A round at the start and at most one per 30 ms of the 100 ms after it.
+    const auto sent = fake.sent();
+    EXPECT_GE(sent.size(), 2u) << c.name;
+    EXPECT_LE(sent.size(), 8u) << c.name;
+    ExpectOnlyProbes(fake);
+    EXPECT_TRUE(fake.openSockets().empty()) << c.name;
+  }
+}
+
+TEST_F(ProbeAddressTest, CancelEndsTheProbeAfterItsFirstRound) {
+  std::atomic<bool> cancel = false;
+  api.onSend = [&](const FakeArpSocketApi::Frame&) { cancel = true; };
+  ProbeRequest request = Request();
+  request.duration = std::chrono::seconds(2);
+  request.interval = std::chrono::milliseconds(10);
+  request.cancel = &cancel;
+  const ProbeResult result = ProbeAddress(api, request);
+  EXPECT_EQ(result.outcome, ProbeOutcome::kSilent);
+  EXPECT_EQ(api.sent().size(), 2u);
+  EXPECT_TRUE(api.openSockets().empty());
+}
+
+TEST_F(ProbeAddressTest, NotPossibleSaysWhy) {
+  const std::string noCapability =
+      "this program lacks the CAP_NET_RAW capability, which ARP probes need";
+  const struct {
+    const char* name;
+    int openError;
+    std::vector<int> interfaces;
+    int sendErrorOn5;
+    int receiveError;
+    int error;
+    std::string reason;
+  } cases[] = {
+      {"EPERM", 10001, {2, 5}, 0, 0, 10001, noCapability},
+      {"EACCES", kWsaEacces, {2, 5}, 0, 0, kWsaEacces, noCapability},
+      {"other open failure", kWsaEinval, {2}, 0, 0, kWsaEinval,
+       "opening the ARP socket failed 10022 (00002726)"},
+      {"no interface", 0, {}, 0, 0, 0, "no interface to send ARP probes on"},
+      {"no interface works", 0, {7, 5}, kWsaEnetdown, 0, kWsaEinval,
+       "reading the MAC address of interface 7 failed 10022 (00002726)"},
+      {"receive failure", 0, {2}, 0, kWsaEnetdown, kWsaEnetdown,
+       "receiving ARP frames failed 10050 (00002742)"},
+  };
+  for (const auto& c : cases) {
+    FakeArpSocketApi fake;
+    fake.macs = api.macs;
+    fake.openError = c.openError;
+    if (c.sendErrorOn5 != 0) fake.sendErrorByInterface[5] = c.sendErrorOn5;
+    if (c.receiveError != 0) fake.PushError(c.receiveError);
+    ProbeRequest request = Request();
+    request.interfaces = c.interfaces;
+    const ProbeResult result = ProbeAddress(fake, request);
+    EXPECT_EQ(result.outcome, ProbeOutcome::kNotPossible) << c.name;
+    EXPECT_EQ(result.error, c.error) << c.name;
+    EXPECT_EQ(result.reason, c.reason) << c.name;
+    EXPECT_EQ(fake.opens(), c.interfaces.empty() ? 0 : 1) << c.name;
+    EXPECT_TRUE(fake.openSockets().empty()) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace quillnet
