@@ -19,7 +19,7 @@ class NoSockets final : public SocketApi {
   int Open(SocketHandle&) override { return kWsaUnused; }
   int EnableBroadcast(SocketHandle) override { return kWsaUnused; }
   int Bind(SocketHandle, std::uint32_t, std::uint16_t) override { return kWsaUnused; }
-  int ReceiveFrom(SocketHandle, std::span<std::uint8_t>, std::size_t&) override {
+  int ReceiveFrom(SocketHandle, std::span<std::uint8_t>, std::size_t&, int&) override {
     return kWsaUnused;
   }
   int SendTo(SocketHandle, std::span<const std::uint8_t>, std::uint32_t,

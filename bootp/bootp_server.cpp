@@ -1,8 +1,10 @@
 #include "bootp/bootp_server.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <utility>
 
@@ -154,20 +156,36 @@ void BootPServer::Stop() {
 }
 
 void BootPServer::ServiceOneRequest() {
+  std::array<std::uint8_t, kMessageBufferSize> buffer{};
   SocketHandle socket = kInvalidSocket;
+  std::uint64_t generation = 0;
   {
     std::lock_guard lock(m_mutex);
     if (!m_started || m_socket == kInvalidSocket) return;
-    socket = m_socket;
-    m_receiving = true;
+    const StoredRequest* early =
+        std::exchange(m_earlyAnswerPending, false) ? EarlyRequestLocked() : nullptr;
+    if (early == nullptr) {
+      socket = m_socket;
+      m_receiving = true;
+    } else {
+      // The zeroed buffer and the kept bytes make the request exactly as it was received.
+      std::copy(early->bytes.begin(), early->bytes.end(), buffer.begin());
+      BuildArmedReplyLocked(buffer);
+      generation = m_armGeneration;
+      CloseSocket(m_socket);
+      m_replying = true;
+    }
+  }
+  if (socket == kInvalidSocket) {
+    FinishReply(buffer, Answer::kArmedEarly, generation);
+    return;
   }
 
-  std::array<std::uint8_t, kMessageBufferSize> buffer{};
   std::size_t received = 0;
-  const int error = m_sockets.ReceiveFrom(socket, buffer, received);
+  int interfaceIndex = 0;
+  const int error = m_sockets.ReceiveFrom(socket, buffer, received, interfaceIndex);
 
-  std::uint64_t generation = 0;
-  bool armedAnswer = false;
+  Answer answer = Answer::kListed;
   {
     std::lock_guard lock(m_mutex);
     m_receiving = false;
@@ -175,32 +193,53 @@ void BootPServer::ServiceOneRequest() {
       CloseSocket(m_socket);
       return;
     }
+    // Arming shut the socket down to wake this receive for an answer at once; the socket
+    // gives nothing more, so it is opened anew, unless a reply below does that anyway.
+    const bool woken = std::exchange(m_socketWoken, false);
+    const auto reopenIfWoken = [&] {
+      if (!woken) return;
+      CloseSocket(m_socket);
+      SetUpSocket(m_socket);
+    };
     if (error != 0) {
-      m_message = WithCode("recvfrom failed", error);
+      if (!woken) m_message = WithCode("recvfrom failed", error);
+      reopenIfWoken();
       return;
     }
     const RequestVerdict verdict = ClassifyRequest(buffer, received);
-    if (!verdict.accepted) return;
-    RecordRequestLocked(verdict.key, verdict.valid);
-    armedAnswer = m_armed && verdict.key == m_targetKey;
-    if (armedAnswer) {
+    if (!verdict.accepted) {
+      reopenIfWoken();
+      return;
+    }
+    RecordRequestLocked(verdict.key, verdict.valid, interfaceIndex);
+    StoreRequestLocked(verdict.key, verdict.valid, std::span(buffer).first(received));
+    if (m_armed && verdict.key == m_targetKey) {
       // Once decided, the reply goes out even if Disarm comes while it is being sent.
-      BuildReply(buffer, ReplyAddress(m_targetIp), ReplyAddress(m_targetMask),
-                 ReplyAddress(m_targetGateway));
+      BuildArmedReplyLocked(buffer);
       generation = m_armGeneration;
+      answer = Answer::kArmed;
+      // This request is the one answered now.
+      m_earlyAnswerPending = false;
     } else {
       const auto host = m_hosts.find(verdict.key);
-      if (host == m_hosts.end()) return;
+      if (host == m_hosts.end()) {
+        reopenIfWoken();
+        return;
+      }
       BuildReply(buffer, host->second.ip, host->second.mask, host->second.gateway);
     }
     // Port 67 must be free: every interface's sending socket binds to it.
     CloseSocket(m_socket);
     m_replying = true;
   }
+  FinishReply(buffer, answer, generation);
+}
 
+void BootPServer::FinishReply(std::span<const std::uint8_t> buffer, Answer answer,
+                              std::uint64_t generation) {
   // The route query and the sends may take a while; table queries must not wait for them.
   const ReplyOutcome outcome = SendReply(buffer);
-
+  const bool armed = answer != Answer::kListed;
   {
     std::lock_guard lock(m_mutex);
     m_replying = false;
@@ -208,13 +247,20 @@ void BootPServer::ServiceOneRequest() {
     // After Stop the socket stays closed and the server stopped.
     if (m_started) SetUpSocket(m_socket);
     // A new arming made while the reply went out is for a new answer: it is left armed.
-    if (armedAnswer && generation == m_armGeneration) {
+    if (armed && generation == m_armGeneration) {
       m_replySent = outcome.sent;
-      m_armed = false;
+      // After an early answer the device's next request is answered as well, in case the
+      // early one came too late for it.
+      if (answer == Answer::kArmed) m_armed = false;
     }
   }
   if (!outcome.pending.text.empty()) Report(outcome.pending);
-  RecordReply(buffer, outcome, armedAnswer);
+  RecordReply(buffer, outcome, armed);
+}
+
+void BootPServer::BuildArmedReplyLocked(std::span<std::uint8_t> buffer) const {
+  BuildReply(buffer, ReplyAddress(m_targetIp), ReplyAddress(m_targetMask),
+             ReplyAddress(m_targetGateway));
 }
 
 void BootPServer::RecordReply(std::span<const std::uint8_t> reply, const ReplyOutcome& outcome,
@@ -253,7 +299,7 @@ void BootPServer::RecordRequest(DeviceKey key, bool valid) {
   RecordRequestLocked(key, valid);
 }
 
-void BootPServer::RecordRequestLocked(DeviceKey key, bool valid) {
+void BootPServer::RecordRequestLocked(DeviceKey key, bool valid, int interfaceIndex) {
   if (key == 0) return;
   auto found = m_rowByKey.find(key);
   if (found == m_rowByKey.end()) {
@@ -270,6 +316,13 @@ void BootPServer::RecordRequestLocked(DeviceKey key, bool valid) {
   if (row.count < std::numeric_limits<std::int32_t>::max()) ++row.count;
   row.lastTime = m_clock();
   row.revision = ++m_revision;
+  if (interfaceIndex != 0) {
+    // Most recent first, each interface once.
+    auto end = std::find(row.interfaces.begin(), row.interfaces.end(), interfaceIndex);
+    if (end == row.interfaces.end()) --end;
+    std::copy_backward(row.interfaces.begin(), end, end + 1);
+    row.interfaces.front() = interfaceIndex;
+  }
   if (index != m_newestRow) {
     // Move the row to the newest end of the revision list.
     if (row.older != -1) m_rowStates[static_cast<std::size_t>(row.older)].newer = row.newer;
@@ -289,6 +342,57 @@ std::uint64_t BootPServer::GetChangedRows(std::uint64_t since, std::vector<int>&
     rows.push_back(index);
   }
   return m_revision;
+}
+
+void BootPServer::StoreRequestLocked(DeviceKey key, bool valid,
+                                     std::span<const std::uint8_t> request) {
+  if (const auto found = m_storedByKey.find(key); found != m_storedByKey.end()) {
+    DropStoredRequestLocked(found->second);
+  }
+  const std::int64_t now = m_clock();
+  // Only a device whose latest request was valid is answered at once, and only a listed one
+  // can be armed.
+  if (valid && m_rowByKey.contains(key)) {
+    std::size_t length = request.size();
+    while (length > 0 && request[length - 1] == 0) --length;
+    m_storedRequests.push_front({key, now, {request.begin(), request.begin() + length}});
+    m_storedByKey[key] = m_storedRequests.begin();
+    m_storedBytes += length + kStoredRequestOverhead;
+  }
+  while (!m_storedRequests.empty() &&
+         (m_storedBytes > kStoredRequestBudget ||
+          now - m_storedRequests.back().time > kEarlyAnswerSeconds)) {
+    DropStoredRequestLocked(std::prev(m_storedRequests.end()));
+  }
+}
+
+void BootPServer::DropStoredRequestLocked(StoredRequests::iterator stored) {
+  m_storedBytes -= stored->bytes.size() + kStoredRequestOverhead;
+  m_storedByKey.erase(stored->key);
+  m_storedRequests.erase(stored);
+}
+
+const BootPServer::StoredRequest* BootPServer::EarlyRequestLocked() const {
+  if (!m_armed) return nullptr;
+  const auto found = m_storedByKey.find(m_targetKey);
+  if (found == m_storedByKey.end()) return nullptr;
+  return m_clock() - found->second->time <= kEarlyAnswerSeconds ? &*found->second : nullptr;
+}
+
+std::size_t BootPServer::GetStoredRequestBytes() const {
+  std::lock_guard lock(m_mutex);
+  return m_storedBytes;
+}
+
+std::vector<int> BootPServer::GetHeardInterfaces(std::string_view macText) const {
+  std::vector<int> interfaces;
+  std::lock_guard lock(m_mutex);
+  const auto found = m_rowByKey.find(ParseMacKey(macText));
+  if (found == m_rowByKey.end()) return interfaces;
+  for (const std::int32_t index : m_rowStates[found->second].interfaces) {
+    if (index != 0) interfaces.push_back(index);
+  }
+  return interfaces;
 }
 
 bool BootPServer::IsTableUpdated() const {
@@ -348,6 +452,12 @@ bool BootPServer::Arm(std::string macText, std::string ipAddress, std::string su
   ++m_armGeneration;
   // A poll after this arming must not see the previous answer's result.
   m_replySent = false;
+  m_earlyAnswerPending = EarlyRequestLocked() != nullptr;
+  // Only the worker sends; a receive it is blocked in is woken for it.
+  if (m_earlyAnswerPending && m_receiving && !m_socketWoken) {
+    m_sockets.Shutdown(m_socket);
+    m_socketWoken = true;
+  }
   return true;
 }
 
@@ -355,6 +465,7 @@ bool BootPServer::Disarm() {
   std::lock_guard lock(m_mutex);
   const bool wasArmed = m_armed;
   m_armed = false;
+  m_earlyAnswerPending = false;
   return wasArmed;
 }
 

@@ -2,11 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <array>
 #include <functional>
+#include <list>
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "bootp/message.h"
@@ -29,6 +33,19 @@ class BootPServer {
   static constexpr std::uint16_t kClientPort = 68;
   // The table keeps this many devices; later new devices are not recorded.
   static constexpr std::size_t kMaxRows = 65536;
+  // Arming answers the device's latest request at once when that request was valid and came
+  // at most this many seconds ago: a waiting client takes a reply to its latest request
+  // between its retries, which come ever further apart.
+  static constexpr std::int64_t kEarlyAnswerSeconds = 60;
+  // The latest request of each device is kept for that, within this many bytes in all: each
+  // costs its bytes up to the last non-zero one (the rest of the receive buffer is zero)
+  // plus kStoredRequestOverhead. When a new one does not fit, the requests heard longest ago
+  // go first (about 10,000 devices with 300-byte requests stay); a device whose request was
+  // dropped is answered at its next request. Requests older than kEarlyAnswerSeconds go too.
+  static constexpr std::size_t kStoredRequestBudget = std::size_t{4} << 20;
+  static constexpr std::size_t kStoredRequestOverhead = 160;
+  // The interfaces a device was last heard on, most recent first.
+  static constexpr std::size_t kHeardInterfaces = 4;
 
   using Clock = std::function<std::int64_t()>;
   // Receives a failure that needs the user's attention (text, caption). Called on the
@@ -97,16 +114,24 @@ class BootPServer {
   // revision `since` into `rows` (each once, most recent first; every row for 0) and returns
   // the current revision. Costs time in proportion to the rows returned.
   std::uint64_t GetChangedRows(std::uint64_t since, std::vector<int>& rows) const;
+  // The indexes of the interfaces the device was last heard on, most recent first; empty
+  // when it was not heard or the interfaces were not known.
+  std::vector<int> GetHeardInterfaces(std::string_view macText) const;
+  // What the kept requests cost, counted as kStoredRequestBudget counts it.
+  std::size_t GetStoredRequestBytes() const;
 
   // Arming and the reply.
   // Arms the server for one device; false when it is armed already. A new arming clears
-  // WasReplySent.
+  // WasReplySent. When the device's latest request is one to answer at once (see
+  // kEarlyAnswerSeconds), the worker is woken and answers it with the same reply the request
+  // would have had on arrival; the server stays armed, so the device's next request is
+  // answered too, and WasReplySent tells whether the early reply went out.
   bool Arm(std::string macText, std::string ipAddress, std::string subnetMask,
            std::string defaultGateway);
   // A reply the worker is already sending still goes out.
   bool Disarm();
   bool IsArmed() const;
-  // Whether the answer to the last arming left through at least one interface.
+  // Whether the last answer to the last arming left through at least one interface.
   bool WasReplySent() const;
 
   // Listed devices: a request from one of them that is not the armed device's is answered
@@ -129,7 +154,19 @@ class BootPServer {
     std::uint64_t revision = 0;
     std::int32_t newer = -1;
     std::int32_t older = -1;
+    std::array<std::int32_t, kHeardInterfaces> interfaces{};  // 0: none
   };
+  // A device's latest request, kept to answer it when the device is armed.
+  struct StoredRequest {
+    DeviceKey key = 0;
+    std::int64_t time = 0;
+    std::vector<std::uint8_t> bytes;  // up to the last non-zero byte
+  };
+  using StoredRequests = std::list<StoredRequest>;
+  static_assert(sizeof(StoredRequest) + 2 * sizeof(void*) +  // the list node
+                    sizeof(std::pair<const DeviceKey, StoredRequests::iterator>) +
+                    4 * sizeof(void*) <=  // the index node and its bucket
+                kStoredRequestOverhead);
   struct PendingError {
     std::string text;
     std::string caption;
@@ -144,7 +181,17 @@ class BootPServer {
 
   // These run with m_mutex held.
   bool SetUpSocket(SocketHandle& socket);
-  void RecordRequestLocked(DeviceKey key, bool valid);
+  void RecordRequestLocked(DeviceKey key, bool valid, int interfaceIndex = 0);
+  void StoreRequestLocked(DeviceKey key, bool valid, std::span<const std::uint8_t> request);
+  void DropStoredRequestLocked(StoredRequests::iterator stored);
+  // The armed device's kept request, when it is one to answer at once.
+  const StoredRequest* EarlyRequestLocked() const;
+  void BuildArmedReplyLocked(std::span<std::uint8_t> buffer) const;
+  // Sends the reply built in `buffer` with the listening socket closed (m_replying set),
+  // then reopens it and records the outcome; takes m_mutex itself.
+  enum class Answer { kListed, kArmed, kArmedEarly };
+  void FinishReply(std::span<const std::uint8_t> buffer, Answer answer,
+                   std::uint64_t generation);
   const RowState* RowAt(int row) const;
   // These need no lock: they touch no member state but the socket and route interfaces, and
   // no socket but their own or the one handed to them.
@@ -176,6 +223,10 @@ class BootPServer {
   // The worker is sending a reply with the listening socket closed; it reopens it after.
   bool m_replying = false;
   bool m_armed = false;
+  // Arming found a request to answer at once; the worker sends the reply.
+  bool m_earlyAnswerPending = false;
+  // The listening socket was shut down to wake the worker's receive; it is opened anew.
+  bool m_socketWoken = false;
   // Counts armings, so a reply finishing after a new arming leaves that arming alone.
   std::uint64_t m_armGeneration = 0;
   bool m_replySent = false;
@@ -191,6 +242,9 @@ class BootPServer {
   // Hash index beside the ordered rows: device key to row index.
   std::unordered_map<DeviceKey, std::size_t> m_rowByKey;
   bool m_tableUpdated = false;
+  StoredRequests m_storedRequests;  // most recent first
+  std::unordered_map<DeviceKey, StoredRequests::iterator> m_storedByKey;
+  std::size_t m_storedBytes = 0;
   ErrorHandler m_errorHandler;
   // Listed devices, by key; the armed device is answered first.
   struct HostAddresses {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/socket_api.h"
 #include "platform/winsock_errors.h"
@@ -31,7 +32,17 @@ class PosixSocketApi final : public SocketApi {
 
   int Open(SocketHandle& socket) override {
     socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    return socket < 0 ? LastError() : 0;
+    if (socket < 0) return LastError();
+    // Every datagram then tells the interface it came in on, which is where its sender can
+    // be reached again.
+    const int on = 1;
+    if (::setsockopt(socket, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) < 0) {
+      const int error = LastError();
+      ::close(socket);
+      socket = kInvalidSocket;
+      return error;
+    }
+    return 0;
   }
 
   int EnableBroadcast(SocketHandle socket) override {
@@ -47,23 +58,40 @@ class PosixSocketApi final : public SocketApi {
                : 0;
   }
 
-  int ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer,
-                  std::size_t& received) override {
+  int ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer, std::size_t& received,
+                  int& interfaceIndex) override {
     received = 0;
+    interfaceIndex = 0;
     ssize_t length = 0;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr message{};
     // A signal handled on this thread interrupts the wait without ending it; Stop's shutdown
     // makes the call return 0, not EINTR, so it still ends the receive.
     do {
       sockaddr_in sender{};
-      socklen_t senderLength = sizeof sender;
+      iovec data{buffer.data(), buffer.size()};
+      message = {};
+      message.msg_name = &sender;
+      message.msg_namelen = sizeof sender;
+      message.msg_iov = &data;
+      message.msg_iovlen = 1;
+      message.msg_control = control;
+      message.msg_controllen = sizeof control;
       // MSG_TRUNC makes the call return the datagram's full length, so an oversize datagram
       // is told apart from one that exactly fills the buffer.
-      length = ::recvfrom(socket, buffer.data(), buffer.size(), MSG_TRUNC,
-                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
+      length = ::recvmsg(socket, &message, MSG_TRUNC);
     } while (length < 0 && errno == EINTR);
     if (length < 0) return LastError();
     if (static_cast<std::size_t>(length) > buffer.size()) return kWsaEmsgsize;
     received = static_cast<std::size_t>(length);
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+      if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+        in_pktinfo info{};
+        std::memcpy(&info, CMSG_DATA(header), sizeof info);
+        interfaceIndex = info.ipi_ifindex;
+      }
+    }
     return 0;
   }
 

@@ -25,9 +25,10 @@ class SocketApi {
   virtual int EnableBroadcast(SocketHandle socket) = 0;
   virtual int Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) = 0;
   // Blocks until a datagram arrives. A datagram longer than `buffer` is reported as
-  // kWsaEmsgsize and its bytes must not be used.
+  // kWsaEmsgsize and its bytes must not be used. `interfaceIndex` receives the index of the
+  // interface it arrived on, 0 when that is not known.
   virtual int ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer,
-                          std::size_t& received) = 0;
+                          std::size_t& received, int& interfaceIndex) = 0;
   virtual int SendTo(SocketHandle socket, std::span<const std::uint8_t> data,
                      std::uint32_t address, std::uint16_t port) = 0;
   // Shuts both directions down; wakes a receive blocked on the socket.

@@ -79,7 +79,8 @@ TEST(ServerThreads, WorkerAndUserInterfaceShareTheServer) {
   EXPECT_EQ(server.GetRequestCount(), 0);  // stopped
   const std::size_t replies = sockets.sent().size();
   EXPECT_GT(replies, 0u);
-  EXPECT_LE(replies, static_cast<std::size_t>(armed));
+  // Each arming answers at most twice: at once from the kept request, then the next one.
+  EXPECT_LE(replies, 2 * static_cast<std::size_t>(armed));
   EXPECT_TRUE(sockets.openSockets().empty());
 }
 

@@ -1,6 +1,7 @@
 // The operating system's sockets on the loopback interface: the behaviour the server relies on.
 #include <gtest/gtest.h>
 
+#include <net/if.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -56,6 +57,7 @@ class LoopbackSockets : public ::testing::Test {
   SocketApi& api = SystemSocketApi();
   SocketHandle receiver = kInvalidSocket;
   std::uint16_t port = 0;
+  int interfaceIndex = -1;
 };
 
 TEST_F(LoopbackSockets, OversizeDatagramIsAReceiveFailure) {
@@ -63,10 +65,12 @@ TEST_F(LoopbackSockets, OversizeDatagramIsAReceiveFailure) {
   ASSERT_EQ(SendOf(1024), 0);
   std::vector<std::uint8_t> buffer(1024);
   std::size_t received = 99;
-  EXPECT_EQ(api.ReceiveFrom(receiver, buffer, received), kWsaEmsgsize);
+  EXPECT_EQ(api.ReceiveFrom(receiver, buffer, received, interfaceIndex), kWsaEmsgsize);
   EXPECT_EQ(received, 0u);
-  EXPECT_EQ(api.ReceiveFrom(receiver, buffer, received), 0);
+  EXPECT_EQ(api.ReceiveFrom(receiver, buffer, received, interfaceIndex), 0);
   EXPECT_EQ(received, 1024u);
+  // The datagram tells where it came in, so its sender can be reached there again.
+  EXPECT_EQ(interfaceIndex, static_cast<int>(if_nametoindex("lo")));
 }
 
 TEST_F(LoopbackSockets, SecondBindWithoutReuseIsAddressInUse) {
@@ -83,7 +87,7 @@ TEST_F(LoopbackSockets, ShutdownWakesABlockedReceive) {
   std::atomic<bool> returned{false};
   std::thread blocked([&] {
     std::vector<std::uint8_t> buffer(1024);
-    error = api.ReceiveFrom(receiver, buffer, received);
+    error = api.ReceiveFrom(receiver, buffer, received, interfaceIndex);
     returned = true;
   });
   // Shutdown only wakes a receive already blocked; repeat until it has returned.
@@ -107,10 +111,10 @@ long BlockedSystemCall(pid_t thread) {
 }
 
 TEST_F(LoopbackSockets, SignalDoesNotEndABlockedReceive) {
-#ifndef SYS_recvfrom
-  GTEST_SKIP() << "recvfrom is no system call of its own here";
+#ifndef SYS_recvmsg
+  GTEST_SKIP() << "recvmsg is no system call of its own here";
 #else
-  // No SA_RESTART: the kernel ends the blocked recvfrom with EINTR.
+  // No SA_RESTART: the kernel ends the blocked recvmsg with EINTR.
   struct sigaction action {};
   struct sigaction previous {};
   action.sa_handler = CountSignal;
@@ -123,7 +127,7 @@ TEST_F(LoopbackSockets, SignalDoesNotEndABlockedReceive) {
   std::thread blocked([&] {
     receiverThread = gettid();
     std::vector<std::uint8_t> buffer(1024);
-    error = api.ReceiveFrom(receiver, buffer, received);
+    error = api.ReceiveFrom(receiver, buffer, received, interfaceIndex);
   });
   // Signal the thread once it is blocked in the receive, and wait for the handler to run.
   const int handledBefore = g_signalsHandled.load();
@@ -131,7 +135,7 @@ TEST_F(LoopbackSockets, SignalDoesNotEndABlockedReceive) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (std::chrono::steady_clock::now() < deadline) {
     if (!signalled && receiverThread != 0 &&
-        BlockedSystemCall(receiverThread) == SYS_recvfrom) {
+        BlockedSystemCall(receiverThread) == SYS_recvmsg) {
       ASSERT_EQ(pthread_kill(blocked.native_handle(), SIGUSR1), 0);
       signalled = true;
     }
@@ -144,7 +148,7 @@ TEST_F(LoopbackSockets, SignalDoesNotEndABlockedReceive) {
   blocked.join();
   sigaction(SIGUSR1, &previous, nullptr);
 
-  ASSERT_TRUE(handled) << "the receiving thread was not seen blocked in recvfrom";
+  ASSERT_TRUE(handled) << "the receiving thread was not seen blocked in recvmsg";
   EXPECT_EQ(error, 0);
   EXPECT_EQ(received, 300u);
 #endif

@@ -53,7 +53,7 @@ int FakeSocketApi::Bind(SocketHandle socket, std::uint32_t address, std::uint16_
 }
 
 int FakeSocketApi::ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer,
-                               std::size_t& received) {
+                               std::size_t& received, int& interfaceIndex) {
   std::unique_lock lock(m_mutex);
   ++m_receiveCalls;
   ++m_waiting;
@@ -65,6 +65,7 @@ int FakeSocketApi::ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buff
   m_changed.wait(lock, [&] { return !m_incoming.empty() || gone(); });
   --m_waiting;
   received = 0;
+  interfaceIndex = 0;
   if (m_sockets.find(socket) == m_sockets.end()) return kWsaEbadf;
   if (m_incoming.empty()) return 0;
   Incoming next = std::move(m_incoming.front());
@@ -73,6 +74,7 @@ int FakeSocketApi::ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buff
   const std::size_t length = std::min(next.bytes.size(), buffer.size());
   std::copy_n(next.bytes.begin(), length, buffer.begin());
   received = length;
+  interfaceIndex = next.interfaceIndex;
   return 0;
 }
 
@@ -102,9 +104,9 @@ void FakeSocketApi::Close(SocketHandle socket) {
   m_sockets.erase(socket);
 }
 
-void FakeSocketApi::Push(std::vector<std::uint8_t> bytes) {
+void FakeSocketApi::Push(std::vector<std::uint8_t> bytes, int interfaceIndex) {
   std::lock_guard lock(m_mutex);
-  m_incoming.push_back({0, std::move(bytes)});
+  m_incoming.push_back({0, std::move(bytes), interfaceIndex});
   m_changed.notify_all();
 }
 

@@ -34,6 +34,7 @@ class FakeSocketApi final : public SocketApi {
   struct Incoming {
     int error = 0;
     std::vector<std::uint8_t> bytes;
+    int interfaceIndex = 0;
   };
 
   // Failures to give, by call. A bind failure is keyed by the address bound to.
@@ -52,14 +53,15 @@ class FakeSocketApi final : public SocketApi {
   int EnableBroadcast(SocketHandle socket) override;
   int Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) override;
   // Blocks until a datagram is queued or the socket is shut down (then 0 bytes, as Linux).
-  int ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer,
-                  std::size_t& received) override;
+  int ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer, std::size_t& received,
+                  int& interfaceIndex) override;
   int SendTo(SocketHandle socket, std::span<const std::uint8_t> data, std::uint32_t address,
              std::uint16_t port) override;
   void Shutdown(SocketHandle socket) override;
   void Close(SocketHandle socket) override;
 
-  void Push(std::vector<std::uint8_t> bytes);
+  // A datagram arriving on the interface with that index.
+  void Push(std::vector<std::uint8_t> bytes, int interfaceIndex = 0);
   void PushError(int error);
 
   std::vector<Sent> sent() const;

@@ -26,7 +26,8 @@ class OneRequestSockets : public SocketApi {
   }
   int EnableBroadcast(SocketHandle) override { return 0; }
   int Bind(SocketHandle, std::uint32_t, std::uint16_t) override { return 0; }
-  int ReceiveFrom(SocketHandle, std::span<std::uint8_t> buffer, std::size_t& received) override {
+  int ReceiveFrom(SocketHandle, std::span<std::uint8_t> buffer, std::size_t& received,
+                  int&) override {
     std::fill(buffer.begin(), buffer.end(), 0);
     buffer[kOpOffset] = kOpBootRequest;
     buffer[kHtypeOffset] = 1;
