@@ -9,6 +9,7 @@
 #include "platform/ipv4_text.h"
 #include "platform/network_info.h"
 #include "platform/port_owners.h"
+#include "platform/program_copy.h"
 #include "platform/program_file.h"
 
 namespace quillnet::cli {
@@ -155,7 +156,23 @@ bool CheckPermission(Output& output) {
                     (fileHasIt ? " although its file holds cap_net_bind_service (is the file "
                                  "system mounted nosuid?)."
                                : ". Run it as root, or grant it once: " +
-                                     PortCapabilityCommand(program)));
+                                     CapabilityCommand(program)));
+}
+
+// A warning at most: without the capability the program still serves, it only skips the probes.
+void CheckArpProbes(Output& output) {
+  if (ProcessHasRawCapability()) {
+    Report(output, "ARP probes", Outcome::kOk, "this program may send ARP probes");
+    return;
+  }
+  const std::string program = RunningProgramPath();
+  const bool fileHasIt = FileHasRawCapability(program);
+  Report(output, "ARP probes", Outcome::kWarning,
+         std::string("this program may not send ARP probes") +
+             (fileHasIt ? " although its file holds cap_net_raw (is the file system mounted nosuid?)"
+                        : "") +
+             ", so it cannot confirm that a device took its address nor find addresses in use" +
+             (fileHasIt ? "." : ". Run it as root, or grant it once: " + CapabilityCommand(program)));
 }
 
 bool CheckInterfaces(Output& output) {
@@ -211,6 +228,7 @@ int RunDoctor(Output& output) {
   // Every check runs, so one run lists every problem.
   bool passed = CheckPortOwners(output);
   passed = CheckPermission(output) && passed;
+  CheckArpProbes(output);
   passed = CheckInterfaces(output) && passed;
   CheckFirewall(output);
   return passed ? kExitSent : kExitCheckFailed;

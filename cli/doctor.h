@@ -15,8 +15,9 @@ namespace quillnet::cli {
 std::vector<std::string> FirewallFindings(std::string_view rulesetJson);
 
 // Checks whether this PC can serve BOOTP: who holds UDP port 67, whether this program may bind
-// it, the interfaces a reply leaves through, and the firewall. Prints one line per check (OK,
-// WARNING or FAIL with its fix); returns kExitSent when nothing failed, else kExitCheckFailed.
+// it and send ARP probes, the interfaces a reply leaves through, and the firewall. Prints one
+// line per check (OK, WARNING or FAIL with its fix); returns kExitSent when nothing failed,
+// else kExitCheckFailed. Warnings (ARP probes, firewall) do not fail.
 int RunDoctor(Output& output);
 
 }  // namespace quillnet::cli

@@ -123,6 +123,15 @@ bool MayBindPort(std::uint16_t port) {
   return read && value == CAP_SET;
 }
 
+bool ProcessHasRawCapability() {
+  cap_t capabilities = cap_get_proc();
+  if (capabilities == nullptr) return false;
+  cap_flag_value_t value = CAP_CLEAR;
+  const bool read = cap_get_flag(capabilities, CAP_NET_RAW, CAP_EFFECTIVE, &value) == 0;
+  cap_free(capabilities);
+  return read && value == CAP_SET;
+}
+
 bool FileMayBindPorts(const std::string& path) {
   cap_t capabilities = cap_get_file(path.c_str());
   if (capabilities == nullptr) return false;

@@ -40,6 +40,10 @@ bool MayBindPort(std::uint16_t port);
 // Whether the file at `path` carries cap_net_bind_service in its permitted set.
 bool FileMayBindPorts(const std::string& path);
 
+// Whether this process may open the raw packet socket of ARP probes: its effective
+// capabilities hold cap_net_raw (root has it).
+bool ProcessHasRawCapability();
+
 // The firewall's ruleset as `nft -j list ruleset` prints it; false when it cannot be read (no
 // nft, or no permission).
 bool ReadFirewallRuleset(std::string& json);

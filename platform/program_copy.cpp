@@ -109,6 +109,19 @@ void CopyCapabilities(int from, int to) {
   ::cap_free(capabilities);
 }
 
+// Permitted alone is not enough: the programs do not raise their capabilities, so only an
+// effective one takes hold at exec.
+bool FileHoldsCapability(const std::string& path, cap_value_t capability) {
+  cap_t capabilities = ::cap_get_file(path.c_str());
+  if (capabilities == nullptr) return false;
+  cap_flag_value_t permitted = CAP_CLEAR;
+  cap_flag_value_t effective = CAP_CLEAR;
+  const bool read = ::cap_get_flag(capabilities, capability, CAP_PERMITTED, &permitted) == 0 &&
+                    ::cap_get_flag(capabilities, capability, CAP_EFFECTIVE, &effective) == 0;
+  ::cap_free(capabilities);
+  return read && permitted == CAP_SET && effective == CAP_SET;
+}
+
 bool IsSameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -172,16 +185,10 @@ bool CopyProgramFile(const std::string& source, const std::string& target) {
 }
 
 bool HasPortCapability(const std::string& path) {
-  cap_t capabilities = ::cap_get_file(path.c_str());
-  if (capabilities == nullptr) return false;
-  cap_flag_value_t permitted = CAP_CLEAR;
-  cap_flag_value_t effective = CAP_CLEAR;
-  const bool read =
-      ::cap_get_flag(capabilities, CAP_NET_BIND_SERVICE, CAP_PERMITTED, &permitted) == 0 &&
-      ::cap_get_flag(capabilities, CAP_NET_BIND_SERVICE, CAP_EFFECTIVE, &effective) == 0;
-  ::cap_free(capabilities);
-  return read && permitted == CAP_SET && effective == CAP_SET;
+  return FileHoldsCapability(path, CAP_NET_BIND_SERVICE);
 }
+
+bool FileHasRawCapability(const std::string& path) { return FileHoldsCapability(path, CAP_NET_RAW); }
 
 std::string DesktopEntryText(const ShellLink& link) {
   return "[Desktop Entry]\n"

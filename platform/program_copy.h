@@ -15,13 +15,18 @@ bool ReplaceFile(const std::string& target, const std::string& contents, unsigne
 
 // Copies the program file `source` to `target`, mode 0755, the same way, so an earlier copy
 // is replaced whole, even one that is running. The source's file capabilities go with it
-// where this process may set them (CAP_SETFCAP); without that the copy is made without them.
+// where this process may set them (CAP_SETFCAP), all of them at once (the BOOTP port's and the
+// ARP probes'); without that the copy is made without any.
 // A target that is the source itself is refused and left untouched.
 bool CopyProgramFile(const std::string& source, const std::string& target);
 
 // Whether the file at `path` holds cap_net_bind_service in its permitted and effective sets,
 // so that it may listen on the BOOTP port without root.
 bool HasPortCapability(const std::string& path);
+
+// Whether the file at `path` holds cap_net_raw in its permitted and effective sets, so that it
+// may send ARP probes without root.
+bool FileHasRawCapability(const std::string& path);
 
 // A launcher for a program, as a desktop shows it.
 struct ShellLink {

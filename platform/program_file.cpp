@@ -13,7 +13,7 @@ std::string RunningProgramPath() {
   return std::string(path.data(), static_cast<std::size_t>(length));
 }
 
-std::string PortCapabilityCommand(const std::string& programPath) {
+std::string CapabilityCommand(const std::string& programPath) {
   // Quoted for the shell, so a path with blanks or quotes is copied and run as it stands.
   std::string quoted = "'";
   for (const char character : programPath) {
@@ -24,7 +24,7 @@ std::string PortCapabilityCommand(const std::string& programPath) {
     }
   }
   quoted += "'";
-  return "sudo setcap cap_net_bind_service=+ep " + quoted;
+  return "sudo setcap cap_net_bind_service,cap_net_raw=+ep " + quoted;
 }
 
 }  // namespace quillnet

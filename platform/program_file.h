@@ -7,8 +7,14 @@ namespace quillnet {
 // The full path of the running program's file; "" when it cannot be read.
 std::string RunningProgramPath();
 
-// The one command that lets the program at `programPath` bind the privileged BOOTP port
-// without root: "sudo setcap cap_net_bind_service=+ep '<path>'".
-std::string PortCapabilityCommand(const std::string& programPath);
+// The one command that grants the program at `programPath` what it needs without root: the
+// privileged BOOTP port, and the raw socket of its ARP probes.
+// "sudo setcap cap_net_bind_service,cap_net_raw=+ep '<path>'".
+std::string CapabilityCommand(const std::string& programPath);
+
+// The earlier name, still used by quillnet-cli's start failure.
+inline std::string PortCapabilityCommand(const std::string& programPath) {
+  return CapabilityCommand(programPath);
+}
 
 }  // namespace quillnet

@@ -38,11 +38,21 @@ void SetTextColor(QWidget* widget, const QColor& color) {
   widget->setAutoFillBackground(false);
 }
 
-// What the user is told when `subject`, the program at `programPath`, may not listen on the
-// BOOTP port: the capability it lacks and the one command that grants it.
-std::string FormatPortCapabilityHint(const std::string& subject, const std::string& programPath) {
-  return subject + " may not listen on BOOTP port 67: it lacks the capability "
-         "cap_net_bind_service. To grant it, run:\r\n" + PortCapabilityCommand(programPath) + "\r\n";
+// What the user is told when `subject`, the program at `programPath`, lacks a capability: what
+// it may not do, the capabilities it lacks, and the one command that grants both, as they are
+// granted together.
+std::string FormatCapabilityHint(const std::string& subject, const std::string& programPath,
+                                 bool lacksPort, bool lacksRaw) {
+  constexpr char kPort[] = "listen on BOOTP port 67";
+  constexpr char kRaw[] =
+      "send the ARP probes that confirm a device took its address and find addresses in use";
+  const bool both = lacksPort && lacksRaw;
+  const std::string cannot = both ? std::string(kPort) + " nor " + kRaw : lacksPort ? kPort : kRaw;
+  const std::string lacked = both        ? "capabilities cap_net_bind_service and cap_net_raw"
+                             : lacksPort ? "capability cap_net_bind_service"
+                                         : "capability cap_net_raw";
+  return subject + " may not " + cannot + ": it lacks the " + lacked + ". To grant " +
+         (both ? "them" : "it") + ", run:\r\n" + CapabilityCommand(programPath) + "\r\n";
 }
 
 }  // namespace
@@ -250,7 +260,7 @@ void CBootpWizardFailurePage::FillSummary() {
   std::string text = FormatFailureText(reason, error);
   // A bare code would leave the user who started a copy without the capability stuck.
   if (IsPortPermissionFailure(error)) {
-    text += FormatPortCapabilityHint("This program", RunningProgramPath());
+    text += FormatCapabilityHint("This program", RunningProgramPath(), true, false);
   }
   m_summaryEdit->setPlainText(RichEditText(text));
   QTextCursor cursor(m_summaryEdit->document());
@@ -271,8 +281,12 @@ void CBootpWizardCompletionPage::FillSummary() {
       m_pWizardInfo->GetMacAddress(), m_pWizardInfo->GetIpAddress(),
       m_pWizardInfo->GetSubnetMask(), m_pWizardInfo->GetDefaultGateway());
   // Asked again on each visit: the user may have granted the capability meanwhile.
-  const bool grantNeeded = !m_installedCopy.empty() && !HasPortCapability(m_installedCopy);
-  if (grantNeeded) text += "\r\n" + FormatPortCapabilityHint("The installed copy", m_installedCopy);
+  const bool lacksPort = !m_installedCopy.empty() && !HasPortCapability(m_installedCopy);
+  const bool lacksRaw = !m_installedCopy.empty() && !FileHasRawCapability(m_installedCopy);
+  const bool grantNeeded = lacksPort || lacksRaw;
+  if (grantNeeded) {
+    text += "\r\n" + FormatCapabilityHint("The installed copy", m_installedCopy, lacksPort, lacksRaw);
+  }
   m_summaryEdit->setPlainText(RichEditText(text));
   // The note asks the user to act; it must not wait below the fold.
   if (grantNeeded) {

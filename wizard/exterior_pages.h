@@ -114,7 +114,7 @@ class CBootpWizardCompletionPage : public CBootpWizardEndPage {
  public:
   explicit CBootpWizardCompletionPage(const QString& title);
   // The copy the Install page has made; "" for none. While it may not listen on the BOOTP
-  // port, the page says below the summary how to let it.
+  // port or send ARP probes, the page says below the summary how to let it.
   void SetInstalledCopy(const std::string& path) { m_installedCopy = path; }
 
  protected:

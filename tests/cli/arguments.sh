@@ -79,7 +79,7 @@ if [[ $EUID -eq 0 ]] && command -v setpriv >/dev/null &&
   CLI="setpriv"
   check "no permission for port 67" 4 \
     "bind BOOTPS port failed 10013 (0000271D)
-Binding UDP port 67 needs root or this command once: sudo setcap cap_net_bind_service=+ep '$TMP/quillnet-cli'" \
+Binding UDP port 67 needs root or this command once: sudo setcap cap_net_bind_service,cap_net_raw=+ep '$TMP/quillnet-cli'" \
     --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all "$TMP/quillnet-cli" listen
 fi
 

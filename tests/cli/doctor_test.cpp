@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/capability.h>
 
 #include <string>
 
@@ -30,6 +31,29 @@ TEST(Doctor, ReadsTheUdpSocketsOfProc) {
   EXPECT_EQ(SocketInodeOfLink("socket:[48213]"), 48213u);
   EXPECT_EQ(SocketInodeOfLink("pipe:[48213]"), 0u);
   EXPECT_EQ(SocketInodeOfLink("socket:[48213"), 0u);
+}
+
+// Sets or clears CAP_NET_RAW in this process's effective set; false when it may not.
+bool SetRawEffective(cap_flag_value_t value) {
+  cap_t process = ::cap_get_proc();
+  cap_value_t raw = CAP_NET_RAW;
+  const bool ok = process != nullptr && ::cap_set_flag(process, CAP_EFFECTIVE, 1, &raw, value) == 0 &&
+                  ::cap_set_proc(process) == 0;
+  ::cap_free(process);
+  return ok;
+}
+
+TEST(Doctor, SeesWhetherThisProcessMaySendArpProbes) {
+  if (!SetRawEffective(CAP_SET)) {
+    EXPECT_FALSE(ProcessHasRawCapability()) << "CAP_NET_RAW is not even permitted";
+    GTEST_SKIP() << "raising CAP_NET_RAW needs it in the permitted set (CI runs as root)";
+  }
+  EXPECT_TRUE(ProcessHasRawCapability());
+  // Permitted but not effective does not count: the socket would be refused.
+  ASSERT_TRUE(SetRawEffective(CAP_CLEAR));
+  const bool withoutIt = ProcessHasRawCapability();
+  ASSERT_TRUE(SetRawEffective(CAP_SET));
+  EXPECT_FALSE(withoutIt);
 }
 
 // A ruleset as `nft -j list ruleset` prints it, with the given chains and rules.

@@ -160,22 +160,27 @@ TEST_F(InstallPageTest, InstallsFromTheCompletionPageAndThenStopsOfferingIt) {
 
   EXPECT_TRUE(m_info->IsInstalled());
   EXPECT_TRUE(InstalledInTheSettings());
-  // The copy may listen on port 67 when this program may; else the page says how to let it.
-  const bool capable = HasPortCapability(kRunningProgramFile);
-  EXPECT_EQ(HasPortCapability(copy), capable);
-  const QString hint = QString::fromStdString(
-      "The installed copy may not listen on BOOTP port 67: it lacks the capability "
-      "cap_net_bind_service. To grant it, run:\n" + PortCapabilityCommand(copy.string()) + "\n");
-  EXPECT_EQ(OnPage<QTextEdit>("summaryEdit")->toPlainText().endsWith(hint), !capable);
+  // The copy may listen on port 67 and send ARP probes when this program may; else the page
+  // says how to let it.
+  const bool portCapable = HasPortCapability(kRunningProgramFile);
+  const bool rawCapable = FileHasRawCapability(kRunningProgramFile);
+  EXPECT_EQ(HasPortCapability(copy), portCapable);
+  EXPECT_EQ(FileHasRawCapability(copy), rawCapable);
+  const QString command = QString::fromStdString(CapabilityCommand(copy.string()) + "\n");
+  const QString summary = OnPage<QTextEdit>("summaryEdit")->toPlainText();
+  EXPECT_EQ(summary.endsWith(". To grant them, run:\n" + command), !portCapable && !rawCapable);
+  EXPECT_EQ(summary.contains("may not listen on BOOTP port 67"), !portCapable);
+  EXPECT_EQ(summary.contains("send the ARP probes"), !rawCapable);
   EXPECT_FALSE(OnPage<QCheckBox>("installCheck")->isVisible());
   EXPECT_TRUE(WaitFor([&] { return m_sheet->WizButtons() == (PSWIZB_BACK | PSWIZB_FINISH); }));
   ASSERT_TRUE(m_sheet->SetCurSel(5));
   EXPECT_FALSE(OnPage<QCheckBox>("installCheck")->isVisible());
 
   // Granted meanwhile (this needs root), the next visit no longer asks for it.
-  if (std::system(("setcap cap_net_bind_service=+ep '" + copy.string() + "' 2>/dev/null").c_str()) == 0) {
+  if (std::system(("setcap cap_net_bind_service,cap_net_raw=+ep '" + copy.string() +
+                   "' 2>/dev/null").c_str()) == 0) {
     ASSERT_TRUE(m_sheet->SetCurSel(6));
-    EXPECT_FALSE(OnPage<QTextEdit>("summaryEdit")->toPlainText().contains("may not listen"));
+    EXPECT_FALSE(OnPage<QTextEdit>("summaryEdit")->toPlainText().contains("To grant"));
   }
 }
 

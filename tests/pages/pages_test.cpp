@@ -181,8 +181,8 @@ TEST_F(PagesTest, PortRefusedForLackOfPermissionNamesTheCommandThatGrantsIt) {
   EXPECT_EQ(m_sheet->FailurePage().findChild<QTextEdit*>("summaryEdit")->toPlainText().toStdString(),
             "ERROR:  \nbind BOOTPS port failed 10013 (0000271D)\n\n"
             "This program may not listen on BOOTP port 67: it lacks the capability "
-            "cap_net_bind_service. To grant it, run:\n" +
-                PortCapabilityCommand(RunningProgramPath()) + "\n");
+            "cap_net_bind_service. To grant it, run:\nsudo setcap "
+            "cap_net_bind_service,cap_net_raw=+ep '" + RunningProgramPath() + "'\n");
 
   const std::pair<const char*, bool> texts[] = {
       {"bind BOOTPS port failed 10013 (0000271D)\n", true},

@@ -1,4 +1,4 @@
-// The install's file work: folders, the program's copy with its capability, the launchers and
+// The install's file work: folders, the program's copy with its capabilities, the launchers and
 // the user's folders they go to.
 #include "platform/program_copy.h"
 
@@ -207,6 +207,24 @@ constexpr char kBindPort67[] =
     "except OSError as e:\n"
     "    sys.exit(13 if e.errno == errno.EACCES else 0 if e.errno == errno.EADDRINUSE else 1)\n";
 
+// Opens the packet socket of ARP probes: 0 when it is granted, 13 when refused for lack of
+// the privilege.
+constexpr char kOpenPacketSocket[] =
+    "import errno, socket, sys\n"
+    "try:\n"
+    "    socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0806))\n"
+    "except OSError as e:\n"
+    "    sys.exit(13 if e.errno in (errno.EPERM, errno.EACCES) else 1)\n";
+
+// Gives the file at `path` the capabilities of `text` (cap_from_text's form); false when this
+// process may not.
+bool GiveCapabilities(const fs::path& path, const char* text) {
+  cap_t capabilities = ::cap_from_text(text);
+  const bool given = capabilities != nullptr && ::cap_set_file(path.c_str(), capabilities) == 0;
+  ::cap_free(capabilities);
+  return given;
+}
+
 bool SetCapabilityEffective(cap_value_t capability, cap_flag_value_t value) {
   cap_t process = ::cap_get_proc();
   const bool ok = process != nullptr && ::cap_set_flag(process, CAP_EFFECTIVE, 1, &capability, value) == 0 &&
@@ -215,8 +233,9 @@ bool SetCapabilityEffective(cap_value_t capability, cap_flag_value_t value) {
   return ok;
 }
 
-// A real program that binds port 67 stands in for the wizard, which needs a display.
-TEST(ProgramCopy, TheCopyKeepsThePortCapabilityWhereThisProcessMaySetIt) {
+// A real program that binds port 67 and opens a packet socket stands in for the wizard, which
+// needs a display.
+TEST(ProgramCopy, TheCopyKeepsBothCapabilitiesWhereThisProcessMaySetThem) {
   std::error_code missing;
   const fs::path python = fs::canonical("/usr/bin/python3", missing);
   if (missing) GTEST_SKIP() << "python3 is not installed";
@@ -225,23 +244,56 @@ TEST(ProgramCopy, TheCopyKeepsThePortCapabilityWhereThisProcessMaySetIt) {
   const fs::path source = folder.Path() / "source";
   const fs::path copy = folder.Path() / "copy";
   fs::copy_file(python, source);
-  cap_t capability = ::cap_from_text("cap_net_bind_service=ep");
-  const bool granted = ::cap_set_file(source.c_str(), capability) == 0;
-  ::cap_free(capability);
-  if (!granted) GTEST_SKIP() << "giving a file a capability needs CAP_SETFCAP (CI runs as root)";
+  if (!GiveCapabilities(source, "cap_net_bind_service,cap_net_raw=ep")) {
+    GTEST_SKIP() << "giving a file a capability needs CAP_SETFCAP (CI runs as root)";
+  }
   ASSERT_TRUE(HasPortCapability(source));
+  ASSERT_TRUE(FileHasRawCapability(source));
 
   ASSERT_TRUE(CopyProgramFile(source, copy));
   EXPECT_TRUE(HasPortCapability(copy));
+  EXPECT_TRUE(FileHasRawCapability(copy));
   EXPECT_EQ(RunAsNobody(copy, {"-c", kBindPort67}), 0);
+  EXPECT_EQ(RunAsNobody(copy, {"-c", kOpenPacketSocket}), 0);
 
-  // Without CAP_SETFCAP the copy is still made, without the capability, and cannot bind.
+  // Without CAP_SETFCAP the copy is still made, without either capability.
   ASSERT_TRUE(SetCapabilityEffective(CAP_SETFCAP, CAP_CLEAR));
   const bool copied = CopyProgramFile(source, copy);
   ASSERT_TRUE(SetCapabilityEffective(CAP_SETFCAP, CAP_SET));
   ASSERT_TRUE(copied);
   EXPECT_FALSE(HasPortCapability(copy));
+  EXPECT_FALSE(FileHasRawCapability(copy));
   EXPECT_EQ(RunAsNobody(copy, {"-c", kBindPort67}), 13);
+  EXPECT_EQ(RunAsNobody(copy, {"-c", kOpenPacketSocket}), 13);
+}
+
+// Each check reads its own capability, and only one the program gets at exec (permitted and
+// effective) counts.
+TEST(ProgramCopy, FileCapabilitiesCountOnlyWhenTheyTakeHoldAtStart) {
+  TemporaryFolder folder;
+  const fs::path file = folder.Path() / "program";
+  Write(file, "program");
+  EXPECT_FALSE(HasPortCapability(file));
+  EXPECT_FALSE(FileHasRawCapability(file));
+  EXPECT_FALSE(FileHasRawCapability(folder.Path() / "missing"));
+  const struct {
+    const char* capabilities;
+    bool port;
+    bool raw;
+  } cases[] = {
+      {"cap_net_bind_service=ep", true, false},
+      {"cap_net_raw=ep", false, true},
+      {"cap_net_bind_service,cap_net_raw=ep", true, true},
+      {"cap_net_bind_service,cap_net_raw=p", false, false},
+      {"cap_net_bind_service,cap_net_raw=ei", false, false},
+  };
+  for (const auto& c : cases) {
+    if (!GiveCapabilities(file, c.capabilities)) {
+      GTEST_SKIP() << "giving a file a capability needs CAP_SETFCAP (CI runs as root)";
+    }
+    EXPECT_EQ(HasPortCapability(file), c.port) << c.capabilities;
+    EXPECT_EQ(FileHasRawCapability(file), c.raw) << c.capabilities;
+  }
 }
 
 TEST(ShellLinks, LaunchersQuoteTheTargetAsDesktopEntriesRequire) {
