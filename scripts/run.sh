@@ -11,8 +11,8 @@ bash scripts/install-deps.sh run
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLNET_TESTS=OFF
 cmake --build build-release
 
-# Port 67 is a privileged port: grant the programs that one capability instead of root.
-# setcap takes the capability before each file.
-setcap cap_net_bind_service=+ep "$wizard" cap_net_bind_service=+ep "$cli"
+# Port 67 is a privileged port, and the ARP probes need a raw socket: grant the programs these
+# two capabilities instead of root. setcap takes the capabilities before each file.
+setcap cap_net_bind_service,cap_net_raw=+ep "$wizard" cap_net_bind_service,cap_net_raw=+ep "$cli"
 
 exec "$wizard"

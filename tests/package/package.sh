@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package as README builds it: a fresh Release build, `cpack -G DEB`, lintian with
-# no errors, then installed with apt. Both programs must carry cap_net_bind_service, so that the
-# installed quillnet-cli binds port 67 as `nobody` in a network namespace of its own; removal
+# no errors, then installed with apt. Both programs must carry cap_net_bind_service and
+# cap_net_raw, so that the installed quillnet-cli binds port 67 as `nobody` in a network
+# namespace of its own; removal
 # must take the programs away. Run as root. Prints PASS or FAIL with the reason; exits 0 on PASS.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -70,14 +71,15 @@ man_codes=$(zcat /usr/share/man/man1/quillnet-cli.1.gz |
 
 for program in quillnet quillnet-cli; do
   caps=$(getcap "$bin/$program")
-  [[ ${caps#"$bin/$program"} == " cap_net_bind_service=ep" ]] ||
-    fail "$bin/$program carries '${caps#"$bin/$program"}' in place of cap_net_bind_service=ep"
+  [[ ${caps#"$bin/$program"} == " cap_net_bind_service,cap_net_raw=ep" ]] ||
+    fail "$bin/$program carries '${caps#"$bin/$program"}' in place of cap_net_bind_service,cap_net_raw=ep"
 done
 
 # Without setcap (or xattrs) the install must still succeed and say what to run.
 postinst_output=$(PATH=/usr/bin:/bin sh /var/lib/dpkg/info/quillnet.postinst configure) ||
   fail "the post-install script fails when setcap is missing"
-[[ $postinst_output == *"run: sudo setcap cap_net_bind_service=+ep $bin/quillnet "* ]] ||
+grant=cap_net_bind_service,cap_net_raw=+ep
+[[ $postinst_output == *"run: sudo setcap $grant $bin/quillnet $grant $bin/quillnet-cli" ]] ||
   fail "the post-install script without setcap says '$postinst_output'"
 
 # Port 67 as an unprivileged user, in a namespace where no other server can hold it. ip netns

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # README's run command on a clean clone of the committed tree: `xvfb-run -a ./scripts/run.sh`
-# must build the programs, give both of them the port-67 capability and bring up the wizard's
+# must build the programs, give both of them their two capabilities and bring up the wizard's
 # window. Run as root, as README says. Prints PASS or FAIL with the reason; exits 0 on PASS.
 #
 # usage: run_command.sh [--working-run-script] [REPOSITORY]
@@ -121,11 +121,11 @@ for program in "$wizard" "$cli"; do
   [[ -f $clone/$program ]] || fail "$program was not built"
   caps=$(cd "$clone" && getcap "$program")
   caps=${caps#"$program"}
-  [[ $caps == " cap_net_bind_service=ep" ]] ||
-    fail "$program carries '${caps# }' in place of cap_net_bind_service=ep"
+  [[ $caps == " cap_net_bind_service,cap_net_raw=ep" ]] ||
+    fail "$program carries '${caps# }' in place of cap_net_bind_service,cap_net_raw=ep"
 done
 kill -0 "$run_group" 2>/dev/null || fail "the wizard ended by itself"
 
 finish
 trap - EXIT
-echo "run command: PASS ($wizard and $cli carry cap_net_bind_service=ep, the wizard was up)"
+echo "run command: PASS ($wizard and $cli carry cap_net_bind_service,cap_net_raw=ep, the wizard was up)"
