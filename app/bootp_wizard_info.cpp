@@ -55,12 +55,28 @@ CBootpWizardInfo::CBootpWizardInfo(Environment environment)
     : m_environment(std::move(environment)), m_settings(MakeStore(m_environment)) {}
 
 CBootpWizardInfo::~CBootpWizardInfo() {
+  // A probe's result would be handed to pages that are gone.
+  m_prober.reset();
   // The worker may be blocked in the server's receive: wake it and wait for it before the
   // server goes away under it.
   m_workerFlags.stop = true;
   if (m_bootpServer) m_bootpServer->Stop();
   if (m_worker.joinable()) m_worker.join();
   m_bootpServer.reset();
+}
+
+AddressProber& CBootpWizardInfo::GetProber() {
+  if (!m_prober) {
+    m_prober = std::make_unique<AddressProber>(
+        m_environment.arpSockets != nullptr ? *m_environment.arpSockets : SystemArpSocketApi());
+  }
+  return *m_prober;
+}
+
+std::vector<int> CBootpWizardInfo::GetProbeInterfaces() {
+  std::vector<int> interfaces = GetServer()->GetHeardInterfaces(m_macAddress);
+  if (!interfaces.empty()) return interfaces;
+  return m_environment.arpInterfaces ? m_environment.arpInterfaces() : ArpInterfaces();
 }
 
 void CBootpWizardInfo::AdoptWorker(std::thread worker) {

@@ -4,7 +4,9 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "app/address_prober.h"
 #include "app/listen_worker.h"
 #include "platform/settings_store.h"
 
@@ -50,6 +52,10 @@ class CBootpWizardInfo {
     std::string settingsFile;            // "" → the current user's store
     ServerFactory serverFactory;         // empty → BootPServer on the system's sockets
     AdapterSource* adapters = nullptr;   // null → the system's adapters
+    ArpSocketApi* arpSockets = nullptr;  // null → the system's packet sockets
+    // The interfaces to probe a device on that was not heard on any known one; empty → every
+    // interface that can send ARP.
+    std::function<std::vector<int>()> arpInterfaces;
     int settingsBusyTimeoutMs = SettingsStore::kDefaultBusyTimeoutMs;
   };
 
@@ -89,6 +95,15 @@ class CBootpWizardInfo {
   std::string GetDefaultGateway() const { return m_defaultGateway; }
   bool SetDefaultGateway(const std::string& text);
 
+  // Probes of the network for the selected device's address, off the user-interface thread.
+  AddressProber& GetProber();
+  // Where to probe for the selected device: the interfaces it was heard on, else all.
+  std::vector<int> GetProbeInterfaces();
+  // What checking that the device answers at its new address came to, for the Completion
+  // page; "" when no check was made.
+  void SetConfirmation(const std::string& text) { m_confirmation = text; }
+  std::string GetConfirmation() const { return m_confirmation; }
+
   std::string QueryLocalIpAddress();
   std::string GetLocalIpAddress() const { return m_localIpAddress; }
 
@@ -114,12 +129,14 @@ class CBootpWizardInfo {
   std::unique_ptr<BootPServer> m_bootpServer;
   std::string m_statusMessage;
   std::string m_installPath;
+  std::string m_confirmation;
 
   std::function<void(const std::string&, const std::string&)> m_serverErrorHandler;
   Environment m_environment;
   SettingsStore m_settings;
   ListenWorkerFlags m_workerFlags;
   std::thread m_worker;
+  std::unique_ptr<AddressProber> m_prober;
 };
 
 }  // namespace quillnet

@@ -2,12 +2,24 @@
 
 #include <QLineEdit>
 #include <QTextEdit>
+#include <cerrno>
+#include <chrono>
 
+#include "bootp/address_probe.h"
 #include "bootp/bootp_server.h"
+#include "platform/ipv4_text.h"
+#include "platform/program_file.h"
+#include "platform/winsock_errors.h"
 #include "wizard/dialog_template.h"
 #include "wizard/exterior_pages.h"
 
 namespace quillnet {
+namespace {
+
+// Packet sockets are refused without CAP_NET_RAW, with EPERM.
+bool IsPermissionError(int error) { return error == kWsaEacces || error == kWsaBase + EPERM; }
+
+}  // namespace
 
 std::string FormatAssignSummary(const std::string& mac, const std::string& ip,
                                 const std::string& mask, const std::string& gateway) {
@@ -23,6 +35,12 @@ CAssignIPDlg::CAssignIPDlg()
   SetHeaderSubTitle(QStringLiteral("Attempting to assign IP address."));
   m_assignTimer.setInterval(kTimerMs);
   connect(&m_assignTimer, &QTimer::timeout, this, [this] { OnTimer(); });
+  m_watchTimer.setInterval(kWatchMs);
+  connect(&m_watchTimer, &QTimer::timeout, this, [this] { OnWatch(); });
+}
+
+CAssignIPDlg::~CAssignIPDlg() {
+  if (m_pWizardInfo != nullptr && m_probeGeneration != 0) m_pWizardInfo->GetProber().Cancel();
 }
 
 bool CAssignIPDlg::OnInitDialog() {
@@ -59,29 +77,109 @@ int CAssignIPDlg::OnSetActive() {
   // Remembered now, before the device has them: the Set IP page offers them again.
   m_pWizardInfo->SaveRememberedAddresses();
   ShowSummary();
+  m_pWizardInfo->SetConfirmation("");
+  m_phase = Phase::kWaiting;
+  m_earlyChecked = false;
   m_pWizardInfo->ArmServer();
   m_assignTimer.start();
+  m_watchTimer.start();
   m_elapsedSeconds = 0;
   ShowElapsed();
   return 0;
 }
 
 void CAssignIPDlg::OnTimer() {
+  // The count goes on while the device is being asked after the reply.
+  ++m_elapsedSeconds;
+  ShowElapsed();
+}
+
+void CAssignIPDlg::OnWatch() {
+  if (m_phase != Phase::kWaiting) return;
   BootPServer* server = m_pWizardInfo->GetServer();
   if (server->IsArmed()) {
-    ++m_elapsedSeconds;
-    ShowElapsed();
+    // A device that asked a moment ago was answered at once, and the server waits on for its
+    // next request in case that answer came too late for it.
+    if (server->WasReplySent() && !m_earlyChecked) {
+      m_earlyChecked = true;
+      StartConfirm(Phase::kConfirmingEarly);
+    }
     return;
   }
-  m_assignTimer.stop();
   // The worker disarms the server once it has answered the device; the answer may still have
   // failed on every interface, and then the Failure page shows the server's reason.
-  const int pages = Sheet()->GetPageCount();
-  Sheet()->SetCurSel(server->WasReplySent() ? pages - 1 : pages - 2);
+  if (!server->WasReplySent()) {
+    m_assignTimer.stop();
+    m_watchTimer.stop();
+    m_phase = Phase::kDone;
+    Sheet()->SetCurSel(Sheet()->GetPageCount() - 2);
+    return;
+  }
+  StartConfirm(Phase::kConfirming);
+}
+
+void CAssignIPDlg::StartConfirm(Phase phase) {
+  m_phase = phase;
+  ProbeRequest request;
+  ParseIpv4Text(m_pWizardInfo->GetIpAddress(), request.ip);
+  request.interfaces = m_pWizardInfo->GetProbeInterfaces();
+  const DeviceKey device = ParseMacKey(m_pWizardInfo->GetMacAddress());
+  request.accept = [device](DeviceKey holder) { return holder == device; };
+  request.duration = std::chrono::milliseconds(kConfirmMs);
+  request.interval = std::chrono::milliseconds(kConfirmIntervalMs);
+  // The result comes on the prober's thread; the page takes it on its own.
+  m_probeGeneration = m_pWizardInfo->GetProber().Start(
+      std::move(request), [this](std::uint64_t generation, const ProbeResult& result) {
+        QMetaObject::invokeMethod(
+            this, [this, generation, result] { OnConfirmResult(generation, result); },
+            Qt::QueuedConnection);
+      });
+}
+
+void CAssignIPDlg::OnConfirmResult(std::uint64_t generation, const ProbeResult& result) {
+  if (generation != m_probeGeneration || m_phase == Phase::kDone) return;
+  const std::string ip = m_pWizardInfo->GetIpAddress();
+  switch (result.outcome) {
+    case ProbeOutcome::kAnswered:
+      Finish("The device answers at " + ip + ".");
+      return;
+    case ProbeOutcome::kNotPossible: {
+      // Without a way to ask, a reply that went out counts, as it always did.
+      std::string text = "Could not check that the device answers at " + ip + ": " +
+                         result.reason + ".";
+      if (IsPermissionError(result.error)) {
+        text += " To allow the check, run:\r\n" + CapabilityCommand(RunningProgramPath());
+      }
+      Finish(text);
+      return;
+    }
+    case ProbeOutcome::kSilent:
+      break;
+  }
+  if (m_phase == Phase::kConfirmingEarly) {
+    // The early answer may have come too late for the device: the server waits on for its
+    // next request, and the server's own reply is checked again.
+    m_phase = Phase::kWaiting;
+    return;
+  }
+  // A device may take longer to take up its address; that is no failure.
+  Finish("The device has not answered at " + ip + " yet.");
+}
+
+void CAssignIPDlg::Finish(const std::string& confirmation) {
+  m_assignTimer.stop();
+  m_watchTimer.stop();
+  m_phase = Phase::kDone;
+  m_pWizardInfo->GetServer()->Disarm();
+  m_pWizardInfo->SetConfirmation(confirmation);
+  Sheet()->SetCurSel(Sheet()->GetPageCount() - 1);
 }
 
 int CAssignIPDlg::OnKillActive() {
   m_assignTimer.stop();
+  m_watchTimer.stop();
+  if (m_phase != Phase::kDone && m_probeGeneration != 0) m_pWizardInfo->GetProber().Cancel();
+  m_phase = Phase::kDone;
   m_pWizardInfo->GetServer()->Disarm();
   m_pWizardInfo->SetStatusMessage("You aborted the IP assignment before it could be completed.");
   return 0;
@@ -89,6 +187,7 @@ int CAssignIPDlg::OnKillActive() {
 
 int CAssignIPDlg::OnWizardBack() {
   m_assignTimer.stop();
+  m_watchTimer.stop();
   return m_pWizardInfo->GetPreviousPage(kAssignIpPageId);
 }
 

@@ -2,8 +2,11 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <chrono>
 
 #include "bootp/address_check.h"
+#include "bootp/address_probe.h"
+#include "platform/ipv4_text.h"
 #include "wizard/ip_address_edit.h"
 
 namespace quillnet {
@@ -24,6 +27,10 @@ CSetIPDlg::CSetIPDlg()
   setObjectName(QStringLiteral("setIpPage"));
   SetHeaderTitle(QStringLiteral("Set IP Address"));
   SetHeaderSubTitle(QStringLiteral("Please specify an IP address to use."));
+}
+
+CSetIPDlg::~CSetIPDlg() {
+  if (m_pWizardInfo != nullptr && m_probeGeneration != 0) m_pWizardInfo->GetProber().Cancel();
 }
 
 bool CSetIPDlg::OnInitDialog() {
@@ -94,10 +101,12 @@ bool CSetIPDlg::UpdateFromControls() {
     m_resultLine->setText(QString::fromLatin1(kIncompleteGatewayText));
     ok = false;
   }
+  m_passed = ok;
   if (ok) {
     m_pWizardInfo->SetIpAddress(ipAddress);
     m_pWizardInfo->SetSubnetMask(subnetMask);
     m_pWizardInfo->SetDefaultGateway(gateway);
+    CheckInUse(ipAddress);
     if (m_wizButtons != (PSWIZB_BACK | PSWIZB_NEXT)) SetWizButtons(PSWIZB_BACK | PSWIZB_NEXT);
     return true;
   }
@@ -114,7 +123,48 @@ int CSetIPDlg::OnWizardBack() { return m_pWizardInfo->GetPreviousPage(kSetIpPage
 
 int CSetIPDlg::OnKillActive() {
   m_pWizardInfo->SetStatusMessage("No IP address was entered for the selected device.");
+  // Asked anew on the next visit: the network may have changed, or the device.
+  if (m_probeGeneration != 0) m_pWizardInfo->GetProber().Cancel();
+  m_probedIp.clear();
+  m_inUseBy.clear();
   return 0;
+}
+
+void CSetIPDlg::CheckInUse(const std::string& ipAddress) {
+  if (ipAddress == m_probedIp) {
+    ShowInUse();
+    return;
+  }
+  m_probedIp = ipAddress;
+  m_inUseBy.clear();
+  ProbeRequest request;
+  if (!ParseIpv4Text(ipAddress, request.ip)) return;
+  request.interfaces = m_pWizardInfo->GetProbeInterfaces();
+  const DeviceKey device = ParseMacKey(m_pWizardInfo->GetMacAddress());
+  request.accept = [device](DeviceKey holder) { return holder != device; };
+  request.duration = std::chrono::milliseconds(kInUseProbeMs);
+  request.interval = std::chrono::milliseconds(kInUseProbeIntervalMs);
+  // The result comes on the prober's thread; the page takes it on its own.
+  m_probeGeneration = m_pWizardInfo->GetProber().Start(
+      std::move(request), [this, ipAddress](std::uint64_t generation, const ProbeResult& result) {
+        QMetaObject::invokeMethod(
+            this, [this, generation, ipAddress, result] { OnInUseResult(generation, ipAddress, result); },
+            Qt::QueuedConnection);
+      });
+}
+
+void CSetIPDlg::OnInUseResult(std::uint64_t generation, const std::string& ipAddress,
+                              const ProbeResult& result) {
+  if (generation != m_probeGeneration || ipAddress != m_probedIp) return;
+  // A probe that could not be made says nothing here; the check before arming is advice.
+  if (result.outcome == ProbeOutcome::kAnswered) m_inUseBy = FormatMacAddress(result.holder);
+  ShowInUse();
+}
+
+void CSetIPDlg::ShowInUse() {
+  // An error keeps the line; the warning is advice, like the subnet warning it replaces.
+  if (!m_passed || m_inUseBy.empty()) return;
+  m_resultLine->setText(Latin1("WARNING: " + m_probedIp + " is already in use by " + m_inUseBy + "."));
 }
 
 }  // namespace quillnet

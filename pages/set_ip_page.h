@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "app/bootp_wizard_info.h"
@@ -20,12 +21,21 @@ inline constexpr int IDC_DEFAULT_GATEWAY = 1216;
 inline constexpr int IDC_PC_ADDRESS = 1218;
 inline constexpr int IDC_RESULT_LINE = 1225;
 
+struct ProbeResult;
+
 // The page on which the user gives the selected device its addresses. Every change of the IP
 // address or the subnet mask is checked; the result is one line on the page, and the three
-// texts are stored in the shared state whenever the check passes.
+// texts are stored in the shared state whenever the check passes. An address that passes is
+// also asked for on the network: another device that answers at it is named on the line.
 class CSetIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
  public:
+  // How long the network is asked whether an address is in use, and how often.
+  static constexpr int kInUseProbeMs = 300;
+  static constexpr int kInUseProbeIntervalMs = 100;
+
   CSetIPDlg();
+  // A probe's result must not reach a page that is gone.
+  ~CSetIPDlg() override;
 
   bool OnInitDialog() override;
   int OnSetActive() override;
@@ -40,6 +50,12 @@ class CSetIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
   void PrefillAddresses();
   void FillControls();
   void SetWizButtons(int buttons);
+  // Asks whether a device other than the selected one answers at `ipAddress`, unless that was
+  // asked already; shows what is known of it.
+  void CheckInUse(const std::string& ipAddress);
+  void OnInUseResult(std::uint64_t generation, const std::string& ipAddress,
+                     const ProbeResult& result);
+  void ShowInUse();
 
   int m_wizButtons = 0;
   QLineEdit* m_macAddressEdit = nullptr;
@@ -49,6 +65,11 @@ class CSetIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
   IpAddressEdit* m_gatewayEdit = nullptr;
   QLabel* m_resultLine = nullptr;
   std::string m_subnetPrefix;
+  // The address last asked for, and the MAC text of whoever answered at it ("" for none).
+  std::string m_probedIp;
+  std::string m_inUseBy;
+  std::uint64_t m_probeGeneration = 0;
+  bool m_passed = false;
 };
 
 }  // namespace quillnet

@@ -280,6 +280,10 @@ void CBootpWizardCompletionPage::FillSummary() {
   std::string text = FormatSuccessSummary(
       m_pWizardInfo->GetMacAddress(), m_pWizardInfo->GetIpAddress(),
       m_pWizardInfo->GetSubnetMask(), m_pWizardInfo->GetDefaultGateway());
+  // Whether the device answers at its new address, as the Assign IP page found it.
+  if (const std::string confirmation = m_pWizardInfo->GetConfirmation(); !confirmation.empty()) {
+    text += "\r\n" + confirmation + "\r\n";
+  }
   // Asked again on each visit: the user may have granted the capability meanwhile.
   const bool lacksPort = !m_installedCopy.empty() && !HasPortCapability(m_installedCopy);
   const bool lacksRaw = !m_installedCopy.empty() && !FileHasRawCapability(m_installedCopy);

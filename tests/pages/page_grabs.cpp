@@ -73,6 +73,13 @@ int main(int argc, char* argv[]) {
   environment.settingsFile = settings.File("registry.sqlite3");
   environment.adapters = &adapters;
   environment.serverFactory = [&] { return std::make_unique<BootPServer>(sockets, routes); };
+  // The selected device answers at its new address; nothing probes this machine's networks.
+  quillnet::testing::FakeArpSocketApi arp;
+  arp.macs = {{2, 0x02005E0000AA}};
+  arp.AnswerProbes({{quillnet::testing::Ip(192, 168, 0, 20), kDevices[kSelected]},
+                    {quillnet::testing::Ip(192, 168, 0, 21), kDevices[0]}});
+  environment.arpSockets = &arp;
+  environment.arpInterfaces = [] { return std::vector<int>{2}; };
   CBootpWizardInfo info(environment);
 
   bool ok = false;
@@ -81,9 +88,10 @@ int main(int argc, char* argv[]) {
     if (!sheet.ShowModeless()) return 1;
     const PageDriver driver(sheet);
     Grabber grabber(sheet, folder, args.mid(1));
-    auto hear = [&](DeviceKey mac) {
+    auto hear = [&](DeviceKey mac, bool valid = true) {
       quillnet::testing::Request request;
       request.mac = mac;
+      if (!valid) request.sname = "elsewhere";
       sockets.Push(request.Bytes());
     };
 
@@ -99,10 +107,17 @@ int main(int argc, char* argv[]) {
 
     driver.Click("nextButton");
     ok = Reached(driver, "setIpPage") && ok;
-    driver.Type("ipAddressEdit", QStringLiteral("192.168.0.20"));
     driver.Type("gatewayEdit", QStringLiteral("192.168.0.1"));
+    // An address another device answers at is named on the result line.
+    driver.Type("ipAddressEdit", QStringLiteral("192.168.0.21"));
+    ok = QTest::qWaitFor([&] { return driver.ResultLine().contains("in use"); }, 5000) && ok;
+    ok = grabber.Grab("set-ip-in-use") && ok;
+    driver.Type("ipAddressEdit", QStringLiteral("192.168.0.20"));
     ok = grabber.Grab("set-ip") && ok;
 
+    // A request the server does not answer at once, so the page waits to be looked at.
+    hear(kDevices[kSelected], false);
+    ok = QTest::qWaitFor([&] { return info.GetServer()->GetCount(kSelected) == 2; }, 5000) && ok;
     driver.Click("nextButton");
     ok = Reached(driver, "assignIpPage") && ok;
     ok = grabber.Grab("assign-ip") && ok;

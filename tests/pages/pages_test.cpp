@@ -8,10 +8,20 @@
 #include <QTextEdit>
 #include <QTreeView>
 
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "bootp/arp.h"
 #include "bootp/bootp_server.h"
+#include "pages/assign_ip_page.h"
+#include "pages/set_ip_page.h"
 #include "pages/interior_pages.h"
 #include "pages/listen_page.h"
+#include "platform/ipv4_text.h"
 #include "platform/program_file.h"
+#include "platform/winsock_errors.h"
 #include "tests/pages/page_driver.h"
 #include "tests/support/requests.h"
 #include "tests/wizard/wizard_test_support.h"
@@ -82,6 +92,17 @@ class PagesTest : public testing::WizardOnFakes {
     ASSERT_TRUE(Driver().Click("nextButton"));
     ASSERT_TRUE(WaitFor([&] { return On("setIpPage"); }));
   }
+  // The fake network answers every ARP probe for an address of `holders` as its holder would.
+  void AnswerProbes(const std::map<std::string, DeviceKey>& holders) {
+    std::map<std::uint32_t, std::uint64_t> byAddress;
+    for (const auto& [text, holder] : holders) {
+      std::uint32_t ip = 0;
+      ASSERT_TRUE(ParseIpv4Text(text, ip));
+      byAddress[ip] = holder;
+    }
+    m_arp.AnswerProbes(std::move(byAddress));
+  }
+
   std::unique_ptr<CBootpWizardSheet> m_sheet;
 };
 
@@ -260,22 +281,85 @@ TEST_F(PagesTest, SetIpPrefillsChecksEveryChangeAndStoresWhatPasses) {
   EXPECT_EQ(Entry("gatewayEdit")->text(), "172.16.0.1");
 }
 
+TEST_F(PagesTest, SetIpNamesAnotherDeviceThatAnswersAtTheAddress) {
+  constexpr DeviceKey kHolder = 0x02005E000099;
+  AnswerProbes({{"192.168.0.30", kHolder}, {"192.168.0.31", kDeviceB}});
+  Show();
+  GoToSetIp(kDeviceB);
+  Type("ipAddressEdit", "192.168.0.30");
+  // Advice, like the subnet warning: Next stays offered.
+  EXPECT_TRUE(WaitFor([&] {
+    return ResultLine() == "WARNING: 192.168.0.30 is already in use by 02:00:5e:00:00:99.";
+  }));
+  EXPECT_TRUE(NextEnabled());
+  // An error takes the line first; once the mask is right again, the warning is back.
+  Type("subnetMaskEdit", "255.0.255.0");
+  EXPECT_EQ(ResultLine(), "ERROR: Invalid Subnet Mask.");
+  Type("subnetMaskEdit", "255.255.255.0");
+  EXPECT_EQ(ResultLine(), "WARNING: 192.168.0.30 is already in use by 02:00:5e:00:00:99.");
+  // The selected device itself answering is no conflict: it may hold the address already.
+  Type("ipAddressEdit", "192.168.0.31");
+  const auto asked = m_arp.sent().size();
+  ASSERT_TRUE(WaitFor([&] { return m_arp.sent().size() > asked; }));
+  EXPECT_FALSE(QTest::qWaitFor([&] { return !ResultLine().isEmpty(); },
+                               2 * CSetIPDlg::kInUseProbeMs));
+}
+
 class AssignTest : public PagesTest {
  protected:
-  void GoToAssign() {
+  // With `justHeard` the device's latest request is one to answer at once; otherwise it was
+  // one that is not (it names a server), so the page waits for the device's next request.
+  void GoToAssign(bool justHeard = false) {
     Show();
     GoToSetIp(kDeviceB);
+    if (!justHeard) {
+      Hear(kDeviceB, false);
+      ASSERT_TRUE(WaitFor([&] { return m_info->GetServer()->GetCount(0) == 2; }));
+    }
     Type("ipAddressEdit", "192.168.0.20");
     Type("gatewayEdit", "192.168.0.1");
     ASSERT_TRUE(Driver().Click("nextButton"));
     ASSERT_TRUE(On("assignIpPage"));
   }
   QString Elapsed() const { return Find<QLineEdit>(Sheet(), "elapsedEdit")->text(); }
+  // Waits longer than WaitFor: a check that nobody answers takes its full five seconds.
+  template <typename Condition>
+  static bool WaitForConfirmation(Condition condition) {
+    return QTest::qWaitFor(condition, 2 * CAssignIPDlg::kConfirmMs);
+  }
   // The summary of the page shown: the Assign IP page and the end pages each have one.
   QString Summary() const {
     return m_sheet->GetPage(m_sheet->GetCurrentIndex())->findChild<QTextEdit*>("summaryEdit")->toPlainText();
   }
 };
+
+TEST_F(AssignTest, ADeviceThatJustAskedIsAnsweredAtOnceAndItsAnswerEndsTheAssignment) {
+  AnswerProbes({{"192.168.0.20", kDeviceB}});
+  GoToAssign(true);
+  ASSERT_TRUE(WaitFor([&] { return On("completionPage"); }));
+  EXPECT_EQ(Elapsed(), "0");
+  EXPECT_FALSE(m_info->GetServer()->IsArmed());
+  const auto sent = m_sockets.sent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].bytes[kYiaddrOffset + 3], 20);
+  EXPECT_TRUE(Summary().contains("The device answers at 192.168.0.20."));
+  // The probe asked for the address from 0.0.0.0, so no neighbour learnt anything from it.
+  ArpPacket probe;
+  ASSERT_FALSE(m_arp.sent().empty());
+  ASSERT_TRUE(ParseArpFrame(m_arp.sent()[0].bytes, probe));
+  EXPECT_EQ(probe.senderIp, 0u);
+  EXPECT_EQ(probe.targetIp, Ip(192, 168, 0, 20));
+}
+
+TEST_F(AssignTest, WithoutTheWayToAskTheReplyCountsAndTheCompletionPageSaysWhy) {
+  m_arp.openError = kWsaBase + EPERM;
+  GoToAssign(true);
+  ASSERT_TRUE(WaitFor([&] { return On("completionPage"); }));
+  EXPECT_EQ(m_sockets.sent().size(), 1u);
+  EXPECT_TRUE(Summary().contains("Could not check that the device answers at 192.168.0.20: "
+                                 "this program lacks the CAP_NET_RAW capability"));
+  EXPECT_TRUE(Summary().contains("setcap cap_net_bind_service,cap_net_raw=+ep"));
+}
 
 TEST_F(AssignTest, ArmsCountsAndMovesToCompletionOnceTheReplyHasGoneOut) {
   GoToAssign();
@@ -291,14 +375,19 @@ TEST_F(AssignTest, ArmsCountsAndMovesToCompletionOnceTheReplyHasGoneOut) {
   EXPECT_FALSE(NextEnabled());
 
   Hear(kDeviceB);
-  ASSERT_TRUE(WaitFor([&] { return On("completionPage"); }));
+  ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
   const auto sent = m_sockets.sent();
-  ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].from, Ip(192, 168, 0, 5));
   const std::vector<std::uint8_t> yiaddr(sent[0].bytes.begin() + kYiaddrOffset,
                                          sent[0].bytes.begin() + kYiaddrOffset + 4);
   EXPECT_EQ(yiaddr, (std::vector<std::uint8_t>{192, 168, 0, 20}));
+  // Nobody answers the probes: the page asks for its five seconds, counting on, and then
+  // says so without calling it a failure.
+  const int elapsedAtReply = Elapsed().toInt();
+  ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
+  EXPECT_GT(Elapsed().toInt(), elapsedAtReply);
   EXPECT_TRUE(Summary().contains("192.168.0.20"));
+  EXPECT_TRUE(Summary().contains("The device has not answered at 192.168.0.20 yet."));
 }
 
 TEST_F(AssignTest, AReplyThatLeftThroughNoInterfaceEndsOnTheFailurePage) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "bootp/arp.h"
 #include "platform/ipv4_text.h"
 #include "platform/winsock_errors.h"
 
@@ -202,6 +203,19 @@ int FakeArpSocketApi::SendFrame(SocketHandle socket, int interfaceIndex,
   }
   if (onSend) onSend(sentFrame);
   return 0;
+}
+
+void FakeArpSocketApi::AnswerProbes(std::map<std::uint32_t, std::uint64_t> holders) {
+  onSend = [this, holders = std::move(holders)](const Frame& frame) {
+    ArpPacket probe;
+    if (!ParseArpFrame(frame.bytes, probe)) return;
+    const auto found = holders.find(probe.targetIp);
+    if (found == holders.end()) return;
+    auto reply = BuildArpProbe(found->second, 0);
+    reply[kArpOperOffset + 1] = kArpOperationReply;
+    std::memcpy(reply.data() + kArpSpaOffset, &found->first, sizeof found->first);
+    Push(frame.interfaceIndex, {reply.begin(), reply.end()});
+  };
 }
 
 int FakeArpSocketApi::ReceiveFrame(SocketHandle socket, std::span<std::uint8_t> buffer,

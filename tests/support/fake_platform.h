@@ -158,6 +158,9 @@ class FakeArpSocketApi final : public ArpSocketApi {
 
   void Push(int interfaceIndex, std::vector<std::uint8_t> bytes);
   void PushError(int error);
+  // Answers every probe for an address of `holders` (address in network byte order → MAC)
+  // with an ARP reply from its holder. Set it before anything probes: it replaces onSend.
+  void AnswerProbes(std::map<std::uint32_t, std::uint64_t> holders);
 
   std::vector<Frame> sent() const;
   int opens() const;

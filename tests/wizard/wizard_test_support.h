@@ -83,6 +83,10 @@ class WizardOnFakes : public ::testing::Test {
       return std::make_unique<BootPServer>(m_sockets, m_routes);
     };
     m_adapters.adapters = {{"eth0", {{"192.168.0.5", "255.255.255.0"}}, "192.168.0.1"}};
+    // ARP goes to a fake too: a test must never probe this machine's own networks.
+    m_arp.macs = {{kPcInterface, kPcMac}};
+    m_environment.arpSockets = &m_arp;
+    m_environment.arpInterfaces = [] { return std::vector<int>{kPcInterface}; };
   }
 
   // The sheet for m_info, shown; with recording interior pages or with none.
@@ -94,7 +98,11 @@ class WizardOnFakes : public ::testing::Test {
     return sheet;
   }
 
+  static constexpr int kPcInterface = 2;
+  static constexpr std::uint64_t kPcMac = 0x02005E0000AA;
+
   TemporaryFolder m_folder;
+  FakeArpSocketApi m_arp;
   FakeSocketApi m_sockets;
   FakeRouteSource m_routes;
   FakeAdapterSource m_adapters;
