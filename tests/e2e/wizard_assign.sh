@@ -1,8 +1,11 @@
 #!/bin/bash
 # The real wizard, driven through its widgets, assigns an address to bootpc in the device
 # namespace: bootpc gets the typed address, mask and gateway, the settings file remembers them
-# for the device, and a second run offers them again. With port 67 taken, the Failure page
-# follows at once, and once the port is free Back starts the server and the Listen page stays.
+# for the device, and a second run offers them again. ISC dhclient, heard ten seconds before
+# the click that arms the wizard, is answered at once: it holds the address within two
+# seconds, and the Completion page says that the device answers there. With port 67 taken,
+# the Failure page follows at once, and once the port is free Back starts the server and the
+# Listen page stays.
 # Usage: wizard_assign.sh <wizard_driver>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -10,6 +13,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 DRIVER="${1:?usage: $0 <wizard_driver>}"
 [[ -x "$DRIVER" ]] || qnt_fail "not an executable: $DRIVER"
 command -v bootpc >/dev/null || qnt_fail "bootpc is not installed (Debian package bootpc)"
+command -v dhclient >/dev/null || qnt_fail "dhclient is not installed (Debian package isc-dhcp-client)"
 qnt_init
 
 readonly MAC="02:00:5e:10:20:40"
@@ -57,6 +61,28 @@ PY
 )
 qnt_expect_eq "the remembered value" "1 $IP $MASK $GATEWAY" "$remembered"
 run_wizard prefilled --expect-prefill
+
+# dhclient asks, and keeps the same transaction while it waits ever longer between its tries.
+readonly EARLY_IP="10.78.0.60"
+qnt_bg "$DEV" "$QNT_TMP/dhclient.out" "$QNT_TMP/dhclient.err" dhclient -d -v -1 -cf /dev/null \
+  -lf "$QNT_TMP/dhclient.leases" -pf "$QNT_TMP/dhclient.pid" \
+  -sf "$(dirname "${BASH_SOURCE[0]}")/dhclient_set_address.sh" dev0
+qnt_bg "$PC" "$QNT_TMP/early.out" "$QNT_TMP/early.err" "$DRIVER" assign "$MAC" "$EARLY_IP" \
+  "$MASK" "$GATEWAY" --arm-after 10 --expect-confirmed
+WIZARD=$QNT_LAST_PID
+qnt_wait_for 60 qnt_file_has "$QNT_TMP/early.out" ARMED ||
+  qnt_fail "the wizard was not armed for dhclient: $(cat "$QNT_TMP/early.err")"
+clicked=$(awk '/^ARMED / { print $2 }' "$QNT_TMP/early.out")
+until ip -n "$DEV" -4 addr show dev dev0 | grep -qF "inet $EARLY_IP/"; do
+  (($(date +%s%3N) - clicked < 10000)) ||
+    qnt_fail "dhclient did not take $EARLY_IP: $(cat "$QNT_TMP/dhclient.err" "$QNT_TMP/early.err")"
+  sleep 0.02
+done
+configured_ms=$(($(date +%s%3N) - clicked))
+qnt_log "dhclient, heard 10 s before arming, held $EARLY_IP ${configured_ms} ms after the click"
+((configured_ms <= 2000)) || qnt_fail "dhclient held its address only ${configured_ms} ms after the click"
+qnt_wait_exit "$WIZARD" 20
+((QNT_RC == 0)) || qnt_fail "the wizard did not confirm dhclient's address: $(cat "$QNT_TMP/early.err")"
 
 # Port 67 held by another program.
 FREED="$QNT_TMP/port-freed"

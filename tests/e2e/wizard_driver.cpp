@@ -2,10 +2,14 @@
 // offscreen platform and drives it through its widgets as a user would. The end-to-end scripts
 // run it in a network namespace with a BOOTP client on the other side.
 //
-//   wizard_driver assign MAC IP MASK GATEWAY [--expect-prefill]
+//   wizard_driver assign MAC IP MASK GATEWAY [--expect-prefill] [--arm-after SECONDS]
+//                 [--expect-confirmed]
 //       Welcome → Listen (waits for MAC) → Set IP (types the addresses, or with
-//       --expect-prefill checks that they are already shown) → Assign IP; prints "ARMED";
-//       waits for the Completion page and presses Finish.
+//       --expect-prefill checks that they are already shown) → Assign IP; prints "ARMED" and
+//       the time of the click in milliseconds since 1970; waits for the Completion page and
+//       presses Finish. --arm-after presses Next on the Set IP page only once SECONDS have
+//       passed since the device was listed. --expect-confirmed requires the Completion page
+//       to say that the device answers at its new address.
 //   wizard_driver port-taken FREED-FILE
 //       Next onto the Listen page must show the Failure page within a tick; prints
 //       "FAILURE SHOWN", waits for FREED-FILE to exist, presses Back and checks that the
@@ -13,6 +17,7 @@
 // Exits 0 on success, 1 with the reason on stderr.
 
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTextEdit>
@@ -57,18 +62,26 @@ void Say(const char* line) {
 }
 
 QString Summary(const PageDriver& driver) {
-  return driver.Find<QTextEdit>("summaryEdit")->toPlainText();
+  const auto* summary = driver.FindOnPage<QTextEdit>("summaryEdit");
+  return summary != nullptr ? summary->toPlainText() : QString();
 }
 
 void Assign(const PageDriver& driver, const QStringList& args) {
   Require(args.size() >= 4, "usage: assign MAC IP MASK GATEWAY [--expect-prefill]");
   const QString mac = args[0], ip = args[1], mask = args[2], gateway = args[3];
   const bool expectPrefill = args.contains(QStringLiteral("--expect-prefill"));
+  const bool expectConfirmed = args.contains(QStringLiteral("--expect-confirmed"));
+  const qsizetype armAfterAt = args.indexOf(QStringLiteral("--arm-after"));
+  const int armAfterMs = armAfterAt > 0 && armAfterAt + 1 < args.size()
+                             ? args[armAfterAt + 1].toInt() * 1000
+                             : 0;
 
   Require(driver.On("welcomePage"), "the wizard did not open on the Welcome page");
   Require(driver.Click("nextButton"), "Next on the Welcome page");
   WaitUntil([&] { return driver.On("listenPage"); }, 2000, "the Listen page");
   WaitUntil([&] { return driver.ListedMacs().contains(mac); }, kListenWaitMs, "the device in the list");
+  QElapsedTimer sinceListed;
+  sinceListed.start();
   driver.ClickRow(static_cast<int>(driver.ListedMacs().indexOf(mac)));
   WaitUntil([&] { return driver.Enabled("nextButton"); }, 2000, "Next after selecting the device");
   Require(driver.Click("nextButton"), "Next on the Listen page");
@@ -86,15 +99,21 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   }
   WaitUntil([&] { return driver.Enabled("nextButton"); }, 2000,
             "Next on the Set IP page (result line: " + driver.ResultLine().toStdString() + ")");
+  if (armAfterMs > 0) QTest::qWait(static_cast<int>(armAfterMs - sinceListed.elapsed()));
+  const qint64 clicked = QDateTime::currentMSecsSinceEpoch();
   Require(driver.Click("nextButton"), "Next on the Set IP page");
   WaitUntil([&] { return driver.On("assignIpPage"); }, 2000, "the Assign IP page");
-  Say("ARMED");
+  Say(("ARMED " + std::to_string(clicked)).c_str());
 
   WaitUntil([&] { return !driver.On("assignIpPage"); }, kReplyWaitMs, "the reply");
   Require(driver.On("completionPage"), "ended on " + driver.Page().toStdString() + ": " +
           Summary(driver).toStdString());
   for (const QString& value : {mac, ip, mask, gateway}) {
     Require(Summary(driver).contains(value), "the Completion page does not list " + value.toStdString());
+  }
+  if (expectConfirmed) {
+    Require(Summary(driver).contains("The device answers at " + ip + "."),
+            "the Completion page does not confirm the address: " + Summary(driver).toStdString());
   }
   WaitUntil([&] { return driver.Enabled("finishButton"); }, 2000, "Finish");
   Require(driver.Click("finishButton"), "Finish");

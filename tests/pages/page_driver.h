@@ -31,6 +31,13 @@ class PageDriver {
     return m_sheet.findChild<T*>(QString::fromLatin1(name));
   }
 
+  // A control of the page shown; pages share control names.
+  template <typename T>
+  T* FindOnPage(const char* name) const {
+    const CWizard97PageImpl* page = m_sheet.GetPage(m_sheet.GetCurrentIndex());
+    return page != nullptr ? page->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+  }
+
   QString Page() const {
     const CWizard97PageImpl* page = m_sheet.GetPage(m_sheet.GetCurrentIndex());
     return page != nullptr ? page->objectName() : QString();
