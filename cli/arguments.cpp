@@ -17,6 +17,19 @@ std::optional<Refusal> CheckDottedQuad(const char* name, const std::string& text
                                    "' is not four numbers 0–255 separated by dots."};
 }
 
+// A finite number of seconds up to a day, above 0 or, when `zeroAllowed`, from 0.
+bool ReadSeconds(const std::string& text, bool zeroAllowed, double& seconds) {
+  double read = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, read);
+  if (text.empty() || error != std::errc() || stop != end || !std::isfinite(read) ||
+      read < 0 || (read == 0 && !zeroAllowed) || read > kMaxTimeoutSeconds) {
+    return false;
+  }
+  seconds = read == 0 ? 0 : read;  // -0 reads as 0
+  return true;
+}
+
 }  // namespace
 
 std::optional<Refusal> ReadMacArgument(const std::string& text, DeviceKey& key) {
@@ -48,15 +61,11 @@ std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
 }
 
 bool ReadTimeout(const std::string& text, double& seconds) {
-  double read = 0;
-  const char* const end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, read);
-  if (text.empty() || error != std::errc() || stop != end || !std::isfinite(read) || read <= 0 ||
-      read > kMaxTimeoutSeconds) {
-    return false;
-  }
-  seconds = read;
-  return true;
+  return ReadSeconds(text, false, seconds);
+}
+
+bool ReadConfirm(const std::string& text, double& seconds) {
+  return ReadSeconds(text, true, seconds);
 }
 
 std::optional<Refusal> CheckSubcommand(std::string_view first,

@@ -18,6 +18,7 @@ enum ExitCode : int {
   kExitStartFailed = 4,
   kExitSendFailed = 5,
   kExitTimeout = 6,
+  kExitNotConfirmed = 7,
 };
 
 // Why an input is not used, and the exit code that says so. The text has no line break.
@@ -47,6 +48,11 @@ std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
 // says after the option's name.
 bool ReadTimeout(const std::string& text, double& seconds);
 inline constexpr char kTimeoutRule[] = "must be a number of seconds above 0 and at most 86400.";
+
+// How long assign waits for the device to answer at its new address: finite, from 0 (no
+// check) to a day.
+bool ReadConfirm(const std::string& text, double& seconds);
+inline constexpr char kConfirmRule[] = "must be a number of seconds from 0 to 86400.";
 
 // Refuses a first argument that names no subcommand (empty: there is none), listing the ones
 // there are. Options (a leading "-") are left to the argument parser.

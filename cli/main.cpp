@@ -5,8 +5,11 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -20,13 +23,17 @@
 
 #include "bootp/adapter_query.h"
 #include "bootp/address_check.h"
+#include "bootp/address_probe.h"
 #include "bootp/bootp_server.h"
 #include "bootp/message.h"
 #include "cli/arguments.h"
 #include "cli/doctor.h"
 #include "cli/hosts_file.h"
 #include "cli/output.h"
+#include "platform/arp_socket.h"
+#include "platform/ipv4_text.h"
 #include "platform/local_time.h"
+#include "platform/network_info.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
 
@@ -36,6 +43,13 @@ using quillnet::BootPServer;
 using namespace quillnet::cli;
 
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
+// The look for another holder before arming is short, so assign starts waiting at once; a
+// holder answers a probe within milliseconds.
+constexpr auto kInUseProbeDuration = std::chrono::milliseconds(300);
+constexpr auto kInUseProbeInterval = std::chrono::milliseconds(100);
+// A device may take seconds to set up the address it was sent, so the confirmation keeps
+// asking.
+constexpr auto kConfirmProbeInterval = std::chrono::milliseconds(500);
 constexpr std::array<std::string_view, 4> kSubcommands = {"listen", "assign", "serve", "doctor"};
 
 std::atomic<bool> g_interrupted{false};
@@ -66,6 +80,12 @@ class Worker {
   std::thread m_thread;
 };
 
+std::string SecondsText(double seconds) {
+  std::ostringstream text;
+  text << seconds;
+  return text.str();
+}
+
 // A time limit; none waits for ever.
 class Deadline {
  public:
@@ -75,11 +95,7 @@ class Deadline {
               std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                   std::chrono::duration<double>(seconds.value_or(0)))) {}
   bool Passed() const { return m_seconds && std::chrono::steady_clock::now() >= m_end; }
-  std::string Text() const {
-    std::ostringstream text;
-    text << m_seconds.value_or(0);
-    return text.str();
-  }
+  std::string Text() const { return SecondsText(m_seconds.value_or(0)); }
 
  private:
   std::optional<double> m_seconds;
@@ -173,7 +189,100 @@ struct AssignArguments {
   std::string mac;
   AddressTexts addresses;
   std::optional<double> timeoutSeconds;
+  double confirmSeconds = 5;
+  bool force = false;
 };
+
+// The name of this PC's interface that has the address, empty when none has it. The ARP
+// probe cannot see these: the PC does not answer its own probes.
+std::string LocalInterfaceWith(std::uint32_t ip) {
+  std::vector<quillnet::AdapterInfo> adapters;
+  const auto found = quillnet::SystemAdapterSource().QueryAdapters(adapters);
+  if (found != quillnet::AdapterQueryResult::kOk) return {};
+  for (const quillnet::AdapterInfo& adapter : adapters) {
+    for (const quillnet::AdapterAddress& address : adapter.addresses) {
+      std::uint32_t value = 0;
+      if (quillnet::ParseDottedQuad(address.ipAddress, value) && value == ip) return adapter.name;
+    }
+  }
+  return {};
+}
+
+// Whether the address may be armed: held by another device or by this PC it is refused,
+// unless forced; a probe that cannot be made is only advice. An exit code, or none to go on.
+std::optional<int> CheckInUse(const AssignArguments& args, quillnet::DeviceKey key,
+                              std::uint32_t ip, Output& output) {
+  const std::string& ipText = args.addresses.ipAddress;
+  std::string holder;
+  if (const std::string name = LocalInterfaceWith(ip); !name.empty()) {
+    holder = "this PC's interface " + name;
+  } else {
+    quillnet::ProbeRequest request;
+    request.interfaces = quillnet::ArpInterfaces();
+    request.ip = ip;
+    request.accept = [key](quillnet::DeviceKey mac) { return mac != key; };
+    request.duration = kInUseProbeDuration;
+    request.interval = kInUseProbeInterval;
+    request.cancel = &g_interrupted;
+    const quillnet::ProbeResult result =
+        quillnet::ProbeAddress(quillnet::SystemArpSocketApi(), request);
+    if (result.outcome == quillnet::ProbeOutcome::kNotPossible) {
+      output.Warning("Warning: could not check whether " + ipText + " is in use: " +
+                     result.reason + ".");
+      return std::nullopt;
+    }
+    if (result.outcome == quillnet::ProbeOutcome::kSilent) return std::nullopt;
+    holder = quillnet::FormatMacAddress(result.holder);
+  }
+  if (args.force) {
+    output.Warning("Warning: " + ipText + " is already in use by " + holder + ".");
+    return std::nullopt;
+  }
+  output.Error(ipText + " is already in use by " + holder +
+               ". Give the device another address, or use --force to assign it all the same.");
+  return kExitRefused;
+}
+
+// After the reply went out: asks for the address where the device's request came in until
+// the device itself answers for it. A check that cannot be made leaves the reply sent.
+int ConfirmAddress(const BootPServer& server, const AssignArguments& args,
+                   const std::string& macText, quillnet::DeviceKey key, std::uint32_t ip,
+                   Output& output) {
+  const std::string& ipText = args.addresses.ipAddress;
+  quillnet::ProbeRequest request;
+  request.interfaces = server.GetHeardInterfaces(macText);
+  if (request.interfaces.empty()) request.interfaces = quillnet::ArpInterfaces();
+  request.ip = ip;
+  request.accept = [key](quillnet::DeviceKey mac) { return mac == key; };
+  request.duration = std::chrono::milliseconds(std::llround(std::ceil(args.confirmSeconds * 1000)));
+  request.interval = kConfirmProbeInterval;
+  request.cancel = &g_interrupted;
+  const quillnet::ProbeResult result =
+      quillnet::ProbeAddress(quillnet::SystemArpSocketApi(), request);
+  switch (result.outcome) {
+    case quillnet::ProbeOutcome::kAnswered:
+      output.Event("confirmed", "Confirmed: " + macText + " answers at " + ipText,
+                   {{"mac", macText}, {"ip", ipText}});
+      return kExitSent;
+    case quillnet::ProbeOutcome::kSilent:
+      output.Error(g_interrupted ? "Not confirmed: interrupted before " + macText +
+                                       " answered at " + ipText + "."
+                                 : "Not confirmed: " + macText + " did not answer at " + ipText +
+                                       " within " + SecondsText(args.confirmSeconds) +
+                                       " seconds.");
+      return kExitNotConfirmed;
+    case quillnet::ProbeOutcome::kNotPossible:
+      break;
+  }
+  output.Warning("Not confirmed: could not check whether " + macText + " answers at " + ipText +
+                 ": " + result.reason + ".");
+  // A packet socket refused for want of the capability, which the user can grant.
+  if (result.error == quillnet::kWsaBase + EPERM || result.error == quillnet::kWsaEacces) {
+    output.Warning("ARP probes need CAP_NET_RAW; grant it with: " +
+                   quillnet::CapabilityCommand(quillnet::RunningProgramPath()));
+  }
+  return kExitSent;
+}
 
 int Assign(const AssignArguments& args, Output& output) {
   quillnet::DeviceKey key = 0;
@@ -184,9 +293,14 @@ int Assign(const AssignArguments& args, Output& output) {
     return Refuse(output, *refusal);
   }
   if (!warning.empty()) output.Warning(warning);
+  std::uint32_t ip = 0;
+  quillnet::ParseDottedQuad(args.addresses.ipAddress, ip);
 
   BootPServer server;
   if (!StartServer(server, output)) return kExitStartFailed;
+  // Started first: a request that comes during the probe waits in the socket and is answered
+  // once armed.
+  if (const auto refused = CheckInUse(args, key, ip, output)) return *refused;
   server.Arm(macText, args.addresses.ipAddress, args.addresses.subnetMask,
              args.addresses.defaultGateway);
   output.Event("waiting", "Waiting for a BOOTP request from " + macText + " ...",
@@ -216,7 +330,8 @@ int Assign(const AssignArguments& args, Output& output) {
   ReportReply(output, reply, "");
   // Sent, but not out of every interface.
   if (!message.empty()) output.Warning("Warning: " + message);
-  return kExitSent;
+  if (args.confirmSeconds == 0) return kExitSent;
+  return ConfirmAddress(server, args, macText, key, ip, output);
 }
 
 struct ServeArguments {
@@ -317,10 +432,12 @@ int main(int argc, char** argv) {
   app.footer(
       "Exit codes: 0 the reply was sent (assign), every check passed (doctor), or the run "
       "ended by Ctrl+C or, with --once, once every device was answered (listen, serve); "
-      "1 a check failed (doctor); 2 invalid arguments; 3 the addresses failed the check; "
+      "1 a check failed (doctor); 2 invalid arguments; 3 the addresses failed the check, or "
+      "the IP address is in use by another device or this PC (assign); "
       "4 the server could not start or stopped listening; 5 the reply could not be sent; "
       "6 no request from the device before the timeout or an interruption (assign), or not "
-      "every device answered before the timeout (serve).");
+      "every device answered before the timeout (serve); 7 the device did not answer at its "
+      "new address within --confirm seconds or before an interruption (assign).");
 
   bool json = false;
   CLI::App* listen = app.add_subcommand("listen", "List the devices that ask for an address.");
@@ -337,6 +454,20 @@ int main(int argc, char** argv) {
   assign->add_option("GATEWAY", assignArgs.addresses.defaultGateway,
                      "Its default gateway (none: 0.0.0.0)");
   AddTimeout(assign, assignArgs.timeoutSeconds);
+  assign
+      ->add_option_function<std::string>(
+          "--confirm",
+          [&assignArgs](const std::string& text) { ReadConfirm(text, assignArgs.confirmSeconds); },
+          "After the reply, wait at most SECONDS for the device to answer ARP at its new "
+          "address (0: do not check; default 5)")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            double read = 0;
+            return ReadConfirm(text, read) ? std::string() : std::string(kConfirmRule);
+          },
+          "SECONDS"));
+  assign->add_flag("--force", assignArgs.force,
+                   "Assign the IP address even when another device or this PC has it");
   assign->add_flag("--json", json, "One JSON object per line");
 
   ServeArguments serveArgs;

@@ -33,6 +33,7 @@ readonly MAC=02:00:5e:10:20:30
 readonly NOT_QUAD="is not four numbers 0–255 separated by dots."
 readonly NOT_MAC="is not six two-digit hexadecimal numbers separated by ':' or '-'."
 readonly TIMEOUT_RULE="--timeout: must be a number of seconds above 0 and at most 86400."
+readonly CONFIRM_RULE="--confirm: must be a number of seconds from 0 to 86400."
 
 check "ip above 255" 3 "IP address '256.1.1.1' $NOT_QUAD" assign $MAC 256.1.1.1 255.255.255.0
 check "leading zero" 3 "IP address '192.0.2.050' $NOT_QUAD" assign $MAC 192.0.2.050 255.255.255.0
@@ -54,6 +55,12 @@ check "timeout huge" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout 
 check "timeout nan" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout nan
 check "timeout above a day" 2 "$TIMEOUT_RULE" serve --hosts x --timeout 86400.5
 check "timeout text" 2 "$TIMEOUT_RULE" serve --hosts x --timeout soon
+check "confirm negative" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm -1
+check "confirm above a day" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm 86401
+check "confirm infinite" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm inf
+check "confirm text" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm later
+# 0 turns the check off, so it is read, and the address check refuses next.
+check "confirm zero" 3 "IP address '256.1.1.1' $NOT_QUAD" assign $MAC 256.1.1.1 255.0.0.0 --confirm 0
 check "unknown subcommand" 2 "Unknown subcommand 'asign'. Subcommands: listen, assign, serve, doctor." \
   asign $MAC 10.0.0.5 255.0.0.0
 check "no subcommand" 2 "A subcommand is required. Subcommands: listen, assign, serve, doctor."
