@@ -137,6 +137,12 @@ void CSetIPDlg::CheckInUse(const std::string& ipAddress) {
   }
   m_probedIp = ipAddress;
   m_inUseBy.clear();
+  // This PC does not answer its own probes; its address is known without asking.
+  if (ipAddress == m_pWizardInfo->GetLocalIpAddress()) {
+    m_inUseBy = "this PC";
+    ShowInUse();
+    return;
+  }
   ProbeRequest request;
   if (!ParseIpv4Text(ipAddress, request.ip)) return;
   request.interfaces = m_pWizardInfo->GetProbeInterfaces();

@@ -65,7 +65,7 @@ class CSetIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
   IpAddressEdit* m_gatewayEdit = nullptr;
   QLabel* m_resultLine = nullptr;
   std::string m_subnetPrefix;
-  // The address last asked for, and the MAC text of whoever answered at it ("" for none).
+  // The address last asked for, and who answered at it: a MAC text, "this PC", or "" for none.
   std::string m_probedIp;
   std::string m_inUseBy;
   std::uint64_t m_probeGeneration = 0;

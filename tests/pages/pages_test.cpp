@@ -297,6 +297,9 @@ TEST_F(PagesTest, SetIpNamesAnotherDeviceThatAnswersAtTheAddress) {
   EXPECT_EQ(ResultLine(), "ERROR: Invalid Subnet Mask.");
   Type("subnetMaskEdit", "255.255.255.0");
   EXPECT_EQ(ResultLine(), "WARNING: 192.168.0.30 is already in use by 02:00:5e:00:00:99.");
+  // This PC's own address: it never answers its own probes, so it is known without them.
+  Type("ipAddressEdit", "192.168.0.5");
+  EXPECT_EQ(ResultLine(), "WARNING: 192.168.0.5 is already in use by this PC.");
   // The selected device itself answering is no conflict: it may hold the address already.
   Type("ipAddressEdit", "192.168.0.31");
   const auto asked = m_arp.sent().size();
