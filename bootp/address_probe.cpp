@@ -28,10 +28,12 @@ constexpr char kNoInterfaceText[] = "no interface to send ARP probes on";
 constexpr char kNoCapabilityText[] =
     "this program lacks the CAP_NET_RAW capability, which ARP probes need";
 
+bool IsRefused(int code) { return code == kWsaEperm || code == kWsaEacces; }
+
 // A refused packet socket means a missing capability, which the user can fix; any other
 // failure is named with its code, as the server names its own.
 std::string FailureText(const std::string& what, int code) {
-  if (code == kWsaEperm || code == kWsaEacces) return kNoCapabilityText;
+  if (IsRefused(code)) return kNoCapabilityText;
   char digits[32];
   std::snprintf(digits, sizeof digits, "%d (%08X)", code, static_cast<unsigned>(code));
   return what + " " + digits;
@@ -167,6 +169,10 @@ ProbeResult ProbeAddress(ArpSocketApi& api, const ProbeRequest& request) {
   ProbeResult result = Prober(api, socket, request).Run();
   api.Close(socket);
   return result;
+}
+
+bool LacksRawCapability(const ProbeResult& result) {
+  return result.outcome == ProbeOutcome::kNotPossible && IsRefused(result.error);
 }
 
 }  // namespace quillnet

@@ -44,4 +44,7 @@ struct ProbeRequest {
 // be opened or read, no interface was given, or no interface could send a single probe.
 ProbeResult ProbeAddress(ArpSocketApi& api, const ProbeRequest& request);
 
+// Whether a probe was not possible for want of CAP_NET_RAW, which the user can grant.
+bool LacksRawCapability(const ProbeResult& result);
+
 }  // namespace quillnet

@@ -5,7 +5,6 @@
 
 #include <array>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -118,7 +117,7 @@ bool StartServer(BootPServer& server, Output& output) {
   output.Error(MessageText(server));
   if (server.GetStartError() == quillnet::kWsaEacces) {
     output.Error("Binding UDP port 67 needs root or this command once: " +
-                 quillnet::PortCapabilityCommand(quillnet::RunningProgramPath()));
+                 quillnet::CapabilityCommand(quillnet::RunningProgramPath()));
   }
   return false;
 }
@@ -276,8 +275,7 @@ int ConfirmAddress(const BootPServer& server, const AssignArguments& args,
   }
   output.Warning("Not confirmed: could not check whether " + macText + " answers at " + ipText +
                  ": " + result.reason + ".");
-  // A packet socket refused for want of the capability, which the user can grant.
-  if (result.error == quillnet::kWsaBase + EPERM || result.error == quillnet::kWsaEacces) {
+  if (quillnet::LacksRawCapability(result)) {
     output.Warning("ARP probes need CAP_NET_RAW; grant it with: " +
                    quillnet::CapabilityCommand(quillnet::RunningProgramPath()));
   }

@@ -2,24 +2,16 @@
 
 #include <QLineEdit>
 #include <QTextEdit>
-#include <cerrno>
 #include <chrono>
 
 #include "bootp/address_probe.h"
 #include "bootp/bootp_server.h"
 #include "platform/ipv4_text.h"
 #include "platform/program_file.h"
-#include "platform/winsock_errors.h"
 #include "wizard/dialog_template.h"
 #include "wizard/exterior_pages.h"
 
 namespace quillnet {
-namespace {
-
-// Packet sockets are refused without CAP_NET_RAW, with EPERM.
-bool IsPermissionError(int error) { return error == kWsaEacces || error == kWsaBase + EPERM; }
-
-}  // namespace
 
 std::string FormatAssignSummary(const std::string& mac, const std::string& ip,
                                 const std::string& mask, const std::string& gateway) {
@@ -147,7 +139,7 @@ void CAssignIPDlg::OnConfirmResult(std::uint64_t generation, const ProbeResult& 
       // Without a way to ask, a reply that went out counts, as it always did.
       std::string text = "Could not check that the device answers at " + ip + ": " +
                          result.reason + ".";
-      if (IsPermissionError(result.error)) {
+      if (LacksRawCapability(result)) {
         text += " To allow the check, run:\r\n" + CapabilityCommand(RunningProgramPath());
       }
       Finish(text);

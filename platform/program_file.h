@@ -12,9 +12,4 @@ std::string RunningProgramPath();
 // "sudo setcap cap_net_bind_service,cap_net_raw=+ep '<path>'".
 std::string CapabilityCommand(const std::string& programPath);
 
-// The earlier name, still used by quillnet-cli's start failure.
-inline std::string PortCapabilityCommand(const std::string& programPath) {
-  return CapabilityCommand(programPath);
-}
-
 }  // namespace quillnet
