@@ -8,6 +8,7 @@
 
 #include "bootp/adapter_query.h"
 #include "bootp/bootp_server.h"
+#include "platform/ipv4_text.h"
 
 namespace quillnet {
 namespace {
@@ -73,10 +74,27 @@ AddressProber& CBootpWizardInfo::GetProber() {
   return *m_prober;
 }
 
-std::vector<int> CBootpWizardInfo::GetProbeInterfaces() {
-  std::vector<int> interfaces = GetServer()->GetHeardInterfaces(m_macAddress);
-  if (!interfaces.empty()) return interfaces;
-  return m_environment.arpInterfaces ? m_environment.arpInterfaces() : ArpInterfaces();
+std::uint64_t CBootpWizardInfo::ProbeDeviceAddress(const std::string& ipAddress, ProbeFor who,
+                                                   std::chrono::milliseconds duration,
+                                                   std::chrono::milliseconds interval,
+                                                   AddressProber::Done done) {
+  ProbeRequest request;
+  ParseIpv4Text(ipAddress, request.ip);
+  request.interfaces = GetServer()->GetHeardInterfaces(m_macAddress);
+  if (request.interfaces.empty()) {
+    request.interfaces = m_environment.arpInterfaces ? m_environment.arpInterfaces() : ArpInterfaces();
+  }
+  const DeviceKey device = ParseMacKey(m_macAddress);
+  request.accept = [device, who](DeviceKey holder) {
+    return (holder == device) == (who == ProbeFor::kTheDevice);
+  };
+  request.duration = duration;
+  request.interval = interval;
+  return GetProber().Start(std::move(request), std::move(done));
+}
+
+void CBootpWizardInfo::CancelProbes() {
+  if (m_prober) m_prober->Cancel();
 }
 
 void CBootpWizardInfo::AdoptWorker(std::thread worker) {

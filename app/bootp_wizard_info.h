@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -95,10 +97,17 @@ class CBootpWizardInfo {
   std::string GetDefaultGateway() const { return m_defaultGateway; }
   bool SetDefaultGateway(const std::string& text);
 
-  // Probes of the network for the selected device's address, off the user-interface thread.
-  AddressProber& GetProber();
-  // Where to probe for the selected device: the interfaces it was heard on, else all.
-  std::vector<int> GetProbeInterfaces();
+  // Who ends a probe for an address of the selected device by answering there.
+  enum class ProbeFor { kTheDevice, kAnotherDevice };
+  // Asks the network, off the user-interface thread, whether `who` answers at `ipAddress`, on
+  // the interfaces the selected device was heard on (else on all). `done` gets the result on
+  // the prober's thread unless a later probe or CancelProbes came first. An unreadable text is
+  // asked for as 0.0.0.0, at which nobody answers. Returns the probe's generation.
+  std::uint64_t ProbeDeviceAddress(const std::string& ipAddress, ProbeFor who,
+                                   std::chrono::milliseconds duration,
+                                   std::chrono::milliseconds interval, AddressProber::Done done);
+  // Ends the probe under way; once it returns, no result of it is being delivered.
+  void CancelProbes();
   // What checking that the device answers at its new address came to, for the Completion
   // page; "" when no check was made.
   void SetConfirmation(const std::string& text) { m_confirmation = text; }
@@ -120,6 +129,8 @@ class CBootpWizardInfo {
   bool FinishWizard(const void* pageWindow);
 
  private:
+  AddressProber& GetProber();
+
   std::string m_macAddress;
   std::string m_ipAddress;
   std::string m_subnetMask;

@@ -6,7 +6,7 @@
 
 #include "bootp/address_probe.h"
 #include "bootp/bootp_server.h"
-#include "platform/ipv4_text.h"
+#include "pages/page_probe.h"
 #include "platform/program_file.h"
 #include "wizard/dialog_template.h"
 #include "wizard/exterior_pages.h"
@@ -32,7 +32,7 @@ CAssignIPDlg::CAssignIPDlg()
 }
 
 CAssignIPDlg::~CAssignIPDlg() {
-  if (m_pWizardInfo != nullptr && m_probeGeneration != 0) m_pWizardInfo->GetProber().Cancel();
+  if (m_pWizardInfo != nullptr) m_pWizardInfo->CancelProbes();
 }
 
 bool CAssignIPDlg::OnInitDialog() {
@@ -112,20 +112,12 @@ void CAssignIPDlg::OnWatch() {
 
 void CAssignIPDlg::StartConfirm(Phase phase) {
   m_phase = phase;
-  ProbeRequest request;
-  ParseIpv4Text(m_pWizardInfo->GetIpAddress(), request.ip);
-  request.interfaces = m_pWizardInfo->GetProbeInterfaces();
-  const DeviceKey device = ParseMacKey(m_pWizardInfo->GetMacAddress());
-  request.accept = [device](DeviceKey holder) { return holder == device; };
-  request.duration = std::chrono::milliseconds(kConfirmMs);
-  request.interval = std::chrono::milliseconds(kConfirmIntervalMs);
-  // The result comes on the prober's thread; the page takes it on its own.
-  m_probeGeneration = m_pWizardInfo->GetProber().Start(
-      std::move(request), [this](std::uint64_t generation, const ProbeResult& result) {
-        QMetaObject::invokeMethod(
-            this, [this, generation, result] { OnConfirmResult(generation, result); },
-            Qt::QueuedConnection);
-      });
+  m_probeGeneration = m_pWizardInfo->ProbeDeviceAddress(
+      m_pWizardInfo->GetIpAddress(), CBootpWizardInfo::ProbeFor::kTheDevice,
+      std::chrono::milliseconds(kConfirmMs), std::chrono::milliseconds(kConfirmIntervalMs),
+      OnPageThread(this, [this](std::uint64_t generation, const ProbeResult& result) {
+        OnConfirmResult(generation, result);
+      }));
 }
 
 void CAssignIPDlg::OnConfirmResult(std::uint64_t generation, const ProbeResult& result) {
@@ -170,7 +162,7 @@ void CAssignIPDlg::Finish(const std::string& confirmation) {
 int CAssignIPDlg::OnKillActive() {
   m_assignTimer.stop();
   m_watchTimer.stop();
-  if (m_phase != Phase::kDone && m_probeGeneration != 0) m_pWizardInfo->GetProber().Cancel();
+  if (m_phase != Phase::kDone) m_pWizardInfo->CancelProbes();
   m_phase = Phase::kDone;
   m_pWizardInfo->GetServer()->Disarm();
   m_pWizardInfo->SetStatusMessage("You aborted the IP assignment before it could be completed.");

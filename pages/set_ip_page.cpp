@@ -6,7 +6,7 @@
 
 #include "bootp/address_check.h"
 #include "bootp/address_probe.h"
-#include "platform/ipv4_text.h"
+#include "pages/page_probe.h"
 #include "wizard/ip_address_edit.h"
 
 namespace quillnet {
@@ -30,7 +30,7 @@ CSetIPDlg::CSetIPDlg()
 }
 
 CSetIPDlg::~CSetIPDlg() {
-  if (m_pWizardInfo != nullptr && m_probeGeneration != 0) m_pWizardInfo->GetProber().Cancel();
+  if (m_pWizardInfo != nullptr) m_pWizardInfo->CancelProbes();
 }
 
 bool CSetIPDlg::OnInitDialog() {
@@ -124,7 +124,7 @@ int CSetIPDlg::OnWizardBack() { return m_pWizardInfo->GetPreviousPage(kSetIpPage
 int CSetIPDlg::OnKillActive() {
   m_pWizardInfo->SetStatusMessage("No IP address was entered for the selected device.");
   // Asked anew on the next visit: the network may have changed, or the device.
-  if (m_probeGeneration != 0) m_pWizardInfo->GetProber().Cancel();
+  m_pWizardInfo->CancelProbes();
   m_probedIp.clear();
   m_inUseBy.clear();
   return 0;
@@ -143,20 +143,12 @@ void CSetIPDlg::CheckInUse(const std::string& ipAddress) {
     ShowInUse();
     return;
   }
-  ProbeRequest request;
-  if (!ParseIpv4Text(ipAddress, request.ip)) return;
-  request.interfaces = m_pWizardInfo->GetProbeInterfaces();
-  const DeviceKey device = ParseMacKey(m_pWizardInfo->GetMacAddress());
-  request.accept = [device](DeviceKey holder) { return holder != device; };
-  request.duration = std::chrono::milliseconds(kInUseProbeMs);
-  request.interval = std::chrono::milliseconds(kInUseProbeIntervalMs);
-  // The result comes on the prober's thread; the page takes it on its own.
-  m_probeGeneration = m_pWizardInfo->GetProber().Start(
-      std::move(request), [this, ipAddress](std::uint64_t generation, const ProbeResult& result) {
-        QMetaObject::invokeMethod(
-            this, [this, generation, ipAddress, result] { OnInUseResult(generation, ipAddress, result); },
-            Qt::QueuedConnection);
-      });
+  m_probeGeneration = m_pWizardInfo->ProbeDeviceAddress(
+      ipAddress, CBootpWizardInfo::ProbeFor::kAnotherDevice,
+      std::chrono::milliseconds(kInUseProbeMs), std::chrono::milliseconds(kInUseProbeIntervalMs),
+      OnPageThread(this, [this, ipAddress](std::uint64_t generation, const ProbeResult& result) {
+        OnInUseResult(generation, ipAddress, result);
+      }));
 }
 
 void CSetIPDlg::OnInUseResult(std::uint64_t generation, const std::string& ipAddress,
