@@ -109,28 +109,29 @@ std::vector<PortOwner> FindUdpPortOwners(std::uint16_t port) {
   return owners;
 }
 
+namespace {
+
+bool ProcessHasCapability(cap_value_t capability) {
+  cap_t capabilities = cap_get_proc();
+  if (capabilities == nullptr) return false;
+  cap_flag_value_t value = CAP_CLEAR;
+  const bool read = cap_get_flag(capabilities, capability, CAP_EFFECTIVE, &value) == 0;
+  cap_free(capabilities);
+  return read && value == CAP_SET;
+}
+
+}  // namespace
+
 bool MayBindPort(std::uint16_t port) {
   int unprivilegedStart = kFirstPrivilegedPort;
   std::string start = ReadFile("/proc/sys/net/ipv4/ip_unprivileged_port_start");
   if (start.ends_with('\n')) start.pop_back();
   ReadNumber(start, unprivilegedStart, 10);
   if (port >= unprivilegedStart) return true;
-  cap_t capabilities = cap_get_proc();
-  if (capabilities == nullptr) return false;
-  cap_flag_value_t value = CAP_CLEAR;
-  const bool read = cap_get_flag(capabilities, CAP_NET_BIND_SERVICE, CAP_EFFECTIVE, &value) == 0;
-  cap_free(capabilities);
-  return read && value == CAP_SET;
+  return ProcessHasCapability(CAP_NET_BIND_SERVICE);
 }
 
-bool ProcessHasRawCapability() {
-  cap_t capabilities = cap_get_proc();
-  if (capabilities == nullptr) return false;
-  cap_flag_value_t value = CAP_CLEAR;
-  const bool read = cap_get_flag(capabilities, CAP_NET_RAW, CAP_EFFECTIVE, &value) == 0;
-  cap_free(capabilities);
-  return read && value == CAP_SET;
-}
+bool ProcessHasRawCapability() { return ProcessHasCapability(CAP_NET_RAW); }
 
 bool FileMayBindPorts(const std::string& path) {
   cap_t capabilities = cap_get_file(path.c_str());
