@@ -64,6 +64,9 @@ CBootpWizardInfo::~CBootpWizardInfo() {
   if (m_bootpServer) m_bootpServer->Stop();
   if (m_worker.joinable()) m_worker.join();
   m_bootpServer.reset();
+  // However the window closed, writes that another program's lock holds up keep the ended
+  // program alive only briefly.
+  m_settings.FinishWrites(kFinishWritesLimit);
 }
 
 AddressProber& CBootpWizardInfo::GetProber() {
@@ -79,7 +82,7 @@ std::uint64_t CBootpWizardInfo::ProbeDeviceAddress(const std::string& ipAddress,
                                                    std::chrono::milliseconds interval,
                                                    AddressProber::Done done) {
   ProbeRequest request;
-  ParseIpv4Text(ipAddress, request.ip);
+  ReadIpv4Text(ipAddress, request.ip);
   request.interfaces = GetServer()->GetHeardInterfaces(m_macAddress);
   if (request.interfaces.empty()) {
     request.interfaces = m_environment.arpInterfaces ? m_environment.arpInterfaces() : ArpInterfaces();
@@ -181,7 +184,24 @@ std::string CBootpWizardInfo::QueryLocalIpAddress() {
           ? QueryLocalAdapter(*m_environment.adapters, m_localIpAddress, m_subnetMask,
                               m_defaultGateway)
           : QueryLocalAdapter(m_localIpAddress, m_subnetMask, m_defaultGateway);
+  if (found) m_localSubnetMask = m_subnetMask;
   return found ? m_localIpAddress : std::string();
+}
+
+void CBootpWizardInfo::RefreshLocalAddress() {
+  // A query that fails leaves what it was given, as it does on the Welcome page.
+  std::string address = m_localIpAddress;
+  std::string mask = m_localSubnetMask;
+  std::string gateway;
+  const bool found = m_environment.adapters != nullptr
+                         ? QueryLocalAdapter(*m_environment.adapters, address, mask, gateway)
+                         : QueryLocalAdapter(address, mask, gateway);
+  if (!found) {
+    address.clear();
+    mask.clear();
+  }
+  m_localIpAddress = address;
+  m_localSubnetMask = mask;
 }
 
 bool CBootpWizardInfo::LoadRememberedAddresses() {
@@ -201,7 +221,7 @@ bool CBootpWizardInfo::LoadRememberedAddresses() {
       continue;
     }
     const std::size_t end = std::min(text.find(' ', start), text.size());
-    *target = text.substr(start, end - start);
+    *target = NormalizedIpv4Text(text.substr(start, end - start));
     position = end;
   }
   return true;
@@ -209,6 +229,18 @@ bool CBootpWizardInfo::LoadRememberedAddresses() {
 
 void CBootpWizardInfo::SaveRememberedAddresses() {
   WriteString(m_settings, m_macAddress, m_ipAddress + " " + m_subnetMask + " " + m_defaultGateway);
+}
+
+std::vector<std::string> CBootpWizardInfo::GetSettingsProblems() const {
+  std::vector<std::string> lines;
+  for (const SettingsStore::Failure& failure : m_settings.Failures()) {
+    DeviceKey key = 0;
+    lines.push_back(ParseMacText(failure.name, key)
+                        ? "The addresses of " + failure.name + " were not remembered: " +
+                              failure.why + "."
+                        : "The setting \"" + failure.name + "\" was not saved: " + failure.why + ".");
+  }
+  return lines;
 }
 
 void CBootpWizardInfo::SetStatusMessage(const std::string& text) { m_statusMessage = text; }
@@ -219,6 +251,11 @@ int CBootpWizardInfo::GetNextPage(int /*pageId*/) const { return 0; }
 
 int CBootpWizardInfo::GetPreviousPage(int /*pageId*/) const { return 0; }
 
-bool CBootpWizardInfo::FinishWizard(const void* /*pageWindow*/) { return true; }
+bool CBootpWizardInfo::FinishWizard(const void* /*pageWindow*/) {
+  // Nothing may keep the program alive once its window is gone; what is still held up now is
+  // reported by the page before the window closes.
+  m_settings.FinishWrites(kFinishWritesLimit);
+  return true;
+}
 
 }  // namespace quillnet

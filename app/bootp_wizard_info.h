@@ -40,9 +40,12 @@ class CBootpWizardInfoRef {
 //
 // It owns the run's server and the worker thread that runs the server's receive loop
 // (ListenThreadProc, started by the Listen page and handed over with AdoptWorker). The
-// worker's loop ends when its stop flag is set or when the server is stopped. At the end of
-// the run the shared state sets the stop flag, stops the server (which wakes a blocked
-// receive), joins the worker, and only then deletes the server.
+// worker's loop ends when its stop flag is set or when the server no longer listens: it was
+// stopped, or it could not reopen its listening socket after a reply. In the second case the
+// Listen page's next visit starts a new worker, which starts the server again, since a worker
+// starts every server that does not listen. At the end of the run the shared state sets the
+// stop flag, stops the server (which wakes a blocked receive), joins the worker, and only
+// then deletes the server.
 class CBootpWizardInfo {
  public:
   // Shows the sheet for this state modally and returns the sheet's result.
@@ -59,6 +62,8 @@ class CBootpWizardInfo {
     // interface that can send ARP.
     std::function<std::vector<int>()> arpInterfaces;
     int settingsBusyTimeoutMs = SettingsStore::kDefaultBusyTimeoutMs;
+    // How long the Assign IP page waits for the device after a reply; 0 → the page's own.
+    std::chrono::milliseconds answerWindow{0};
   };
 
   CBootpWizardInfo();
@@ -112,12 +117,28 @@ class CBootpWizardInfo {
   // page; "" when no check was made.
   void SetConfirmation(const std::string& text) { m_confirmation = text; }
   std::string GetConfirmation() const { return m_confirmation; }
+  // The wait after a reply that the environment asks for; 0 when it leaves it to the page.
+  std::chrono::milliseconds GetAnswerWindow() const { return m_environment.answerWindow; }
 
+  // Queries this PC's adapter: its address, which it returns, and its mask, kept as this PC's;
+  // the mask and gateway also become the ones offered to the device.
   std::string QueryLocalIpAddress();
+  // Queries this PC's address and mask again, leaving the device's addresses alone: the PC's
+  // address may have changed since the Welcome page.
+  void RefreshLocalAddress();
   std::string GetLocalIpAddress() const { return m_localIpAddress; }
+  // "" when not known.
+  std::string GetLocalSubnetMask() const { return m_localSubnetMask; }
 
+  // Reads the device's remembered addresses; a part stored with leading zeros ("010") is read
+  // as decimal, as the check that let it pass read it, and kept without them.
   bool LoadRememberedAddresses();
   void SaveRememberedAddresses();
+  // One line per setting that could not be saved, for the end pages: the device's addresses
+  // were not remembered, and why.
+  std::vector<std::string> GetSettingsProblems() const;
+  // How long Finish waits for settings writes that another program's lock holds up.
+  static constexpr std::chrono::milliseconds kFinishWritesLimit{2000};
 
   void SetStatusMessage(const std::string& text);
   std::string GetStatusMessage() const { return m_statusMessage; }
@@ -136,6 +157,7 @@ class CBootpWizardInfo {
   std::string m_subnetMask;
   std::string m_defaultGateway;
   std::string m_localIpAddress;
+  std::string m_localSubnetMask;
   bool m_installed = false;
   std::unique_ptr<BootPServer> m_bootpServer;
   std::string m_statusMessage;

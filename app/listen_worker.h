@@ -20,10 +20,10 @@ struct ListenWorkerFlags {
   std::atomic<bool> ready{false};
 };
 
-// The worker's body: starts the server when it is not started yet, then receives and answers
+// The worker's body: starts the server unless it listens already, then receives and answers
 // one request after another. It ends when `flags.stop` is set, when the server fails to start,
 // or when the server no longer listens (it was stopped, or could not reopen its socket after a
-// reply); then `running` and `ready` are false.
+// reply); then `running` and `ready` are false, and the next worker starts the server again.
 void ListenThreadProc(ListenWorkerFlags& flags);
 
 }  // namespace quillnet

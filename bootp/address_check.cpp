@@ -1,25 +1,22 @@
 #include "bootp/address_check.h"
 
 #include <cstdint>
-#include <cstdio>
+
+#include "platform/ipv4_text.h"
 
 namespace quillnet {
 namespace {
 
-struct DottedNumbers {
-  int parts[4] = {};
-};
+constexpr char kSubnetWarning[] = "WARNING: this address is in a different Subnet.";
 
-// Reads "%d.%d.%d.%d" as scanf does; false when fewer than four numbers are read.
-bool ReadDotted(const std::string& text, DottedNumbers& numbers) {
-  return std::sscanf(text.c_str(), "%d.%d.%d.%d", &numbers.parts[0], &numbers.parts[1],
-                     &numbers.parts[2], &numbers.parts[3]) == 4;
-}
-
-std::uint32_t Combine(const DottedNumbers& numbers) {
-  std::uint32_t value = 0;
-  for (const int part : numbers.parts) value = (value << 8) + static_cast<std::uint32_t>(part);
-  return value;
+// The address in host byte order, so that its first part is its top byte.
+bool ReadHostOrder(const std::string& text, std::uint32_t& value) {
+  std::uint32_t address = 0;
+  if (!ReadIpv4Text(text, address)) return false;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
+  value = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+          (std::uint32_t{bytes[2]} << 8) | bytes[3];
+  return true;
 }
 
 // Neither 0 nor all ones, and its one bits contiguous from bit 31 down.
@@ -27,6 +24,24 @@ bool IsContiguousMask(std::uint32_t mask) {
   if (mask == 0 || mask == 0xFFFFFFFFu) return false;
   const std::uint32_t hostBits = ~mask;
   return (hostBits & (hostBits + 1)) == 0;
+}
+
+// Whether the device at `ip` with `mask` and the PC are apart: either lies outside the
+// other's subnet. Without the PC's mask (or the device's numbers) only the PC's prefix can be
+// looked for in the text.
+bool InDifferentSubnet(const std::string& ipAddress, const std::string& subnetMask,
+                       const LocalNetwork& local) {
+  if (local.ipAddress.empty()) return false;
+  std::uint32_t ip = 0;
+  std::uint32_t mask = 0;
+  std::uint32_t pc = 0;
+  std::uint32_t pcMask = 0;
+  if (!ReadHostOrder(ipAddress, ip) || !ReadHostOrder(subnetMask, mask) ||
+      !ReadHostOrder(local.ipAddress, pc) || !ReadHostOrder(local.subnetMask, pcMask) ||
+      !IsContiguousMask(pcMask)) {
+    return ipAddress.find(SubnetPrefix(local.ipAddress)) == std::string::npos;
+  }
+  return (ip & pcMask) != (pc & pcMask) || (pc & mask) != (ip & mask);
 }
 
 }  // namespace
@@ -38,19 +53,15 @@ std::string SubnetPrefix(const std::string& localIpAddress) {
 }
 
 bool ValidateAddresses(const std::string& ipAddress, const std::string& subnetMask,
-                       const std::string& subnetPrefix, std::string& resultLine) {
+                       const LocalNetwork& local, std::string& resultLine) {
   resultLine.clear();
-  if (ipAddress.find(subnetPrefix) == std::string::npos) {
-    resultLine = "WARNING: this address is in a different Subnet.";
-  }
+  if (InDifferentSubnet(ipAddress, subnetMask, local)) resultLine = kSubnetWarning;
 
-  DottedNumbers maskNumbers;
-  if (!ReadDotted(subnetMask, maskNumbers)) return false;
-  DottedNumbers ipNumbers;
-  if (!ReadDotted(ipAddress, ipNumbers)) return false;
-  const std::uint32_t mask = Combine(maskNumbers);
-  const std::uint32_t ip = Combine(ipNumbers);
-  const int firstPart = ipNumbers.parts[0];
+  std::uint32_t mask = 0;
+  if (!ReadHostOrder(subnetMask, mask)) return false;
+  std::uint32_t ip = 0;
+  if (!ReadHostOrder(ipAddress, ip)) return false;
+  const std::uint32_t firstPart = ip >> 24;
 
   if (!IsContiguousMask(mask)) {
     resultLine = "ERROR: Invalid Subnet Mask.";
@@ -64,7 +75,7 @@ bool ValidateAddresses(const std::string& ipAddress, const std::string& subnetMa
     resultLine = "ERROR: Loopback IP range.";
     return false;
   }
-  if (ipAddress == "0.0.0.0") {
+  if (ip == 0) {
     resultLine = "ERROR: Invalid IP address.";
     return false;
   }

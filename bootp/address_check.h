@@ -8,10 +8,20 @@ namespace quillnet {
 // empty when the text holds no ".".
 std::string SubnetPrefix(const std::string& localIpAddress);
 
+// This PC's address and its subnet mask, as dotted texts; the mask is empty when unknown, and
+// both are empty when the PC has no address.
+struct LocalNetwork {
+  std::string ipAddress;
+  std::string subnetMask;
+};
+
 // Checks an IP address and a subnet mask for assignment to a device. `resultLine` receives
 // the one line that describes the outcome: empty, the subnet warning, or an error. Returns
-// true when the two may be sent (the warning does not block).
+// true when the two may be sent (the warning does not block). The warning shows when the
+// address lies outside the PC's subnet, or the PC's address outside the subnet the mask gives
+// the device; while the PC's mask is unknown, when the address text does not hold the PC's
+// subnet prefix.
 bool ValidateAddresses(const std::string& ipAddress, const std::string& subnetMask,
-                       const std::string& subnetPrefix, std::string& resultLine);
+                       const LocalNetwork& local, std::string& resultLine);
 
 }  // namespace quillnet

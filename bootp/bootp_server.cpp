@@ -49,11 +49,19 @@ std::uint32_t LoopbackAddress() {
   return address;
 }
 
-// An address text the reply carries. A text that does not read as an address (an empty
-// gateway above all) is sent as 0.0.0.0, never as 255.255.255.255.
+// An address text the reply carries. Only an empty gateway is sent as 0.0.0.0: Arm refuses
+// any other text that does not read as an address.
 std::uint32_t ReplyAddress(const std::string& text) {
   std::uint32_t address = 0;
-  return ParseIpv4Text(text, address) ? address : 0;
+  return ReadIpv4Text(text, address) ? address : 0;
+}
+
+// Whether the texts can be sent as they show: the IP address and the mask read as addresses,
+// and the gateway does too unless it is empty (none).
+bool AreSendable(const std::string& ip, const std::string& mask, const std::string& gateway) {
+  std::uint32_t address = 0;
+  return ReadIpv4Text(ip, address) && ReadIpv4Text(mask, address) &&
+         (gateway.empty() || ReadIpv4Text(gateway, address));
 }
 
 }  // namespace
@@ -159,6 +167,7 @@ void BootPServer::ServiceOneRequest() {
   std::array<std::uint8_t, kMessageBufferSize> buffer{};
   SocketHandle socket = kInvalidSocket;
   std::uint64_t generation = 0;
+  int deviceInterface = 0;
   {
     std::lock_guard lock(m_mutex);
     if (!m_started || m_socket == kInvalidSocket) return;
@@ -172,12 +181,13 @@ void BootPServer::ServiceOneRequest() {
       std::copy(early->bytes.begin(), early->bytes.end(), buffer.begin());
       BuildArmedReplyLocked(buffer);
       generation = m_armGeneration;
+      deviceInterface = early->interfaceIndex;
       CloseSocket(m_socket);
       m_replying = true;
     }
   }
   if (socket == kInvalidSocket) {
-    FinishReply(buffer, Answer::kArmedEarly, generation);
+    FinishReply(buffer, Answer::kArmedEarly, generation, deviceInterface);
     return;
   }
 
@@ -212,7 +222,8 @@ void BootPServer::ServiceOneRequest() {
       return;
     }
     RecordRequestLocked(verdict.key, verdict.valid, interfaceIndex);
-    StoreRequestLocked(verdict.key, verdict.valid, std::span(buffer).first(received));
+    StoreRequestLocked(verdict.key, verdict.valid, std::span(buffer).first(received),
+                       interfaceIndex);
     if (m_armed && verdict.key == m_targetKey) {
       // Once decided, the reply goes out even if Disarm comes while it is being sent.
       BuildArmedReplyLocked(buffer);
@@ -232,13 +243,13 @@ void BootPServer::ServiceOneRequest() {
     CloseSocket(m_socket);
     m_replying = true;
   }
-  FinishReply(buffer, answer, generation);
+  FinishReply(buffer, answer, generation, interfaceIndex);
 }
 
 void BootPServer::FinishReply(std::span<const std::uint8_t> buffer, Answer answer,
-                              std::uint64_t generation) {
+                              std::uint64_t generation, int deviceInterface) {
   // The route query and the sends may take a while; table queries must not wait for them.
-  const ReplyOutcome outcome = SendReply(buffer);
+  const ReplyOutcome outcome = SendReply(buffer, deviceInterface);
   const bool armed = answer != Answer::kListed;
   {
     std::lock_guard lock(m_mutex);
@@ -248,7 +259,7 @@ void BootPServer::FinishReply(std::span<const std::uint8_t> buffer, Answer answe
     if (m_started) SetUpSocket(m_socket);
     // A new arming made while the reply went out is for a new answer: it is left armed.
     if (armed && generation == m_armGeneration) {
-      m_replySent = outcome.sent;
+      m_replySent = outcome.reachedDevice;
       // After an early answer the device's next request is answered as well, in case the
       // early one came too late for it.
       if (answer == Answer::kArmed) m_armed = false;
@@ -272,6 +283,7 @@ void BootPServer::RecordReply(std::span<const std::uint8_t> reply, const ReplyOu
   record.subnetMask = Ipv4Text(addresses.subnetMask);
   record.defaultGateway = Ipv4Text(addresses.defaultGateway);
   record.interfaces = outcome.interfaces;
+  record.reachedDevice = outcome.reachedDevice;
   record.armed = armed;
   AnswerHandler handler;
   {
@@ -345,7 +357,7 @@ std::uint64_t BootPServer::GetChangedRows(std::uint64_t since, std::vector<int>&
 }
 
 void BootPServer::StoreRequestLocked(DeviceKey key, bool valid,
-                                     std::span<const std::uint8_t> request) {
+                                     std::span<const std::uint8_t> request, int interfaceIndex) {
   if (const auto found = m_storedByKey.find(key); found != m_storedByKey.end()) {
     DropStoredRequestLocked(found->second);
   }
@@ -355,7 +367,8 @@ void BootPServer::StoreRequestLocked(DeviceKey key, bool valid,
   if (valid && m_rowByKey.contains(key)) {
     std::size_t length = request.size();
     while (length > 0 && request[length - 1] == 0) --length;
-    m_storedRequests.push_front({key, now, {request.begin(), request.begin() + length}});
+    m_storedRequests.push_front(
+        {key, now, interfaceIndex, {request.begin(), request.begin() + length}});
     m_storedByKey[key] = m_storedRequests.begin();
     m_storedBytes += length + kStoredRequestOverhead;
   }
@@ -441,6 +454,8 @@ std::string BootPServer::GetLastRequestTimeText(int row) const {
 
 bool BootPServer::Arm(std::string macText, std::string ipAddress, std::string subnetMask,
                       std::string defaultGateway) {
+  // A text that does not read as it shows must never reach the wire as another address.
+  if (!AreSendable(ipAddress, subnetMask, defaultGateway)) return false;
   std::lock_guard lock(m_mutex);
   if (m_armed) return false;
   m_targetMac = std::move(macText);
@@ -506,7 +521,8 @@ void BootPServer::SetAnswerHandler(AnswerHandler handler) {
   m_answerHandler = std::move(handler);
 }
 
-BootPServer::ReplyOutcome BootPServer::SendReply(std::span<const std::uint8_t> message) {
+BootPServer::ReplyOutcome BootPServer::SendReply(std::span<const std::uint8_t> message,
+                                                 int deviceInterface) {
   ReplyOutcome outcome;
   std::vector<RouteRow> rows;
   switch (m_routes.QueryRoutes(rows)) {
@@ -528,6 +544,9 @@ BootPServer::ReplyOutcome BootPServer::SendReply(std::span<const std::uint8_t> m
   std::size_t matched = 0;
   std::size_t served = 0;
   std::size_t failures = 0;
+  bool deviceRowFound = false;
+  bool indexesKnown = false;
+  std::string deviceFailure;
   for (const RouteRow& row : rows) {
     // The limited-broadcast host route of one interface; its next hop is that interface's
     // own address.
@@ -535,17 +554,39 @@ BootPServer::ReplyOutcome BootPServer::SendReply(std::span<const std::uint8_t> m
       continue;
     }
     ++matched;
+    indexesKnown = indexesKnown || row.interfaceIndex != 0;
+    const bool deviceRow = deviceInterface != 0 && row.interfaceIndex == deviceInterface;
+    deviceRowFound = deviceRowFound || deviceRow;
     std::string failure;
     if (ServeRoute(row.nextHop, message, failure)) {
       ++served;
-    } else if (++failures == 1) {
+      if (deviceRow) outcome.reachedDevice = true;
+    } else {
+      if (deviceRow) deviceFailure = failure;
       // A failure on one interface does not stop the others; the text keeps the first.
-      outcome.message = std::move(failure);
+      if (++failures == 1) outcome.message = std::move(failure);
     }
   }
   outcome.interfaces = served;
-  outcome.sent = served > 0;
-  if (matched == 0) outcome.message = kNoInterfaceText;
+  // Where the interface the device asked on, or the interfaces of the rows, are not known,
+  // any copy may have reached it.
+  if (deviceInterface == 0 || !indexesKnown) {
+    deviceInterface = 0;
+    outcome.reachedDevice = served > 0;
+  }
+  if (matched == 0) {
+    outcome.message = kNoInterfaceText;
+  } else if (!outcome.reachedDevice && deviceInterface != 0) {
+    // Copies on the other interfaces go into other networks; the device got nothing.
+    const std::string name = m_routes.InterfaceName(deviceInterface);
+    outcome.message =
+        deviceRowFound
+            ? "The reply could not be sent through " + name + ", where the device asked: " +
+                  deviceFailure
+            : "The reply could not be sent through " + name + ", where the device asked: " +
+                  name + " has no IPv4 address or is down. Give this PC an address on the "
+                  "device's network.\n";
+  }
   return outcome;
 }
 

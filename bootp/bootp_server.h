@@ -67,7 +67,10 @@ class BootPServer {
     std::string subnetMask;
     std::string defaultGateway;
     std::size_t interfaces = 0;  // the interfaces it left through; 0: not sent
-    bool armed = false;          // the answer to the arming, not to a listed device
+    // A copy left through the interface the request came in on (any copy, where that
+    // interface is not known): only then can the device have it.
+    bool reachedDevice = false;
+    bool armed = false;  // the answer to the arming, not to a listed device
     std::int64_t time = 0;       // seconds since 1970, from the server's clock
   };
   // Receives every reply. Called on the worker thread without the server's lock held.
@@ -121,7 +124,8 @@ class BootPServer {
   std::size_t GetStoredRequestBytes() const;
 
   // Arming and the reply.
-  // Arms the server for one device; false when it is armed already. A new arming clears
+  // Arms the server for one device; false when it is armed already, or when the IP address or
+  // the mask, or a gateway that is not empty, does not read as an address. A new arming clears
   // WasReplySent. When the device's latest request is one to answer at once (see
   // kEarlyAnswerSeconds), the worker is woken and answers it with the same reply the request
   // would have had on arrival; the server stays armed, so the device's next request is
@@ -131,7 +135,8 @@ class BootPServer {
   // A reply the worker is already sending still goes out.
   bool Disarm();
   bool IsArmed() const;
-  // Whether the last answer to the last arming left through at least one interface.
+  // Whether the last answer to the last arming left through the interface the device asked
+  // on (see ReplyRecord::reachedDevice); when it did not, the message text says why.
   bool WasReplySent() const;
 
   // Listed devices: a request from one of them that is not the armed device's is answered
@@ -160,6 +165,7 @@ class BootPServer {
   struct StoredRequest {
     DeviceKey key = 0;
     std::int64_t time = 0;
+    int interfaceIndex = 0;  // where it came in; 0 when not known
     std::vector<std::uint8_t> bytes;  // up to the last non-zero byte
   };
   using StoredRequests = std::list<StoredRequest>;
@@ -174,7 +180,7 @@ class BootPServer {
   // What sending a reply came to.
   struct ReplyOutcome {
     std::size_t interfaces = 0;  // the interfaces it left through
-    bool sent = false;           // left through at least one interface
+    bool reachedDevice = false;  // see ReplyRecord
     std::string message;  // for m_message; empty when every interface sent it
     PendingError pending;
   };
@@ -182,7 +188,8 @@ class BootPServer {
   // These run with m_mutex held.
   bool SetUpSocket(SocketHandle& socket);
   void RecordRequestLocked(DeviceKey key, bool valid, int interfaceIndex = 0);
-  void StoreRequestLocked(DeviceKey key, bool valid, std::span<const std::uint8_t> request);
+  void StoreRequestLocked(DeviceKey key, bool valid, std::span<const std::uint8_t> request,
+                          int interfaceIndex);
   void DropStoredRequestLocked(StoredRequests::iterator stored);
   // The armed device's kept request, when it is one to answer at once.
   const StoredRequest* EarlyRequestLocked() const;
@@ -191,12 +198,13 @@ class BootPServer {
   // then reopens it and records the outcome; takes m_mutex itself.
   enum class Answer { kListed, kArmed, kArmedEarly };
   void FinishReply(std::span<const std::uint8_t> buffer, Answer answer,
-                   std::uint64_t generation);
+                   std::uint64_t generation, int deviceInterface);
   const RowState* RowAt(int row) const;
   // These need no lock: they touch no member state but the socket and route interfaces, and
   // no socket but their own or the one handed to them.
   bool CloseSocket(SocketHandle& socket);
-  ReplyOutcome SendReply(std::span<const std::uint8_t> message);
+  // `deviceInterface` is the interface the answered request came in on; 0 when not known.
+  ReplyOutcome SendReply(std::span<const std::uint8_t> message, int deviceInterface);
   bool ServeRoute(std::uint32_t interfaceAddress, std::span<const std::uint8_t> message,
                   std::string& failure);
   // Takes m_mutex only to read the handler; calls it without the lock.

@@ -12,7 +12,7 @@ namespace {
 
 std::optional<Refusal> CheckDottedQuad(const char* name, const std::string& text) {
   std::uint32_t address = 0;
-  if (ParseDottedQuad(text, address)) return std::nullopt;
+  if (ReadIpv4Text(text, address, LeadingZeros::kRefuse)) return std::nullopt;
   return Refusal{kExitRefused, std::string(name) + " '" + text +
                                    "' is not four numbers 0–255 separated by dots."};
 }
@@ -43,7 +43,7 @@ std::optional<Refusal> ReadMacArgument(const std::string& text, DeviceKey& key) 
 }
 
 std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
-                                      const std::string& subnetPrefix, std::string& warning) {
+                                      const LocalNetwork& local, std::string& warning) {
   warning.clear();
   if (auto refusal = CheckDottedQuad("IP address", addresses.ipAddress)) return refusal;
   if (auto refusal = CheckDottedQuad("Subnet mask", addresses.subnetMask)) return refusal;
@@ -53,7 +53,7 @@ std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
     }
   }
   std::string resultLine;
-  if (!ValidateAddresses(addresses.ipAddress, addresses.subnetMask, subnetPrefix, resultLine)) {
+  if (!ValidateAddresses(addresses.ipAddress, addresses.subnetMask, local, resultLine)) {
     return Refusal{kExitRefused, resultLine};
   }
   warning = resultLine;

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "bootp/address_check.h"
 #include "bootp/message.h"
 
 namespace quillnet::cli {
@@ -42,7 +43,7 @@ struct AddressTexts {
 // The three texts in their strict dotted form, then the wizard's rules for an IP address and
 // its mask. `warning` receives the subnet warning, which does not refuse.
 std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
-                                      const std::string& subnetPrefix, std::string& warning);
+                                      const LocalNetwork& local, std::string& warning);
 
 // A timeout in seconds that can be waited: finite, above 0, at most a day. What a refusal
 // says after the option's name.

@@ -181,7 +181,7 @@ bool CheckInterfaces(Output& output) {
   if (SystemRouteSource().QueryRoutes(rows) != RouteQueryResult::kOk) rows.clear();
   if (SystemAdapterSource().QueryAdapters(adapters) != AdapterQueryResult::kOk) adapters.clear();
   std::uint32_t loopback = 0;
-  ParseDottedQuad("127.0.0.1", loopback);
+  ReadIpv4Text("127.0.0.1", loopback);
   std::string interfaces;
   for (const RouteRow& row : rows) {
     // The rows the reply is sent through: an interface's limited-broadcast host route.

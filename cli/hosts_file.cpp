@@ -36,7 +36,7 @@ bool IsHeader(const std::vector<std::string>& fields) {
 
 // Checks one row's fields; the refusal's text does not name the line yet.
 std::optional<Refusal> ReadRow(const std::vector<std::string>& fields,
-                               const std::string& subnetPrefix, HostRow& row,
+                               const LocalNetwork& local, HostRow& row,
                                std::string& warning) {
   if (fields.size() != kFieldsWithoutGateway && fields.size() != kFieldsWithGateway) {
     return Refusal{kExitRefused, "expected MAC,IP,MASK or MAC,IP,MASK,GATEWAY, found " +
@@ -48,13 +48,13 @@ std::optional<Refusal> ReadRow(const std::vector<std::string>& fields,
   row.macText = FormatMacAddress(row.key);
   row.addresses = {fields[1], fields[2],
                    fields.size() == kFieldsWithGateway ? fields[3] : std::string()};
-  return CheckAddresses(row.addresses, subnetPrefix, warning);
+  return CheckAddresses(row.addresses, local, warning);
 }
 
 }  // namespace
 
 HostsFile ParseHostsFile(std::string_view text, const std::string& name,
-                         const std::string& subnetPrefix) {
+                         const LocalNetwork& local) {
   HostsFile file;
   std::unordered_map<DeviceKey, int> lineByMac;
   std::unordered_map<std::string, int> lineByIp;
@@ -82,7 +82,7 @@ HostsFile ParseHostsFile(std::string_view text, const std::string& name,
     HostRow row;
     row.line = line;
     std::string warning;
-    if (auto refusal = ReadRow(fields, subnetPrefix, row, warning)) {
+    if (auto refusal = ReadRow(fields, local, row, warning)) {
       return refuse(line, refusal->text);
     }
     if (!warning.empty()) {

@@ -31,6 +31,6 @@ struct HostsFile {
 // checked as `assign` checks its arguments, and no MAC address nor IP address may appear
 // twice; one bad row refuses the whole file, naming `name` and the row's line number.
 HostsFile ParseHostsFile(std::string_view text, const std::string& name,
-                         const std::string& subnetPrefix);
+                         const LocalNetwork& local);
 
 }  // namespace quillnet::cli

@@ -122,13 +122,12 @@ bool StartServer(BootPServer& server, Output& output) {
   return false;
 }
 
-// The PC's subnet prefix, for the subnet warning of the address check.
-std::string LocalSubnetPrefix() {
-  std::string localIp;
-  std::string localMask;
+// The PC's address and mask, for the subnet warning of the address check.
+quillnet::LocalNetwork QueryLocalNetwork() {
+  quillnet::LocalNetwork local;
   std::string localGateway;
-  if (!quillnet::QueryLocalAdapter(localIp, localMask, localGateway)) localIp.clear();
-  return quillnet::SubnetPrefix(localIp);
+  if (!quillnet::QueryLocalAdapter(local.ipAddress, local.subnetMask, localGateway)) return {};
+  return local;
 }
 
 // What a reply carried, read back from its bytes.
@@ -201,7 +200,7 @@ std::string LocalInterfaceWith(std::uint32_t ip) {
   for (const quillnet::AdapterInfo& adapter : adapters) {
     for (const quillnet::AdapterAddress& address : adapter.addresses) {
       std::uint32_t value = 0;
-      if (quillnet::ParseDottedQuad(address.ipAddress, value) && value == ip) return adapter.name;
+      if (quillnet::ReadIpv4Text(address.ipAddress, value) && value == ip) return adapter.name;
     }
   }
   return {};
@@ -287,12 +286,12 @@ int Assign(const AssignArguments& args, Output& output) {
   if (auto refusal = ReadMacArgument(args.mac, key)) return Refuse(output, *refusal);
   const std::string macText = quillnet::FormatMacAddress(key);
   std::string warning;
-  if (auto refusal = CheckAddresses(args.addresses, LocalSubnetPrefix(), warning)) {
+  if (auto refusal = CheckAddresses(args.addresses, QueryLocalNetwork(), warning)) {
     return Refuse(output, *refusal);
   }
   if (!warning.empty()) output.Warning(warning);
   std::uint32_t ip = 0;
-  quillnet::ParseDottedQuad(args.addresses.ipAddress, ip);
+  quillnet::ReadIpv4Text(args.addresses.ipAddress, ip, quillnet::LeadingZeros::kRefuse);
 
   BootPServer server;
   if (!StartServer(server, output)) return kExitStartFailed;
@@ -307,12 +306,16 @@ int Assign(const AssignArguments& args, Output& output) {
   const Deadline deadline(args.timeoutSeconds);
   {
     Worker worker(server);
-    while (!g_interrupted && server.IsArmed() && !deadline.Passed()) {
+    // A request heard while the address was probed is answered at once, and the server
+    // stays armed for the next one; that answer came within a second of the request, so the
+    // device takes it and the wait ends there.
+    while (!g_interrupted && server.IsArmed() && !server.WasReplySent() && !deadline.Passed()) {
       std::this_thread::sleep_for(kPollInterval);
     }
   }
   // Asked with the worker joined: an answer that went out after the last look still counts.
-  const bool answered = !server.Disarm();
+  const bool answeredEarly = server.WasReplySent();
+  const bool answered = !server.Disarm() || answeredEarly;
   if (!answered) {
     output.Error(g_interrupted ? "Interrupted before " + macText + " asked for an address."
                                : "No BOOTP request from " + macText + " within " +
@@ -321,7 +324,7 @@ int Assign(const AssignArguments& args, Output& output) {
   }
   const std::string message = MessageText(server);
   BootPServer::ReplyRecord reply;
-  if (!server.GetLastReply(reply) || reply.interfaces == 0) {
+  if (!server.GetLastReply(reply) || !reply.reachedDevice) {
     output.Error("The reply to " + macText + " could not be sent: " + message);
     return kExitSendFailed;
   }
@@ -345,7 +348,7 @@ int Serve(const ServeArguments& args, Output& output) {
     output.Error("The hosts file '" + args.hostsPath + "' cannot be read.");
     return kExitUsage;
   }
-  const HostsFile hosts = ParseHostsFile(text.str(), args.hostsPath, LocalSubnetPrefix());
+  const HostsFile hosts = ParseHostsFile(text.str(), args.hostsPath, QueryLocalNetwork());
   if (hosts.refusal) return Refuse(output, *hosts.refusal);
   for (const std::string& warning : hosts.warnings) output.Warning(warning);
 
@@ -360,7 +363,7 @@ int Serve(const ServeArguments& args, Output& output) {
   std::unordered_set<std::string> answered;
   std::atomic<std::size_t> answeredCount{0};
   server.SetAnswerHandler([&](const BootPServer::ReplyRecord& reply) {
-    if (reply.interfaces == 0) {
+    if (!reply.reachedDevice) {
       output.Error("The reply to " + reply.macText + " could not be sent: " + MessageText(server));
       return;
     }

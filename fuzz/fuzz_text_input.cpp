@@ -18,7 +18,7 @@ namespace {
 using namespace quillnet;
 
 void HostsFile(std::string_view text) {
-  const cli::HostsFile file = cli::ParseHostsFile(text, "f", "10.0.0.");
+  const cli::HostsFile file = cli::ParseHostsFile(text, "f", {"10.0.0.1", "255.255.255.0"});
   if (file.refusal && !file.rows.empty()) std::abort();
   if (!file.refusal && file.rows.empty()) std::abort();
   std::set<DeviceKey> keys;
@@ -28,7 +28,7 @@ void HostsFile(std::string_view text) {
     std::uint32_t address = 0;
     // Every row that passes is one the engine reads back exactly.
     if (!ParseMacText(row.macText, key) || key != row.key || key == 0) std::abort();
-    if (!ParseDottedQuad(row.addresses.ipAddress, address) ||
+    if (!ReadIpv4Text(row.addresses.ipAddress, address, LeadingZeros::kRefuse) ||
         Ipv4Text(address) != row.addresses.ipAddress) {
       std::abort();
     }
@@ -40,7 +40,13 @@ void TypedTexts(std::string_view text) {
   DeviceKey key = 0;
   if (ParseMacText(text, key) && ParseMacKey(FormatMacAddress(key)) != key) std::abort();
   std::uint32_t address = 0;
-  if (ParseDottedQuad(std::string(text), address) && Ipv4Text(address) != text) std::abort();
+  if (ReadIpv4Text(text, address, LeadingZeros::kRefuse) && Ipv4Text(address) != text) std::abort();
+  // What the wizard reads is what it shows once the leading zeros are gone, and what it sends.
+  if (ReadIpv4Text(text, address)) {
+    std::uint32_t again = 0;
+    const std::string shown = NormalizedIpv4Text(std::string(text));
+    if (!ReadIpv4Text(shown, again, LeadingZeros::kRefuse) || again != address) std::abort();
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "pages/assign_ip_page.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QTextEdit>
 #include <chrono>
@@ -14,17 +15,32 @@
 namespace quillnet {
 
 std::string FormatAssignSummary(const std::string& mac, const std::string& ip,
-                                const std::string& mask, const std::string& gateway) {
-  return "Attempting to assign MAC address:\r\n\t" + mac +
-         "\r\n\nthe following: \r\n\tIP address: \t\t\t" + ip + "\r\n\tSubnet mask: \t\t" + mask +
-         "\r\n\tDefault gateway: \t" + gateway;
+                                const std::string& mask, const std::string& gateway, bool sent) {
+  return std::string(sent ? "Sent to MAC address:" : "Attempting to assign MAC address:") +
+         "\r\n\t" + mac + "\r\n\nthe following: \r\n\tIP address: \t\t\t" + ip +
+         "\r\n\tSubnet mask: \t\t" + mask + "\r\n\tDefault gateway: \t" + gateway;
 }
+
+namespace {
+
+constexpr char kAttemptingSubTitle[] = "Attempting to assign IP address.";
+constexpr char kCheckingSubTitle[] = "Checking whether the device answers at its new address.";
+constexpr char kAttemptingText[] = "The wizard is attempting to assign the specified IP address.";
+constexpr char kRebootHint[] =
+    "If it has been more than a minute or two and the IP is still not assigned, please try "
+    "rebooting or power cycling your device.";
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
 
 CAssignIPDlg::CAssignIPDlg()
     : CWizard97InteriorPageImpl(kAssignIpPageId, QString::fromLatin1(kWizardPageTitle)) {
   setObjectName(QStringLiteral("assignIpPage"));
   SetHeaderTitle(QStringLiteral("Assign IP Address"));
-  SetHeaderSubTitle(QStringLiteral("Attempting to assign IP address."));
+  SetHeaderSubTitle(QString::fromLatin1(kAttemptingSubTitle));
   m_assignTimer.setInterval(kTimerMs);
   connect(&m_assignTimer, &QTimer::timeout, this, [this] { OnTimer(); });
   m_watchTimer.setInterval(kWatchMs);
@@ -57,10 +73,31 @@ void CAssignIPDlg::SetupSummaryFont() {
 
 void CAssignIPDlg::ShowElapsed() { m_elapsedEdit->setText(QString::number(m_elapsedSeconds)); }
 
-void CAssignIPDlg::ShowSummary() {
+void CAssignIPDlg::ShowSummary(bool sent) {
   m_summaryEdit->setPlainText(RichEditText(FormatAssignSummary(
       m_pWizardInfo->GetMacAddress(), m_pWizardInfo->GetIpAddress(),
-      m_pWizardInfo->GetSubnetMask(), m_pWizardInfo->GetDefaultGateway())));
+      m_pWizardInfo->GetSubnetMask(), m_pWizardInfo->GetDefaultGateway(), sent)));
+}
+
+std::chrono::milliseconds CAssignIPDlg::AnswerWindow() const {
+  const std::chrono::milliseconds asked = m_pWizardInfo->GetAnswerWindow();
+  return asked.count() > 0 ? asked : std::chrono::milliseconds(kAnswerWindowMs);
+}
+
+void CAssignIPDlg::ShowTexts(bool sent) {
+  const std::string ip = m_pWizardInfo->GetIpAddress();
+  SetHeaderSubTitle(QString::fromLatin1(sent ? kCheckingSubTitle : kAttemptingSubTitle));
+  static_cast<QLabel*>(Control(IDC_ATTEMPTING_TEXT))
+      ->setText(sent ? Latin1("The reply with " + ip + " was sent to " +
+                              m_pWizardInfo->GetMacAddress() +
+                              ". The wizard checks whether the device answers there.")
+                     : QString::fromLatin1(kAttemptingText));
+  static_cast<QLabel*>(Control(IDC_REBOOT_HINT))
+      ->setText(sent ? QStringLiteral("The wizard goes on as soon as the device answers, and "
+                                      "after %1 seconds at most.")
+                           .arg(AnswerWindow().count() / 1000)
+                     : QString::fromLatin1(kRebootHint));
+  ShowSummary(sent);
 }
 
 int CAssignIPDlg::OnSetActive() {
@@ -68,15 +105,25 @@ int CAssignIPDlg::OnSetActive() {
   Sheet()->PostSetWizButtons(PSWIZB_BACK);
   // Remembered now, before the device has them: the Set IP page offers them again.
   m_pWizardInfo->SaveRememberedAddresses();
-  ShowSummary();
+  ShowTexts(false);
   m_pWizardInfo->SetConfirmation("");
   m_phase = Phase::kWaiting;
-  m_earlyChecked = false;
-  m_pWizardInfo->ArmServer();
-  m_assignTimer.start();
-  m_watchTimer.start();
+  m_early = false;
+  m_cannotCheck.clear();
   m_elapsedSeconds = 0;
   ShowElapsed();
+  if (!m_pWizardInfo->ArmServer()) {
+    // The Set IP page lets only addresses through that read as they show; should one reach
+    // here all the same, nothing is sent.
+    m_phase = Phase::kDone;
+    m_pWizardInfo->SetStatusMessage("The addresses for " + m_pWizardInfo->GetMacAddress() +
+                                    " could not be read; nothing was sent.");
+    QMetaObject::invokeMethod(this, [this] { Sheet()->SetCurSel(Sheet()->GetPageCount() - 2); },
+                              Qt::QueuedConnection);
+    return 0;
+  }
+  m_assignTimer.start();
+  m_watchTimer.start();
   return 0;
 }
 
@@ -87,85 +134,113 @@ void CAssignIPDlg::OnTimer() {
 }
 
 void CAssignIPDlg::OnWatch() {
-  if (m_phase != Phase::kWaiting) return;
+  if (m_phase == Phase::kDone) return;
   BootPServer* server = m_pWizardInfo->GetServer();
-  if (server->IsArmed()) {
-    // A device that asked a moment ago was answered at once, and the server waits on for its
-    // next request in case that answer came too late for it.
-    if (server->WasReplySent() && !m_earlyChecked) {
-      m_earlyChecked = true;
-      StartConfirm(Phase::kConfirmingEarly);
+  const bool armed = server->IsArmed();
+  // For the last answer to this arming: whether it left through the device's interface.
+  const bool sent = server->WasReplySent();
+  if (m_phase == Phase::kWaiting) {
+    // Still armed with a reply sent: the answer at once to a device that asked a moment ago;
+    // the server waits on for its next request, in case that answer came too late for it.
+    if (armed && sent) StartChecking(true);
+    // Not armed: the worker answered the device's request, and that ended the arming.
+    if (!armed) sent ? StartChecking(false) : ShowFailure();
+    return;
+  }
+  if (m_early && !armed) {
+    // The device asked again, so it did not take the answer at once; the server answered
+    // this request, and the page goes on as after any answer to a request.
+    if (!sent) {
+      ShowFailure();
+      return;
     }
+    if (!m_cannotCheck.empty()) {
+      Finish(m_cannotCheck);
+      return;
+    }
+    StartChecking(false);
     return;
   }
-  // The worker disarms the server once it has answered the device; the answer may still have
-  // failed on every interface, and then the Failure page shows the server's reason.
-  if (!server->WasReplySent()) {
-    m_assignTimer.stop();
-    m_watchTimer.stop();
-    m_phase = Phase::kDone;
-    Sheet()->SetCurSel(Sheet()->GetPageCount() - 2);
-    return;
-  }
-  StartConfirm(Phase::kConfirming);
+  if (std::chrono::steady_clock::now() < m_windowEnd) return;
+  // Neither an answer nor another request: the device stopped asking because it took the
+  // reply, and may take longer to use its address; that is no failure.
+  Finish(!m_cannotCheck.empty()
+             ? m_cannotCheck
+             : "The device has not answered at " + m_pWizardInfo->GetIpAddress() + " yet.");
 }
 
-void CAssignIPDlg::StartConfirm(Phase phase) {
-  m_phase = phase;
+void CAssignIPDlg::StartChecking(bool early) {
+  const bool first = m_phase == Phase::kWaiting;
+  m_phase = Phase::kChecking;
+  m_early = early;
+  const std::chrono::milliseconds window = AnswerWindow();
+  m_windowEnd = std::chrono::steady_clock::now() + window;
+  if (first) ShowTexts(true);
+  // One probe through the whole window; a new window replaces the probe under way.
   m_probeGeneration = m_pWizardInfo->ProbeDeviceAddress(
       m_pWizardInfo->GetIpAddress(), CBootpWizardInfo::ProbeFor::kTheDevice,
-      std::chrono::milliseconds(kConfirmMs), std::chrono::milliseconds(kConfirmIntervalMs),
+      window, std::chrono::milliseconds(kConfirmIntervalMs),
       OnPageThread(this, [this](std::uint64_t generation, const ProbeResult& result) {
         OnConfirmResult(generation, result);
       }));
 }
 
 void CAssignIPDlg::OnConfirmResult(std::uint64_t generation, const ProbeResult& result) {
-  if (generation != m_probeGeneration || m_phase == Phase::kDone) return;
+  if (generation != m_probeGeneration || m_phase != Phase::kChecking) return;
   const std::string ip = m_pWizardInfo->GetIpAddress();
   switch (result.outcome) {
     case ProbeOutcome::kAnswered:
       Finish("The device answers at " + ip + ".");
       return;
-    case ProbeOutcome::kNotPossible: {
-      // Without a way to ask, a reply that went out counts, as it always did.
-      std::string text = "Could not check that the device answers at " + ip + ": " +
-                         result.reason + ".";
+    case ProbeOutcome::kNotPossible:
+      m_cannotCheck = "Could not check that the device answers at " + ip + ": " + result.reason + ".";
       if (LacksRawCapability(result)) {
-        text += " To allow the check, run:\r\n" + CapabilityCommand(RunningProgramPath());
+        m_cannotCheck += " To allow the check, run:\r\n" + CapabilityCommand(RunningProgramPath());
       }
-      Finish(text);
+      // Without a way to ask, an answer to the device's request counts, as it always did;
+      // after the answer at once the page still waits to see whether the device asks again.
+      if (!m_early) Finish(m_cannotCheck);
       return;
-    }
     case ProbeOutcome::kSilent:
-      break;
+      // The window ends on the watch.
+      return;
   }
-  if (m_phase == Phase::kConfirmingEarly) {
-    // The early answer may have come too late for the device: the server waits on for its
-    // next request, and the server's own reply is checked again.
-    m_phase = Phase::kWaiting;
-    return;
-  }
-  // A device may take longer to take up its address; that is no failure.
-  Finish("The device has not answered at " + ip + " yet.");
 }
 
 void CAssignIPDlg::Finish(const std::string& confirmation) {
   m_assignTimer.stop();
   m_watchTimer.stop();
   m_phase = Phase::kDone;
+  m_pWizardInfo->CancelProbes();
   m_pWizardInfo->GetServer()->Disarm();
   m_pWizardInfo->SetConfirmation(confirmation);
   Sheet()->SetCurSel(Sheet()->GetPageCount() - 1);
 }
 
+void CAssignIPDlg::ShowFailure() {
+  // The server's message says why the reply did not reach the device.
+  m_assignTimer.stop();
+  m_watchTimer.stop();
+  m_phase = Phase::kDone;
+  m_pWizardInfo->CancelProbes();
+  m_pWizardInfo->GetServer()->Disarm();
+  Sheet()->SetCurSel(Sheet()->GetPageCount() - 2);
+}
+
 int CAssignIPDlg::OnKillActive() {
   m_assignTimer.stop();
   m_watchTimer.stop();
+  const bool leftWhileChecking = m_phase == Phase::kChecking;
   if (m_phase != Phase::kDone) m_pWizardInfo->CancelProbes();
   m_phase = Phase::kDone;
   m_pWizardInfo->GetServer()->Disarm();
-  m_pWizardInfo->SetStatusMessage("You aborted the IP assignment before it could be completed.");
+  // A reply that went out is no abort: the device may well use its address.
+  m_pWizardInfo->SetStatusMessage(
+      leftWhileChecking
+          ? "The reply with " + m_pWizardInfo->GetIpAddress() + " was sent to " +
+                m_pWizardInfo->GetMacAddress() +
+                " before you left the page; whether the device answers there was not checked."
+          : "You aborted the IP assignment before it could be completed.");
   return 0;
 }
 

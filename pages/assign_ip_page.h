@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -14,29 +15,42 @@ class QTextEdit;
 namespace quillnet {
 
 // Control ids of the Assign IP dialog.
+inline constexpr int IDC_ATTEMPTING_TEXT = 1005;
 inline constexpr int IDC_ASSIGN_SUMMARY = 1007;
+inline constexpr int IDC_REBOOT_HINT = 1009;
 inline constexpr int IDC_ELAPSED = 1217;
 
-// The summary of what is being assigned: MAC address, IP address, subnet mask, gateway.
+// The summary of what is being assigned: MAC address, IP address, subnet mask, gateway. Once
+// the reply has gone out, `sent` makes it say so instead of "Attempting to assign".
 std::string FormatAssignSummary(const std::string& mac, const std::string& ip,
-                                const std::string& mask, const std::string& gateway);
+                                const std::string& mask, const std::string& gateway,
+                                bool sent = false);
 
 struct ProbeResult;
 
 // The page on which the assignment happens: it remembers the addresses for the device, arms
 // the server and waits, counting the seconds, until the server's worker has answered the
-// device. A device that asked a moment ago is answered at once. After each reply the page
-// asks the network whether the device answers at its new address: when it does, the
-// assignment is done. A reply that went out leads to the Completion page, which says what the
-// check found; one that could not be sent through any interface leads to the Failure page.
-// Leaving the page disarms the server.
+// device. A device that asked a moment ago is answered at once.
+//
+// Every reply that went out ends the page within kAnswerWindowMs: the page asks the network
+// all that time whether the device answers at its new address, and goes to the Completion
+// page as soon as it does. A device that asks again after the answer at once did not take it;
+// the server answers that request too and the window starts anew. A device that neither
+// answers nor asks again within the window stopped asking because it took the reply, and the
+// Completion page says that it has not answered yet. A reply that did not leave through the
+// interface the device asked on leads to the Failure page. Leaving the page disarms the server.
 class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
  public:
   static constexpr int kTimerMs = 1000;
   // How often the page looks at the server's answer.
   static constexpr int kWatchMs = 100;
-  // How long, and how often, the device is asked whether it answers at its new address.
-  static constexpr int kConfirmMs = 5000;
+  // How long after a reply the page waits for the device to answer at its address or to ask
+  // again. A client that did not take the reply asks again within its retry interval: bootpc
+  // waits at most 16 s between tries (1, 2, 4, 8, 16 s), and ISC dhclient backs off to at most
+  // 15 s, randomised by up to half, so about 22 s; 30 s covers both with room to spare and
+  // still ends the page while the user watches it.
+  static constexpr int kAnswerWindowMs = 30000;
+  // How often the device is asked, through the window, whether it answers.
   static constexpr int kConfirmIntervalMs = 500;
 
   CAssignIPDlg();
@@ -52,12 +66,17 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
  private:
   void OnTimer();
   void OnWatch();
-  // After the early reply (the server still armed) or after the server's own reply.
-  enum class Phase { kWaiting, kConfirmingEarly, kConfirming, kDone };
-  void StartConfirm(Phase phase);
+  // kChecking: a reply went out and the page waits for the device's answer.
+  enum class Phase { kWaiting, kChecking, kDone };
+  // A reply went out: the answer at once (the server stays armed for the device's next
+  // request) or the answer to its request.
+  void StartChecking(bool early);
   void OnConfirmResult(std::uint64_t generation, const ProbeResult& result);
   void Finish(const std::string& confirmation);
-  void ShowSummary();
+  void ShowFailure();
+  void ShowTexts(bool sent);
+  std::chrono::milliseconds AnswerWindow() const;
+  void ShowSummary(bool sent);
   void ShowElapsed();
   void SetupSummaryFont();
 
@@ -69,8 +88,11 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   QTimer m_watchTimer;
   int m_elapsedSeconds = 0;
   Phase m_phase = Phase::kWaiting;
-  // The early reply has been checked once; the next check follows the server's own reply.
-  bool m_earlyChecked = false;
+  // The reply being checked is the answer at once; the server still waits for a request.
+  bool m_early = false;
+  std::chrono::steady_clock::time_point m_windowEnd;
+  // Why the device cannot be asked; "" while it can.
+  std::string m_cannotCheck;
   std::uint64_t m_probeGeneration = 0;
 };
 

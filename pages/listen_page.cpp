@@ -104,7 +104,10 @@ void CListenDlg::StartWorker() {
 
 void CListenDlg::OnTimer() {
   if (m_listenServer == nullptr || !m_listenServer->IsRunning()) {
+    // The Failure page has set its buttons; a selection update now would post this page's
+    // Back and Next after them.
     Sheet()->SetCurSel(Sheet()->GetPageCount() - 2);
+    return;
   }
   UpdateSelection();
   RefreshList();

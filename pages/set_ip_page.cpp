@@ -7,6 +7,7 @@
 #include "bootp/address_check.h"
 #include "bootp/address_probe.h"
 #include "pages/page_probe.h"
+#include "platform/ipv4_text.h"
 #include "wizard/ip_address_edit.h"
 
 namespace quillnet {
@@ -40,8 +41,8 @@ bool CSetIPDlg::OnInitDialog() {
   m_gatewayEdit = static_cast<IpAddressEdit*>(Control(IDC_DEFAULT_GATEWAY));
   m_localAddressEdit = static_cast<QLineEdit*>(Control(IDC_PC_ADDRESS));
   m_resultLine = static_cast<QLabel*>(Control(IDC_RESULT_LINE));
-  // The gateway has no handler of its own: the next check takes its text along.
-  for (IpAddressEdit* edit : {m_ipAddressEdit, m_subnetMaskEdit}) {
+  // Each of the three is checked on every change, so that completing any of them enables Next.
+  for (IpAddressEdit* edit : {m_ipAddressEdit, m_subnetMaskEdit, m_gatewayEdit}) {
     connect(edit, &IpAddressEdit::fieldChanged, this, [this] { UpdateFromControls(); });
   }
   return true;
@@ -54,6 +55,9 @@ void CSetIPDlg::SetWizButtons(int buttons) {
 
 int CSetIPDlg::OnSetActive() {
   SetWizButtons(PSWIZB_BACK);
+  // This PC's address may have changed since the Welcome page, and the subnet check and the
+  // in-use check rely on it.
+  m_pWizardInfo->RefreshLocalAddress();
   FillControls();
   UpdateFromControls();
   return 0;
@@ -61,7 +65,8 @@ int CSetIPDlg::OnSetActive() {
 
 bool CSetIPDlg::ValidateAddresses(const std::string& ipAddress, const std::string& subnetMask) {
   std::string line;
-  const bool ok = quillnet::ValidateAddresses(ipAddress, subnetMask, m_subnetPrefix, line);
+  const LocalNetwork local{m_pWizardInfo->GetLocalIpAddress(), m_pWizardInfo->GetLocalSubnetMask()};
+  const bool ok = quillnet::ValidateAddresses(ipAddress, subnetMask, local, line);
   m_resultLine->setText(Latin1(line));
   return ok;
 }
@@ -91,13 +96,15 @@ void CSetIPDlg::FillControls() {
 }
 
 bool CSetIPDlg::UpdateFromControls() {
-  const std::string ipAddress = Latin1Text(m_ipAddressEdit->text());
-  const std::string subnetMask = Latin1Text(m_subnetMaskEdit->text());
-  const std::string gateway = Latin1Text(m_gatewayEdit->text());
+  // Stored as they are read, without leading zeros: the texts shown later are those sent.
+  const std::string ipAddress = NormalizedIpv4Text(Latin1Text(m_ipAddressEdit->text()));
+  const std::string subnetMask = NormalizedIpv4Text(Latin1Text(m_subnetMaskEdit->text()));
+  const std::string gateway = NormalizedIpv4Text(Latin1Text(m_gatewayEdit->text()));
   bool ok = ValidateAddresses(ipAddress, subnetMask);
   // A gateway with empty parts would reach the device as 0.0.0.0 while the summary shows what
   // was typed: it must be complete, or empty for none.
-  if (ok && !m_gatewayEdit->isBlank() && !m_gatewayEdit->isComplete()) {
+  std::uint32_t gatewayAddress = 0;
+  if (ok && !gateway.empty() && !ReadIpv4Text(gateway, gatewayAddress)) {
     m_resultLine->setText(QString::fromLatin1(kIncompleteGatewayText));
     ok = false;
   }

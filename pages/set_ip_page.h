@@ -24,8 +24,9 @@ inline constexpr int IDC_RESULT_LINE = 1225;
 struct ProbeResult;
 
 // The page on which the user gives the selected device its addresses. Every change of the IP
-// address or the subnet mask is checked; the result is one line on the page, and the three
-// texts are stored in the shared state whenever the check passes. An address that passes is
+// address, the subnet mask or the gateway is checked; the result is one line on the page, and
+// the three texts are stored in the shared state, without leading zeros, whenever the check
+// passes. An address that passes is
 // also asked for on the network: another device that answers at it is named on the line.
 class CSetIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
  public:

@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <net/if.h>
 
 #include <algorithm>
 #include <utility>
@@ -27,6 +28,12 @@ const NetworkSnapshot::Address* FirstAddressOf(const NetworkSnapshot& snapshot, 
 
 }  // namespace
 
+std::string RouteSource::InterfaceName(int index) const {
+  char name[IF_NAMESIZE] = {};
+  if (index > 0 && if_indextoname(static_cast<unsigned>(index), name) != nullptr) return name;
+  return "interface " + std::to_string(index);
+}
+
 std::vector<RouteRow> BuildRouteRows(const NetworkSnapshot& snapshot) {
   std::vector<RouteRow> rows;
   const auto links = LinksByIndex(snapshot);
@@ -38,7 +45,7 @@ std::vector<RouteRow> BuildRouteRows(const NetworkSnapshot& snapshot) {
     }
     if (!link.up || !link.running || !link.broadcast) continue;
     if (const auto* address = FirstAddressOf(snapshot, link.index)) {
-      rows.push_back({kLimitedBroadcast, kLimitedBroadcast, address->address});
+      rows.push_back({kLimitedBroadcast, kLimitedBroadcast, address->address, link.index});
     }
   }
   if (loopbackUp) rows.push_back({kLimitedBroadcast, kLimitedBroadcast, htonl(INADDR_LOOPBACK)});

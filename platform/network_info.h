@@ -9,11 +9,13 @@
 namespace quillnet {
 
 // One IPv4 route as the reply step reads it: destination, mask and next hop, each in
-// network byte order.
+// network byte order, and for an interface's limited-broadcast row the interface's index
+// (0 for other rows, or when not known).
 struct RouteRow {
   std::uint32_t dest = 0;
   std::uint32_t mask = 0;
   std::uint32_t nextHop = 0;
+  int interfaceIndex = 0;
 
   bool operator==(const RouteRow&) const = default;
 };
@@ -27,6 +29,9 @@ class RouteSource {
   // (255.255.255.255/32, next hop = the interface's first address) per interface that can
   // broadcast, in interface-index order, then the loopback row, then the kernel's routes.
   virtual RouteQueryResult QueryRoutes(std::vector<RouteRow>& rows) = 0;
+  // The name of the interface with this index, for messages: the system's name, else
+  // "interface <index>".
+  virtual std::string InterfaceName(int index) const;
 };
 
 // Route rows kept from the last read of the network, so a query costs no read. Whoever

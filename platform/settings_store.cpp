@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <mutex>
@@ -120,7 +121,7 @@ class Transaction {
 
 // A connection to an existing store file; SQLite never creates the file here, so that the
 // store alone decides its mode.
-Connection OpenDatabase(const std::string& path, int busyTimeoutMs) {
+Connection OpenDatabase(const std::string& path, int busyTimeoutMs, std::string* why = nullptr) {
   // An empty name would give SQLite a private temporary database.
   if (path.empty()) return nullptr;
   sqlite3* db = nullptr;
@@ -131,7 +132,10 @@ Connection OpenDatabase(const std::string& path, int busyTimeoutMs) {
                              nullptr);
   }
   Connection connection(db);
-  if (result != SQLITE_OK) return nullptr;
+  if (result != SQLITE_OK) {
+    if (why != nullptr) *why = sqlite3_errstr(result);
+    return nullptr;
+  }
   sqlite3_busy_timeout(db, busyTimeoutMs);
   return connection;
 }
@@ -233,12 +237,16 @@ class SettingsStore::State {
   // that waits at most `budgetMs` for other programs' locks. Keeps the connection in `kept`
   // when asked to.
   Outcome Write(const std::string& keyPath, const Value* value, int budgetMs,
-                Connection* kept = nullptr) {
-    if (!MakePrivateFile(filePath)) return Outcome::kFailed;
+                Connection* kept = nullptr, std::string* why = nullptr) {
+    if (!MakePrivateFile(filePath)) {
+      if (why != nullptr) *why = filePath.empty() ? "the user has no home folder" : std::strerror(errno);
+      return Outcome::kFailed;
+    }
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(budgetMs);
-    Connection db = OpenDatabase(filePath, budgetMs);
+    Connection db = OpenDatabase(filePath, budgetMs, why);
     if (!db) return Outcome::kFailed;
     const Outcome outcome = WriteInTransaction(db.get(), keyPath, value, deadline);
+    if (outcome == Outcome::kFailed && why != nullptr) *why = sqlite3_errmsg(db.get());
     if (outcome == Outcome::kDamaged) ReportDamaged();
     if (outcome == Outcome::kDone && kept != nullptr) {
       sqlite3_busy_timeout(db.get(), busyTimeoutMs);
@@ -251,13 +259,15 @@ class SettingsStore::State {
     std::unique_lock lock(m_mutex);
     // Once a write waits in the queue, later ones queue behind it to keep their order.
     if (m_queue.empty()) {
-      switch (Write(value.keyPath, &value, busyTimeoutMs)) {
+      std::string why;
+      switch (const Outcome outcome = Write(value.keyPath, &value, busyTimeoutMs, nullptr, &why)) {
         case Outcome::kDone:
           return WriteResult::kWritten;
         case Outcome::kBusy:
           break;
         case Outcome::kDamaged:
         case Outcome::kFailed:
+          m_failures.push_back({value.name, FailureText(outcome, why)});
           return WriteResult::kFailed;
       }
     }
@@ -268,11 +278,39 @@ class SettingsStore::State {
     return WriteResult::kQueued;
   }
 
+  // Waits up to `limit` for the queue to empty; then drops what is still queued, as failed.
+  void FinishWrites(std::chrono::milliseconds limit) {
+    std::unique_lock lock(m_mutex);
+    m_idle.wait_for(lock, limit, [this] { return m_queue.empty(); });
+    if (m_queue.empty()) return;
+    m_dropping = true;
+    m_idle.wait(lock, [this] { return m_queue.empty(); });
+    m_dropping = false;
+  }
+
+  std::vector<SettingsStore::Failure> Failures() {
+    std::lock_guard lock(m_mutex);
+    return m_failures;
+  }
+
   const std::string filePath;
   const int busyTimeoutMs;
   const int retryWindowMs;
 
  private:
+  std::string FailureText(Outcome outcome, const std::string& why) const {
+    switch (outcome) {
+      case Outcome::kDamaged:
+        return "the settings file " + filePath + " is damaged";
+      case Outcome::kBusy:
+        return "another program kept the settings file " + filePath + " locked";
+      case Outcome::kDone:
+      case Outcome::kFailed:
+        break;
+    }
+    return "the settings file " + filePath + " could not be written (" + why + ")";
+  }
+
   static Outcome WriteInTransaction(sqlite3* db, const std::string& keyPath, const Value* value,
                                     Clock::time_point deadline) {
     Transaction transaction(db, "BEGIN IMMEDIATE");
@@ -306,32 +344,42 @@ class SettingsStore::State {
       // Stays queued while it is written, so that later writes keep queueing behind it.
       const Value value = m_queue.front();
       lock.unlock();
-      Retry(value);
+      std::string why;
+      const Outcome outcome = Retry(value, why);
       lock.lock();
+      if (outcome != Outcome::kDone) m_failures.push_back({value.name, FailureText(outcome, why)});
       m_queue.pop_front();
+      if (m_queue.empty()) m_idle.notify_all();
     }
   }
 
-  void Retry(const Value& value) {
+  bool Dropping() {
+    std::lock_guard lock(m_mutex);
+    return m_dropping;
+  }
+
+  Outcome Retry(const Value& value, std::string& why) {
     for (;;) {
-      // SQLite's busy handler does the waiting, for at most the time that is left.
-      switch (Write(value.keyPath, &value, MillisecondsUntil(value.deadline))) {
+      // SQLite's busy handler does the waiting, a busy time-out at a time, so that dropping
+      // the queue ends the wait soon.
+      const int budget = std::min(busyTimeoutMs, MillisecondsUntil(value.deadline));
+      switch (const Outcome outcome = Write(value.keyPath, &value, budget, nullptr, &why)) {
         case Outcome::kDone:
         case Outcome::kDamaged:  // reported as such
-          return;
+          return outcome;
         case Outcome::kFailed:
           std::fprintf(stderr, "Quillnet: the setting \"%s\" could not be saved in %s.\n",
                        value.name.c_str(), filePath.c_str());
-          return;
+          return outcome;
         case Outcome::kBusy:
           break;
       }
-      if (Clock::now() >= value.deadline) {
+      if (Clock::now() >= value.deadline || Dropping()) {
         std::fprintf(stderr,
                      "Quillnet: the setting \"%s\" was not saved in %s: another program kept "
                      "the file locked.\n",
                      value.name.c_str(), filePath.c_str());
-        return;
+        return Outcome::kBusy;
       }
       // SQLite gives up at once on some lock conflicts; do not spin on them.
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -341,8 +389,11 @@ class SettingsStore::State {
   std::atomic<bool> m_damageReported{false};
   std::mutex m_mutex;
   std::condition_variable m_wake;
+  std::condition_variable m_idle;
   std::deque<Value> m_queue;
   bool m_stopping = false;
+  bool m_dropping = false;
+  std::vector<SettingsStore::Failure> m_failures;
   std::thread m_writer;
 };
 
@@ -386,6 +437,10 @@ SettingsStore::SettingsStore(std::string filePath, int busyTimeoutMs, int retryW
 SettingsStore::~SettingsStore() = default;
 
 const std::string& SettingsStore::FilePath() const { return m_state->filePath; }
+
+void SettingsStore::FinishWrites(std::chrono::milliseconds limit) { m_state->FinishWrites(limit); }
+
+std::vector<SettingsStore::Failure> SettingsStore::Failures() const { return m_state->Failures(); }
 
 std::unique_ptr<SettingsKey> SettingsStore::OpenKey(const std::string& keyPath) const {
   if (!NarrowExistingFile(m_state->filePath)) return nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -78,6 +79,18 @@ class SettingsStore {
   SettingsStore& operator=(const SettingsStore&) = delete;
 
   const std::string& FilePath() const;
+
+  // A write that was not saved: the value's name and why, as a phrase ("the settings file …
+  // is damaged").
+  struct Failure {
+    std::string name;
+    std::string why;
+  };
+  // Every write of this store that failed, at once or in the queue, oldest first.
+  std::vector<Failure> Failures() const;
+  // Gives the queued writes at most `limit` more; those still locked out then are dropped and
+  // count as failed. Returns soon after, so a program that ends need not linger for them.
+  void FinishWrites(std::chrono::milliseconds limit);
 
   // The key if it exists. Never creates the file or the key.
   std::unique_ptr<SettingsKey> OpenKey(const std::string& keyPath) const;

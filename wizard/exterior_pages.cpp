@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -234,7 +235,26 @@ int CBootpWizardEndPage::OnWizardFinish() {
     WaitCursor wait;
     ok = m_pWizardInfo->FinishWizard(this);
   }
+  // A setting held up until now did not get saved; the user hears of it before the window
+  // goes.
+  const std::vector<std::string> problems = m_pWizardInfo->GetSettingsProblems();
+  if (problems.size() > m_shownProblems) {
+    std::string text;
+    for (std::size_t index = m_shownProblems; index < problems.size(); ++index) {
+      text += (text.empty() ? "" : "\n") + problems[index];
+    }
+    m_shownProblems = problems.size();
+    QMessageBox::warning(this, windowTitle(), QString::fromLatin1(text.c_str()));
+  }
   return ok ? 0 : 1;
+}
+
+std::string CBootpWizardEndPage::SettingsProblemLines() {
+  std::string text;
+  const std::vector<std::string> problems = m_pWizardInfo->GetSettingsProblems();
+  for (const std::string& line : problems) text += "\r\n" + line + "\r\n";
+  m_shownProblems = problems.size();
+  return text;
 }
 
 CBootpWizardFailurePage::CBootpWizardFailurePage(const QString& title)
@@ -262,6 +282,7 @@ void CBootpWizardFailurePage::FillSummary() {
   if (IsPortPermissionFailure(error)) {
     text += FormatCapabilityHint("This program", RunningProgramPath(), true, false);
   }
+  text += SettingsProblemLines();
   m_summaryEdit->setPlainText(RichEditText(text));
   QTextCursor cursor(m_summaryEdit->document());
   cursor.setPosition(0);
@@ -287,6 +308,7 @@ void CBootpWizardCompletionPage::FillSummary() {
   // Asked again on each visit: the user may have granted the capability meanwhile.
   const bool lacksPort = !m_installedCopy.empty() && !HasPortCapability(m_installedCopy);
   const bool lacksRaw = !m_installedCopy.empty() && !FileHasRawCapability(m_installedCopy);
+  text += SettingsProblemLines();
   const bool grantNeeded = lacksPort || lacksRaw;
   if (grantNeeded) {
     text += "\r\n" + FormatCapabilityHint("The installed copy", m_installedCopy, lacksPort, lacksRaw);

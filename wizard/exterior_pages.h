@@ -94,11 +94,15 @@ class CBootpWizardEndPage : public CBootpWizardExteriorPage {
   // Whether the install check box is offered: only while this version is not installed and
   // when the sheet has an Install page to go to.
   bool OffersInstall() const;
+  // A line for each setting that could not be saved, to follow the summary.
+  std::string SettingsProblemLines();
 
   QTextEdit* m_summaryEdit = nullptr;
   QCheckBox* m_installCheck = nullptr;
   QPushButton* m_cancelButton = nullptr;
   QFont m_summaryFont;
+  // How many of the settings problems the user has been told of.
+  std::size_t m_shownProblems = 0;
 };
 
 class CBootpWizardFailurePage : public CBootpWizardEndPage {

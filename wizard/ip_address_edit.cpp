@@ -22,6 +22,12 @@ constexpr int kVerticalMargin = 1;
 
 bool IsDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
+// A part's decimal value as text, without leading zeros ("060" gives "60", "000" gives "0");
+// an empty part stays empty.
+QString DecimalText(const QString& digits) {
+  return digits.isEmpty() ? digits : QString::number(digits.toInt());
+}
+
 // Up to three digits. A larger value becomes 255, as the Windows control corrects it; the line
 // edit takes the corrected text in place of the typed one, so its users only ever see 255.
 class PartValidator : public QValidator {
@@ -91,7 +97,8 @@ void IpAddressEdit::setText(const QString& text) {
         digits.append(c);
       }
     }
-    m_parts[index]->setText(digits);  // the validator makes a value above 255 into 255
+    // The validator makes a value above 255 into 255.
+    m_parts[index]->setText(DecimalText(digits));
   }
   m_settingText = false;
   const QString after = this->text();
@@ -140,8 +147,12 @@ bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress:
       return HandleKey(index, *static_cast<QKeyEvent*>(event));
-    case QEvent::FocusIn:
     case QEvent::FocusOut:
+      // A part left shows the value it stands for, as a full one does.
+      ShowDecimal(index);
+      update();
+      break;
+    case QEvent::FocusIn:
       update();  // the frame shows whether the control has the focus
       break;
     default:
@@ -204,8 +215,16 @@ bool IpAddressEdit::HandleKey(int index, const QKeyEvent& key) {
   }
 }
 
+void IpAddressEdit::ShowDecimal(int index) {
+  QLineEdit* part = m_parts[index];
+  const QString decimal = DecimalText(part->text());
+  if (decimal != part->text()) part->setText(decimal);
+}
+
 void IpAddressEdit::OnPartEdited(int index) {
   const QString text = m_parts[index]->text();
+  // A full part shows its value at once, before anyone reads the control's text.
+  if (text.size() == kPartLength) ShowDecimal(index);
   emit fieldChanged(index, text.isEmpty() ? -1 : text.toInt());
   // A full part moves on, as after a dot; so does one just corrected to 255.
   if (text.size() == kPartLength && index + 1 < kParts) FocusPart(index + 1, Cursor::kSelectAll);

@@ -13,8 +13,9 @@ namespace quillnet {
 // The IPv4 address control, as the Windows IP address control (SysIPAddress32) behaves:
 // four parts of 0 to 255 with dots between them, in what looks like one sunken line edit.
 // Typing fills a part and moves on after its third digit or a dot; a value above 255 is
-// corrected to 255; the arrows, Home, End and Backspace move across the parts. The control is
-// one tab stop.
+// corrected to 255; a part shows its decimal value without leading zeros once it is full or
+// loses the focus ("060" becomes "60"); the arrows, Home, End and Backspace move across the
+// parts. The control is one tab stop.
 class IpAddressEdit : public QFrame {
   Q_OBJECT
 
@@ -24,7 +25,8 @@ class IpAddressEdit : public QFrame {
   // The four parts joined by dots, empty parts left empty ("192.168.1."); "" when all are empty.
   QString text() const;
   // Accepts any text: split at dots into at most four parts, each keeping its leading digits
-  // (up to three), a value above 255 made 255; parts not given are empty.
+  // (up to three) as a decimal value without leading zeros, a value above 255 made 255; parts
+  // not given are empty.
   void setText(const QString& text);
   void clear();
   // Whether every part is empty.
@@ -61,6 +63,7 @@ class IpAddressEdit : public QFrame {
   void FocusPart(int index, Cursor cursor);
   bool HandleKey(int index, const QKeyEvent& key);
   void OnPartEdited(int index);
+  void ShowDecimal(int index);
   void LayoutParts();
   bool PartHasFocus() const;
 

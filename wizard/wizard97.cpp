@@ -78,6 +78,16 @@ CWizard97InteriorPageImpl::CWizard97InteriorPageImpl(int dialogId, const QString
   SetHeaderSubTitleText(QStringLiteral("Call SetHeaderSubTitle in the constructor of the Derived Class."));
 }
 
+void CWizard97InteriorPageImpl::SetHeaderTitle(const QString& text) {
+  SetHeaderTitleText(text);
+  if (Sheet() != nullptr) Sheet()->UpdateHeader(this);
+}
+
+void CWizard97InteriorPageImpl::SetHeaderSubTitle(const QString& text) {
+  SetHeaderSubTitleText(text);
+  if (Sheet() != nullptr) Sheet()->UpdateHeader(this);
+}
+
 // ---- sheet ---------------------------------------------------------------------------------
 
 CWizard97SheetImpl::CWizard97SheetImpl(const QString& caption, int startPage, QWidget* parent)
@@ -278,6 +288,12 @@ bool CWizard97SheetImpl::SetCurSel(int index) {
   QMetaObject::invokeMethod(
       this, [this, index] { if (m_current == index) FocusPage(); }, Qt::QueuedConnection);
   return true;
+}
+
+void CWizard97SheetImpl::UpdateHeader(const CWizard97PageImpl* page) {
+  if (page == nullptr || page != GetPage(m_current) || page->HidesHeader()) return;
+  m_headerTitle->setText(page->HeaderTitle());
+  m_headerSubTitle->setText(page->HeaderSubTitle());
 }
 
 void CWizard97SheetImpl::ShowPage(int index) {

@@ -98,8 +98,9 @@ class CWizard97ExteriorPageImpl : public CWizard97PageImpl {
 // Page below the header band (title, subtitle and badge).
 class CWizard97InteriorPageImpl : public CWizard97PageImpl {
  public:
-  void SetHeaderTitle(const QString& text) { SetHeaderTitleText(text); }
-  void SetHeaderSubTitle(const QString& text) { SetHeaderSubTitleText(text); }
+  // The header band shows a change at once while the page is shown.
+  void SetHeaderTitle(const QString& text);
+  void SetHeaderSubTitle(const QString& text);
 
  protected:
   CWizard97InteriorPageImpl(int dialogId, const QString& title);
@@ -132,6 +133,8 @@ class CWizard97SheetImpl : public QDialog {
   CWizard97PageImpl* GetPage(int index) const;
   // Index of the first page with this dialog number, or -1.
   int IndexOfDialog(int dialogId) const;
+  // Shows `page`'s header title and subtitle anew, when it is the page shown.
+  void UpdateHeader(const CWizard97PageImpl* page);
   // Null until the sheet has been initialised (shown).
   const QFont* GetExteriorPageTitleFont() const;
   const QFont* GetBulletFont() const;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <latch>
@@ -493,6 +494,44 @@ TEST_F(LockedStoreTest, AWriteLockedOutForTheWholeRetryWindowIsReported) {
   EXPECT_NE(report.find(m_file), std::string::npos) << report;
   EXPECT_NE(report.find("\"Lost\""), std::string::npos) << report;
   EXPECT_EQ(ReadFresh(m_file, "Lost"), std::nullopt);
+}
+
+TEST_F(LockedStoreTest, FinishGivesHeldUpWritesTwoSecondsThenSaysWhyTheyWereLost) {
+  CBootpWizardInfo info(Environment());
+  OtherCopy other(m_file);
+  other.Lock();
+  info.SetMacAddress(kMac);
+  info.SetIpAddress("10.0.0.7");
+  info.SaveRememberedAddresses();
+  EXPECT_TRUE(info.GetSettingsProblems().empty()) << "a queued write is not lost yet";
+
+  ::testing::internal::CaptureStderr();
+  const Clock::time_point start = Clock::now();
+  EXPECT_TRUE(info.FinishWizard(nullptr));
+  const long long finishMs = MillisecondsSince(start);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_GE(finishMs, 1900);
+  EXPECT_LT(finishMs, 3000) << "the ended program must not linger";
+  EXPECT_EQ(info.GetSettingsProblems(),
+            std::vector<std::string>{"The addresses of " + std::string(kMac) +
+                                     " were not remembered: another program kept the settings "
+                                     "file " + m_file + " locked."});
+}
+
+TEST(SettingsStore, AFileThatCannotBeWrittenIsSaidAtOnce) {
+  TemporaryFolder folder;
+  CBootpWizardInfo::Environment environment;
+  // A folder where the file should be.
+  environment.settingsFile = folder.File("registry.sqlite3");
+  ASSERT_TRUE(std::filesystem::create_directory(environment.settingsFile));
+  CBootpWizardInfo info(environment);
+  info.SetMacAddress("02:00:5e:00:00:01");
+  info.SaveRememberedAddresses();
+  const std::vector<std::string> problems = info.GetSettingsProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_TRUE(problems[0].starts_with("The addresses of 02:00:5e:00:00:01 were not remembered: "
+                                      "the settings file " + environment.settingsFile +
+                                      " could not be written (")) << problems[0];
 }
 
 // Restores one environment variable when the test ends.

@@ -45,7 +45,11 @@ TEST(AddressCheck, JudgesAddressAndMask) {
       {"127.0.0.1", "255.0.0.0", "", false, kLoopback},
       {"127.0.0.1", "255.255.255.255", "", false, kBadMask},  // the mask is tested first
       {"0.0.0.0", "255.255.255.0", "", false, kNoAddress},
-      // Subnet warning: a substring search that never blocks.
+      {"000.0.00.0", "255.255.255.0", "", false, kNoAddress},
+      // Leading zeros are decimal, as the entry shows them: 060 is 60, 08 is 8.
+      {"10.77.0.060", "255.255.255.0", "", true, ""},
+      {"192.168.1.08", "255.255.255.000", "", true, ""},
+      // Without the PC's mask the warning looks for the PC's prefix in the text.
       {"10.0.0.9", "255.255.255.0", "10.0.0.", true, ""},
       {"10.0.1.9", "255.255.255.0", "10.0.0.", true, kWarning},
       {"110.0.0.9", "255.255.255.0", "10.0.0.", true, ""},
@@ -55,13 +59,47 @@ TEST(AddressCheck, JudgesAddressAndMask) {
       {"10.0.1.", "255.255.255.0", "192.168.1.", false, kWarning},
       {"192.168.1.50", "255.255.255.", "", false, ""},
       {"", "", "", false, ""},
-      {" 192. 168.1.50junk", "255.255.255.0", "", true, ""},  // as scanf reads it
+      {" 192. 168.1.50junk", "255.255.255.0", "", false, ""},
+      {"10.1", "255.0.0.0", "", false, ""},
+      {"1.2.3.300", "255.0.0.0", "", false, ""},
   };
   for (const auto& c : cases) {
     std::string line = "stale";
-    EXPECT_EQ(ValidateAddresses(c.ip, c.mask, c.prefix, line), c.passes)
-        << c.ip << " / " << c.mask;
+    // The PC's address is the prefix and a 1; its mask is not known.
+    const LocalNetwork local{*c.prefix != '\0' ? std::string(c.prefix) + "1" : "", ""};
+    EXPECT_EQ(ValidateAddresses(c.ip, c.mask, local, line), c.passes) << c.ip << " / " << c.mask;
     EXPECT_EQ(line, c.line) << c.ip << " / " << c.mask;
+  }
+}
+
+TEST(AddressCheck, WarnsWhenTheDeviceAndThePcAreInDifferentSubnets) {
+  const struct {
+    const char* pc;
+    const char* pcMask;
+    const char* ip;
+    const char* mask;
+    bool warned;
+  } cases[] = {
+      // The PC's /8 holds the device, whose /8 holds the PC: the same subnet.
+      {"10.0.0.1", "255.0.0.0", "10.1.2.3", "255.0.0.0", false},
+      // The device's own mask puts the PC outside its subnet.
+      {"10.0.0.1", "255.0.0.0", "10.0.0.9", "255.255.255.252", true},
+      {"10.0.0.1", "255.0.0.0", "10.0.0.2", "255.255.255.252", false},
+      {"192.168.1.20", "255.255.255.0", "192.168.2.20", "255.255.0.0", true},
+      {"192.168.1.20", "255.255.0.0", "192.168.2.20", "255.255.0.0", false},
+      {"172.16.5.1", "255.255.252.0", "172.16.7.200", "255.255.252.0", false},
+      {"172.16.5.1", "255.255.252.0", "172.16.8.1", "255.255.252.0", true},
+      // A PC mask that is no mask counts as unknown: the prefix decides.
+      {"10.0.0.1", "0.0.0.0", "10.0.0.9", "255.255.255.252", false},
+      {"10.0.0.1", "0.0.0.0", "10.1.2.3", "255.0.0.0", true},
+      // Without an address of its own the PC warns of nothing.
+      {"", "", "10.1.2.3", "255.0.0.0", false},
+  };
+  for (const auto& c : cases) {
+    std::string line;
+    EXPECT_TRUE(ValidateAddresses(c.ip, c.mask, {c.pc, c.pcMask}, line)) << c.ip;
+    EXPECT_EQ(line, c.warned ? kWarning : "") << c.pc << "/" << c.pcMask << " and " << c.ip << "/"
+                                              << c.mask;
   }
 }
 

@@ -45,8 +45,8 @@ class ServerTest : public ::testing::Test {
   }
 
   // Queues a datagram and runs one pass of the receive step.
-  void Receive(const Request& request) {
-    sockets.Push(request.Bytes());
+  void Receive(const Request& request, int interfaceIndex = 0) {
+    sockets.Push(request.Bytes(), interfaceIndex);
     server.ServiceOneRequest();
   }
 
@@ -362,18 +362,55 @@ TEST_F(ServerTest, ListedDevicesAreAnsweredWithTheirRowAndTheArmedDeviceWins) {
   EXPECT_EQ(Message(), "Sendto error 10051 (00002743)\n");
 }
 
-TEST_F(ServerTest, UnreadableAddressTextsAreSentAsZero) {
+TEST_F(ServerTest, ArmingTakesOnlyTextsThatReadAsTheyShow) {
   ASSERT_TRUE(server.Start());
+  // No gateway goes out as 0.0.0.0.
   ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", ""));
   Receive(Request{});
   ASSERT_FALSE(sockets.sent().empty());
   const auto bytes = sockets.sent()[0].bytes;
   for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(bytes[kRouterOptionOffset + 2 + i], 0) << i;
 
-  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "not an address", "255.255.255.0", "1.2.3.4"));
+  // inet_aton would send these as other addresses, or as none.
+  for (const char* ip : {"not an address", "10.1", "0x0a.0.0.1", "10.77.0.060 "}) {
+    EXPECT_FALSE(server.Arm("02:00:5e:10:20:30", ip, "255.255.255.0", "")) << ip;
+  }
+  EXPECT_FALSE(server.Arm("02:00:5e:10:20:30", "10.77.0.5", "255.255.255.0", "10.77.0."));
+  EXPECT_FALSE(server.IsArmed());
+  // A leading zero is decimal: 060 goes out as 60, not as octal 48.
+  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "10.77.0.060", "255.255.255.000", "10.77.0.01"));
   Receive(Request{});
   const auto second = sockets.sent().back().bytes;
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(second[kYiaddrOffset + i], 0) << i;
+  EXPECT_EQ(std::vector<std::uint8_t>(second.begin() + kYiaddrOffset, second.begin() + kYiaddrOffset + 4),
+            (std::vector<std::uint8_t>{10, 77, 0, 60}));
+  EXPECT_EQ(second[kRouterOptionOffset + 5], 1);
+}
+
+TEST_F(ServerTest, AReplyCountsOnlyWhereTheDeviceAsked) {
+  routes.rows = {{kBroadcast, kBroadcast, Ip(192, 168, 1, 20), 2},
+                 {kBroadcast, kBroadcast, Ip(10, 0, 0, 5), 3}};
+  ASSERT_TRUE(server.Start());
+  // Asked on interface 3, whose send fails: interface 2's copy goes into another network.
+  sockets.sendErrorByAddress[Ip(10, 0, 0, 5)] = 10065;
+  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "10.0.0.50", "255.255.255.0", ""));
+  Receive(Request{}, 3);
+  EXPECT_FALSE(server.IsArmed());
+  EXPECT_FALSE(server.WasReplySent());
+  EXPECT_EQ(Message(), "The reply could not be sent through if3, where the device asked: "
+                       "Sendto error 10065 (00002751)\n");
+  BootPServer::ReplyRecord record;
+  ASSERT_TRUE(server.GetLastReply(record));
+  EXPECT_EQ(record.interfaces, 1u);
+  EXPECT_FALSE(record.reachedDevice);
+
+  // Asked on interface 2: reached, though interface 3 failed. (Late enough that the last
+  // request is not answered at once.)
+  now += BootPServer::kEarlyAnswerSeconds + 1;
+  ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "10.0.0.50", "255.255.255.0", ""));
+  Receive(Request{}, 2);
+  EXPECT_TRUE(server.WasReplySent());
+  ASSERT_TRUE(server.GetLastReply(record));
+  EXPECT_TRUE(record.reachedDevice);
 }
 
 TEST_F(ServerTest, FailureOnOneInterfaceDoesNotStopTheOthers) {

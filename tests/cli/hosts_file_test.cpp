@@ -18,7 +18,7 @@ TEST(HostsFile, ReadsRowsBetweenCommentsBlankLinesAndAHeader) {
       "   # the second unit\n"
       "02:00:5e:10:20:31,192.168.9.51,255.255.255.0,\n"
       "02:00:5e:10:20:32,10.77.0.52,255.255.0.0",
-      "hosts.csv", "10.77.0.");
+      "hosts.csv", {"10.77.0.1", ""});
   ASSERT_FALSE(file.refusal) << file.refusal->text;
   ASSERT_EQ(file.rows.size(), 3u);
   EXPECT_EQ(file.rows[0].macText, "02:00:5e:10:20:30");
@@ -72,7 +72,7 @@ TEST(HostsFile, OneBadRowRefusesTheWholeFileNamingItsLine) {
       {"", "h lists no device."},
   };
   for (const auto& c : cases) {
-    const HostsFile file = ParseHostsFile(c.text, "h", "10.77.0.");
+    const HostsFile file = ParseHostsFile(c.text, "h", {"10.77.0.1", ""});
     ASSERT_TRUE(file.refusal) << c.text;
     EXPECT_EQ(file.refusal->text, c.refusal) << c.text;
     EXPECT_EQ(file.refusal->exitCode, kExitRefused) << c.text;

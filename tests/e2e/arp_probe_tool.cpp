@@ -16,7 +16,7 @@
 int main(int argc, char** argv) {
   using namespace quillnet;
   std::uint32_t ip = 0;
-  if (argc != 4 || !ParseDottedQuad(argv[2], ip) || std::string(argv[3]) != "holder") {
+  if (argc != 4 || !ReadIpv4Text(argv[2], ip, LeadingZeros::kRefuse) || std::string(argv[3]) != "holder") {
     std::fputs("usage: e2e_arp_probe <interface> <ip> holder\n", stderr);
     return 2;
   }

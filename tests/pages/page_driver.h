@@ -24,6 +24,8 @@ namespace quillnet::testing {
 
 class PageDriver {
  public:
+  static constexpr int kKeyDelayMs = 1;
+
   explicit PageDriver(CWizard97SheetImpl& sheet) : m_sheet(sheet) {}
 
   template <typename T>
@@ -88,10 +90,12 @@ class PageDriver {
       if (!QTest::qWaitForWindowActive(edit->window())) return;
     }
     QTest::mouseDClick(edit->field(0), Qt::LeftButton);
-    // Key by key to whichever part has the focus, as the control moves it while typing.
+    // Key by key to whichever part has the focus, as the control moves it while typing; the
+    // event loop runs between the keys, as it does for a user, so queued changes apply.
     for (const QChar character : text) {
-      QTest::keyClicks(QApplication::focusWidget(), QString(character));
+      QTest::keyClicks(QApplication::focusWidget(), QString(character), Qt::NoModifier, kKeyDelayMs);
     }
+    QTest::qWait(kKeyDelayMs);
   }
   QString ResultLine() const { return Find<QLabel>("resultText")->text(); }
 

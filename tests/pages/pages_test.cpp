@@ -45,7 +45,10 @@ class PagesTest : public testing::WizardOnFakes {
   PagesTest() {
     // One interface to answer through.
     m_routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, Ip(192, 168, 0, 5)}};
+    m_environment.answerWindow = std::chrono::milliseconds(kAnswerWindowMs);
   }
+  // Short, so that a device that never answers ends a test soon.
+  static constexpr int kAnswerWindowMs = 1500;
   ~PagesTest() override {
     // The sheet goes first, as in the program; the shared state then ends the worker.
     m_sheet.reset();
@@ -97,7 +100,7 @@ class PagesTest : public testing::WizardOnFakes {
     std::map<std::uint32_t, std::uint64_t> byAddress;
     for (const auto& [text, holder] : holders) {
       std::uint32_t ip = 0;
-      ASSERT_TRUE(ParseIpv4Text(text, ip));
+      ASSERT_TRUE(ReadIpv4Text(text, ip));
       byAddress[ip] = holder;
     }
     m_arp.AnswerProbes(std::move(byAddress));
@@ -245,13 +248,18 @@ TEST_F(PagesTest, SetIpPrefillsChecksEveryChangeAndStoresWhatPasses) {
     EXPECT_TRUE(WaitFor([&] { return NextEnabled() == each.passes; }));
   }
   EXPECT_EQ(m_info->GetIpAddress(), "192.168.0.20");
+  // Leading zeros go as each part is completed: shown, stored and sent as the same address.
+  Type("ipAddressEdit", "192.168.000.021");
+  EXPECT_EQ(Entry("ipAddressEdit")->text(), "192.168.0.21");
+  EXPECT_EQ(m_info->GetIpAddress(), "192.168.0.21");
+  Type("ipAddressEdit", "192.168.0.20");
 
-  // The gateway alone runs no check; Next does, and refuses one with an empty part.
+  // A gateway with an empty part is refused as it is typed; completing it enables Next.
   Type("gatewayEdit", "192.168.0.");
-  ASSERT_TRUE(Driver().Click("nextButton"));
-  EXPECT_TRUE(On("setIpPage"));
   EXPECT_EQ(ResultLine(), "ERROR: Incomplete Default gateway.");
+  EXPECT_FALSE(NextEnabled());
   Type("gatewayEdit", "192.168.0.1");
+  EXPECT_EQ(ResultLine(), "");
   ASSERT_TRUE(Driver().Click("nextButton"));
   ASSERT_TRUE(On("assignIpPage"));
   EXPECT_EQ(m_info->GetDefaultGateway(), "192.168.0.1");
@@ -325,10 +333,10 @@ class AssignTest : public PagesTest {
     ASSERT_TRUE(On("assignIpPage"));
   }
   QString Elapsed() const { return Find<QLineEdit>(Sheet(), "elapsedEdit")->text(); }
-  // Waits longer than WaitFor: a check that nobody answers takes its full five seconds.
+  // Waits longer than WaitFor: a check that nobody answers takes the whole window.
   template <typename Condition>
   static bool WaitForConfirmation(Condition condition) {
-    return QTest::qWaitFor(condition, 2 * CAssignIPDlg::kConfirmMs);
+    return QTest::qWaitFor(condition, 5000 + 2 * kAnswerWindowMs);
   }
   // The summary of the page shown: the Assign IP page and the end pages each have one.
   QString Summary() const {
@@ -430,6 +438,86 @@ TEST_F(AssignTest, ClosingTheWindowWhileArmedEndsTheRunWithTheWorkerJoined) {
   // Ends the worker, which is blocked in the receive, before the server goes.
   m_info.reset();
   EXPECT_TRUE(m_sockets.openSockets().empty());
+}
+
+TEST_F(AssignTest, ADeviceThatTakesTheAnswerAtOnceButNeverAnswersEndsTheAssignment) {
+  // As bootpc: it takes the reply, configures nothing and never asks again.
+  GoToAssign(true);
+  ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
+  EXPECT_TRUE(WaitFor([&] {
+    return m_sheet->findChild<QLabel*>("headerSubTitle")->text() ==
+           "Checking whether the device answers at its new address.";
+  }));
+  EXPECT_TRUE(Summary().startsWith("Sent to MAC address:"));
+  ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
+  EXPECT_TRUE(Summary().contains("The device has not answered at 192.168.0.20 yet."));
+  EXPECT_FALSE(m_info->GetServer()->IsArmed());
+  // The device was asked all through the window, not only at its start.
+  EXPECT_GE(m_arp.sent().size(), std::size_t{kAnswerWindowMs / CAssignIPDlg::kConfirmIntervalMs});
+}
+
+TEST_F(AssignTest, ADeviceThatAsksAgainAfterTheAnswerAtOnceIsAnsweredAndThenAsked) {
+  GoToAssign(true);
+  ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
+  // It did not take the answer at once: the server answers its request, and the device then
+  // takes up its address within the new window.
+  AnswerProbes({{"192.168.0.20", kDeviceB}});
+  Hear(kDeviceB);
+  ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
+  EXPECT_EQ(m_sockets.sent().size(), 2u);
+  EXPECT_TRUE(Summary().contains("The device answers at 192.168.0.20."));
+}
+
+TEST_F(AssignTest, LeavingAfterTheReplyWentOutIsNoAbort) {
+  GoToAssign();
+  Hear(kDeviceB);
+  ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Summary().startsWith("Sent to MAC address:"); }));
+  ASSERT_TRUE(Driver().Click("cancelButton"));
+  ASSERT_TRUE(On("failurePage"));
+  EXPECT_FALSE(Summary().contains("aborted"));
+  EXPECT_TRUE(Summary().contains("The reply with 192.168.0.20 was sent to 02:00:5e:00:00:02 "
+                                 "before you left the page"));
+}
+
+TEST_F(AssignTest, AReplyThatMissedTheDevicesInterfaceIsAFailureThatNamesIt) {
+  // The device asks on interface 7; this PC's address there is gone, so the reply leaves only
+  // through interface 2, into another network.
+  m_routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, Ip(192, 168, 0, 5), 2}};
+  GoToAssign();
+  Request request;
+  request.mac = kDeviceB;
+  m_sockets.Push(request.Bytes(), 7);
+  ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
+  EXPECT_EQ(m_sockets.sent().size(), 1u) << "the other interfaces still get their copies";
+  EXPECT_TRUE(Summary().contains("The reply could not be sent through if7, where the device "
+                                 "asked: if7 has no IPv4 address or is down."))
+      << Summary().toStdString();
+}
+
+TEST_F(AssignTest, AServerThatCouldNotReopenItsSocketIsStartedAgainFromTheListenPage) {
+  GoToAssign();
+  // The reopen after the reply fails (bind 2), and so does the first start again (bind 3).
+  m_sockets.failAnyBindError = 10048;
+  m_sockets.failAnyBindNumber = 2;
+  Hear(kDeviceB);
+  ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
+  ASSERT_TRUE(WaitFor([&] { return !m_info->WorkerFlags().running; }));
+  m_sockets.failAnyBindNumber = 3;
+  ASSERT_TRUE(Driver().Click("backButton"));
+  // The Listen page finds the server not listening, with the device still selected: the
+  // Failure page keeps its own buttons.
+  ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
+  QTest::qWait(3 * CListenDlg::kTimerMs);
+  EXPECT_TRUE(On("failurePage"));
+  EXPECT_TRUE(Driver().Enabled("finishButton"));
+  EXPECT_FALSE(Find<QPushButton>(Sheet(), "nextButton")->isVisible());
+  EXPECT_EQ(m_sheet->WizButtons(), PSWIZB_BACK | PSWIZB_FINISH);
+  // The port is free now: the next visit starts the server again, and it listens.
+  ASSERT_TRUE(Driver().Click("backButton"));
+  QTest::qWait(3 * CListenDlg::kTimerMs);
+  EXPECT_TRUE(On("listenPage"));
+  EXPECT_TRUE(m_info->GetServer()->IsRunning());
 }
 
 }  // namespace

@@ -39,8 +39,8 @@ NetworkSnapshot Bench() {
 
 TEST(NetworkInfo, RouteRowsHaveOneBroadcastRowPerInterfaceFirst) {
   const std::vector<RouteRow> expected = {
-      {kAll, kAll, Ip(192, 168, 1, 20)},  // eth0, its first address
-      {kAll, kAll, Ip(172, 16, 0, 2)},    // eth2
+      {kAll, kAll, Ip(192, 168, 1, 20), 2},  // eth0, its first address
+      {kAll, kAll, Ip(172, 16, 0, 2), 6},    // eth2
       {kAll, kAll, Ip(127, 0, 0, 1)},     // loopback
       {0, 0, Ip(192, 168, 1, 1)},
       {Ip(192, 168, 1, 0), Ip(255, 255, 255, 0), Ip(192, 168, 1, 20)},

@@ -24,7 +24,7 @@ namespace {
 
 std::uint32_t Loopback() {
   std::uint32_t address = 0;
-  EXPECT_TRUE(ParseIpv4Text("127.0.0.1", address));
+  EXPECT_TRUE(ReadIpv4Text("127.0.0.1", address));
   return address;
 }
 
@@ -165,19 +165,46 @@ TEST(WinsockErrors, MapsErrnoToWinsockCodes) {
   EXPECT_EQ(WinsockErrorFromErrno(EPERM), 10000 + EPERM);
 }
 
-TEST(Ipv4Text, ReadsWhatInetAddrReads) {
+TEST(Ipv4Text, ReadsFourDecimalNumbersAndNothingElse) {
+  const struct {
+    const char* text;
+    const char* decimal;  // what it reads as; nullptr: refused
+    bool refusedStrictly;  // refused where leading zeros are refused
+  } cases[] = {
+      {"192.168.1.50", "192.168.1.50", false},
+      {"255.255.255.255", "255.255.255.255", false},
+      {"0.0.0.0", "0.0.0.0", false},
+      // inet_aton would read these as octal or hexadecimal: 10.77.0.48, nothing, 16.0.0.1.
+      {"10.77.0.060", "10.77.0.60", true},
+      {"192.168.1.08", "192.168.1.8", true},
+      {"000.010.001.000", "0.10.1.0", true},
+      {"0x10.0.0.1", nullptr, true},
+      // The short forms, parts above 255 or of four digits, and anything around the numbers.
+      {"10.1", nullptr, true},
+      {"1.2.3", nullptr, true},
+      {"1.2.3.4.5", nullptr, true},
+      {"256.1.1.1", nullptr, true},
+      {"1.2.3.0255", nullptr, true},
+      {"192.168.1.", nullptr, true},
+      {" 1.2.3.4", nullptr, true},
+      {"1.2.3.4 ", nullptr, true},
+      {"1..3.4", nullptr, true},
+      {"1.-2.3.4", nullptr, true},
+      {"", nullptr, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::uint32_t address = 7;
+    ASSERT_EQ(ReadIpv4Text(c.text, address), c.decimal != nullptr);
+    if (c.decimal != nullptr) {
+      EXPECT_EQ(Ipv4Text(address), c.decimal);
+    }
+    EXPECT_EQ(NormalizedIpv4Text(c.text), c.decimal != nullptr ? c.decimal : c.text);
+    EXPECT_EQ(ReadIpv4Text(c.text, address, LeadingZeros::kRefuse), !c.refusedStrictly);
+  }
+  // A NUL inside the text is not its end.
   std::uint32_t address = 0;
-  EXPECT_TRUE(ParseIpv4Text("192.168.1.50", address));
-  EXPECT_EQ(Ipv4Text(address), "192.168.1.50");
-  EXPECT_TRUE(ParseIpv4Text("255.255.255.255", address));
-  EXPECT_EQ(address, 0xFFFFFFFFu);
-  EXPECT_TRUE(ParseIpv4Text("10.1", address));
-  EXPECT_EQ(Ipv4Text(address), "10.0.0.1");
-  address = 7;
-  EXPECT_FALSE(ParseIpv4Text("", address));
-  EXPECT_FALSE(ParseIpv4Text("192.168.1.", address));
-  EXPECT_FALSE(ParseIpv4Text("256.1.1.1", address));
-  EXPECT_EQ(address, 7u);
+  EXPECT_FALSE(ReadIpv4Text(std::string("1.2.3.4\0junk", 12), address));
   EXPECT_EQ(Ipv4Text(Ipv4MaskFromPrefix(24)), "255.255.255.0");
   EXPECT_EQ(Ipv4Text(Ipv4MaskFromPrefix(0)), "0.0.0.0");
   EXPECT_EQ(Ipv4Text(Ipv4MaskFromPrefix(32)), "255.255.255.255");

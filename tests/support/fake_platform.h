@@ -100,6 +100,7 @@ class FakeRouteSource final : public RouteSource {
     if (result == RouteQueryResult::kOk) out = rows;
     return result;
   }
+  std::string InterfaceName(int index) const override { return "if" + std::to_string(index); }
 };
 
 // A route table whose query blocks until the test releases it, to hold the server inside a

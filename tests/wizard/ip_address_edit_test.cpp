@@ -130,7 +130,18 @@ TEST_F(IpAddressEditTest, KeysAndClicksMoveAcrossPartsAndTabLeavesTheControl) {
   EXPECT_EQ(Where().first, 0);
 }
 
-TEST_F(IpAddressEditTest, SetTextKeepsEachPartsLeadingDigitsAndRoundTrips) {
+TEST_F(IpAddressEditTest, APartShowsItsDecimalValueOnceFullOrLeft) {
+  // A full part shows its value at once; one that is left, when it is left.
+  Type("010.077.0.06");
+  EXPECT_EQ(m_edit->text(), "10.77.0.06");
+  Key(Qt::Key_Tab);
+  EXPECT_EQ(m_edit->text(), "10.77.0.6");
+  m_edit->setFieldFocus(3);
+  Type("000");
+  EXPECT_EQ(m_edit->text(), "10.77.0.0");
+}
+
+TEST_F(IpAddressEditTest, SetTextKeepsEachPartsDecimalValueAndRoundTrips) {
   QSignalSpy texts(m_edit, &IpAddressEdit::textChanged);
   m_edit->setText("192.168.1.");
   EXPECT_EQ(m_edit->field(2)->text(), "1");
@@ -139,7 +150,7 @@ TEST_F(IpAddressEditTest, SetTextKeepsEachPartsLeadingDigitsAndRoundTrips) {
   EXPECT_EQ(texts, QList<QVariantList>({{"192.168.1."}})) << "one signal per change";
 
   const std::vector<std::pair<QString, QString>> cases = {
-      {"10.0.0.1", "10.0.0.1"}, {"1x.300.07.4.5", "1.255.07.4"}, {"1234.5", "123.5.."},
+      {"10.0.0.1", "10.0.0.1"}, {"1x.300.07.4.5", "1.255.7.4"}, {"1234.5", "123.5.."},
       {" 1.2", ".2.."},         {"...", ""},                     {"abc", ""}};
   for (const auto& [given, shown] : cases) {
     m_edit->setText(given);
