@@ -46,9 +46,10 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   static constexpr int kWatchMs = 100;
   // How long after a reply the page waits for the device to answer at its address or to ask
   // again. A client that did not take the reply asks again within its retry interval: bootpc
-  // waits at most 16 s between tries (1, 2, 4, 8, 16 s), and ISC dhclient backs off to at most
-  // 15 s, randomised by up to half, so about 22 s; 30 s covers both with room to spare and
-  // still ends the page while the user watches it.
+  // waits 4, 8, 14, then 21 s between its tries, and ISC dhclient backs off to at most 15 s
+  // randomised by up to half, so 22.5 s. 30 s covers both with room to spare, so a device
+  // that has not asked again by then took the reply; and it still ends the page while the
+  // user watches it.
   static constexpr int kAnswerWindowMs = 30000;
   // How often the device is asked, through the window, whether it answers.
   static constexpr int kConfirmIntervalMs = 500;

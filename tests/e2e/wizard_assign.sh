@@ -1,7 +1,10 @@
 #!/bin/bash
 # The real wizard, driven through its widgets, assigns an address to bootpc in the device
-# namespace: bootpc gets the typed address, mask and gateway, the settings file remembers them
-# for the device, and a second run offers them again. ISC dhclient, heard ten seconds before
+# namespace: bootpc gets the typed address (typed with a leading zero, sent without it), mask
+# and gateway (refused while incomplete), the settings file remembers them for the device, and
+# a second run offers them again. bootpc never answers ARP, so each run ends when the wizard
+# stops waiting for it, saying it has not answered yet. bootpc, heard a moment before the
+# wizard is armed, takes the answer at once and the wizard ends the same way. ISC dhclient, heard ten seconds before
 # the click that arms the wizard, is answered at once: it holds the address within two
 # seconds, and the Completion page says that the device answers there. With port 67 taken,
 # the Failure page follows at once, and once the port is free Back starts the server and the
@@ -41,7 +44,8 @@ run_wizard() {
   ip netns exec "$DEV" bootpc --dev dev0 --returniffail --timeoutwait 10 \
     >"$QNT_TMP/$label.bootpc" 2>"$QNT_TMP/$label.bootpc.err" || rc=$?
   ((rc == 0)) || qnt_fail "$label: bootpc got no answer (exit $rc): $(cat "$QNT_TMP/$label.bootpc.err" "$err")"
-  qnt_wait_exit "$wizard" 20
+  # The wizard waits at most 30 s after a reply for the device to answer.
+  qnt_wait_exit "$wizard" 45
   ((QNT_RC == 0)) || qnt_fail "$label: the wizard run failed (exit $QNT_RC): $(cat "$err")"
   local B="$QNT_TMP/$label.bootpc"
   qnt_expect_eq "$label IPADDR" "$IP" "$(qnt_bootpc_value "$B" IPADDR)"
@@ -49,7 +53,7 @@ run_wizard() {
   qnt_expect_eq "$label GATEWAYS" "$GATEWAY" "$(qnt_bootpc_value "$B" GATEWAYS)"
 }
 
-run_wizard typed
+run_wizard typed --type-ip "${IP%.*}.0${IP##*.}" --expect-not-answered
 remembered=$(python3 - "$STORE" "$MAC" <<'PY'
 import sqlite3, sys
 db = sqlite3.connect(f"file:{sys.argv[1]}?mode=ro", uri=True)
@@ -61,6 +65,24 @@ PY
 )
 qnt_expect_eq "the remembered value" "1 $IP $MASK $GATEWAY" "$remembered"
 run_wizard prefilled --expect-prefill
+
+# bootpc asks once and waits; the wizard, armed three seconds later, answers that request at
+# once. bootpc takes it and configures nothing: the wizard ends within its 30 s all the same.
+readonly BOOTPC_EARLY_IP="10.78.0.70"
+qnt_bg "$DEV" "$QNT_TMP/early-bootpc.out" "$QNT_TMP/early-bootpc.err" \
+  bootpc --dev dev0 --returniffail --timeoutwait 60
+BOOTPC=$QNT_LAST_PID
+qnt_bg "$PC" "$QNT_TMP/bootpc-early.out" "$QNT_TMP/bootpc-early.err" "$DRIVER" assign "$MAC" \
+  "$BOOTPC_EARLY_IP" "$MASK" "$GATEWAY" --arm-after 3 --expect-not-answered
+WIZARD=$QNT_LAST_PID
+qnt_wait_for 70 qnt_not_running "$BOOTPC" ||
+  qnt_fail "bootpc took no answer: $(cat "$QNT_TMP/bootpc-early.out" "$QNT_TMP/bootpc-early.err")"
+qnt_wait_exit "$BOOTPC" 1
+((QNT_RC == 0)) || qnt_fail "bootpc took no answer at once (exit $QNT_RC): $(cat "$QNT_TMP/early-bootpc.err" "$QNT_TMP/bootpc-early.out" "$QNT_TMP/bootpc-early.err")"
+qnt_expect_eq "the early answer's IPADDR" "$BOOTPC_EARLY_IP" \
+  "$(qnt_bootpc_value "$QNT_TMP/early-bootpc.out" IPADDR)"
+qnt_wait_exit "$WIZARD" 45
+((QNT_RC == 0)) || qnt_fail "the wizard did not end after bootpc took the answer at once: $(cat "$QNT_TMP/bootpc-early.err")"
 
 # dhclient asks, and keeps the same transaction while it waits ever longer between its tries.
 readonly EARLY_IP="10.78.0.60"

@@ -3,13 +3,16 @@
 // run it in a network namespace with a BOOTP client on the other side.
 //
 //   wizard_driver assign MAC IP MASK GATEWAY [--expect-prefill] [--arm-after SECONDS]
-//                 [--expect-confirmed]
+//                 [--expect-confirmed | --expect-not-answered] [--type-ip TEXT]
 //       Welcome → Listen (waits for MAC) → Set IP (types the addresses, or with
 //       --expect-prefill checks that they are already shown) → Assign IP; prints "ARMED" and
 //       the time of the click in milliseconds since 1970; waits for the Completion page and
-//       presses Finish. --arm-after presses Next on the Set IP page only once SECONDS have
+//       presses Finish. Typing first leaves the gateway incomplete and requires Next to be
+//       refused, then completes it. --type-ip types TEXT into the IP address entry, which must
+//       then show IP. --arm-after presses Next on the Set IP page only once SECONDS have
 //       passed since the device was listed. --expect-confirmed requires the Completion page
-//       to say that the device answers at its new address.
+//       to say that the device answers at its new address, --expect-not-answered that it has
+//       not answered yet.
 //   wizard_driver port-taken FREED-FILE
 //       Next onto the Listen page must show the Failure page within a tick; prints
 //       "FAILURE SHOWN", waits for FREED-FILE to exist, presses Back and checks that the
@@ -71,6 +74,9 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   const QString mac = args[0], ip = args[1], mask = args[2], gateway = args[3];
   const bool expectPrefill = args.contains(QStringLiteral("--expect-prefill"));
   const bool expectConfirmed = args.contains(QStringLiteral("--expect-confirmed"));
+  const bool expectNotAnswered = args.contains(QStringLiteral("--expect-not-answered"));
+  const qsizetype typeIpAt = args.indexOf(QStringLiteral("--type-ip"));
+  const QString typedIp = typeIpAt > 0 && typeIpAt + 1 < args.size() ? args[typeIpAt + 1] : ip;
   const qsizetype armAfterAt = args.indexOf(QStringLiteral("--arm-after"));
   const int armAfterMs = armAfterAt > 0 && armAfterAt + 1 < args.size()
                              ? args[armAfterAt + 1].toInt() * 1000
@@ -93,9 +99,20 @@ void Assign(const PageDriver& driver, const QStringList& args) {
     Require(driver.Entry("subnetMaskEdit")->text() == mask, "subnet mask not pre-filled");
     Require(driver.Entry("gatewayEdit")->text() == gateway, "gateway not pre-filled");
   } else {
-    driver.Type("ipAddressEdit", ip);
+    driver.Type("ipAddressEdit", typedIp);
     driver.Type("subnetMaskEdit", mask);
+    // A gateway with an empty part: refused as typed, and by Next.
+    const QString partial = gateway.left(gateway.lastIndexOf(u'.') + 1);
+    driver.Type("gatewayEdit", partial);
+    // The separator selected what the last part held (a remembered gateway's); it goes.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace, Qt::NoModifier,
+                    PageDriver::kKeyDelayMs);
+    WaitUntil([&] { return driver.ResultLine() == "ERROR: Incomplete Default gateway."; }, 2000,
+              "the incomplete gateway refused (result line: " + driver.ResultLine().toStdString() + ")");
+    Require(!driver.Enabled("nextButton"), "Next offered with an incomplete gateway");
     driver.Type("gatewayEdit", gateway);
+    Require(driver.Entry("ipAddressEdit")->text() == ip,
+            "the IP address entry shows " + driver.Entry("ipAddressEdit")->text().toStdString());
   }
   WaitUntil([&] { return driver.Enabled("nextButton"); }, 2000,
             "Next on the Set IP page (result line: " + driver.ResultLine().toStdString() + ")");
@@ -114,6 +131,11 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   if (expectConfirmed) {
     Require(Summary(driver).contains("The device answers at " + ip + "."),
             "the Completion page does not confirm the address: " + Summary(driver).toStdString());
+  }
+  if (expectNotAnswered) {
+    Require(Summary(driver).contains("The device has not answered at " + ip + " yet."),
+            "the Completion page does not say the device has not answered: " +
+                Summary(driver).toStdString());
   }
   WaitUntil([&] { return driver.Enabled("finishButton"); }, 2000, "Finish");
   Require(driver.Click("finishButton"), "Finish");
