@@ -9,7 +9,9 @@
 #include <QItemSelectionModel>
 #include <QPixmap>
 #include <QTest>
+#include <QTextEdit>
 #include <QTreeView>
+#include <atomic>
 #include <cstdio>
 
 #include "app/bootp_wizard_info.h"
@@ -121,7 +123,14 @@ int main(int argc, char* argv[]) {
     driver.Click("nextButton");
     ok = Reached(driver, "assignIpPage") && ok;
     ok = grabber.Grab("assign-ip") && ok;
+    // The device takes a few probes to answer, so the page is seen checking.
+    std::atomic<int> probes{0};
+    arp.onSend = [&probes, answer = arp.onSend](const quillnet::testing::FakeArpSocketApi::Frame& frame) {
+      if (++probes > 4) answer(frame);
+    };
     hear(kDevices[kSelected]);
+    ok = QTest::qWaitFor([&] { return driver.FindOnPage<QTextEdit>("summaryEdit")->toPlainText().startsWith("Sent to"); }, 5000) && ok;
+    ok = grabber.Grab("assign-ip-checking") && ok;
     ok = Reached(driver, "completionPage") && ok;
     ok = grabber.Grab("completion") && ok;
 
