@@ -178,30 +178,27 @@ bool CBootpWizardInfo::SetDefaultGateway(const std::string& text) {
   return true;
 }
 
+bool CBootpWizardInfo::QueryAdapter(std::string& ipAddress, std::string& subnetMask,
+                                    std::string& defaultGateway) {
+  return m_environment.adapters != nullptr
+             ? QueryLocalAdapter(*m_environment.adapters, ipAddress, subnetMask, defaultGateway)
+             : QueryLocalAdapter(ipAddress, subnetMask, defaultGateway);
+}
+
 std::string CBootpWizardInfo::QueryLocalIpAddress() {
-  const bool found =
-      m_environment.adapters != nullptr
-          ? QueryLocalAdapter(*m_environment.adapters, m_localIpAddress, m_subnetMask,
-                              m_defaultGateway)
-          : QueryLocalAdapter(m_localIpAddress, m_subnetMask, m_defaultGateway);
+  const bool found = QueryAdapter(m_localIpAddress, m_subnetMask, m_defaultGateway);
   if (found) m_localSubnetMask = m_subnetMask;
   return found ? m_localIpAddress : std::string();
 }
 
 void CBootpWizardInfo::RefreshLocalAddress() {
-  // A query that fails leaves what it was given, as it does on the Welcome page.
-  std::string address = m_localIpAddress;
-  std::string mask = m_localSubnetMask;
+  // A query that fails leaves what it was given, as it does on the Welcome page; one that
+  // finds no adapter leaves this PC without an address.
   std::string gateway;
-  const bool found = m_environment.adapters != nullptr
-                         ? QueryLocalAdapter(*m_environment.adapters, address, mask, gateway)
-                         : QueryLocalAdapter(address, mask, gateway);
-  if (!found) {
-    address.clear();
-    mask.clear();
+  if (!QueryAdapter(m_localIpAddress, m_localSubnetMask, gateway)) {
+    m_localIpAddress.clear();
+    m_localSubnetMask.clear();
   }
-  m_localIpAddress = address;
-  m_localSubnetMask = mask;
 }
 
 bool CBootpWizardInfo::LoadRememberedAddresses() {

@@ -151,6 +151,8 @@ class CBootpWizardInfo {
 
  private:
   AddressProber& GetProber();
+  // The adapter query on the environment's adapters, else this machine's.
+  bool QueryAdapter(std::string& ipAddress, std::string& subnetMask, std::string& defaultGateway);
 
   std::string m_macAddress;
   std::string m_ipAddress;

@@ -579,13 +579,10 @@ BootPServer::ReplyOutcome BootPServer::SendReply(std::span<const std::uint8_t> m
   } else if (!outcome.reachedDevice && deviceInterface != 0) {
     // Copies on the other interfaces go into other networks; the device got nothing.
     const std::string name = m_routes.InterfaceName(deviceInterface);
-    outcome.message =
-        deviceRowFound
-            ? "The reply could not be sent through " + name + ", where the device asked: " +
-                  deviceFailure
-            : "The reply could not be sent through " + name + ", where the device asked: " +
-                  name + " has no IPv4 address or is down. Give this PC an address on the "
-                  "device's network.\n";
+    outcome.message = "The reply could not be sent through " + name + ", where the device asked: " +
+                      (deviceRowFound ? deviceFailure
+                                      : name + " has no IPv4 address or is down. Give this PC "
+                                               "an address on the device's network.\n");
   }
   return outcome;
 }

@@ -112,15 +112,13 @@ int CAssignIPDlg::OnSetActive() {
   m_cannotCheck.clear();
   m_elapsedSeconds = 0;
   ShowElapsed();
+  m_leaveText = "You aborted the IP assignment before it could be completed.";
   if (!m_pWizardInfo->ArmServer()) {
     // The Set IP page lets only addresses through that read as they show; should one reach
-    // here all the same, nothing is sent.
-    m_phase = Phase::kDone;
-    m_pWizardInfo->SetStatusMessage("The addresses for " + m_pWizardInfo->GetMacAddress() +
-                                    " could not be read; nothing was sent.");
-    QMetaObject::invokeMethod(this, [this] { Sheet()->SetCurSel(Sheet()->GetPageCount() - 2); },
-                              Qt::QueuedConnection);
-    return 0;
+    // here all the same, nothing is sent, and the first watch finds the server neither armed
+    // nor answered and goes to the Failure page.
+    m_leaveText = "The addresses for " + m_pWizardInfo->GetMacAddress() +
+                  " could not be read; nothing was sent.";
   }
   m_assignTimer.start();
   m_watchTimer.start();
@@ -144,14 +142,14 @@ void CAssignIPDlg::OnWatch() {
     // the server waits on for its next request, in case that answer came too late for it.
     if (armed && sent) StartChecking(true);
     // Not armed: the worker answered the device's request, and that ended the arming.
-    if (!armed) sent ? StartChecking(false) : ShowFailure();
+    if (!armed) sent ? StartChecking(false) : Leave(Sheet()->GetPageCount() - 2);
     return;
   }
   if (m_early && !armed) {
     // The device asked again, so it did not take the answer at once; the server answered
     // this request, and the page goes on as after any answer to a request.
     if (!sent) {
-      ShowFailure();
+      Leave(Sheet()->GetPageCount() - 2);
       return;
     }
     if (!m_cannotCheck.empty()) {
@@ -176,6 +174,10 @@ void CAssignIPDlg::StartChecking(bool early) {
   const std::chrono::milliseconds window = AnswerWindow();
   m_windowEnd = std::chrono::steady_clock::now() + window;
   if (first) ShowTexts(true);
+  // A reply that went out is no abort: the device may well use its address.
+  m_leaveText = "The reply with " + m_pWizardInfo->GetIpAddress() + " was sent to " +
+                m_pWizardInfo->GetMacAddress() +
+                " before you left the page; whether the device answers there was not checked.";
   // One probe through the whole window; a new window replaces the probe under way.
   m_probeGeneration = m_pWizardInfo->ProbeDeviceAddress(
       m_pWizardInfo->GetIpAddress(), CBootpWizardInfo::ProbeFor::kTheDevice,
@@ -208,39 +210,23 @@ void CAssignIPDlg::OnConfirmResult(std::uint64_t generation, const ProbeResult& 
 }
 
 void CAssignIPDlg::Finish(const std::string& confirmation) {
-  m_assignTimer.stop();
-  m_watchTimer.stop();
-  m_phase = Phase::kDone;
-  m_pWizardInfo->CancelProbes();
-  m_pWizardInfo->GetServer()->Disarm();
   m_pWizardInfo->SetConfirmation(confirmation);
-  Sheet()->SetCurSel(Sheet()->GetPageCount() - 1);
+  Leave(Sheet()->GetPageCount() - 1);
 }
 
-void CAssignIPDlg::ShowFailure() {
-  // The server's message says why the reply did not reach the device.
-  m_assignTimer.stop();
-  m_watchTimer.stop();
-  m_phase = Phase::kDone;
-  m_pWizardInfo->CancelProbes();
-  m_pWizardInfo->GetServer()->Disarm();
-  Sheet()->SetCurSel(Sheet()->GetPageCount() - 2);
+void CAssignIPDlg::Leave(int pageIndex) {
+  // The leave handler stops the timers and the probe and disarms the server; the Failure
+  // page shows the server's message, which says why a reply did not reach the device.
+  Sheet()->SetCurSel(pageIndex);
 }
 
 int CAssignIPDlg::OnKillActive() {
   m_assignTimer.stop();
   m_watchTimer.stop();
-  const bool leftWhileChecking = m_phase == Phase::kChecking;
-  if (m_phase != Phase::kDone) m_pWizardInfo->CancelProbes();
+  m_pWizardInfo->CancelProbes();
   m_phase = Phase::kDone;
   m_pWizardInfo->GetServer()->Disarm();
-  // A reply that went out is no abort: the device may well use its address.
-  m_pWizardInfo->SetStatusMessage(
-      leftWhileChecking
-          ? "The reply with " + m_pWizardInfo->GetIpAddress() + " was sent to " +
-                m_pWizardInfo->GetMacAddress() +
-                " before you left the page; whether the device answers there was not checked."
-          : "You aborted the IP assignment before it could be completed.");
+  m_pWizardInfo->SetStatusMessage(m_leaveText);
   return 0;
 }
 

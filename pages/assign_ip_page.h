@@ -74,7 +74,8 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   void StartChecking(bool early);
   void OnConfirmResult(std::uint64_t generation, const ProbeResult& result);
   void Finish(const std::string& confirmation);
-  void ShowFailure();
+  // Ends the page on the page at `pageIndex`: the Completion page or the Failure page.
+  void Leave(int pageIndex);
   void ShowTexts(bool sent);
   std::chrono::milliseconds AnswerWindow() const;
   void ShowSummary(bool sent);
@@ -94,6 +95,8 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   std::chrono::steady_clock::time_point m_windowEnd;
   // Why the device cannot be asked; "" while it can.
   std::string m_cannotCheck;
+  // What the Failure page says when the user leaves the page now.
+  std::string m_leaveText;
   std::uint64_t m_probeGeneration = 0;
 };
 

@@ -245,8 +245,9 @@ class SettingsStore::State {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(budgetMs);
     Connection db = OpenDatabase(filePath, budgetMs, why);
     if (!db) return Outcome::kFailed;
-    const Outcome outcome = WriteInTransaction(db.get(), keyPath, value, deadline);
-    if (outcome == Outcome::kFailed && why != nullptr) *why = sqlite3_errmsg(db.get());
+    std::string reason;
+    const Outcome outcome = WriteInTransaction(db.get(), keyPath, value, deadline, reason);
+    if (why != nullptr) *why = reason;
     if (outcome == Outcome::kDamaged) ReportDamaged();
     if (outcome == Outcome::kDone && kept != nullptr) {
       sqlite3_busy_timeout(db.get(), busyTimeoutMs);
@@ -312,27 +313,35 @@ class SettingsStore::State {
   }
 
   static Outcome WriteInTransaction(sqlite3* db, const std::string& keyPath, const Value* value,
-                                    Clock::time_point deadline) {
+                                    Clock::time_point deadline, std::string& why) {
+    // SQLite's message is read before the transaction rolls back, which replaces it.
+    const auto failed = [db, &why] {
+      why = sqlite3_errmsg(db);
+      return FailureOf(db);
+    };
     Transaction transaction(db, "BEGIN IMMEDIATE");
-    if (!transaction.IsOpen()) return FailureOf(db);
+    if (!transaction.IsOpen()) return failed();
     // Checked under the write lock, so nothing is written to a damaged file.
-    if (const Outcome check = CheckFile(db); check != Outcome::kDone) return check;
-    if (!Execute(db, kSchema)) return FailureOf(db);
+    if (const Outcome check = CheckFile(db); check != Outcome::kDone) {
+      why = sqlite3_errmsg(db);
+      return check;
+    }
+    if (!Execute(db, kSchema)) return failed();
     Statement insertKey(db, "INSERT OR IGNORE INTO keys(path) VALUES(?1)");
     if (!insertKey || !insertKey.BindText(1, keyPath) ||
         sqlite3_step(insertKey.get()) != SQLITE_DONE) {
-      return FailureOf(db);
+      return failed();
     }
     if (value != nullptr) {
       Statement upsert(db, kUpsertValue);
       if (!upsert || !BindValue(upsert, keyPath, value->name, value->type, value->data) ||
           sqlite3_step(upsert.get()) != SQLITE_DONE) {
-        return FailureOf(db);
+        return failed();
       }
     }
     // Committing may wait for readers to finish; that wait counts against the same budget.
     sqlite3_busy_timeout(db, MillisecondsUntil(deadline));
-    if (!transaction.Commit()) return FailureOf(db);
+    if (!transaction.Commit()) return failed();
     return Outcome::kDone;
   }
 
