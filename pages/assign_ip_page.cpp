@@ -30,10 +30,6 @@ constexpr char kRebootHint[] =
     "If it has been more than a minute or two and the IP is still not assigned, please try "
     "rebooting or power cycling your device.";
 
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 }  // namespace
 
 CAssignIPDlg::CAssignIPDlg()

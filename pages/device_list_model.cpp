@@ -5,15 +5,9 @@
 #include <tuple>
 
 #include "bootp/bootp_server.h"
+#include "wizard/dialog_template.h"
 
 namespace quillnet {
-namespace {
-
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
 
 int CDeviceListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_rows.size());

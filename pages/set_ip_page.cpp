@@ -8,6 +8,7 @@
 #include "bootp/address_probe.h"
 #include "pages/page_probe.h"
 #include "platform/ipv4_text.h"
+#include "wizard/dialog_template.h"
 #include "wizard/ip_address_edit.h"
 
 namespace quillnet {
@@ -16,10 +17,6 @@ namespace {
 constexpr char kIncompleteGatewayText[] = "ERROR: Incomplete Default gateway.";
 
 std::string Latin1Text(const QString& text) { return text.toLatin1().toStdString(); }
-
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 

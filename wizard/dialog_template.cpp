@@ -161,6 +161,10 @@ bool LoadDialogTemplate(int id, DialogTemplate& dialog, QString& error) {
   return false;
 }
 
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 int AverageCharWidth(const QFont& font) {
   // The weights of the original OS/2 xAvgCharWidth, which GDI reports as tmAveCharWidth:
   // lower-case letters by their frequency in English text, and the blank.

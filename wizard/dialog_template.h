@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <map>
+#include <string>
 #include <vector>
 
 class QWidget;
@@ -41,6 +42,9 @@ bool ParseDialogTemplate(const QByteArray& json, int id, DialogTemplate& dialog,
 // Reads dialog `id` from the resources. False when it is missing or malformed: `error` then
 // names the file and the reason, which is also printed on stderr.
 bool LoadDialogTemplate(int id, DialogTemplate& dialog, QString& error);
+
+// One of the program's 8-bit (Latin-1) texts as Qt text.
+QString Latin1(const std::string& text);
 
 // The average character width as Windows reports it for a font (tmAveCharWidth). Newer
 // fonts average over every glyph, which comes out wider than Windows' figure.

@@ -83,7 +83,7 @@ bool IsPortPermissionFailure(const std::string& serverText) {
 }
 
 QString RichEditText(const std::string& text) {
-  QString result = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  QString result = Latin1(text);
   result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   return result;

@@ -3,15 +3,16 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "wizard/dialog_template.h"
+
 namespace quillnet {
 
 std::function<void(const std::string& text, const std::string& caption)> MessageBoxErrorHandler() {
   return [](const std::string& text, const std::string& caption) {
     QCoreApplication* application = QCoreApplication::instance();
     if (application == nullptr) return;
-    const QString boxText = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-    const QString boxCaption =
-        QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size()));
+    const QString boxText = Latin1(text);
+    const QString boxCaption = Latin1(caption);
     // Widgets live on the UI thread only; the worker queues the box there.
     QMetaObject::invokeMethod(
         application,
