@@ -8,7 +8,8 @@
 namespace quillnet {
 namespace {
 
-constexpr auto kPassPause = std::chrono::milliseconds(1);
+// Without a server there is nothing to wait in; the loop looks again after this pause.
+constexpr auto kNoServerPause = std::chrono::milliseconds(1);
 
 void Ended(ListenWorkerFlags& flags) {
   flags.ready = false;
@@ -29,14 +30,16 @@ void ListenThreadProc(ListenWorkerFlags& flags) {
   flags.ready = true;
   while (!flags.stop) {
     server = flags.server;
-    if (server != nullptr) {
-      // Blocks in the receive until a datagram arrives or the server is stopped.
-      server->ServiceOneRequest();
-      // A server that no longer listens receives nothing more; ending here lets the page's
-      // next visit start it again instead of leaving a loop that spins on a closed socket.
-      if (!server->IsRunning()) break;
+    if (server == nullptr) {
+      std::this_thread::sleep_for(kNoServerPause);
+      continue;
     }
-    std::this_thread::sleep_for(kPassPause);
+    // Blocks in the receive until a datagram arrives or the server is stopped; then takes
+    // every datagram waiting, so the next pass follows at once.
+    server->ServiceOneRequest();
+    // A server that no longer listens receives nothing more; ending here lets the page's
+    // next visit start it again instead of leaving a loop that spins on a closed socket.
+    if (!server->IsRunning()) break;
   }
   Ended(flags);
 }

@@ -19,11 +19,12 @@ class NoSockets final : public SocketApi {
   int Open(SocketHandle&) override { return kWsaUnused; }
   int EnableBroadcast(SocketHandle) override { return kWsaUnused; }
   int Bind(SocketHandle, std::uint32_t, std::uint16_t) override { return kWsaUnused; }
-  int ReceiveFrom(SocketHandle, std::span<std::uint8_t>, std::size_t&, int&) override {
+  int SetReceiveBuffer(SocketHandle, int, int&) override { return kWsaUnused; }
+  int ReceiveMany(SocketHandle, std::span<ReceivedDatagram>, std::size_t&) override {
     return kWsaUnused;
   }
-  int SendTo(SocketHandle, std::span<const std::uint8_t>, std::uint32_t,
-             std::uint16_t) override {
+  int SendFrom(SocketHandle, std::span<const std::uint8_t>, std::uint32_t, int, std::uint32_t,
+               std::uint16_t) override {
     return kWsaUnused;
   }
   void Shutdown(SocketHandle) override {}

@@ -45,16 +45,18 @@ Outcome ServeOne(const Arming& arming, int number, Deadline deadline, bool& sent
     std::fprintf(stderr, "%s\n", text.c_str());
     return Outcome::kStartFailed;
   }
-  server.Arm(arming.mac, arming.ip, arming.mask, arming.gateway);
-
   std::mutex mutex;
   std::condition_variable changed;
   bool answered = false;
-  std::thread worker([&] {
-    while (server.IsRunning() && server.IsArmed()) server.ServiceOneRequest();
+  server.SetAnswerHandler([&](const quillnet::BootPServer::ReplyRecord& record) {
+    if (!record.armed) return;
     std::lock_guard lock(mutex);
-    answered = !server.IsArmed();
+    answered = true;
     changed.notify_all();
+  });
+  server.Arm(arming.mac, arming.ip, arming.mask, arming.gateway);
+  std::thread worker([&] {
+    while (server.IsRunning()) server.ServiceOneRequest();
   });
   std::printf("armed %d\n", number);
   std::fflush(stdout);

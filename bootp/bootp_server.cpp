@@ -94,23 +94,19 @@ bool BootPServer::Start() {
     m_startError = m_startupError;
     return false;
   }
-  // The worker owns the listening socket while it receives on it or sends a reply (after
-  // which it reopens it); closing or binding it here would pull it from under the worker.
-  if (m_receiving || m_replying) return m_started;
-  // Already listening: the socket stays open.
-  if (m_started && m_socket != kInvalidSocket) return true;
-  CloseSocket(m_socket);
+  // Already listening: the socket stays open for the server's whole life.
+  if (m_started) return true;
   if (!SetUpSocket(m_socket)) return false;
   m_started = true;
   m_message.clear();
   m_startError = 0;
+  if (!m_sender.joinable()) m_sender = std::thread([this] { SendLoop(); });
   return true;
 }
 
 bool BootPServer::IsRunning() const {
   std::lock_guard lock(m_mutex);
-  // While a reply is sent the listening socket is closed, yet the server has not stopped.
-  return m_started && (m_socket != kInvalidSocket || m_replying);
+  return m_started && m_socket != kInvalidSocket;
 }
 
 bool BootPServer::SetUpSocket(SocketHandle& socket) {
@@ -135,6 +131,9 @@ bool BootPServer::SetUpSocket(SocketHandle& socket) {
     CloseSocket(socket);
     return false;
   }
+  // A smaller buffer only means a burst may lose requests sooner; the server still runs.
+  int granted = 0;
+  m_sockets.SetReceiveBuffer(socket, kReceiveBufferBytes, granted);
   return true;
 }
 
@@ -148,125 +147,151 @@ bool BootPServer::CloseSocket(SocketHandle& socket) {
 }
 
 void BootPServer::Stop() {
-  std::lock_guard lock(m_mutex);
-  m_started = false;
-  m_stopped = true;
-  // During a reply m_socket is closed already and the worker, seeing m_started false, does
-  // not reopen it.
-  if (m_socket == kInvalidSocket) return;
-  if (m_receiving) {
-    // Closing under a running receive could hand its descriptor to another socket; the
-    // shutdown wakes the receive and the receiving thread closes the socket.
-    m_sockets.Shutdown(m_socket);
-  } else {
-    CloseSocket(m_socket);
+  std::thread sender;
+  {
+    std::lock_guard lock(m_mutex);
+    m_started = false;
+    m_stopped = true;
+    m_senderWake.notify_all();
+    m_repliesDone.notify_all();
+    // Closing under a running receive or send could hand its descriptor to another socket;
+    // the shutdown wakes the receive, and the last thread to leave the socket closes it.
+    if (m_socket != kInvalidSocket) {
+      if (m_receiving) m_sockets.Shutdown(m_socket);
+      if (!m_receiving && !m_sending) CloseSocket(m_socket);
+    }
+    // One caller joins the sender; a handler that stops the server from the sender cannot.
+    if (m_sender.joinable() && m_sender.get_id() != std::this_thread::get_id()) {
+      sender = std::move(m_sender);
+    }
   }
+  // The reply being sent is finished first, so the socket is closed once this returns,
+  // unless a receive still holds it.
+  if (sender.joinable()) sender.join();
 }
 
 void BootPServer::ServiceOneRequest() {
-  std::array<std::uint8_t, kMessageBufferSize> buffer{};
   SocketHandle socket = kInvalidSocket;
-  std::uint64_t generation = 0;
-  int deviceInterface = 0;
   {
     std::lock_guard lock(m_mutex);
     if (!m_started || m_socket == kInvalidSocket) return;
-    const StoredRequest* early =
-        std::exchange(m_earlyAnswerPending, false) ? EarlyRequestLocked() : nullptr;
-    if (early == nullptr) {
-      socket = m_socket;
-      m_receiving = true;
-    } else {
-      // The zeroed buffer and the kept bytes make the request exactly as it was received.
-      std::copy(early->bytes.begin(), early->bytes.end(), buffer.begin());
-      BuildArmedReplyLocked(buffer);
-      generation = m_armGeneration;
-      deviceInterface = early->interfaceIndex;
-      CloseSocket(m_socket);
-      m_replying = true;
+    socket = m_socket;
+    m_receiving = true;
+  }
+  if (m_datagrams.empty()) {
+    m_receiveBuffers.resize(kReceiveBatch * kMessageBufferSize);
+    m_datagrams.resize(kReceiveBatch);
+    for (std::size_t i = 0; i < kReceiveBatch; ++i) {
+      m_datagrams[i].buffer = std::span(m_receiveBuffers).subspan(i * kMessageBufferSize,
+                                                                  kMessageBufferSize);
     }
   }
-  if (socket == kInvalidSocket) {
-    FinishReply(buffer, Answer::kArmedEarly, generation, deviceInterface);
+  std::size_t count = 0;
+  const int error = m_sockets.ReceiveMany(socket, m_datagrams, count);
+
+  std::lock_guard lock(m_mutex);
+  m_receiving = false;
+  if (!m_started) {
+    if (!m_sending) CloseSocket(m_socket);
     return;
   }
-
-  std::size_t received = 0;
-  int interfaceIndex = 0;
-  const int error = m_sockets.ReceiveFrom(socket, buffer, received, interfaceIndex);
-
-  Answer answer = Answer::kListed;
-  {
-    std::lock_guard lock(m_mutex);
-    m_receiving = false;
-    if (!m_started) {
-      CloseSocket(m_socket);
-      return;
-    }
-    // Arming shut the socket down to wake this receive for an answer at once; the socket
-    // gives nothing more, so it is opened anew, unless a reply below does that anyway.
-    const bool woken = std::exchange(m_socketWoken, false);
-    const auto reopenIfWoken = [&] {
-      if (!woken) return;
-      CloseSocket(m_socket);
-      SetUpSocket(m_socket);
-    };
-    if (error != 0) {
-      if (!woken) m_message = WithCode("recvfrom failed", error);
-      reopenIfWoken();
-      return;
-    }
-    const RequestVerdict verdict = ClassifyRequest(buffer, received);
-    if (!verdict.accepted) {
-      reopenIfWoken();
-      return;
-    }
-    RecordRequestLocked(verdict.key, verdict.valid, interfaceIndex);
-    StoreRequestLocked(verdict.key, verdict.valid, std::span(buffer).first(received),
-                       interfaceIndex);
-    if (m_armed && verdict.key == m_targetKey) {
-      // Once decided, the reply goes out even if Disarm comes while it is being sent.
-      BuildArmedReplyLocked(buffer);
-      generation = m_armGeneration;
-      answer = Answer::kArmed;
-      // This request is the one answered now.
-      m_earlyAnswerPending = false;
-    } else {
-      const auto host = m_hosts.find(verdict.key);
-      if (host == m_hosts.end()) {
-        reopenIfWoken();
-        return;
-      }
-      BuildReply(buffer, host->second.ip, host->second.mask, host->second.gateway);
-    }
-    // Port 67 must be free: every interface's sending socket binds to it.
-    CloseSocket(m_socket);
-    m_replying = true;
+  if (error != 0) {
+    m_message = WithCode("recvfrom failed", error);
+    return;
   }
-  FinishReply(buffer, answer, generation, interfaceIndex);
+  for (std::size_t i = 0; i < count; ++i) {
+    TakeDatagramLocked(m_datagrams[i].buffer, m_datagrams[i]);
+  }
 }
 
-void BootPServer::FinishReply(std::span<const std::uint8_t> buffer, Answer answer,
-                              std::uint64_t generation, int deviceInterface) {
-  // The route query and the sends may take a while; table queries must not wait for them.
-  const ReplyOutcome outcome = SendReply(buffer, deviceInterface);
-  const bool armed = answer != Answer::kListed;
+void BootPServer::TakeDatagramLocked(std::span<std::uint8_t> buffer,
+                                     const ReceivedDatagram& datagram) {
+  if (datagram.oversize) {
+    m_message = WithCode("recvfrom failed", kWsaEmsgsize);
+    return;
+  }
+  // The reply is built in the request's buffer and sent whole, so what follows the request
+  // is zero, as in a buffer cleared before the receive.
+  std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(datagram.length), buffer.end(),
+            std::uint8_t{0});
+  const RequestVerdict verdict = ClassifyRequest(buffer, datagram.length);
+  if (!verdict.accepted) return;
+  RecordRequestLocked(verdict.key, verdict.valid, datagram.interfaceIndex);
+  StoreRequestLocked(verdict.key, verdict.valid, buffer.first(datagram.length),
+                     datagram.interfaceIndex);
+  if (m_armed && verdict.key == m_targetKey) {
+    // Once decided, the reply goes out even if Disarm comes before it is sent.
+    BuildArmedReplyLocked(buffer);
+    QueueReplyLocked(buffer, Answer::kArmed, m_armGeneration, datagram.interfaceIndex);
+    m_armed = false;
+    m_armedReplyQueued = true;
+    return;
+  }
+  const auto host = m_hosts.find(verdict.key);
+  if (host == m_hosts.end() || m_listedRepliesPending >= kMaxPendingReplies) return;
+  BuildReply(buffer, host->second.ip, host->second.mask, host->second.gateway);
+  QueueReplyLocked(buffer, Answer::kListed, 0, datagram.interfaceIndex);
+}
+
+void BootPServer::QueueReplyLocked(std::span<const std::uint8_t> reply, Answer answer,
+                                   std::uint64_t generation, int deviceInterface) {
+  PendingReply& pending = m_pendingReplies.emplace_back();
+  std::copy_n(reply.begin(), std::min(reply.size(), pending.bytes.size()), pending.bytes.begin());
+  pending.answer = answer;
+  pending.generation = generation;
+  pending.deviceInterface = deviceInterface;
+  if (answer == Answer::kListed) ++m_listedRepliesPending;
+  m_senderWake.notify_one();
+}
+
+void BootPServer::SendLoop() {
+  std::unique_lock lock(m_mutex);
+  while (true) {
+    m_senderWake.wait(lock, [this] { return m_stopped || !m_pendingReplies.empty(); });
+    if (m_stopped) break;
+    std::deque<PendingReply> batch;
+    batch.swap(m_pendingReplies);
+    m_listedRepliesPending = 0;
+    m_sending = true;
+    const SocketHandle socket = m_socket;
+    lock.unlock();
+    // One look at the routes serves the whole batch; the route source keeps them current.
+    const SendRoutes routes = QuerySendRoutes();
+    for (const PendingReply& reply : batch) {
+      FinishReply(reply, SendReply(socket, routes, reply.bytes, reply.deviceInterface));
+    }
+    if (!routes.pending.text.empty()) Report(routes.pending);
+    lock.lock();
+    m_sending = false;
+    if (m_stopped && !m_receiving) CloseSocket(m_socket);
+    if (m_pendingReplies.empty()) m_repliesDone.notify_all();
+  }
+  m_sending = false;
+  m_pendingReplies.clear();
+  m_repliesDone.notify_all();
+}
+
+bool BootPServer::WaitForReplies(std::chrono::milliseconds limit) const {
+  std::unique_lock lock(m_mutex);
+  return m_repliesDone.wait_for(lock, limit, [this] {
+    return m_stopped || (m_pendingReplies.empty() && !m_sending);
+  });
+}
+
+void BootPServer::FinishReply(const PendingReply& reply, const ReplyOutcome& outcome) {
+  const bool armed = reply.answer != Answer::kListed;
   {
     std::lock_guard lock(m_mutex);
-    m_replying = false;
     if (!outcome.message.empty()) m_message = outcome.message;
-    // After Stop the socket stays closed and the server stopped.
-    if (m_started) SetUpSocket(m_socket);
-    // A new arming made while the reply went out is for a new answer: it is left armed.
-    if (armed && generation == m_armGeneration) {
+    // A new arming made while the reply waited is for a new answer: it is left armed.
+    if (armed && reply.generation == m_armGeneration) {
       m_replySent = outcome.reachedDevice;
       // After an early answer the device's next request is answered as well, in case the
       // early one came too late for it.
-      if (answer == Answer::kArmed) m_armed = false;
+      if (reply.answer == Answer::kArmed) m_armedReplyQueued = false;
     }
   }
-  if (!outcome.pending.text.empty()) Report(outcome.pending);
-  RecordReply(buffer, outcome, armed);
+  RecordReply(reply.bytes, outcome, armed);
 }
 
 void BootPServer::BuildArmedReplyLocked(std::span<std::uint8_t> buffer) const {
@@ -283,6 +308,7 @@ void BootPServer::RecordReply(std::span<const std::uint8_t> reply, const ReplyOu
   record.subnetMask = Ipv4Text(addresses.subnetMask);
   record.defaultGateway = Ipv4Text(addresses.defaultGateway);
   record.interfaces = outcome.interfaces;
+  record.interfaceNames = outcome.interfaceNames;
   record.reachedDevice = outcome.reachedDevice;
   record.armed = armed;
   AnswerHandler handler;
@@ -457,7 +483,7 @@ bool BootPServer::Arm(std::string macText, std::string ipAddress, std::string su
   // A text that does not read as it shows must never reach the wire as another address.
   if (!AreSendable(ipAddress, subnetMask, defaultGateway)) return false;
   std::lock_guard lock(m_mutex);
-  if (m_armed) return false;
+  if (IsArmedLocked()) return false;
   m_targetMac = std::move(macText);
   m_targetIp = std::move(ipAddress);
   m_targetMask = std::move(subnetMask);
@@ -467,27 +493,30 @@ bool BootPServer::Arm(std::string macText, std::string ipAddress, std::string su
   ++m_armGeneration;
   // A poll after this arming must not see the previous answer's result.
   m_replySent = false;
-  m_earlyAnswerPending = EarlyRequestLocked() != nullptr;
-  // Only the worker sends; a receive it is blocked in is woken for it.
-  if (m_earlyAnswerPending && m_receiving && !m_socketWoken) {
-    m_sockets.Shutdown(m_socket);
-    m_socketWoken = true;
+  if (const StoredRequest* early = EarlyRequestLocked()) {
+    // The zeroed buffer and the kept bytes make the request exactly as it was received.
+    std::array<std::uint8_t, kMessageBufferSize> buffer{};
+    std::copy(early->bytes.begin(), early->bytes.end(), buffer.begin());
+    BuildArmedReplyLocked(buffer);
+    QueueReplyLocked(buffer, Answer::kArmedEarly, m_armGeneration, early->interfaceIndex);
   }
   return true;
 }
 
 bool BootPServer::Disarm() {
   std::lock_guard lock(m_mutex);
-  const bool wasArmed = m_armed;
+  const bool wasArmed = IsArmedLocked();
   m_armed = false;
-  m_earlyAnswerPending = false;
+  m_armedReplyQueued = false;
   return wasArmed;
 }
 
 bool BootPServer::IsArmed() const {
   std::lock_guard lock(m_mutex);
-  return m_armed;
+  return IsArmedLocked();
 }
+
+bool BootPServer::IsArmedLocked() const { return m_armed || m_armedReplyQueued; }
 
 bool BootPServer::WasReplySent() const {
   std::lock_guard lock(m_mutex);
@@ -521,9 +550,8 @@ void BootPServer::SetAnswerHandler(AnswerHandler handler) {
   m_answerHandler = std::move(handler);
 }
 
-BootPServer::ReplyOutcome BootPServer::SendReply(std::span<const std::uint8_t> message,
-                                                 int deviceInterface) {
-  ReplyOutcome outcome;
+BootPServer::SendRoutes BootPServer::QuerySendRoutes() {
+  SendRoutes result;
   std::vector<RouteRow> rows;
   switch (m_routes.QueryRoutes(rows)) {
     case RouteQueryResult::kOk:
@@ -535,46 +563,56 @@ BootPServer::ReplyOutcome BootPServer::SendReply(std::span<const std::uint8_t> m
       break;
     case RouteQueryResult::kFailed:
       // Rows the query did not return cannot be trusted; none is served.
-      outcome.pending = {kRouteQueryFailedText, kRouteQueryFailedCaption};
+      result.pending = {kRouteQueryFailedText, kRouteQueryFailedCaption};
       rows.clear();
       break;
   }
-
   const std::uint32_t loopback = LoopbackAddress();
-  std::size_t matched = 0;
-  std::size_t served = 0;
-  std::size_t failures = 0;
-  bool deviceRowFound = false;
-  bool indexesKnown = false;
-  std::string deviceFailure;
   for (const RouteRow& row : rows) {
     // The limited-broadcast host route of one interface; its next hop is that interface's
     // own address.
     if (row.dest != kBroadcastAddress || row.nextHop == loopback || row.mask != kHostMask) {
       continue;
     }
-    ++matched;
-    indexesKnown = indexesKnown || row.interfaceIndex != 0;
-    const bool deviceRow = deviceInterface != 0 && row.interfaceIndex == deviceInterface;
+    result.interfaces.push_back({row.nextHop, row.interfaceIndex,
+                                 row.interfaceIndex != 0 ? m_routes.InterfaceName(row.interfaceIndex)
+                                                         : Ipv4Text(row.nextHop)});
+  }
+  return result;
+}
+
+BootPServer::ReplyOutcome BootPServer::SendReply(SocketHandle socket, const SendRoutes& routes,
+                                                 std::span<const std::uint8_t> message,
+                                                 int deviceInterface) {
+  ReplyOutcome outcome;
+  std::size_t failures = 0;
+  bool deviceRowFound = false;
+  bool indexesKnown = false;
+  std::string deviceFailure;
+  for (const BroadcastInterface& route : routes.interfaces) {
+    indexesKnown = indexesKnown || route.index != 0;
+    const bool deviceRow = deviceInterface != 0 && route.index == deviceInterface;
     deviceRowFound = deviceRowFound || deviceRow;
-    std::string failure;
-    if (ServeRoute(row.nextHop, message, failure)) {
-      ++served;
+    if (const int error = m_sockets.SendFrom(socket, message, route.address, route.index,
+                                             kBroadcastAddress, kClientPort);
+        error == 0) {
+      ++outcome.interfaces;
+      outcome.interfaceNames.push_back(route.name);
       if (deviceRow) outcome.reachedDevice = true;
     } else {
+      std::string failure = WithCode("Sendto error", error);
       if (deviceRow) deviceFailure = failure;
       // A failure on one interface does not stop the others; the text keeps the first.
       if (++failures == 1) outcome.message = std::move(failure);
     }
   }
-  outcome.interfaces = served;
   // Where the interface the device asked on, or the interfaces of the rows, are not known,
   // any copy may have reached it.
   if (deviceInterface == 0 || !indexesKnown) {
     deviceInterface = 0;
-    outcome.reachedDevice = served > 0;
+    outcome.reachedDevice = outcome.interfaces > 0;
   }
-  if (matched == 0) {
+  if (routes.interfaces.empty()) {
     outcome.message = kNoInterfaceText;
   } else if (!outcome.reachedDevice && deviceInterface != 0) {
     // Copies on the other interfaces go into other networks; the device got nothing.
@@ -585,28 +623,6 @@ BootPServer::ReplyOutcome BootPServer::SendReply(std::span<const std::uint8_t> m
                                                "an address on the device's network.\n");
   }
   return outcome;
-}
-
-bool BootPServer::ServeRoute(std::uint32_t interfaceAddress,
-                             std::span<const std::uint8_t> message, std::string& failure) {
-  SocketHandle socket = kInvalidSocket;
-  if (const int error = m_sockets.Open(socket); error != 0) {
-    failure = WithCode("server socket failed", error);
-    return false;
-  }
-  bool sent = false;
-  if (const int error = m_sockets.EnableBroadcast(socket); error != 0) {
-    failure = WithCode("server setsockopt failed", error);
-  } else if (const int error = m_sockets.Bind(socket, interfaceAddress, kServerPort); error != 0) {
-    failure = BindFailureText(error);
-  } else if (const int error = m_sockets.SendTo(socket, message, kBroadcastAddress, kClientPort);
-             error != 0) {
-    failure = WithCode("Sendto error", error);
-  } else {
-    sent = true;
-  }
-  CloseSocket(socket);
-  return sent;
 }
 
 void BootPServer::Report(const PendingError& pending) const {

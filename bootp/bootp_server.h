@@ -3,12 +3,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <array>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <list>
 #include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -20,13 +24,27 @@
 namespace quillnet {
 
 // The BOOTP server of one run: the listening socket on port 67, the table of devices heard,
-// and the one armed reply. One lock guards all of the server's state, so the worker thread
-// that calls ServiceOneRequest and the user-interface thread that reads the table and arms
-// the server may call it at the same time. The lock is only held for short updates and
-// queries: never across the blocking receive, nor across a reply's route query and sends, so
-// a query from the user-interface thread never waits for the network. Only the worker thread
-// calls ServiceOneRequest, so there is at most one receive or one reply under way; while it
-// runs, that thread owns the listening socket and Start and Stop leave closing it to it.
+// the one armed reply and the replies to listed devices.
+//
+// Two threads do the network work. The caller's worker thread calls ServiceOneRequest, which
+// only drains the listening socket and records what it took; it hands each reply to the
+// server's own sender thread, so an arrival never waits for a send. The sender sends each
+// reply through the listening socket, once per interface, naming the interface and its
+// address: the socket stays open and bound to port 67 for the server's whole life, so no
+// request queued on it is lost and no other program can take the port between two replies.
+//
+// One lock guards all of the server's state, so the worker, the sender and the user-interface
+// thread that reads the table and arms the server may call it at the same time. The lock is
+// only held for short updates and queries: never across the blocking receive, nor across a
+// reply's route query and sends, so a query from the user-interface thread never waits for
+// the network.
+//
+// Memory is bounded: the kernel keeps at most kReceiveBufferBytes of waiting datagrams (or
+// the system's limit, net.core.rmem_max, when that is lower and the process may not pass
+// it); the worker holds one batch of kReceiveBatch buffers of kMessageBufferSize bytes; at
+// most kMaxPendingReplies replies to listed devices wait for the sender (about 1 KiB each;
+// the armed device's reply is never dropped); the table holds at most kMaxRows devices and
+// the kept requests at most kStoredRequestBudget bytes.
 class BootPServer {
  public:
   static constexpr std::uint16_t kServerPort = 67;
@@ -46,10 +64,18 @@ class BootPServer {
   static constexpr std::size_t kStoredRequestOverhead = 160;
   // The interfaces a device was last heard on, most recent first.
   static constexpr std::size_t kHeardInterfaces = 4;
+  // Room for a burst of requests while the worker is not draining: about 3,000 datagrams of
+  // a 300-byte request as the kernel counts them.
+  static constexpr int kReceiveBufferBytes = 8 << 20;
+  // Datagrams one receive takes from the socket.
+  static constexpr std::size_t kReceiveBatch = 64;
+  // Replies to listed devices waiting for the sender; one more is dropped (the device asks
+  // again), so a flood cannot grow the queue.
+  static constexpr std::size_t kMaxPendingReplies = 4096;
 
   using Clock = std::function<std::int64_t()>;
   // Receives a failure that needs the user's attention (text, caption). Called on the
-  // worker thread without the server's lock held.
+  // sender thread without the server's lock held.
   using ErrorHandler = std::function<void(const std::string& text, const std::string& caption)>;
 
   // The addresses one listed device is answered with, as texts (read as Arm's are).
@@ -67,13 +93,14 @@ class BootPServer {
     std::string subnetMask;
     std::string defaultGateway;
     std::size_t interfaces = 0;  // the interfaces it left through; 0: not sent
+    std::vector<std::string> interfaceNames;  // their names, in the order sent
     // A copy left through the interface the request came in on (any copy, where that
     // interface is not known): only then can the device have it.
     bool reachedDevice = false;
     bool armed = false;  // the answer to the arming, not to a listed device
     std::int64_t time = 0;       // seconds since 1970, from the server's clock
   };
-  // Receives every reply. Called on the worker thread without the server's lock held.
+  // Receives every reply. Called on the sender thread without the server's lock held.
   using AnswerHandler = std::function<void(const ReplyRecord&)>;
 
   // On this machine's sockets and routes.
@@ -88,21 +115,26 @@ class BootPServer {
 
   // Sockets and receive step.
   bool IsStarted() const;
-  // Opens the listening socket. Fails, touching no socket, once the server has been stopped.
+  // Opens the listening socket and starts the sender. Fails, touching no socket, once the
+  // server has been stopped.
   bool Start();
-  // Started and listening, or sending a reply after which it listens again.
+  // Started and listening.
   bool IsRunning() const;
-  // Receives one datagram (blocking), records an accepted request and answers it when the
-  // server is armed for its device.
+  // Waits for a datagram, then takes every one waiting behind it (up to kReceiveBatch),
+  // records the accepted requests and hands the sender a reply for each that is to be
+  // answered: the armed device's, or a listed device's.
   void ServiceOneRequest();
+  // Waits until the sender has sent every reply handed to it so far, or the server has
+  // stopped; false when `limit` passed first.
+  bool WaitForReplies(std::chrono::milliseconds limit) const;
   void GetMessageText(std::string& text) const;
   // The Winsock code of the last failure to open the listening socket (0 after a successful
   // Start), so a caller can add advice for a failure such as a missing permission.
   int GetStartError() const;
   // Ends the run of the server for good: wakes a receive blocked in ServiceOneRequest, which
-  // then returns without a report, and closes the listening socket; a reply being sent is
-  // finished but the socket is not opened again. Join the worker after this and before
-  // destroying the server.
+  // then returns without a report, waits for a reply being sent to finish (replies still
+  // waiting are not sent), and closes the listening socket once the receive has left it.
+  // Join the worker after this and before destroying the server.
   void Stop();
 
   // Request table.
@@ -127,12 +159,13 @@ class BootPServer {
   // Arms the server for one device; false when it is armed already, or when the IP address or
   // the mask, or a gateway that is not empty, does not read as an address. A new arming clears
   // WasReplySent. When the device's latest request is one to answer at once (see
-  // kEarlyAnswerSeconds), the worker is woken and answers it with the same reply the request
-  // would have had on arrival; the server stays armed, so the device's next request is
-  // answered too, and WasReplySent tells whether the early reply went out.
+  // kEarlyAnswerSeconds), the sender answers it at once with the same reply the request would
+  // have had on arrival; the server stays armed, so the device's next request is answered
+  // too, and WasReplySent tells whether the early reply went out. Armed stays true until the
+  // answer to a request has been sent.
   bool Arm(std::string macText, std::string ipAddress, std::string subnetMask,
            std::string defaultGateway);
-  // A reply the worker is already sending still goes out.
+  // A reply already handed to the sender still goes out.
   bool Disarm();
   bool IsArmed() const;
   // Whether the last answer to the last arming left through the interface the device asked
@@ -180,13 +213,33 @@ class BootPServer {
   // What sending a reply came to.
   struct ReplyOutcome {
     std::size_t interfaces = 0;  // the interfaces it left through
+    std::vector<std::string> interfaceNames;
     bool reachedDevice = false;  // see ReplyRecord
     std::string message;  // for m_message; empty when every interface sent it
-    PendingError pending;
+  };
+  enum class Answer { kListed, kArmed, kArmedEarly };
+  // A reply waiting for the sender.
+  struct PendingReply {
+    std::array<std::uint8_t, kMessageBufferSize> bytes{};
+    Answer answer = Answer::kListed;
+    std::uint64_t generation = 0;  // the arming it answers
+    int deviceInterface = 0;       // where the request came in; 0 when not known
+  };
+  // One interface a reply leaves through: its limited-broadcast row.
+  struct BroadcastInterface {
+    std::uint32_t address = 0;
+    int index = 0;
+    std::string name;
+  };
+  // The interfaces of one query of the routes, for a batch of replies.
+  struct SendRoutes {
+    std::vector<BroadcastInterface> interfaces;
+    PendingError pending;  // reported once for the batch
   };
 
   // These run with m_mutex held.
   bool SetUpSocket(SocketHandle& socket);
+  bool CloseSocket(SocketHandle& socket);
   void RecordRequestLocked(DeviceKey key, bool valid, int interfaceIndex = 0);
   void StoreRequestLocked(DeviceKey key, bool valid, std::span<const std::uint8_t> request,
                           int interfaceIndex);
@@ -194,19 +247,21 @@ class BootPServer {
   // The armed device's kept request, when it is one to answer at once.
   const StoredRequest* EarlyRequestLocked() const;
   void BuildArmedReplyLocked(std::span<std::uint8_t> buffer) const;
-  // Sends the reply built in `buffer` with the listening socket closed (m_replying set),
-  // then reopens it and records the outcome; takes m_mutex itself.
-  enum class Answer { kListed, kArmed, kArmedEarly };
-  void FinishReply(std::span<const std::uint8_t> buffer, Answer answer,
-                   std::uint64_t generation, int deviceInterface);
+  // Records one received datagram and queues its reply, if it gets one.
+  void TakeDatagramLocked(std::span<std::uint8_t> buffer, const ReceivedDatagram& datagram);
+  void QueueReplyLocked(std::span<const std::uint8_t> reply, Answer answer,
+                        std::uint64_t generation, int deviceInterface);
+  bool IsArmedLocked() const;
   const RowState* RowAt(int row) const;
-  // These need no lock: they touch no member state but the socket and route interfaces, and
-  // no socket but their own or the one handed to them.
-  bool CloseSocket(SocketHandle& socket);
-  // `deviceInterface` is the interface the answered request came in on; 0 when not known.
-  ReplyOutcome SendReply(std::span<const std::uint8_t> message, int deviceInterface);
-  bool ServeRoute(std::uint32_t interfaceAddress, std::span<const std::uint8_t> message,
-                  std::string& failure);
+
+  // The sender thread: sends the queued replies until Stop.
+  void SendLoop();
+  // These need no lock: they touch no member state but the socket and route interfaces.
+  SendRoutes QuerySendRoutes();
+  ReplyOutcome SendReply(SocketHandle socket, const SendRoutes& routes,
+                         std::span<const std::uint8_t> message, int deviceInterface);
+  // Records the outcome of one reply; takes m_mutex itself.
+  void FinishReply(const PendingReply& reply, const ReplyOutcome& outcome);
   // Takes m_mutex only to read the handler; calls it without the lock.
   void Report(const PendingError& pending) const;
   // Keeps the record of a reply and hands it to the answer handler; takes m_mutex itself.
@@ -226,15 +281,14 @@ class BootPServer {
   bool m_started = false;
   // Stop came: the server never starts again.
   bool m_stopped = false;
-  // A receive is under way on m_socket; Stop leaves the close to the receiving thread.
+  // A receive, or the sends of a batch of replies, use m_socket; Stop leaves the close to the
+  // last of them.
   bool m_receiving = false;
-  // The worker is sending a reply with the listening socket closed; it reopens it after.
-  bool m_replying = false;
+  bool m_sending = false;
   bool m_armed = false;
-  // Arming found a request to answer at once; the worker sends the reply.
-  bool m_earlyAnswerPending = false;
-  // The listening socket was shut down to wake the worker's receive; it is opened anew.
-  bool m_socketWoken = false;
+  // The answer to the armed device's request waits for the sender or is being sent; the
+  // server counts as armed until it has gone out.
+  bool m_armedReplyQueued = false;
   // Counts armings, so a reply finishing after a new arming leaves that arming alone.
   std::uint64_t m_armGeneration = 0;
   bool m_replySent = false;
@@ -264,6 +318,18 @@ class BootPServer {
   bool m_hasLastReply = false;
   ReplyRecord m_lastReply;
   AnswerHandler m_answerHandler;
+
+  // The worker's receive buffers; only the thread in ServiceOneRequest touches them.
+  std::vector<std::uint8_t> m_receiveBuffers;
+  std::vector<ReceivedDatagram> m_datagrams;
+
+  std::deque<PendingReply> m_pendingReplies;
+  std::size_t m_listedRepliesPending = 0;
+  // Wakes the sender (a reply queued, or Stop) and the callers of WaitForReplies (the queue
+  // went empty with no batch being sent).
+  mutable std::condition_variable m_senderWake;
+  mutable std::condition_variable m_repliesDone;
+  std::thread m_sender;
 };
 
 }  // namespace quillnet

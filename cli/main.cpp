@@ -60,10 +60,7 @@ class Worker {
  public:
   explicit Worker(BootPServer& server)
       : m_server(server), m_thread([this] {
-          while (!m_stop) {
-            m_server.ServiceOneRequest();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-          }
+          while (!m_stop && m_server.IsRunning()) m_server.ServiceOneRequest();
         }) {}
   ~Worker() {
     m_stop = true;

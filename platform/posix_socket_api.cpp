@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -51,6 +53,17 @@ class PosixSocketApi final : public SocketApi {
     return ::setsockopt(socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) < 0 ? LastError() : 0;
   }
 
+  int SetReceiveBuffer(SocketHandle socket, int bytes, int& granted) override {
+    granted = 0;
+    // SO_RCVBUFFORCE passes net.core.rmem_max but needs CAP_NET_ADMIN; SO_RCVBUF stops there.
+    if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) < 0 &&
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) < 0) {
+      return LastError();
+    }
+    socklen_t length = sizeof granted;
+    return ::getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length) < 0 ? LastError() : 0;
+  }
+
   int Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) override {
     const sockaddr_in local = MakeAddress(address, port);
     return ::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0
@@ -58,48 +71,68 @@ class PosixSocketApi final : public SocketApi {
                : 0;
   }
 
-  int ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer, std::size_t& received,
-                  int& interfaceIndex) override {
-    received = 0;
-    interfaceIndex = 0;
-    ssize_t length = 0;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr message{};
-    // A signal handled on this thread interrupts the wait without ending it; Stop's shutdown
-    // makes the call return 0, not EINTR, so it still ends the receive.
-    do {
-      sockaddr_in sender{};
-      iovec data{buffer.data(), buffer.size()};
-      message = {};
-      message.msg_name = &sender;
-      message.msg_namelen = sizeof sender;
-      message.msg_iov = &data;
-      message.msg_iovlen = 1;
-      message.msg_control = control;
-      message.msg_controllen = sizeof control;
-      // MSG_TRUNC makes the call return the datagram's full length, so an oversize datagram
-      // is told apart from one that exactly fills the buffer.
-      length = ::recvmsg(socket, &message, MSG_TRUNC);
-    } while (length < 0 && errno == EINTR);
-    if (length < 0) return LastError();
-    if (static_cast<std::size_t>(length) > buffer.size()) return kWsaEmsgsize;
-    received = static_cast<std::size_t>(length);
-    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
-         header = CMSG_NXTHDR(&message, header)) {
-      if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
-        in_pktinfo info{};
-        std::memcpy(&info, CMSG_DATA(header), sizeof info);
-        interfaceIndex = info.ipi_ifindex;
-      }
+  int ReceiveMany(SocketHandle socket, std::span<ReceivedDatagram> datagrams,
+                  std::size_t& count) override {
+    count = 0;
+    if (datagrams.empty()) return 0;
+    const std::size_t batch = std::min(datagrams.size(), kMaxBatch);
+    std::array<mmsghdr, kMaxBatch> headers{};
+    std::array<iovec, kMaxBatch> data{};
+    std::array<ControlBuffer, kMaxBatch> controls;
+    for (std::size_t i = 0; i < batch; ++i) {
+      data[i] = {datagrams[i].buffer.data(), datagrams[i].buffer.size()};
+      headers[i].msg_hdr.msg_iov = &data[i];
+      headers[i].msg_hdr.msg_iovlen = 1;
+      headers[i].msg_hdr.msg_control = controls[i].bytes;
+      headers[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
     }
+    int received = 0;
+    // MSG_WAITFORONE blocks for the first datagram only. MSG_TRUNC makes each length the
+    // datagram's full length, so an oversize datagram is told apart from one that exactly
+    // fills its buffer. A signal handled on this thread interrupts the wait without ending
+    // it; Stop's shutdown makes the call return empty datagrams, not EINTR.
+    do {
+      received = ::recvmmsg(socket, headers.data(), static_cast<unsigned>(batch),
+                            MSG_WAITFORONE | MSG_TRUNC, nullptr);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0) return LastError();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(received); ++i) {
+      ReceivedDatagram& datagram = datagrams[i];
+      const std::size_t length = headers[i].msg_len;
+      datagram.oversize = length > datagram.buffer.size();
+      datagram.length = datagram.oversize ? 0 : length;
+      datagram.interfaceIndex = ArrivalInterface(headers[i].msg_hdr);
+    }
+    count = static_cast<std::size_t>(received);
     return 0;
   }
 
-  int SendTo(SocketHandle socket, std::span<const std::uint8_t> data, std::uint32_t address,
-             std::uint16_t port) override {
-    const sockaddr_in target = MakeAddress(address, port);
-    const ssize_t sent = ::sendto(socket, data.data(), data.size(), 0,
-                                  reinterpret_cast<const sockaddr*>(&target), sizeof target);
+  int SendFrom(SocketHandle socket, std::span<const std::uint8_t> data, std::uint32_t source,
+               int interfaceIndex, std::uint32_t address, std::uint16_t port) override {
+    sockaddr_in target = MakeAddress(address, port);
+    iovec payload{const_cast<std::uint8_t*>(data.data()), data.size()};
+    ControlBuffer control;
+    msghdr message{};
+    message.msg_name = &target;
+    message.msg_namelen = sizeof target;
+    message.msg_iov = &payload;
+    message.msg_iovlen = 1;
+    message.msg_control = control.bytes;
+    message.msg_controllen = sizeof control.bytes;
+    // The interface and the source address ride with the datagram, so one socket bound to
+    // port 67 sends each interface's copy as a socket bound to that interface's address would.
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_ifindex = interfaceIndex;
+    info.ipi_spec_dst.s_addr = source;
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    ssize_t sent = 0;
+    do {
+      sent = ::sendmsg(socket, &message, 0);
+    } while (sent < 0 && errno == EINTR);
     return sent < 0 ? LastError() : 0;
   }
 
@@ -108,7 +141,25 @@ class PosixSocketApi final : public SocketApi {
   void Close(SocketHandle socket) override { ::close(socket); }
 
  private:
+  // Room for the one control message either direction uses: the datagram's interface.
+  struct ControlBuffer {
+    alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(in_pktinfo))]{};
+  };
+  static constexpr std::size_t kMaxBatch = 64;
+
   static int LastError() { return WinsockErrorFromErrno(errno); }
+
+  static int ArrivalInterface(msghdr& message) {
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+      if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+        in_pktinfo info{};
+        std::memcpy(&info, CMSG_DATA(header), sizeof info);
+        return info.ipi_ifindex;
+      }
+    }
+    return 0;
+  }
 };
 
 }  // namespace

@@ -9,6 +9,16 @@ namespace quillnet {
 using SocketHandle = int;
 inline constexpr SocketHandle kInvalidSocket = -1;
 
+// One datagram of a batch receive: the buffer to fill, and what arrived in it.
+struct ReceivedDatagram {
+  std::span<std::uint8_t> buffer;
+  std::size_t length = 0;
+  // The index of the interface it arrived on, 0 when that is not known.
+  int interfaceIndex = 0;
+  // Longer than the buffer: its bytes must not be used.
+  bool oversize = false;
+};
+
 // The few UDP socket calls the BOOTP server makes. Every call returns 0 on success or a
 // Winsock-numbered error code (platform/winsock_errors.h). Addresses are IPv4 in network
 // byte order, as they stand in a datagram; ports are in host order.
@@ -23,14 +33,20 @@ class SocketApi {
   virtual int Open(SocketHandle& socket) = 0;
   // SO_BROADCAST with a one-byte option value of 1.
   virtual int EnableBroadcast(SocketHandle socket) = 0;
+  // Asks for a receive buffer of `bytes`: beyond the system's limit where this process may,
+  // else up to that limit. `granted` receives the size the system uses.
+  virtual int SetReceiveBuffer(SocketHandle socket, int bytes, int& granted) = 0;
   virtual int Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) = 0;
-  // Blocks until a datagram arrives. A datagram longer than `buffer` is reported as
-  // kWsaEmsgsize and its bytes must not be used. `interfaceIndex` receives the index of the
-  // interface it arrived on, 0 when that is not known.
-  virtual int ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer,
-                          std::size_t& received, int& interfaceIndex) = 0;
-  virtual int SendTo(SocketHandle socket, std::span<const std::uint8_t> data,
-                     std::uint32_t address, std::uint16_t port) = 0;
+  // Blocks until a datagram arrives, then takes the ones already waiting behind it too, one
+  // per entry of `datagrams`; `count` receives how many entries were filled. After Shutdown
+  // it returns at once with entries of 0 bytes.
+  virtual int ReceiveMany(SocketHandle socket, std::span<ReceivedDatagram> datagrams,
+                          std::size_t& count) = 0;
+  // Sends `data` from the address `source` and the socket's own port out of the interface
+  // with index `interfaceIndex` (0: wherever the routes lead).
+  virtual int SendFrom(SocketHandle socket, std::span<const std::uint8_t> data,
+                       std::uint32_t source, int interfaceIndex, std::uint32_t address,
+                       std::uint16_t port) = 0;
   // Shuts both directions down; wakes a receive blocked on the socket.
   virtual void Shutdown(SocketHandle socket) = 0;
   virtual void Close(SocketHandle socket) = 0;

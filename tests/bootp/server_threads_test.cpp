@@ -4,9 +4,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <algorithm>
 #include <functional>
 #include <future>
-#include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,7 +86,7 @@ TEST(ServerThreads, WorkerAndUserInterfaceShareTheServer) {
 }
 
 
-// The worker is held inside a reply, in its route query, until the test releases it.
+// The sender is held inside a reply, in its route query, until the test releases it.
 class ReplyInProgress : public ::testing::Test {
  protected:
   static constexpr auto kPrompt = std::chrono::seconds(5);
@@ -99,16 +100,15 @@ class ReplyInProgress : public ::testing::Test {
   };
 
   ~ReplyInProgress() override {
-    // Whatever the test did, let the worker and any stuck query finish before teardown.
+    // Whatever the test did, let any stuck query finish before teardown.
     routes.Release();
-    if (worker.valid()) worker.wait();
   }
 
   void BlockInReply() {
     ASSERT_TRUE(server.Start());
     ASSERT_TRUE(server.Arm(kTarget, "192.168.1.50", "255.255.255.0", ""));
     sockets.Push(Request{}.Bytes());
-    worker = std::async(std::launch::async, [this] { server.ServiceOneRequest(); });
+    server.ServiceOneRequest();
     ASSERT_TRUE(routes.WaitForQuery());
   }
 
@@ -121,46 +121,57 @@ class ReplyInProgress : public ::testing::Test {
 
   bool FinishReply() {
     routes.Release();
-    return worker.wait_for(kPrompt) == std::future_status::ready;
+    return server.WaitForReplies(kPrompt);
   }
 
   FakeSocketApi sockets;
   GatedRouteSource routes{{{0xFFFFFFFFu, 0xFFFFFFFFu, Ip(192, 168, 1, 20)},
                            {0xFFFFFFFFu, 0xFFFFFFFFu, Ip(10, 0, 0, 5)}}};
   BootPServer server{sockets, routes};
-  std::future<void> worker;
   // What the calls on other threads saw; members, so a late call never writes to a dead local.
   TableView view;
   bool answer = false;
   std::vector<std::future<void>> calls;
 };
 
-TEST_F(ReplyInProgress, QueriesDoNotWaitForTheReply) {
+TEST_F(ReplyInProgress, RequestsAndQueriesDoNotWaitForTheReply) {
   ASSERT_NO_FATAL_FAILURE(BlockInReply());
   ASSERT_TRUE(ReturnsPromptly([this] {
     view = {server.GetRequestCount(), server.GetMacText(0), server.IsArmed(), server.IsRunning()};
   })) << "a table query waited for the reply";
   EXPECT_EQ(view.count, 1);
   EXPECT_EQ(view.mac, kTarget);
-  EXPECT_TRUE(view.armed);
-  EXPECT_TRUE(view.running);  // the listening socket is closed, the server is not stopped
-  // A worker loop's Start during the reply leaves the sockets to the worker.
-  const auto log = sockets.log();
-  EXPECT_TRUE(server.Start());
-  EXPECT_EQ(sockets.log(), log);
+  EXPECT_TRUE(view.armed);  // until the answer has gone out
+  EXPECT_TRUE(view.running);
+
+  // Devices asking while the reply goes out are taken at once, in one receive.
+  for (DeviceKey mac = 0x02005E000001; mac <= 0x02005E000020; ++mac) {
+    Request other;
+    other.mac = mac;
+    sockets.Push(other.Bytes());
+  }
+  ASSERT_TRUE(ReturnsPromptly([this] { server.ServiceOneRequest(); }))
+      << "a receive waited for the reply";
+  EXPECT_EQ(server.GetRequestCount(), 33);
+  EXPECT_EQ(sockets.batches().back(), 32u);
 
   ASSERT_TRUE(FinishReply());
   EXPECT_EQ(sockets.sent().size(), 2u);
   EXPECT_TRUE(server.WasReplySent());
   EXPECT_FALSE(server.IsArmed());
-  EXPECT_TRUE(server.IsRunning());
-  EXPECT_EQ(sockets.openSockets().size(), 1u);
+  // The listening socket was never closed, so nothing waiting on it was lost.
+  EXPECT_EQ(sockets.openSockets(), std::set<SocketHandle>{3});
+  const auto log = sockets.log();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& line) { return line.starts_with("close"); }),
+            0);
 }
 
 TEST_F(ReplyInProgress, DisarmDoesNotStopAReplyAlreadyBeingSent) {
   ASSERT_NO_FATAL_FAILURE(BlockInReply());
   ASSERT_TRUE(ReturnsPromptly([this] { answer = server.Disarm(); }));
   EXPECT_TRUE(answer);
+  EXPECT_FALSE(server.IsArmed());
   ASSERT_TRUE(FinishReply());
   EXPECT_EQ(sockets.sent().size(), 2u);
   EXPECT_TRUE(server.WasReplySent());
@@ -170,9 +181,10 @@ TEST_F(ReplyInProgress, DisarmDoesNotStopAReplyAlreadyBeingSent) {
 TEST_F(ReplyInProgress, ArmingMadeDuringTheReplyStaysArmed) {
   ASSERT_NO_FATAL_FAILURE(BlockInReply());
   ASSERT_TRUE(ReturnsPromptly([this] {
-    answer = server.Disarm() && server.Arm("00:1b:2c:3d:4e:5f", "10.0.0.9", "255.0.0.0", "");
+    answer = !server.Arm("00:1b:2c:3d:4e:5f", "10.0.0.9", "255.0.0.0", "") && server.Disarm() &&
+             server.Arm("00:1b:2c:3d:4e:5f", "10.0.0.9", "255.0.0.0", "");
   }));
-  ASSERT_TRUE(answer);
+  ASSERT_TRUE(answer);  // refused while the answer was on its way, taken after Disarm
   ASSERT_TRUE(FinishReply());
   EXPECT_EQ(sockets.sent().size(), 2u);
   // The finished reply answered the earlier arming, not this one.
@@ -193,7 +205,7 @@ TEST_F(ReplyInProgress, ListedDeviceAnswerLeavesTheArmingAlone) {
   ASSERT_TRUE(server.Start());
   ASSERT_TRUE(server.Arm("00:1b:2c:3d:4e:5f", "10.0.0.9", "255.0.0.0", ""));
   sockets.Push(Request{}.Bytes());
-  worker = std::async(std::launch::async, [this] { server.ServiceOneRequest(); });
+  server.ServiceOneRequest();
   ASSERT_TRUE(routes.WaitForQuery());
   ASSERT_TRUE(ReturnsPromptly([this] {
     BootPServer::ReplyRecord none;
@@ -208,20 +220,18 @@ TEST_F(ReplyInProgress, ListedDeviceAnswerLeavesTheArmingAlone) {
   EXPECT_FALSE(server.WasReplySent());
 }
 
-TEST_F(ReplyInProgress, StopDuringTheReplyLeavesTheServerStopped) {
+TEST_F(ReplyInProgress, StopFinishesTheReplyThenClosesTheSocketForGood) {
   ASSERT_NO_FATAL_FAILURE(BlockInReply());
-  ASSERT_TRUE(ReturnsPromptly([this] { server.Stop(); }));
+  auto stopped = std::async(std::launch::async, [this] { server.Stop(); });
+  EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
   EXPECT_FALSE(server.IsRunning());
-  ASSERT_TRUE(FinishReply());
-  EXPECT_FALSE(server.IsRunning());
+  routes.Release();
+  ASSERT_EQ(stopped.wait_for(kPrompt), std::future_status::ready);
+  EXPECT_EQ(sockets.sent().size(), 2u);
   EXPECT_FALSE(server.IsStarted());
   EXPECT_TRUE(sockets.openSockets().empty());
   const auto log = sockets.log();
-  std::map<std::string, int> closes;
-  for (const std::string& line : log) {
-    if (line.starts_with("close ")) ++closes[line];
-  }
-  for (const auto& [line, times] : closes) EXPECT_EQ(times, 1) << line;
+  EXPECT_EQ(std::count(log.begin(), log.end(), "close 3"), 1);
   EXPECT_FALSE(server.Start());
   sockets.Push(Request{}.Bytes());  // so that a wrong receive returns instead of hanging
   server.ServiceOneRequest();

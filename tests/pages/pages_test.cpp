@@ -495,30 +495,5 @@ TEST_F(AssignTest, AReplyThatMissedTheDevicesInterfaceIsAFailureThatNamesIt) {
       << Summary().toStdString();
 }
 
-TEST_F(AssignTest, AServerThatCouldNotReopenItsSocketIsStartedAgainFromTheListenPage) {
-  GoToAssign();
-  // The reopen after the reply fails (bind 2), and so does the first start again (bind 3).
-  m_sockets.failAnyBindError = 10048;
-  m_sockets.failAnyBindNumber = 2;
-  Hear(kDeviceB);
-  ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
-  ASSERT_TRUE(WaitFor([&] { return !m_info->WorkerFlags().running; }));
-  m_sockets.failAnyBindNumber = 3;
-  ASSERT_TRUE(Driver().Click("backButton"));
-  // The Listen page finds the server not listening, with the device still selected: the
-  // Failure page keeps its own buttons.
-  ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
-  QTest::qWait(3 * CListenDlg::kTimerMs);
-  EXPECT_TRUE(On("failurePage"));
-  EXPECT_TRUE(Driver().Enabled("finishButton"));
-  EXPECT_FALSE(Find<QPushButton>(Sheet(), "nextButton")->isVisible());
-  EXPECT_EQ(m_sheet->WizButtons(), PSWIZB_BACK | PSWIZB_FINISH);
-  // The port is free now: the next visit starts the server again, and it listens.
-  ASSERT_TRUE(Driver().Click("backButton"));
-  QTest::qWait(3 * CListenDlg::kTimerMs);
-  EXPECT_TRUE(On("listenPage"));
-  EXPECT_TRUE(m_info->GetServer()->IsRunning());
-}
-
 }  // namespace
 }  // namespace quillnet

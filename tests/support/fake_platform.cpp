@@ -53,8 +53,15 @@ int FakeSocketApi::Bind(SocketHandle socket, std::uint32_t address, std::uint16_
   return 0;
 }
 
-int FakeSocketApi::ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer,
-                               std::size_t& received, int& interfaceIndex) {
+int FakeSocketApi::SetReceiveBuffer(SocketHandle socket, int bytes, int& granted) {
+  std::lock_guard lock(m_mutex);
+  m_log.push_back("rcvbuf " + std::to_string(socket) + " " + std::to_string(bytes));
+  granted = bytes;
+  return 0;
+}
+
+int FakeSocketApi::ReceiveMany(SocketHandle socket, std::span<ReceivedDatagram> datagrams,
+                               std::size_t& count) {
   std::unique_lock lock(m_mutex);
   ++m_receiveCalls;
   ++m_waiting;
@@ -65,30 +72,44 @@ int FakeSocketApi::ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buff
   };
   m_changed.wait(lock, [&] { return !m_incoming.empty() || gone(); });
   --m_waiting;
-  received = 0;
-  interfaceIndex = 0;
+  count = 0;
   if (m_sockets.find(socket) == m_sockets.end()) return kWsaEbadf;
-  if (m_incoming.empty()) return 0;
-  Incoming next = std::move(m_incoming.front());
-  m_incoming.pop_front();
-  if (next.error != 0) return next.error;
-  const std::size_t length = std::min(next.bytes.size(), buffer.size());
-  std::copy_n(next.bytes.begin(), length, buffer.begin());
-  received = length;
-  interfaceIndex = next.interfaceIndex;
+  if (m_incoming.empty()) {
+    // Shut down: empty datagrams, as Linux gives.
+    for (ReceivedDatagram& datagram : datagrams) datagram = {datagram.buffer};
+    count = datagrams.size();
+    return 0;
+  }
+  // An error ends a batch; it is the whole result of the call that meets it first.
+  if (const int error = m_incoming.front().error; error != 0) {
+    m_incoming.pop_front();
+    return error;
+  }
+  while (count < datagrams.size() && !m_incoming.empty() && m_incoming.front().error == 0) {
+    Incoming next = std::move(m_incoming.front());
+    m_incoming.pop_front();
+    ReceivedDatagram& datagram = datagrams[count++];
+    datagram.oversize = next.bytes.size() > datagram.buffer.size();
+    datagram.length = datagram.oversize ? 0 : next.bytes.size();
+    if (!datagram.oversize) std::copy(next.bytes.begin(), next.bytes.end(), datagram.buffer.begin());
+    datagram.interfaceIndex = next.interfaceIndex;
+  }
+  m_batches.push_back(count);
   return 0;
 }
 
-int FakeSocketApi::SendTo(SocketHandle socket, std::span<const std::uint8_t> data,
-                          std::uint32_t address, std::uint16_t port) {
+int FakeSocketApi::SendFrom(SocketHandle socket, std::span<const std::uint8_t> data,
+                            std::uint32_t source, int interfaceIndex, std::uint32_t address,
+                            std::uint16_t port) {
   std::lock_guard lock(m_mutex);
   const SocketState& state = m_sockets[socket];
-  m_log.push_back("sendto " + std::to_string(socket) + " " + Ipv4Text(address) + ":" +
+  m_log.push_back("send " + std::to_string(socket) + " " + Ipv4Text(source) + "%" +
+                  std::to_string(interfaceIndex) + " " + Ipv4Text(address) + ":" +
                   std::to_string(port));
-  if (auto found = sendErrorByAddress.find(state.address); found != sendErrorByAddress.end()) {
+  if (auto found = sendErrorByAddress.find(source); found != sendErrorByAddress.end()) {
     return found->second;
   }
-  m_sent.push_back({state.address, state.port, address, port, {data.begin(), data.end()}});
+  m_sent.push_back({source, state.port, address, port, {data.begin(), data.end()}, interfaceIndex});
   return 0;
 }
 
@@ -132,6 +153,11 @@ std::set<SocketHandle> FakeSocketApi::openSockets() const {
   std::set<SocketHandle> open;
   for (const auto& entry : m_sockets) open.insert(entry.first);
   return open;
+}
+
+std::vector<std::size_t> FakeSocketApi::batches() const {
+  std::lock_guard lock(m_mutex);
+  return m_batches;
 }
 
 int FakeSocketApi::receiveCalls() const {

@@ -25,11 +25,12 @@ std::uint32_t Ip(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
 class FakeSocketApi final : public SocketApi {
  public:
   struct Sent {
-    std::uint32_t from = 0;  // the address the sending socket was bound to
-    std::uint16_t fromPort = 0;
+    std::uint32_t from = 0;  // the source address the send named
+    std::uint16_t fromPort = 0;  // the sending socket's port
     std::uint32_t to = 0;
     std::uint16_t toPort = 0;
     std::vector<std::uint8_t> bytes;
+    int interfaceIndex = 0;  // the interface the send named
   };
   struct Incoming {
     int error = 0;
@@ -43,7 +44,7 @@ class FakeSocketApi final : public SocketApi {
   int openError = 0;
   int broadcastError = 0;
   std::map<std::uint32_t, int> bindErrorByAddress;
-  std::map<std::uint32_t, int> sendErrorByAddress;
+  std::map<std::uint32_t, int> sendErrorByAddress;  // by source address
   // Fail only the n-th bind to 0.0.0.0 (1-based); 0 fails none.
   int failAnyBindNumber = 0;
   int failAnyBindError = 0;
@@ -51,12 +52,14 @@ class FakeSocketApi final : public SocketApi {
   int Startup(std::uint16_t requestedVersion, std::uint16_t& granted) override;
   int Open(SocketHandle& socket) override;
   int EnableBroadcast(SocketHandle socket) override;
+  int SetReceiveBuffer(SocketHandle socket, int bytes, int& granted) override;
   int Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) override;
-  // Blocks until a datagram is queued or the socket is shut down (then 0 bytes, as Linux).
-  int ReceiveFrom(SocketHandle socket, std::span<std::uint8_t> buffer, std::size_t& received,
-                  int& interfaceIndex) override;
-  int SendTo(SocketHandle socket, std::span<const std::uint8_t> data, std::uint32_t address,
-             std::uint16_t port) override;
+  // Blocks until a datagram is queued or the socket is shut down (then empty datagrams, as
+  // Linux), then takes the queued datagrams up to the first error.
+  int ReceiveMany(SocketHandle socket, std::span<ReceivedDatagram> datagrams,
+                  std::size_t& count) override;
+  int SendFrom(SocketHandle socket, std::span<const std::uint8_t> data, std::uint32_t source,
+               int interfaceIndex, std::uint32_t address, std::uint16_t port) override;
   void Shutdown(SocketHandle socket) override;
   void Close(SocketHandle socket) override;
 
@@ -68,6 +71,8 @@ class FakeSocketApi final : public SocketApi {
   std::vector<std::string> log() const;  // "open 3", "bind 3 0.0.0.0:67", "close 3" ...
   std::set<SocketHandle> openSockets() const;
   int receiveCalls() const;
+  // The number of datagrams each receive that gave any took.
+  std::vector<std::size_t> batches() const;
   int receivesWaiting() const;
   // Waits until a receive is blocked in ReceiveFrom; false after about five seconds.
   bool WaitForReceiver() const;
@@ -85,6 +90,7 @@ class FakeSocketApi final : public SocketApi {
   SocketHandle m_nextHandle = 3;
   int m_anyBinds = 0;
   int m_receiveCalls = 0;
+  std::vector<std::size_t> m_batches;
   int m_waiting = 0;
   std::vector<Sent> m_sent;
   std::vector<std::string> m_log;

@@ -25,19 +25,23 @@ class OneRequestSockets : public SocketApi {
     return 0;
   }
   int EnableBroadcast(SocketHandle) override { return 0; }
+  int SetReceiveBuffer(SocketHandle, int, int&) override { return 0; }
   int Bind(SocketHandle, std::uint32_t, std::uint16_t) override { return 0; }
-  int ReceiveFrom(SocketHandle, std::span<std::uint8_t> buffer, std::size_t& received,
-                  int&) override {
+  int ReceiveMany(SocketHandle, std::span<ReceivedDatagram> datagrams,
+                  std::size_t& count) override {
+    std::span<std::uint8_t> buffer = datagrams[0].buffer;
     std::fill(buffer.begin(), buffer.end(), 0);
     buffer[kOpOffset] = kOpBootRequest;
     buffer[kHtypeOffset] = 1;
     buffer[kHlenOffset] = kEthernetAddressLength;
     const std::uint8_t mac[] = {0x00, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f};
     std::copy(std::begin(mac), std::end(mac), buffer.begin() + kChaddrOffset);
-    received = kMinRequestLength;
+    datagrams[0].length = kMinRequestLength;
+    count = 1;
     return 0;
   }
-  int SendTo(SocketHandle, std::span<const std::uint8_t>, std::uint32_t, std::uint16_t) override {
+  int SendFrom(SocketHandle, std::span<const std::uint8_t>, std::uint32_t, int, std::uint32_t,
+               std::uint16_t) override {
     return 0;
   }
   void Shutdown(SocketHandle) override {}
@@ -77,6 +81,7 @@ TEST(ServerMessages, FailureOnTheWorkerIsShownAsAMessageBoxOnTheUiThread) {
   ASSERT_TRUE(info.ArmServer());
   std::thread worker([server] { server->ServiceOneRequest(); });
   worker.join();
+  ASSERT_TRUE(server->WaitForReplies(std::chrono::seconds(5)));
   EXPECT_FALSE(server->IsArmed());
 
   ASSERT_TRUE(WaitFor([] { return ServerMessageBox() != nullptr; }));
