@@ -7,13 +7,20 @@ send MAC:SIZE [MAC:SIZE ...]
 catch SECONDS
     Prints "ready" once bound, then waits for one datagram and prints
     "from ADDR:PORT len N op OP chaddr MAC yiaddr ADDR"; exit 1 when none came in time.
+frames COUNT SECONDS
+    Needs root. Prints "ready" once capturing, then prints each of the first COUNT frames
+    this host sends from UDP port 67, on any interface, as
+    "IF ETH_SRC > ETH_DST IP_SRC:PORT > IP_DST:PORT ttl T df D udplen N payload SHA256";
+    exit 1 when fewer came in time.
 """
 
+import hashlib
 import ipaddress
 import os
 import socket
 import struct
 import sys
+import time
 
 CLIENT_PORT = 68
 SERVER_PORT = 67
@@ -61,12 +68,56 @@ def catch(seconds):
     return 0
 
 
+# Frames a host sends reach only packet sockets of every protocol.
+ETH_P_ALL = 0x0003
+ETH_P_IP = 0x0800
+PACKET_OUTGOING = 4
+
+
+def frames(count, seconds):
+    sock = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(ETH_P_ALL))
+    print("ready", flush=True)
+    deadline = time.monotonic() + seconds
+    seen = 0
+    while seen < count:
+        left = deadline - time.monotonic()
+        if left <= 0:
+            return 1
+        sock.settimeout(left)
+        try:
+            frame, (ifname, _, pkttype, _, _) = sock.recvfrom(65536)
+        except socket.timeout:
+            return 1
+        if pkttype != PACKET_OUTGOING or len(frame) < 42:
+            continue
+        if struct.unpack("!H", frame[12:14])[0] != ETH_P_IP:
+            continue
+        ip = frame[14:]
+        header = (ip[0] & 0x0F) * 4
+        if ip[9] != socket.IPPROTO_UDP:
+            continue
+        sport, dport, udplen = struct.unpack("!HHH", ip[header:header + 6])
+        if sport != SERVER_PORT:
+            continue
+        mac = lambda b: ":".join(f"{x:02x}" for x in b)
+        payload = ip[header + 8:header + udplen]
+        df = (ip[6] >> 6) & 1
+        print(f"{ifname} {mac(frame[6:12])} > {mac(frame[0:6])} "
+              f"{ipaddress.IPv4Address(ip[12:16])}:{sport} > "
+              f"{ipaddress.IPv4Address(ip[16:20])}:{dport} ttl {ip[8]} df {df} "
+              f"udplen {udplen} payload {hashlib.sha256(payload).hexdigest()[:16]}", flush=True)
+        seen += 1
+    return 0
+
+
 def main(argv):
     if len(argv) >= 2 and argv[0] == "send":
         send(argv[1:])
         return 0
     if len(argv) == 2 and argv[0] == "catch":
         return catch(float(argv[1]))
+    if len(argv) == 3 and argv[0] == "frames":
+        return frames(int(argv[1]), float(argv[2]))
     print(__doc__, file=sys.stderr)
     return 2
 

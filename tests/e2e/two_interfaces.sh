@@ -2,7 +2,9 @@
 # A PC with two interfaces on two subnets and one device behind each. Only the armed device is
 # answered: the other one asks while the server waits and gets nothing. The reply leaves
 # through both interfaces, each copy from that interface's own address and port 67, so a copy
-# for the armed device's MAC also reaches the other device's network.
+# for the armed device's MAC also reaches the other device's network. On the wire each copy is
+# one Ethernet broadcast from that interface's MAC, to 255.255.255.255:68, with the same
+# 1024 bytes of reply.
 # Usage: two_interfaces.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -52,6 +54,12 @@ phase() {
   local catcher=$QNT_LAST_PID
   qnt_wait_for 10 qnt_file_has "$catch" "ready" || qnt_fail "$label: catcher not ready: $(cat "$catch.err")"
 
+  # The frames the PC sends from port 67 while it answers.
+  local wire="$QNT_TMP/$label.frames"
+  qnt_bg "$PC" "$wire" "$wire.err" python3 "$PEER" frames 2 15
+  local sniffer=$QNT_LAST_PID
+  qnt_wait_for 10 qnt_file_has "$wire" "ready" || qnt_fail "$label: capture not ready: $(cat "$wire.err")"
+
   rc=0
   ip netns exec "$ns" bootpc --dev "$dev" --returniffail --timeoutwait 5 \
     >"$QNT_TMP/$label.bootpc" 2>"$QNT_TMP/$label.bootpc.err" || rc=$?
@@ -69,6 +77,20 @@ phase() {
   ((QNT_RC == 0)) || qnt_fail "$label: no copy of the reply on the other interface"
   qnt_expect_eq "$label copy on the other interface" \
     "from $other_pc:67 len 1024 op 2 chaddr $mac yiaddr $ip" "$(tail -n 1 "$catch")"
+
+  qnt_wait_exit "$sniffer" 15
+  ((QNT_RC == 0)) || qnt_fail "$label: the PC sent fewer than two frames from port 67: $(cat "$wire")"
+  local if_name if_mac if_ip payload="" line expected
+  for if_name in pc1 pc2; do
+    if_mac="$(ip -n "$PC" -o link show dev "$if_name" | grep -o 'link/ether [0-9a-f:]*' | cut -d' ' -f2)"
+    if_ip="$(ip -n "$PC" -4 -o addr show dev "$if_name" | awk '{ split($4, a, "/"); print a[1] }')"
+    line="$(grep "^$if_name " "$wire")" || qnt_fail "$label: no frame left through $if_name: $(cat "$wire")"
+    expected="$if_name $if_mac > ff:ff:ff:ff:ff:ff $if_ip:67 > 255.255.255.255:68 ttl 64 df 1 udplen 1032"
+    qnt_expect_eq "$label frame on $if_name" "$expected" "${line% payload *}"
+    [[ -z "$payload" || "$payload" == "${line##* payload }" ]] ||
+      qnt_fail "$label: the two copies differ: $(cat "$wire")"
+    payload="${line##* payload }"
+  done
 }
 
 phase a "$MAC_A" "$DEV_A" da 10.81.0.50 255.255.255.0 10.81.0.1 "$DEV_B" db 10.82.0.1
