@@ -31,7 +31,8 @@ struct Refusal {
 inline constexpr double kMaxTimeoutSeconds = 86400;
 
 // A device's MAC address as typed: the strict text form only, never the all-zero address
-// (a request without a hardware address would match it).
+// (a request without a hardware address would match it), nor a broadcast or multicast
+// address, which no network card sends from.
 std::optional<Refusal> ReadMacArgument(const std::string& text, DeviceKey& key);
 
 struct AddressTexts {

@@ -50,6 +50,10 @@ check "mac digits" 2 "MAC address 'abc' $NOT_MAC" assign abc 10.0.0.5 255.0.0.0
 check "mac without groups" 2 "MAC address '02005e102030' $NOT_MAC" assign 02005e102030 10.0.0.5 255.0.0.0
 check "zero mac" 2 "MAC address '00-00-00-00-00-00' is no device's address." \
   assign 00-00-00-00-00-00 10.0.0.5 255.0.0.0
+check "broadcast mac" 2 "MAC address 'ff:ff:ff:ff:ff:ff' is the broadcast address, no device's address." \
+  assign ff:ff:ff:ff:ff:ff 10.0.0.5 255.0.0.0
+check "multicast mac" 2 "MAC address '01-00-5E-00-00-FB' is a multicast address, no device's address." \
+  assign 01-00-5E-00-00-FB 10.0.0.5 255.0.0.0
 check "timeout zero" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout 0
 check "timeout huge" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout 1e400
 check "timeout nan" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout nan
