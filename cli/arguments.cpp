@@ -53,6 +53,13 @@ std::optional<Refusal> ReadMacArgument(const std::string& text, DeviceKey& key) 
   return std::nullopt;
 }
 
+std::string InterfaceWith(const std::vector<OwnAddress>& own, std::uint32_t ip) {
+  for (const OwnAddress& address : own) {
+    if (address.ip == ip) return address.interfaceName;
+  }
+  return {};
+}
+
 std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
                                       const LocalNetwork& local, std::string& warning) {
   warning.clear();

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <csignal>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -191,19 +190,22 @@ struct AssignArguments {
   bool force = false;
 };
 
-// The name of this PC's interface that has the address, empty when none has it. The ARP
-// probe cannot see these: the PC does not answer its own probes.
-std::string LocalInterfaceWith(std::uint32_t ip) {
+// This PC's IPv4 addresses and their interfaces; none when they cannot be read.
+std::vector<OwnAddress> QueryOwnAddresses() {
+  std::vector<OwnAddress> own;
   std::vector<quillnet::AdapterInfo> adapters;
   const auto found = quillnet::SystemAdapterSource().QueryAdapters(adapters);
-  if (found != quillnet::AdapterQueryResult::kOk) return {};
+  if (found != quillnet::AdapterQueryResult::kOk) return own;
   for (const quillnet::AdapterInfo& adapter : adapters) {
     for (const quillnet::AdapterAddress& address : adapter.addresses) {
       std::uint32_t value = 0;
-      if (quillnet::ReadIpv4Text(address.ipAddress, value) && value == ip) return adapter.name;
+      // An interface without an address lists 0.0.0.0.
+      if (quillnet::ReadIpv4Text(address.ipAddress, value) && value != 0) {
+        own.push_back({value, adapter.name});
+      }
     }
   }
-  return {};
+  return own;
 }
 
 // Whether the address may be armed: held by another device or by this PC it is refused,
@@ -212,7 +214,7 @@ std::optional<int> CheckInUse(const AssignArguments& args, quillnet::DeviceKey k
                               std::uint32_t ip, Output& output) {
   const std::string& ipText = args.addresses.ipAddress;
   std::string holder;
-  if (const std::string name = LocalInterfaceWith(ip); !name.empty()) {
+  if (const std::string name = InterfaceWith(QueryOwnAddresses(), ip); !name.empty()) {
     holder = "this PC's interface " + name;
   } else {
     quillnet::ProbeRequest request;
@@ -342,13 +344,10 @@ struct ServeArguments {
 };
 
 int Serve(const ServeArguments& args, Output& output) {
-  std::ifstream stream(args.hostsPath, std::ios::binary);
-  std::ostringstream text;
-  if (!stream || !(text << stream.rdbuf())) {
-    output.Error("The hosts file '" + args.hostsPath + "' cannot be read.");
-    return kExitUsage;
-  }
-  const HostsFile hosts = ParseHostsFile(text.str(), args.hostsPath, QueryLocalNetwork());
+  std::string text;
+  if (auto refusal = ReadHostsFile(args.hostsPath, text)) return Refuse(output, *refusal);
+  const HostsFile hosts =
+      ParseHostsFile(text, args.hostsPath, QueryLocalNetwork(), QueryOwnAddresses());
   if (hosts.refusal) return Refuse(output, *hosts.refusal);
   for (const std::string& warning : hosts.warnings) output.Warning(warning);
 

@@ -1,8 +1,9 @@
 #!/bin/bash
 # quillnet-cli refuses what it cannot send exactly as typed: each case runs the real program and
 # compares its exit status and its whole standard error, final line break included. Nothing here
-# binds a port or sends a datagram: every refusal comes before the server starts. As root, a
-# run as an unprivileged user shows the command that lets the program bind port 67.
+# binds a port or sends a datagram: every refusal comes before the server starts. As root, runs
+# as an unprivileged user show a hosts file it may not read and the command that lets the
+# program bind port 67.
 # Usage: arguments.sh <quillnet-cli>
 set -euo pipefail
 
@@ -68,8 +69,14 @@ check "confirm zero" 3 "IP address '256.1.1.1' $NOT_QUAD" assign $MAC 256.1.1.1 
 check "unknown subcommand" 2 "Unknown subcommand 'asign'. Subcommands: listen, assign, serve, doctor." \
   asign $MAC 10.0.0.5 255.0.0.0
 check "no subcommand" 2 "A subcommand is required. Subcommands: listen, assign, serve, doctor."
-check "missing hosts file" 2 "The hosts file '$TMP/none.csv' cannot be read." \
+check "missing hosts file" 2 "The hosts file '$TMP/none.csv' cannot be read: it does not exist." \
   serve --hosts "$TMP/none.csv"
+check "hosts file is a directory" 2 "The hosts file '$TMP' cannot be read: it is a directory." \
+  serve --hosts "$TMP"
+: >"$TMP/empty.csv"
+check "empty hosts file" 3 "$TMP/empty.csv lists no device." serve --hosts "$TMP/empty.csv"
+check "endless hosts file" 3 "/dev/zero is larger than 16 MiB, the most a hosts file may hold." \
+  serve --hosts /dev/zero
 
 printf 'MAC,IP,MASK\n%s,10.0.0.5,255.0.0.0\n# a comment\n02:00:5e:10:20:31,10.0.0.5,255.0.0.0\n' \
   "$MAC" >"$TMP/hosts.csv"
@@ -82,16 +89,25 @@ check "json refusal" 3 \
   "{\"event\":\"error\",\"message\":\"$TMP/json.csv line 2: Subnet mask '255.0.0.256' $NOT_QUAD\"}" \
   serve --hosts "$TMP/json.csv" --json
 
-# Without the capability, a start names the command that grants it for this very file.
-if [[ $EUID -eq 0 ]] && command -v setpriv >/dev/null &&
-  (($(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) > 67)); then
+printf '%s,10.0.0.5,255.0.0.0\n' "$MAC" >"$TMP/private.csv"
+chmod 600 "$TMP/private.csv"
+readonly PRIVATE="The hosts file '$TMP/private.csv' cannot be read: permission denied."
+if [[ $EUID -ne 0 ]]; then
+  chmod 000 "$TMP/private.csv"
+  check "hosts file without permission" 2 "$PRIVATE" serve --hosts "$TMP/private.csv"
+elif command -v setpriv >/dev/null; then
   cp "$CLI" "$TMP/quillnet-cli"
   chmod 755 "$TMP" "$TMP/quillnet-cli"
   CLI="setpriv"
-  check "no permission for port 67" 4 \
-    "bind BOOTPS port failed 10013 (0000271D)
+  NOBODY=(--reuid=65534 --regid=65534 --clear-groups --inh-caps=-all "$TMP/quillnet-cli")
+  check "hosts file without permission" 2 "$PRIVATE" "${NOBODY[@]}" serve --hosts "$TMP/private.csv"
+  # Without the capability, a start names the command that grants it for this very file.
+  if (($(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) > 67)); then
+    check "no permission for port 67" 4 \
+      "bind BOOTPS port failed 10013 (0000271D)
 Binding UDP port 67 needs root or this command once: sudo setcap cap_net_bind_service,cap_net_raw=+ep '$TMP/quillnet-cli'" \
-    --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all "$TMP/quillnet-cli" listen
+      "${NOBODY[@]}" listen
+  fi
 fi
 
 ((failures == 0)) || exit 1

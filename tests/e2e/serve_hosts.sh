@@ -2,7 +2,7 @@
 # quillnet-cli serve commissions two devices from one hosts file: two real BOOTP clients behind
 # one bridge each take their own row, the answers are reported as they went out (text and
 # JSON), a device not in the file gets nothing, and --once ends the run with 0 once every row
-# has been answered.
+# has been answered. A row with this PC's own address refuses the file.
 # Usage: serve_hosts.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -104,5 +104,16 @@ assert len(sent) == 1 and sent[0]["mac"] == sys.argv[2], sent
 assert (sent[0]["ip"], sent[0]["mask"], sent[0]["gateway"], sent[0]["interfaces"]) == \
     ("10.84.0.60", "255.255.0.0", "0.0.0.0", 1), sent
 PY
+
+# The PC's own address on a row refuses the file before anything is served.
+printf '%s,10.84.0.50,255.255.255.0\n%s,10.84.0.1,255.255.255.0\n' "$MAC_A" "$MAC_B" \
+  >"$QNT_TMP/own.csv"
+rc=0
+ip netns exec "$PC" "$CLI" serve --hosts "$QNT_TMP/own.csv" >"$QNT_TMP/own.out" 2>"$QNT_TMP/own.err" ||
+  rc=$?
+qnt_expect_eq "own address: exit status" 3 "$rc"
+qnt_expect_eq "own address: stderr" \
+  "$QNT_TMP/own.csv line 2: IP address 10.84.0.1 is in use by this PC's interface br0. Give the device another address." \
+  "$(cat "$QNT_TMP/own.err")"
 
 qnt_log "PASS"
