@@ -343,6 +343,10 @@ struct ServeArguments {
   std::optional<double> timeoutSeconds;
 };
 
+std::string DevicesText(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " device" : " devices");
+}
+
 int Serve(const ServeArguments& args, Output& output) {
   std::string text;
   if (auto refusal = ReadHostsFile(args.hostsPath, text)) return Refuse(output, *refusal);
@@ -373,7 +377,7 @@ int Serve(const ServeArguments& args, Output& output) {
   });
   if (!StartServer(server, output)) return kExitStartFailed;
   output.Event("serving",
-               "Serving " + std::to_string(entries.size()) + " devices from " + args.hostsPath +
+               "Serving " + DevicesText(entries.size()) + " from " + args.hostsPath +
                    " on UDP port 67; Ctrl+C ends.",
                {{"devices", entries.size()}, {"file", args.hostsPath}});
 
@@ -387,11 +391,18 @@ int Serve(const ServeArguments& args, Output& output) {
       std::this_thread::sleep_for(kPollInterval);
     }
   }
-  allAnswered = answeredCount == entries.size();
+  const std::size_t answeredNow = answeredCount;
+  allAnswered = answeredNow == entries.size();
+  // --once promises every device its answer; an interruption before that is no success.
+  if (g_interrupted && args.once && !allAnswered) {
+    output.Error("Interrupted: answered " + std::to_string(answeredNow) + " of " +
+                 DevicesText(entries.size()) + ".");
+    return kExitTimeout;
+  }
   if (g_interrupted || (allAnswered && (args.once || deadline.Passed()))) return kExitSent;
   if (deadline.Passed()) {
-    output.Error(std::to_string(answeredCount) + " of " + std::to_string(entries.size()) +
-                 " devices answered within " + deadline.Text() + " seconds.");
+    output.Error(std::to_string(answeredNow) + " of " + DevicesText(entries.size()) +
+                 " answered within " + deadline.Text() + " seconds.");
     return kExitTimeout;
   }
   output.Error(MessageText(server));
