@@ -32,6 +32,7 @@
 #include "platform/ipv4_text.h"
 #include "platform/local_time.h"
 #include "platform/network_info.h"
+#include "platform/port_owners.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
 
@@ -113,6 +114,15 @@ int Refuse(Output& output, const Refusal& refusal) {
 
 bool StartServer(BootPServer& server, Output& output) {
   if (server.Start()) return true;
+  if (server.GetStartError() == quillnet::kWsaEaddrinuse) {
+    // The engine's text speaks of the wizard; here the holder is named, as doctor names it.
+    const std::string holders =
+        PortHoldersText(quillnet::FindUdpPortOwners(BootPServer::kServerPort));
+    output.Error("UDP port 67 is in use by " +
+                 (holders.empty() ? std::string("a program that could not be found") : holders) +
+                 "; stop it, then run this again. `quillnet-cli doctor` checks this PC.");
+    return false;
+  }
   output.Error(MessageText(server));
   if (server.GetStartError() == quillnet::kWsaEacces) {
     output.Error("Binding UDP port 67 needs root or this command once: " +
