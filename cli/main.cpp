@@ -49,7 +49,8 @@ constexpr auto kInUseProbeInterval = std::chrono::milliseconds(100);
 // A device may take seconds to set up the address it was sent, so the confirmation keeps
 // asking.
 constexpr auto kConfirmProbeInterval = std::chrono::milliseconds(500);
-constexpr std::array<std::string_view, 4> kSubcommands = {"listen", "assign", "serve", "doctor"};
+constexpr std::array<std::string_view, 5> kSubcommands = {"listen", "assign", "serve", "doctor",
+                                                          "help"};
 
 std::atomic<bool> g_interrupted{false};
 
@@ -437,19 +438,41 @@ void AddTimeout(CLI::App* command, std::optional<double>& seconds) {
           "SECONDS"));
 }
 
+// Whether --json is among the arguments. A refusal of the arguments comes before the parser
+// has read it, or instead of that, and is still one JSON object then.
+bool AsksForJson(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--") return false;
+    if (argument == "--json") return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  Output plain(false, std::cout, std::cerr);
+  Output argumentsOutput(AsksForJson(argc, argv), std::cout, std::cerr);
   if (auto refusal = CheckSubcommand(argc > 1 ? argv[1] : "", kSubcommands)) {
-    return Refuse(plain, *refusal);
+    return Refuse(argumentsOutput, *refusal);
+  }
+  // `help [SUBCOMMAND]` is read as `[SUBCOMMAND] --help`.
+  std::vector<char*> arguments(argv, argv + argc);
+  std::string helpFlag = "--help";
+  if (argc > 1 && std::string_view(argv[1]) == "help") {
+    if (argc > 2) {
+      if (auto refusal = CheckSubcommand(argv[2], kSubcommands)) {
+        return Refuse(argumentsOutput, *refusal);
+      }
+    }
+    arguments.erase(arguments.begin() + 1);
+    arguments.push_back(helpFlag.data());
   }
 
   CLI::App app{"Quillnet BOOTP server without the wizard."};
   app.require_subcommand(1);
-  // One line per refusal; --help says the rest.
-  app.failure_message(
-      [](const CLI::App*, const CLI::Error& error) { return std::string(error.what()) + "\n"; });
+  app.set_version_flag("--version", std::string("quillnet-cli ") + QUILLNET_VERSION,
+                       "Print the version and exit");
   app.footer(
       "Exit codes: 0 the reply was sent (assign), every check passed (doctor), or the run "
       "ended by Ctrl+C or, with --once, once every device was answered (listen, serve); "
@@ -507,11 +530,20 @@ int main(int argc, char** argv) {
       "doctor", "Check whether this PC can serve BOOTP, and say how to fix what is wrong.");
   doctor->add_flag("--json", json, "One JSON object per line");
 
+  // Read as `SUBCOMMAND --help` before parsing; here for the list of subcommands and its own
+  // --help.
+  std::string helpTopic;
+  app.add_subcommand("help", "Print this help, or SUBCOMMAND's help.")
+      ->add_option("SUBCOMMAND", helpTopic, "The subcommand to explain");
+
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(arguments.size()), arguments.data());
   } catch (const CLI::ParseError& error) {
-    const int code = app.exit(error);
-    return code == 0 ? 0 : kExitUsage;
+    // --help and --version print and end with 0.
+    if (error.get_exit_code() == 0) return app.exit(error);
+    // One line per refusal; --help says the rest.
+    argumentsOutput.Error(error.what());
+    return kExitUsage;
   }
 
   std::signal(SIGINT, OnInterrupt);
@@ -520,5 +552,6 @@ int main(int argc, char** argv) {
   if (*listen) return Listen(output);
   if (*serve) return Serve(serveArgs, output);
   if (*doctor) return RunDoctor(output);
-  return Assign(assignArgs, output);
+  if (*assign) return Assign(assignArgs, output);
+  return app.exit(CLI::CallForHelp());
 }

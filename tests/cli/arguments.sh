@@ -1,13 +1,15 @@
 #!/bin/bash
 # quillnet-cli refuses what it cannot send exactly as typed: each case runs the real program and
 # compares its exit status and its whole standard error, final line break included. Nothing here
-# binds a port or sends a datagram: every refusal comes before the server starts. As root, runs
-# as an unprivileged user show a hosts file it may not read and the command that lets the
-# program bind port 67.
-# Usage: arguments.sh <quillnet-cli>
+# binds a port or sends a datagram: every refusal comes before the server starts. With --json
+# every refusal is one JSON object. `help` prints what --help prints. As root, runs as an
+# unprivileged user show a hosts file it may not read and the command that lets the program
+# bind port 67.
+# Usage: arguments.sh <quillnet-cli> <the project's version>
 set -euo pipefail
 
-CLI="${1:?usage: $0 <quillnet-cli>}"
+CLI="${1:?usage: $0 <quillnet-cli> <version>}"
+VERSION="${2:?usage: $0 <quillnet-cli> <version>}"
 TMP="$(mktemp -d)"
 trap 'rm -rf "$TMP"' EXIT
 failures=0
@@ -29,6 +31,22 @@ check() {
     failures=$((failures + 1))
   fi
 }
+
+# prints <label> <file with the expected standard output> <arguments...>: exit 0, nothing on
+# standard error.
+prints() {
+  local label="$1" expected="$2"
+  shift 2
+  local rc=0
+  "$CLI" "$@" >"$TMP/out" 2>"$TMP/err" </dev/null || rc=$?
+  if [[ "$rc" != 0 || -s "$TMP/err" ]] || ! cmp -s "$TMP/out" "$expected"; then
+    echo "FAIL $label: exit $rc, stderr <$(cat "$TMP/err")>, stdout differs:" >&2
+    diff "$expected" "$TMP/out" >&2 || true
+    failures=$((failures + 1))
+  fi
+}
+
+json_error() { printf '{"event":"error","message":"%s"}' "$1"; }
 
 readonly MAC=02:00:5e:10:20:30
 readonly NOT_QUAD="is not four numbers 0–255 separated by dots."
@@ -66,9 +84,31 @@ check "confirm infinite" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --conf
 check "confirm text" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm later
 # 0 turns the check off, so it is read, and the address check refuses next.
 check "confirm zero" 3 "IP address '256.1.1.1' $NOT_QUAD" assign $MAC 256.1.1.1 255.0.0.0 --confirm 0
-check "unknown subcommand" 2 "Unknown subcommand 'asign'. Subcommands: listen, assign, serve, doctor." \
-  asign $MAC 10.0.0.5 255.0.0.0
-check "no subcommand" 2 "A subcommand is required. Subcommands: listen, assign, serve, doctor."
+readonly SUBCOMMANDS="Subcommands: listen, assign, serve, doctor, help."
+check "unknown subcommand" 2 "Unknown subcommand 'asign'. $SUBCOMMANDS" asign $MAC 10.0.0.5 255.0.0.0
+check "no subcommand" 2 "A subcommand is required. $SUBCOMMANDS"
+check "help on no subcommand" 2 "Unknown subcommand 'serv'. $SUBCOMMANDS" help serv
+
+# Refusals of the arguments themselves, the parser's included, are JSON too.
+check "json timeout zero" 2 "$(json_error "$TIMEOUT_RULE")" \
+  assign $MAC 10.0.0.5 255.0.0.0 --timeout 0 --json
+check "json confirm text" 2 "$(json_error "$CONFIRM_RULE")" \
+  assign --json $MAC 10.0.0.5 255.0.0.0 --confirm x
+check "json missing mac" 2 "$(json_error "MAC is required")" assign --json
+check "json missing hosts" 2 "$(json_error "--hosts is required")" serve --json --once
+check "json unknown subcommand" 2 "$(json_error "Unknown subcommand 'asign'. $SUBCOMMANDS")" \
+  asign $MAC --json
+check "json extra argument" 2 "$(json_error "The following argument was not expected: x")" \
+  assign $MAC 10.0.0.5 255.0.0.0 10.0.0.1 x --json
+
+"$CLI" --help >"$TMP/help.txt"
+"$CLI" serve --help >"$TMP/serve-help.txt"
+grep -q -- "--hosts" "$TMP/serve-help.txt" || { echo "FAIL serve --help: no --hosts" >&2; exit 1; }
+prints "help" "$TMP/help.txt" help
+prints "help serve" "$TMP/serve-help.txt" help serve
+printf 'quillnet-cli %s\n' "$VERSION" >"$TMP/version.txt"
+prints "--version" "$TMP/version.txt" --version
+
 check "missing hosts file" 2 "The hosts file '$TMP/none.csv' cannot be read: it does not exist." \
   serve --hosts "$TMP/none.csv"
 check "hosts file is a directory" 2 "The hosts file '$TMP' cannot be read: it is a directory." \
