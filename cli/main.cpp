@@ -476,12 +476,14 @@ int main(int argc, char** argv) {
   app.footer(
       "Exit codes: 0 the reply was sent (assign), every check passed (doctor), or the run "
       "ended by Ctrl+C or, with --once, once every device was answered (listen, serve); "
-      "1 a check failed (doctor); 2 invalid arguments; 3 the addresses failed the check, or "
-      "the IP address is in use by another device or this PC (assign); "
+      "1 a check failed (doctor); 2 invalid arguments, or a hosts file that cannot be read; "
+      "3 the addresses failed the check, or the IP address is in use by another device or this "
+      "PC (assign), or the hosts file was refused (serve); "
       "4 the server could not start or stopped listening; 5 the reply could not be sent; "
       "6 no request from the device before the timeout or an interruption (assign), or not "
-      "every device answered before the timeout (serve); 7 the device did not answer at its "
-      "new address within --confirm seconds or before an interruption (assign).");
+      "every device answered before the timeout or, with --once, before an interruption "
+      "(serve); 7 the device did not answer at its new address within --confirm seconds or "
+      "before an interruption (assign).");
 
   bool json = false;
   CLI::App* listen = app.add_subcommand("listen", "List the devices that ask for an address.");
