@@ -39,7 +39,25 @@ std::optional<Refusal> ReadMacArgument(const std::string& text, DeviceKey& key) 
                                    "':' or '-'."};
   }
   if (key == 0) return Refusal{kExitUsage, "MAC address '" + text + "' is no device's address."};
+  // The group bit, the low bit of the first octet.
+  constexpr DeviceKey kGroupBit = DeviceKey{1} << 40;
+  constexpr DeviceKey kBroadcast = 0xFFFFFFFFFFFF;
+  if (key == kBroadcast) {
+    return Refusal{kExitUsage,
+                   "MAC address '" + text + "' is the broadcast address, no device's address."};
+  }
+  if ((key & kGroupBit) != 0) {
+    return Refusal{kExitUsage,
+                   "MAC address '" + text + "' is a multicast address, no device's address."};
+  }
   return std::nullopt;
+}
+
+std::string InterfaceWith(const std::vector<OwnAddress>& own, std::uint32_t ip) {
+  for (const OwnAddress& address : own) {
+    if (address.ip == ip) return address.interfaceName;
+  }
+  return {};
 }
 
 std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,

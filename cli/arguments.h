@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bootp/address_check.h"
 #include "bootp/message.h"
@@ -31,7 +33,8 @@ struct Refusal {
 inline constexpr double kMaxTimeoutSeconds = 86400;
 
 // A device's MAC address as typed: the strict text form only, never the all-zero address
-// (a request without a hardware address would match it).
+// (a request without a hardware address would match it), nor a broadcast or multicast
+// address, which no network card sends from.
 std::optional<Refusal> ReadMacArgument(const std::string& text, DeviceKey& key);
 
 struct AddressTexts {
@@ -39,6 +42,16 @@ struct AddressTexts {
   std::string subnetMask;
   std::string defaultGateway;  // empty: none
 };
+
+// An IPv4 address of one of this PC's interfaces. The ARP probe cannot find these: the PC does
+// not answer its own probes, so they are compared as they are.
+struct OwnAddress {
+  std::uint32_t ip = 0;
+  std::string interfaceName;
+};
+
+// The name of the interface in `own` that has `ip`; empty when none has it.
+std::string InterfaceWith(const std::vector<OwnAddress>& own, std::uint32_t ip);
 
 // The three texts in their strict dotted form, then the wizard's rules for an IP address and
 // its mask. `warning` receives the subnet warning, which does not refuse.

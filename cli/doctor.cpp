@@ -133,15 +133,8 @@ bool Report(Output& output, const char* check, Outcome outcome, const std::strin
 bool CheckPortOwners(Output& output) {
   const std::vector<PortOwner> owners = FindUdpPortOwners(BootPServer::kServerPort);
   if (owners.empty()) return Report(output, "port 67", Outcome::kOk, "free");
-  std::string holders;
-  for (const PortOwner& owner : owners) {
-    holders += holders.empty() ? "" : "; ";
-    holders += owner.pid != 0 ? owner.name + " (pid " + std::to_string(owner.pid) + ")"
-                              : "a process of user " + std::to_string(owner.uid) +
-                                    " that this user cannot see (run doctor as root to name it)";
-  }
   return Report(output, "port 67", Outcome::kFail,
-                "held by " + holders +
+                "held by " + PortHoldersText(owners) +
                     ". Only one BOOTP or DHCP server can hold it: stop that program first.");
 }
 
@@ -223,6 +216,17 @@ void CheckFirewall(Output& output) {
 }
 
 }  // namespace
+
+std::string PortHoldersText(const std::vector<PortOwner>& owners) {
+  std::string holders;
+  for (const PortOwner& owner : owners) {
+    holders += holders.empty() ? "" : "; ";
+    holders += owner.pid != 0 ? owner.name + " (pid " + std::to_string(owner.pid) + ")"
+                              : "a process of user " + std::to_string(owner.uid) +
+                                    " that this user cannot see (run doctor as root to name it)";
+  }
+  return holders;
+}
 
 int RunDoctor(Output& output) {
   // Every check runs, so one run lists every problem.

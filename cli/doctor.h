@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/output.h"
+#include "platform/port_owners.h"
 
 namespace quillnet::cli {
 
@@ -13,6 +14,10 @@ namespace quillnet::cli {
 // without accepting those ports. One line each; none when the ruleset lets BOOTP through or
 // cannot be read as nft's JSON.
 std::vector<std::string> FirewallFindings(std::string_view rulesetJson);
+
+// The holders of a port for a person: "name (pid N)" each, or what could not be seen of
+// another user's process, separated by "; ". Empty when there is none.
+std::string PortHoldersText(const std::vector<PortOwner>& owners);
 
 // Checks whether this PC can serve BOOTP: who holds UDP port 67, whether this program may bind
 // it and send ARP probes, the interfaces a reply leaves through, and the firewall. Prints one

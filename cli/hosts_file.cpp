@@ -1,14 +1,60 @@
 #include "cli/hosts_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <system_error>
 #include <unordered_map>
+#include <utility>
+
+#include "platform/ipv4_text.h"
 
 namespace quillnet::cli {
 namespace {
 
 constexpr std::size_t kFieldsWithoutGateway = 3;
 constexpr std::size_t kFieldsWithGateway = 4;
+// Past this many rows with the same warning, one line counts the rest.
+constexpr std::size_t kWarningsShown = 10;
+// Spreadsheets write one at the start of a UTF-8 CSV export.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// Why a file cannot be opened or read, for a person.
+std::string ReadFailure(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return "it does not exist";
+    case EISDIR:
+      return "it is a directory";
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    default: {
+      std::string reason = std::generic_category().message(error);
+      if (!reason.empty()) reason[0] = static_cast<char>(std::tolower(reason[0]));
+      return reason;
+    }
+  }
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : m_fd(fd) {}
+  ~FileDescriptor() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
 
 std::string_view Trimmed(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
@@ -53,18 +99,56 @@ std::optional<Refusal> ReadRow(const std::vector<std::string>& fields,
 
 }  // namespace
 
+std::optional<Refusal> ReadHostsFile(const std::string& path, std::string& text) {
+  text.clear();
+  const auto refuse = [&path](int error) {
+    return Refusal{kExitUsage,
+                   "The hosts file '" + path + "' cannot be read: " + ReadFailure(error) + "."};
+  };
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) return refuse(errno);
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0) return refuse(errno);
+  if (S_ISDIR(status.st_mode)) return refuse(EISDIR);
+  // One byte past the bound is enough to know the file is too large.
+  constexpr std::size_t kLimit = kMaxHostsFileBytes + 1;
+  constexpr std::size_t kChunk = 64 * 1024;
+  while (text.size() < kLimit) {
+    const std::size_t size = text.size();
+    text.resize(std::min(size + kChunk, kLimit));
+    const ssize_t got = ::read(file.get(), text.data() + size, text.size() - size);
+    text.resize(size + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    if (got == 0) break;
+    if (got < 0 && errno != EINTR) {
+      const int error = errno;
+      text.clear();
+      return refuse(error);
+    }
+  }
+  return std::nullopt;
+}
+
 HostsFile ParseHostsFile(std::string_view text, const std::string& name,
-                         const LocalNetwork& local) {
+                         const LocalNetwork& local, const std::vector<OwnAddress>& own) {
   HostsFile file;
-  std::unordered_map<DeviceKey, int> lineByMac;
-  std::unordered_map<std::string, int> lineByIp;
-  const auto refuse = [&](int line, const std::string& why) {
+  const auto refuseFile = [&](const std::string& why) {
     file.rows.clear();
     file.warnings.clear();
-    file.refusal = Refusal{kExitRefused, name + " line " + std::to_string(line) + ": " + why};
+    file.refusal = Refusal{kExitRefused, name + why};
     return file;
   };
+  const auto refuse = [&](int line, const std::string& why) {
+    return refuseFile(" line " + std::to_string(line) + ": " + why);
+  };
+  if (text.size() > kMaxHostsFileBytes) {
+    return refuseFile(" is larger than 16 MiB, the most a hosts file may hold.");
+  }
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
 
+  std::unordered_map<DeviceKey, int> lineByMac;
+  std::unordered_map<std::string, int> lineByIp;
+  // Each warning text with the number of rows that had it, in the order first seen.
+  std::vector<std::pair<std::string, std::size_t>> warningCounts;
   bool firstRow = true;
   int line = 0;
   for (std::size_t start = 0; start <= text.size();) {
@@ -79,14 +163,29 @@ HostsFile ParseHostsFile(std::string_view text, const std::string& name,
     firstRow = false;
     if (header) continue;
 
+    if (file.rows.size() == kMaxHostsFileRows) {
+      return refuse(line, "a hosts file may list at most 65536 devices.");
+    }
     HostRow row;
     row.line = line;
     std::string warning;
     if (auto refusal = ReadRow(fields, local, row, warning)) {
       return refuse(line, refusal->text);
     }
+    std::uint32_t ip = 0;
+    ReadIpv4Text(row.addresses.ipAddress, ip, LeadingZeros::kRefuse);
+    if (const std::string holder = InterfaceWith(own, ip); !holder.empty()) {
+      return refuse(line, "IP address " + row.addresses.ipAddress +
+                              " is in use by this PC's interface " + holder +
+                              ". Give the device another address.");
+    }
     if (!warning.empty()) {
-      file.warnings.push_back(name + " line " + std::to_string(line) + ": " + warning);
+      auto counted = std::ranges::find(warningCounts, warning,
+                                       &std::pair<std::string, std::size_t>::first);
+      if (counted == warningCounts.end()) counted = warningCounts.insert(counted, {warning, 0});
+      if (++counted->second <= kWarningsShown) {
+        file.warnings.push_back(name + " line " + std::to_string(line) + ": " + warning);
+      }
     }
     if (const auto [at, added] = lineByMac.emplace(row.key, line); !added) {
       return refuse(line, "MAC address " + row.macText + " is listed on line " +
@@ -98,8 +197,12 @@ HostsFile ParseHostsFile(std::string_view text, const std::string& name,
     }
     file.rows.push_back(std::move(row));
   }
-  if (file.rows.empty()) {
-    file.refusal = Refusal{kExitRefused, name + " lists no device."};
+  if (file.rows.empty()) return refuseFile(" lists no device.");
+  for (const auto& [warning, count] : warningCounts) {
+    if (count > kWarningsShown) {
+      file.warnings.push_back(name + ": ... and " + std::to_string(count - kWarningsShown) +
+                              " more rows with the same warning.");
+    }
   }
   return file;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,19 +19,31 @@ struct HostRow {
   int line = 0;
 };
 
+// The most a hosts file may hold: a bench's list is far smaller, and a path such as /dev/zero
+// must not be read until memory runs out.
+inline constexpr std::size_t kMaxHostsFileBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t kMaxHostsFileRows = 65536;
+
 struct HostsFile {
   std::vector<HostRow> rows;
-  // The subnet warnings of rows that pass ("<name> line <n>: WARNING: ...").
+  // The subnet warnings of rows that pass ("<name> line <n>: WARNING: ..."): the first ten of
+  // each kind, then one line that counts the rest.
   std::vector<std::string> warnings;
   // Set when the file is refused as a whole; `rows` is then empty.
   std::optional<Refusal> refusal;
 };
 
+// Reads the file at `path` into `text`, at most kMaxHostsFileBytes + 1 bytes so that
+// ParseHostsFile can refuse a larger one. A refusal says why the file cannot be read.
+std::optional<Refusal> ReadHostsFile(const std::string& path, std::string& text);
+
 // Reads a hosts file: lines "MAC,IP,MASK[,GATEWAY]", an optional header line whose first field
-// is "MAC", "#" comments and blank lines; blanks around fields are ignored. Every row is
-// checked as `assign` checks its arguments, and no MAC address nor IP address may appear
-// twice; one bad row refuses the whole file, naming `name` and the row's line number.
+// is "MAC", "#" comments and blank lines; blanks around fields and a UTF-8 byte order mark are
+// ignored. Every row is checked as `assign` checks its arguments, none may give an address of
+// this PC (`own`), and no MAC address nor IP address may appear twice; one bad row refuses the
+// whole file, naming `name` and the row's line number. So does a text above
+// kMaxHostsFileBytes or with more than kMaxHostsFileRows rows.
 HostsFile ParseHostsFile(std::string_view text, const std::string& name,
-                         const LocalNetwork& local);
+                         const LocalNetwork& local, const std::vector<OwnAddress>& own = {});
 
 }  // namespace quillnet::cli

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <csignal>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -33,6 +32,7 @@
 #include "platform/ipv4_text.h"
 #include "platform/local_time.h"
 #include "platform/network_info.h"
+#include "platform/port_owners.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
 
@@ -49,7 +49,8 @@ constexpr auto kInUseProbeInterval = std::chrono::milliseconds(100);
 // A device may take seconds to set up the address it was sent, so the confirmation keeps
 // asking.
 constexpr auto kConfirmProbeInterval = std::chrono::milliseconds(500);
-constexpr std::array<std::string_view, 4> kSubcommands = {"listen", "assign", "serve", "doctor"};
+constexpr std::array<std::string_view, 5> kSubcommands = {"listen", "assign", "serve", "doctor",
+                                                          "help"};
 
 std::atomic<bool> g_interrupted{false};
 
@@ -111,6 +112,15 @@ int Refuse(Output& output, const Refusal& refusal) {
 
 bool StartServer(BootPServer& server, Output& output) {
   if (server.Start()) return true;
+  if (server.GetStartError() == quillnet::kWsaEaddrinuse) {
+    // The engine's text speaks of the wizard; here the holder is named, as doctor names it.
+    const std::string holders =
+        PortHoldersText(quillnet::FindUdpPortOwners(BootPServer::kServerPort));
+    output.Error("UDP port 67 is in use by " +
+                 (holders.empty() ? std::string("a program that could not be found") : holders) +
+                 "; stop it, then run this again. `quillnet-cli doctor` checks this PC.");
+    return false;
+  }
   output.Error(MessageText(server));
   if (server.GetStartError() == quillnet::kWsaEacces) {
     output.Error("Binding UDP port 67 needs root or this command once: " +
@@ -188,19 +198,22 @@ struct AssignArguments {
   bool force = false;
 };
 
-// The name of this PC's interface that has the address, empty when none has it. The ARP
-// probe cannot see these: the PC does not answer its own probes.
-std::string LocalInterfaceWith(std::uint32_t ip) {
+// This PC's IPv4 addresses and their interfaces; none when they cannot be read.
+std::vector<OwnAddress> QueryOwnAddresses() {
+  std::vector<OwnAddress> own;
   std::vector<quillnet::AdapterInfo> adapters;
   const auto found = quillnet::SystemAdapterSource().QueryAdapters(adapters);
-  if (found != quillnet::AdapterQueryResult::kOk) return {};
+  if (found != quillnet::AdapterQueryResult::kOk) return own;
   for (const quillnet::AdapterInfo& adapter : adapters) {
     for (const quillnet::AdapterAddress& address : adapter.addresses) {
       std::uint32_t value = 0;
-      if (quillnet::ReadIpv4Text(address.ipAddress, value) && value == ip) return adapter.name;
+      // An interface without an address lists 0.0.0.0.
+      if (quillnet::ReadIpv4Text(address.ipAddress, value) && value != 0) {
+        own.push_back({value, adapter.name});
+      }
     }
   }
-  return {};
+  return own;
 }
 
 // Whether the address may be armed: held by another device or by this PC it is refused,
@@ -209,7 +222,7 @@ std::optional<int> CheckInUse(const AssignArguments& args, quillnet::DeviceKey k
                               std::uint32_t ip, Output& output) {
   const std::string& ipText = args.addresses.ipAddress;
   std::string holder;
-  if (const std::string name = LocalInterfaceWith(ip); !name.empty()) {
+  if (const std::string name = InterfaceWith(QueryOwnAddresses(), ip); !name.empty()) {
     holder = "this PC's interface " + name;
   } else {
     quillnet::ProbeRequest request;
@@ -338,14 +351,15 @@ struct ServeArguments {
   std::optional<double> timeoutSeconds;
 };
 
+std::string DevicesText(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " device" : " devices");
+}
+
 int Serve(const ServeArguments& args, Output& output) {
-  std::ifstream stream(args.hostsPath, std::ios::binary);
-  std::ostringstream text;
-  if (!stream || !(text << stream.rdbuf())) {
-    output.Error("The hosts file '" + args.hostsPath + "' cannot be read.");
-    return kExitUsage;
-  }
-  const HostsFile hosts = ParseHostsFile(text.str(), args.hostsPath, QueryLocalNetwork());
+  std::string text;
+  if (auto refusal = ReadHostsFile(args.hostsPath, text)) return Refuse(output, *refusal);
+  const HostsFile hosts =
+      ParseHostsFile(text, args.hostsPath, QueryLocalNetwork(), QueryOwnAddresses());
   if (hosts.refusal) return Refuse(output, *hosts.refusal);
   for (const std::string& warning : hosts.warnings) output.Warning(warning);
 
@@ -371,7 +385,7 @@ int Serve(const ServeArguments& args, Output& output) {
   });
   if (!StartServer(server, output)) return kExitStartFailed;
   output.Event("serving",
-               "Serving " + std::to_string(entries.size()) + " devices from " + args.hostsPath +
+               "Serving " + DevicesText(entries.size()) + " from " + args.hostsPath +
                    " on UDP port 67; Ctrl+C ends.",
                {{"devices", entries.size()}, {"file", args.hostsPath}});
 
@@ -385,11 +399,18 @@ int Serve(const ServeArguments& args, Output& output) {
       std::this_thread::sleep_for(kPollInterval);
     }
   }
-  allAnswered = answeredCount == entries.size();
+  const std::size_t answeredNow = answeredCount;
+  allAnswered = answeredNow == entries.size();
+  // --once promises every device its answer; an interruption before that is no success.
+  if (g_interrupted && args.once && !allAnswered) {
+    output.Error("Interrupted: answered " + std::to_string(answeredNow) + " of " +
+                 DevicesText(entries.size()) + ".");
+    return kExitTimeout;
+  }
   if (g_interrupted || (allAnswered && (args.once || deadline.Passed()))) return kExitSent;
   if (deadline.Passed()) {
-    output.Error(std::to_string(answeredCount) + " of " + std::to_string(entries.size()) +
-                 " devices answered within " + deadline.Text() + " seconds.");
+    output.Error(std::to_string(answeredNow) + " of " + DevicesText(entries.size()) +
+                 " answered within " + deadline.Text() + " seconds.");
     return kExitTimeout;
   }
   output.Error(MessageText(server));
@@ -414,28 +435,52 @@ void AddTimeout(CLI::App* command, std::optional<double>& seconds) {
           "SECONDS"));
 }
 
+// Whether --json is among the arguments. A refusal of the arguments comes before the parser
+// has read it, or instead of that, and is still one JSON object then.
+bool AsksForJson(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--") return false;
+    if (argument == "--json") return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  Output plain(false, std::cout, std::cerr);
+  Output argumentsOutput(AsksForJson(argc, argv), std::cout, std::cerr);
   if (auto refusal = CheckSubcommand(argc > 1 ? argv[1] : "", kSubcommands)) {
-    return Refuse(plain, *refusal);
+    return Refuse(argumentsOutput, *refusal);
+  }
+  // `help [SUBCOMMAND]` is read as `[SUBCOMMAND] --help`.
+  std::vector<char*> arguments(argv, argv + argc);
+  std::string helpFlag = "--help";
+  if (argc > 1 && std::string_view(argv[1]) == "help") {
+    if (argc > 2) {
+      if (auto refusal = CheckSubcommand(argv[2], kSubcommands)) {
+        return Refuse(argumentsOutput, *refusal);
+      }
+    }
+    arguments.erase(arguments.begin() + 1);
+    arguments.push_back(helpFlag.data());
   }
 
   CLI::App app{"Quillnet BOOTP server without the wizard."};
   app.require_subcommand(1);
-  // One line per refusal; --help says the rest.
-  app.failure_message(
-      [](const CLI::App*, const CLI::Error& error) { return std::string(error.what()) + "\n"; });
+  app.set_version_flag("--version", std::string("quillnet-cli ") + QUILLNET_VERSION,
+                       "Print the version and exit");
   app.footer(
       "Exit codes: 0 the reply was sent (assign), every check passed (doctor), or the run "
       "ended by Ctrl+C or, with --once, once every device was answered (listen, serve); "
-      "1 a check failed (doctor); 2 invalid arguments; 3 the addresses failed the check, or "
-      "the IP address is in use by another device or this PC (assign); "
+      "1 a check failed (doctor); 2 invalid arguments, or a hosts file that cannot be read; "
+      "3 the addresses failed the check, or the IP address is in use by another device or this "
+      "PC (assign), or the hosts file was refused (serve); "
       "4 the server could not start or stopped listening; 5 the reply could not be sent; "
       "6 no request from the device before the timeout or an interruption (assign), or not "
-      "every device answered before the timeout (serve); 7 the device did not answer at its "
-      "new address within --confirm seconds or before an interruption (assign).");
+      "every device answered before the timeout or, with --once, before an interruption "
+      "(serve); 7 the device did not answer at its new address within --confirm seconds or "
+      "before an interruption (assign).");
 
   bool json = false;
   CLI::App* listen = app.add_subcommand("listen", "List the devices that ask for an address.");
@@ -484,11 +529,20 @@ int main(int argc, char** argv) {
       "doctor", "Check whether this PC can serve BOOTP, and say how to fix what is wrong.");
   doctor->add_flag("--json", json, "One JSON object per line");
 
+  // Read as `SUBCOMMAND --help` before parsing; here for the list of subcommands and its own
+  // --help.
+  std::string helpTopic;
+  app.add_subcommand("help", "Print this help, or SUBCOMMAND's help.")
+      ->add_option("SUBCOMMAND", helpTopic, "The subcommand to explain");
+
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(arguments.size()), arguments.data());
   } catch (const CLI::ParseError& error) {
-    const int code = app.exit(error);
-    return code == 0 ? 0 : kExitUsage;
+    // --help and --version print and end with 0.
+    if (error.get_exit_code() == 0) return app.exit(error);
+    // One line per refusal; --help says the rest.
+    argumentsOutput.Error(error.what());
+    return kExitUsage;
   }
 
   std::signal(SIGINT, OnInterrupt);
@@ -497,5 +551,6 @@ int main(int argc, char** argv) {
   if (*listen) return Listen(output);
   if (*serve) return Serve(serveArgs, output);
   if (*doctor) return RunDoctor(output);
-  return Assign(assignArgs, output);
+  if (*assign) return Assign(assignArgs, output);
+  return app.exit(CLI::CallForHelp());
 }

@@ -1,12 +1,15 @@
 #!/bin/bash
 # quillnet-cli refuses what it cannot send exactly as typed: each case runs the real program and
 # compares its exit status and its whole standard error, final line break included. Nothing here
-# binds a port or sends a datagram: every refusal comes before the server starts. As root, a
-# run as an unprivileged user shows the command that lets the program bind port 67.
-# Usage: arguments.sh <quillnet-cli>
+# binds a port or sends a datagram: every refusal comes before the server starts. With --json
+# every refusal is one JSON object. `help` prints what --help prints. As root, runs as an
+# unprivileged user show a hosts file it may not read and the command that lets the program
+# bind port 67.
+# Usage: arguments.sh <quillnet-cli> <the project's version>
 set -euo pipefail
 
-CLI="${1:?usage: $0 <quillnet-cli>}"
+CLI="${1:?usage: $0 <quillnet-cli> <version>}"
+VERSION="${2:?usage: $0 <quillnet-cli> <version>}"
 TMP="$(mktemp -d)"
 trap 'rm -rf "$TMP"' EXIT
 failures=0
@@ -29,6 +32,22 @@ check() {
   fi
 }
 
+# prints <label> <file with the expected standard output> <arguments...>: exit 0, nothing on
+# standard error.
+prints() {
+  local label="$1" expected="$2"
+  shift 2
+  local rc=0
+  "$CLI" "$@" >"$TMP/out" 2>"$TMP/err" </dev/null || rc=$?
+  if [[ "$rc" != 0 || -s "$TMP/err" ]] || ! cmp -s "$TMP/out" "$expected"; then
+    echo "FAIL $label: exit $rc, stderr <$(cat "$TMP/err")>, stdout differs:" >&2
+    diff "$expected" "$TMP/out" >&2 || true
+    failures=$((failures + 1))
+  fi
+}
+
+json_error() { printf '{"event":"error","message":"%s"}' "$1"; }
+
 readonly MAC=02:00:5e:10:20:30
 readonly NOT_QUAD="is not four numbers 0–255 separated by dots."
 readonly NOT_MAC="is not six two-digit hexadecimal numbers separated by ':' or '-'."
@@ -50,6 +69,10 @@ check "mac digits" 2 "MAC address 'abc' $NOT_MAC" assign abc 10.0.0.5 255.0.0.0
 check "mac without groups" 2 "MAC address '02005e102030' $NOT_MAC" assign 02005e102030 10.0.0.5 255.0.0.0
 check "zero mac" 2 "MAC address '00-00-00-00-00-00' is no device's address." \
   assign 00-00-00-00-00-00 10.0.0.5 255.0.0.0
+check "broadcast mac" 2 "MAC address 'ff:ff:ff:ff:ff:ff' is the broadcast address, no device's address." \
+  assign ff:ff:ff:ff:ff:ff 10.0.0.5 255.0.0.0
+check "multicast mac" 2 "MAC address '01-00-5E-00-00-FB' is a multicast address, no device's address." \
+  assign 01-00-5E-00-00-FB 10.0.0.5 255.0.0.0
 check "timeout zero" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout 0
 check "timeout huge" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout 1e400
 check "timeout nan" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout nan
@@ -61,11 +84,39 @@ check "confirm infinite" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --conf
 check "confirm text" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm later
 # 0 turns the check off, so it is read, and the address check refuses next.
 check "confirm zero" 3 "IP address '256.1.1.1' $NOT_QUAD" assign $MAC 256.1.1.1 255.0.0.0 --confirm 0
-check "unknown subcommand" 2 "Unknown subcommand 'asign'. Subcommands: listen, assign, serve, doctor." \
-  asign $MAC 10.0.0.5 255.0.0.0
-check "no subcommand" 2 "A subcommand is required. Subcommands: listen, assign, serve, doctor."
-check "missing hosts file" 2 "The hosts file '$TMP/none.csv' cannot be read." \
+readonly SUBCOMMANDS="Subcommands: listen, assign, serve, doctor, help."
+check "unknown subcommand" 2 "Unknown subcommand 'asign'. $SUBCOMMANDS" asign $MAC 10.0.0.5 255.0.0.0
+check "no subcommand" 2 "A subcommand is required. $SUBCOMMANDS"
+check "help on no subcommand" 2 "Unknown subcommand 'serv'. $SUBCOMMANDS" help serv
+
+# Refusals of the arguments themselves, the parser's included, are JSON too.
+check "json timeout zero" 2 "$(json_error "$TIMEOUT_RULE")" \
+  assign $MAC 10.0.0.5 255.0.0.0 --timeout 0 --json
+check "json confirm text" 2 "$(json_error "$CONFIRM_RULE")" \
+  assign --json $MAC 10.0.0.5 255.0.0.0 --confirm x
+check "json missing mac" 2 "$(json_error "MAC is required")" assign --json
+check "json missing hosts" 2 "$(json_error "--hosts is required")" serve --json --once
+check "json unknown subcommand" 2 "$(json_error "Unknown subcommand 'asign'. $SUBCOMMANDS")" \
+  asign $MAC --json
+check "json extra argument" 2 "$(json_error "The following argument was not expected: x")" \
+  assign $MAC 10.0.0.5 255.0.0.0 10.0.0.1 x --json
+
+"$CLI" --help >"$TMP/help.txt"
+"$CLI" serve --help >"$TMP/serve-help.txt"
+grep -q -- "--hosts" "$TMP/serve-help.txt" || { echo "FAIL serve --help: no --hosts" >&2; exit 1; }
+prints "help" "$TMP/help.txt" help
+prints "help serve" "$TMP/serve-help.txt" help serve
+printf 'quillnet-cli %s\n' "$VERSION" >"$TMP/version.txt"
+prints "--version" "$TMP/version.txt" --version
+
+check "missing hosts file" 2 "The hosts file '$TMP/none.csv' cannot be read: it does not exist." \
   serve --hosts "$TMP/none.csv"
+check "hosts file is a directory" 2 "The hosts file '$TMP' cannot be read: it is a directory." \
+  serve --hosts "$TMP"
+: >"$TMP/empty.csv"
+check "empty hosts file" 3 "$TMP/empty.csv lists no device." serve --hosts "$TMP/empty.csv"
+check "endless hosts file" 3 "/dev/zero is larger than 16 MiB, the most a hosts file may hold." \
+  serve --hosts /dev/zero
 
 printf 'MAC,IP,MASK\n%s,10.0.0.5,255.0.0.0\n# a comment\n02:00:5e:10:20:31,10.0.0.5,255.0.0.0\n' \
   "$MAC" >"$TMP/hosts.csv"
@@ -78,16 +129,25 @@ check "json refusal" 3 \
   "{\"event\":\"error\",\"message\":\"$TMP/json.csv line 2: Subnet mask '255.0.0.256' $NOT_QUAD\"}" \
   serve --hosts "$TMP/json.csv" --json
 
-# Without the capability, a start names the command that grants it for this very file.
-if [[ $EUID -eq 0 ]] && command -v setpriv >/dev/null &&
-  (($(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) > 67)); then
+printf '%s,10.0.0.5,255.0.0.0\n' "$MAC" >"$TMP/private.csv"
+chmod 600 "$TMP/private.csv"
+readonly PRIVATE="The hosts file '$TMP/private.csv' cannot be read: permission denied."
+if [[ $EUID -ne 0 ]]; then
+  chmod 000 "$TMP/private.csv"
+  check "hosts file without permission" 2 "$PRIVATE" serve --hosts "$TMP/private.csv"
+elif command -v setpriv >/dev/null; then
   cp "$CLI" "$TMP/quillnet-cli"
   chmod 755 "$TMP" "$TMP/quillnet-cli"
   CLI="setpriv"
-  check "no permission for port 67" 4 \
-    "bind BOOTPS port failed 10013 (0000271D)
+  NOBODY=(--reuid=65534 --regid=65534 --clear-groups --inh-caps=-all "$TMP/quillnet-cli")
+  check "hosts file without permission" 2 "$PRIVATE" "${NOBODY[@]}" serve --hosts "$TMP/private.csv"
+  # Without the capability, a start names the command that grants it for this very file.
+  if (($(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) > 67)); then
+    check "no permission for port 67" 4 \
+      "bind BOOTPS port failed 10013 (0000271D)
 Binding UDP port 67 needs root or this command once: sudo setcap cap_net_bind_service,cap_net_raw=+ep '$TMP/quillnet-cli'" \
-    --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all "$TMP/quillnet-cli" listen
+      "${NOBODY[@]}" listen
+  fi
 fi
 
 ((failures == 0)) || exit 1

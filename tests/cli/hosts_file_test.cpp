@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
+
+#include "platform/ipv4_text.h"
 
 namespace quillnet::cli {
 namespace {
@@ -78,6 +83,87 @@ TEST(HostsFile, OneBadRowRefusesTheWholeFileNamingItsLine) {
     EXPECT_EQ(file.refusal->exitCode, kExitRefused) << c.text;
     EXPECT_TRUE(file.rows.empty()) << c.text;
     EXPECT_TRUE(file.warnings.empty()) << c.text;
+  }
+}
+
+// `count` valid rows on lines 1.., each with its own MAC and IP address in 10.0.0.0/8.
+std::string Rows(int count) {
+  std::string text;
+  for (int i = 2; i < count + 2; ++i) {
+    char row[64];
+    std::snprintf(row, sizeof row, "02:00:00:00:%02x:%02x,10.%d.%d.%d,255.0.0.0\n",
+                  (i >> 8) & 0xFF, i & 0xFF, i >> 16, (i >> 8) & 0xFF, i & 0xFF);
+    text += row;
+  }
+  return text;
+}
+
+// A file of exactly `size` bytes: one row, then a comment that fills it up.
+std::string RowPaddedTo(std::size_t size) {
+  std::string text = "02:00:5e:10:20:30,10.77.0.50,255.255.255.0\n#";
+  text.resize(size, 'x');
+  return text;
+}
+
+TEST(HostsFile, EdgesOfFilesFromTheField) {
+  const std::string good = "02:00:5e:10:20:30,10.77.0.50,255.255.255.0\n";
+  const std::string otherSubnet = "255.255.255.0\n";
+  std::string thirteenWarnings;
+  for (int i = 0; i < 13; ++i) {
+    thirteenWarnings +=
+        "02:00:5e:10:21:" + std::to_string(10 + i) + ",10.78.0." + std::to_string(10 + i) + "," +
+        otherSubnet;
+  }
+  std::uint32_t ownIp = 0;
+  ASSERT_TRUE(ReadIpv4Text("10.77.0.1", ownIp));
+  const std::vector<OwnAddress> own = {{ownIp, "eth0"}};
+  const struct {
+    const char* label;
+    std::string text;
+    std::string refusal;  // empty: the file is read
+    std::size_t rows;
+    std::size_t warningCount;
+    std::string firstWarning;
+    std::string lastWarning;
+  } cases[] = {
+      {"a spreadsheet's byte order mark before the header", "\xEF\xBB\xBFMAC,IP,MASK\n" + good,
+       "", 1, 0, "", ""},
+      {"only a byte order mark", "\xEF\xBB\xBF", "h lists no device.", 0, 0, "", ""},
+      {"16 MiB", RowPaddedTo(16 * 1024 * 1024), "", 1, 0, "", ""},
+      {"16 MiB and a byte", RowPaddedTo(16 * 1024 * 1024 + 1),
+       "h is larger than 16 MiB, the most a hosts file may hold.", 0, 0, "", ""},
+      {"65536 rows", Rows(65536), "", 65536, 0, "", ""},
+      {"65537 rows", Rows(65537), "h line 65537: a hosts file may list at most 65536 devices.",
+       0, 0, "", ""},
+      {"this PC's address", good + "02:00:5e:10:20:31,10.77.0.1,255.255.255.0\n",
+       "h line 2: IP address 10.77.0.1 is in use by this PC's interface eth0. Give the device "
+       "another address.",
+       0, 0, "", ""},
+      {"broadcast MAC", good + "FF-FF-FF-FF-FF-FF,10.77.0.51,255.255.255.0\n",
+       "h line 2: MAC address 'FF-FF-FF-FF-FF-FF' is the broadcast address, no device's "
+       "address.",
+       0, 0, "", ""},
+      {"multicast MAC", good + "33:33:00:00:00:01,10.77.0.51,255.255.255.0\n",
+       "h line 2: MAC address '33:33:00:00:00:01' is a multicast address, no device's address.",
+       0, 0, "", ""},
+      // Ten rows' warnings are shown, then one line counts the other three.
+      {"thirteen rows with one warning", good + thirteenWarnings, "", 14, 11,
+       "h line 2: WARNING: this address is in a different Subnet.",
+       "h: ... and 3 more rows with the same warning."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const HostsFile file = ParseHostsFile(c.text, "h", {"10.77.0.1", "255.0.0.0"}, own);
+    EXPECT_EQ(file.refusal ? file.refusal->text : "", c.refusal);
+    if (file.refusal) {
+      EXPECT_EQ(file.refusal->exitCode, kExitRefused);
+    }
+    EXPECT_EQ(file.rows.size(), c.rows);
+    ASSERT_EQ(file.warnings.size(), c.warningCount);
+    if (c.warningCount != 0) {
+      EXPECT_EQ(file.warnings.front(), c.firstWarning);
+      EXPECT_EQ(file.warnings.back(), c.lastWarning);
+    }
   }
 }
 

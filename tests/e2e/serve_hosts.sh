@@ -2,7 +2,8 @@
 # quillnet-cli serve commissions two devices from one hosts file: two real BOOTP clients behind
 # one bridge each take their own row, the answers are reported as they went out (text and
 # JSON), a device not in the file gets nothing, and --once ends the run with 0 once every row
-# has been answered.
+# has been answered, but with 6 when interrupted before that. A row with this PC's own address
+# refuses the file.
 # Usage: serve_hosts.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -104,5 +105,39 @@ assert len(sent) == 1 and sent[0]["mac"] == sys.argv[2], sent
 assert (sent[0]["ip"], sent[0]["mask"], sent[0]["gateway"], sent[0]["interfaces"]) == \
     ("10.84.0.60", "255.255.0.0", "0.0.0.0", 1), sent
 PY
+
+# --once interrupted after one of two answers: not a success.
+serve_run interrupted "Serving 2 devices" --once
+SERVER=$QNT_LAST_PID
+bootpc_on interrupted "$DEV_A" da
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/interrupted.out" "Sent to $MAC_A" ||
+  qnt_fail "no line for the answer: $(cat "$QNT_TMP/interrupted.out")"
+kill -INT "$SERVER"
+qnt_wait_exit "$SERVER" 10
+qnt_expect_eq "serve --once exit status after Ctrl+C" 6 "$QNT_RC"
+qnt_expect_eq "serve --once stderr after Ctrl+C" "Interrupted: answered 1 of 2 devices." \
+  "$(cat "$QNT_TMP/interrupted.err")"
+
+# One device is one; no request within the timeout ends with 6.
+echo "$MAC_A,10.84.0.50,255.255.255.0" >"$QNT_TMP/one.csv"
+rc=0
+ip netns exec "$PC" "$CLI" serve --hosts "$QNT_TMP/one.csv" --timeout 0.2 \
+  >"$QNT_TMP/one.out" 2>"$QNT_TMP/one.err" || rc=$?
+qnt_expect_eq "one device, timeout: exit status" 6 "$rc"
+qnt_expect_eq "one device, timeout: stdout" \
+  "Serving 1 device from $QNT_TMP/one.csv on UDP port 67; Ctrl+C ends." "$(cat "$QNT_TMP/one.out")"
+qnt_expect_eq "one device, timeout: stderr" "0 of 1 device answered within 0.2 seconds." \
+  "$(cat "$QNT_TMP/one.err")"
+
+# The PC's own address on a row refuses the file before anything is served.
+printf '%s,10.84.0.50,255.255.255.0\n%s,10.84.0.1,255.255.255.0\n' "$MAC_A" "$MAC_B" \
+  >"$QNT_TMP/own.csv"
+rc=0
+ip netns exec "$PC" "$CLI" serve --hosts "$QNT_TMP/own.csv" >"$QNT_TMP/own.out" 2>"$QNT_TMP/own.err" ||
+  rc=$?
+qnt_expect_eq "own address: exit status" 3 "$rc"
+qnt_expect_eq "own address: stderr" \
+  "$QNT_TMP/own.csv line 2: IP address 10.84.0.1 is in use by this PC's interface br0. Give the device another address." \
+  "$(cat "$QNT_TMP/own.err")"
 
 qnt_log "PASS"
