@@ -137,19 +137,29 @@ quillnet::LocalNetwork QueryLocalNetwork() {
   return local;
 }
 
-// What a reply carried, read back from its bytes.
+// "pa", "pa and pb", "pa, pb and pc".
+std::string NamesText(const std::vector<std::string>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
+  }
+  return text;
+}
+
+// What a reply carried, read back from its bytes, and where it left.
 void ReportReply(Output& output, const BootPServer::ReplyRecord& reply, const std::string& prefix) {
   output.Event("sent",
                prefix + "Sent to " + reply.macText + ": IP address " + reply.ipAddress +
                    ", subnet mask " + reply.subnetMask + ", default gateway " +
-                   reply.defaultGateway + " (" + std::to_string(reply.interfaces) +
-                   (reply.interfaces == 1 ? " interface)" : " interfaces)"),
+                   reply.defaultGateway + " (through " + NamesText(reply.interfaceNames) + ")",
                {{"time", quillnet::FormatLocalTime(reply.time, "%H:%M:%S")},
                 {"mac", reply.macText},
                 {"ip", reply.ipAddress},
                 {"mask", reply.subnetMask},
                 {"gateway", reply.defaultGateway},
-                {"interfaces", reply.interfaces}});
+                {"interfaces", reply.interfaces},
+                {"interfaceNames", reply.interfaceNames}});
 }
 
 struct RowSeen {

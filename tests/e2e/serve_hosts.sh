@@ -81,9 +81,9 @@ qnt_expect_eq "device B GATEWAYS" 0.0.0.0 "$(qnt_bootpc_value "$QNT_TMP/b.bootpc
 qnt_wait_exit "$SERVER" 10
 qnt_expect_eq "serve --once exit status" 0 "$QNT_RC"
 OUT="$QNT_TMP/once.out"
-grep -qE "^[0-9]{2}:[0-9]{2}:[0-9]{2}  Sent to $MAC_A: IP address 10\.84\.0\.50, subnet mask 255\.255\.255\.0, default gateway 10\.84\.0\.1 \(1 interface\)$" "$OUT" ||
+grep -qE "^[0-9]{2}:[0-9]{2}:[0-9]{2}  Sent to $MAC_A: IP address 10\.84\.0\.50, subnet mask 255\.255\.255\.0, default gateway 10\.84\.0\.1 \(through br0\)$" "$OUT" ||
   qnt_fail "no line for device A: $(cat "$OUT")"
-qnt_file_has "$OUT" "Sent to $MAC_B: IP address 10.84.0.60, subnet mask 255.255.0.0, default gateway 0.0.0.0 (1 interface)" ||
+qnt_file_has "$OUT" "Sent to $MAC_B: IP address 10.84.0.60, subnet mask 255.255.0.0, default gateway 0.0.0.0 (through br0)" ||
   qnt_fail "no line for device B: $(cat "$OUT")"
 qnt_file_has "$OUT" "$MAC_C" && qnt_fail "the unlisted device was reported: $(cat "$OUT")"
 
@@ -102,8 +102,8 @@ lines = [json.loads(line) for line in open(sys.argv[1])]
 assert lines[0] == {"event": "serving", "devices": 2, "file": lines[0]["file"]}, lines[0]
 sent = [line for line in lines if line["event"] == "sent"]
 assert len(sent) == 1 and sent[0]["mac"] == sys.argv[2], sent
-assert (sent[0]["ip"], sent[0]["mask"], sent[0]["gateway"], sent[0]["interfaces"]) == \
-    ("10.84.0.60", "255.255.0.0", "0.0.0.0", 1), sent
+assert (sent[0]["ip"], sent[0]["mask"], sent[0]["gateway"], sent[0]["interfaces"],
+        sent[0]["interfaceNames"]) == ("10.84.0.60", "255.255.0.0", "0.0.0.0", 1, ["br0"]), sent
 PY
 
 # --once interrupted after one of two answers: not a success.
