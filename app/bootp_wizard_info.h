@@ -40,10 +40,10 @@ class CBootpWizardInfoRef {
 //
 // It owns the run's server and the worker thread that runs the server's receive loop
 // (ListenThreadProc, started by the Listen page and handed over with AdoptWorker). The
-// worker's loop ends when its stop flag is set or when the server no longer listens: it was
-// stopped, or it could not reopen its listening socket after a reply. In the second case the
-// Listen page's next visit starts a new worker, which starts the server again, since a worker
-// starts every server that does not listen. At the end of the run the shared state sets the
+// worker's loop ends when its stop flag is set, when the server no longer listens (it was
+// stopped), or when the server could not start. In the last case the Listen page's next visit
+// starts a new worker, which tries to start the server again, since a worker starts every
+// server that does not listen. At the end of the run the shared state sets the
 // stop flag, stops the server (which wakes a blocked receive), joins the worker, and only
 // then deletes the server.
 class CBootpWizardInfo {

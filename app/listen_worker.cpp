@@ -20,8 +20,8 @@ void Ended(ListenWorkerFlags& flags) {
 
 void ListenThreadProc(ListenWorkerFlags& flags) {
   BootPServer* server = flags.server;
-  // Started unless it listens: a server that could not reopen its socket after a reply is
-  // started again, so the page's next visit finds it listening or says why it is not.
+  // Started unless it listens: a server whose start failed (port 67 was taken) is started
+  // again, so the page's next visit finds it listening or says why it is not.
   if (server != nullptr && !server->IsRunning() && !server->Start()) {
     Ended(flags);
     return;

@@ -21,9 +21,9 @@ struct ListenWorkerFlags {
 };
 
 // The worker's body: starts the server unless it listens already, then receives and answers
-// one request after another. It ends when `flags.stop` is set, when the server fails to start,
-// or when the server no longer listens (it was stopped, or could not reopen its socket after a
-// reply); then `running` and `ready` are false, and the next worker starts the server again.
+// one batch of requests after another. It ends when `flags.stop` is set, when the server fails
+// to start, or when the server no longer listens (it was stopped); then `running` and `ready`
+// are false, and the next worker tries to start the server again.
 void ListenThreadProc(ListenWorkerFlags& flags);
 
 }  // namespace quillnet

@@ -13,6 +13,12 @@
 //       passed since the device was listed. --expect-confirmed requires the Completion page
 //       to say that the device answers at its new address, --expect-not-answered that it has
 //       not answered yet.
+//   wizard_driver listen-load STOP-FILE
+//       Next onto the Listen page; prints "LISTENING", then presses Down or Up in the device
+//       list every 100 ms, timing how long each key takes to move the selection, until
+//       STOP-FILE exists. Two ticks later it prints "COUNTED <the sum of the Count column>
+//       ROWS <rows> KEYS <keys> KEY_P50_MS <ms> KEY_P99_MS <ms> KEY_MAX_MS <ms>" and cancels.
+//       A benchmark's driver: it requires nothing of the times.
 //   wizard_driver port-taken FREED-FILE
 //       Next onto the Listen page must show the Failure page within a tick; prints
 //       "FAILURE SHOWN", waits for FREED-FILE to exist, presses Back and checks that the
@@ -23,10 +29,15 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QTextEdit>
 #include <QTimer>
+#include <QTreeView>
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/bootp_wizard_info.h"
 #include "bootp/bootp_server.h"
@@ -141,6 +152,63 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   Require(driver.Click("finishButton"), "Finish");
 }
 
+void ListenLoad(const PageDriver& driver, const QStringList& args) {
+  Require(args.size() == 1, "usage: listen-load STOP-FILE");
+  constexpr int kKeyEveryMs = 100;
+  Require(driver.Click("nextButton"), "Next on the Welcome page");
+  WaitUntil([&] { return driver.On("listenPage"); }, 2000, "the Listen page");
+  QTreeView* list = driver.List();
+  Require(list != nullptr, "no device list on the Listen page");
+  Say("LISTENING");
+  WaitUntil([&] { return list->model()->rowCount() >= 2; }, kListenWaitMs, "two devices listed");
+  list->setFocus();
+  list->setCurrentIndex(list->model()->index(0, 0));
+
+  // A key is posted as the window system delivers one: behind whatever the event loop has
+  // queued. Its time ends when the selection has moved.
+  std::vector<qint64> latencies;
+  QElapsedTimer sincePosted;
+  bool down = true;
+  bool waiting = false;
+  QObject::connect(list->selectionModel(), &QItemSelectionModel::currentChanged, list, [&] {
+    if (!waiting) return;
+    latencies.push_back(sincePosted.nsecsElapsed());
+    waiting = false;
+  });
+  QTimer keys;
+  QObject::connect(&keys, &QTimer::timeout, list, [&] {
+    if (waiting) return;  // the last one still has not been answered: it keeps counting
+    const Qt::Key key = down ? Qt::Key_Down : Qt::Key_Up;
+    down = !down;
+    waiting = true;
+    sincePosted.start();
+    QCoreApplication::postEvent(list, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+    QCoreApplication::postEvent(list, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier));
+  });
+  keys.start(kKeyEveryMs);
+  WaitUntil([&] { return QFileInfo::exists(args[0]); }, 24 * 3600 * 1000, "the stop file");
+  keys.stop();
+  QTest::qWait(2 * 100);  // two of the page's ticks
+  if (waiting) latencies.push_back(sincePosted.nsecsElapsed());
+
+  long long counted = 0;
+  const QAbstractItemModel* model = list->model();
+  for (int row = 0; row < model->rowCount(); ++row) {
+    counted += model->index(row, 1).data().toString().toLongLong();
+  }
+  std::sort(latencies.begin(), latencies.end());
+  const auto at = [&](double share) {
+    if (latencies.empty()) return 0.0;
+    const auto index = static_cast<std::size_t>(share * static_cast<double>(latencies.size() - 1));
+    return static_cast<double>(latencies[index]) / 1e6;
+  };
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "COUNTED %lld ROWS %d KEYS %zu KEY_P50_MS %.2f KEY_P99_MS %.2f KEY_MAX_MS %.2f",
+                counted, model->rowCount(), latencies.size(), at(0.5), at(0.99), at(1.0));
+  Say(line);
+}
+
 void PortTaken(const PageDriver& driver, const QStringList& args) {
   Require(args.size() == 1, "usage: port-taken FREED-FILE");
   Require(driver.Click("nextButton"), "Next on the Welcome page");
@@ -163,7 +231,7 @@ int main(int argc, char* argv[]) {
   std::shared_ptr<void> application = quillnet::StartWizardApplication(argc, argv);
   const QStringList args = QApplication::arguments().mid(1);
   if (args.isEmpty()) {
-    std::fprintf(stderr, "usage: wizard_driver assign|port-taken ...\n");
+    std::fprintf(stderr, "usage: wizard_driver assign|listen-load|port-taken ...\n");
     return 1;
   }
   std::string failure;
@@ -177,6 +245,8 @@ int main(int argc, char* argv[]) {
       try {
         if (args[0] == QLatin1String("assign")) {
           Assign(driver, args.mid(1));
+        } else if (args[0] == QLatin1String("listen-load")) {
+          ListenLoad(driver, args.mid(1));
         } else if (args[0] == QLatin1String("port-taken")) {
           PortTaken(driver, args.mid(1));
           sheet.reject();
