@@ -119,14 +119,18 @@ start_server() {
   ERR="$QNT_TMP/$label.err"
   qnt_bg "$PC" "$OUT" "$ERR" "$@"
   SERVER=$QNT_LAST_PID
-  # A server that refused to start is not waited for. The wait is long: while other runs on
-  # the machine make and delete namespaces, `ip netns exec` can take seconds to get going.
-  if ! qnt_wait_for 30 ready_or_ended "${ready[@]}" || ! "${ready[@]}"; then
-    local status="still running"
+  # A server that refused to start is not waited for. The wait is long: on this shared machine
+  # `ip netns exec` was seen to spend more than 10 s in the kernel before running the command.
+  if ! qnt_wait_for 60 ready_or_ended "${ready[@]}" || ! "${ready[@]}"; then
+    local status comm wchan
     if qnt_not_running "$SERVER"; then
       QNT_RC=0
       wait "$SERVER" || QNT_RC=$?
       status="exit $QNT_RC"
+    else
+      comm=$(cat "/proc/$SERVER/comm" 2>/dev/null) || true
+      wchan=$(cat "/proc/$SERVER/wchan" 2>/dev/null) || true
+      status="still running as ${comm:-?}, in ${wchan:-?}"
     fi
     qnt_fail "$label did not start ($status): $(cat "$OUT" "$ERR")"
   fi
@@ -141,6 +145,8 @@ stop_server() {
   qnt_wait_exit "$SERVER" 30
   ((QNT_RC == 0)) || qnt_fail "$1 exited $QNT_RC: $(tail -n 5 "$ERR")"
 }
+
+measurement_failed() { qnt_fail "the measurement of $1 failed: $(tail -n 5 "$ERR")"; }
 
 start_listen() {
   start_server "$1" qnt_file_has "$QNT_TMP/$1.out" '"event":"listening"' -- \
@@ -170,18 +176,21 @@ burst_mode() {
 
   qnt_log "burst: $n devices, $ROUNDS rounds into quillnet-cli listen"
   start_listen burst-listen
-  client burst "$n" "$ROUNDS" --events "$OUT" --server-pid "$SERVER" >"$QNT_TMP/burst-listen.json"
+  client burst "$n" "$ROUNDS" --events "$OUT" --server-pid "$SERVER" \
+    >"$QNT_TMP/burst-listen.json" || measurement_failed "quillnet-cli listen"
   stop_server "quillnet-cli listen"
 
   qnt_log "burst: $n devices, $ROUNDS rounds to quillnet-cli serve"
   start_server burst-serve qnt_file_has "$QNT_TMP/burst-serve.out" '"event":"serving"' -- \
     "$CLI" serve --hosts "$hosts" --json
-  client burst "$n" "$ROUNDS" --server-pid "$SERVER" >"$QNT_TMP/burst-serve.json"
+  client burst "$n" "$ROUNDS" --server-pid "$SERVER" >"$QNT_TMP/burst-serve.json" ||
+    measurement_failed "quillnet-cli serve"
   stop_server "quillnet-cli serve"
 
   qnt_log "burst: $n devices, $ROUNDS rounds to dnsmasq"
   start_dnsmasq burst-dnsmasq "$dhcp_hosts"
-  client burst "$n" "$ROUNDS" --server-pid "$SERVER" >"$QNT_TMP/burst-dnsmasq.json"
+  client burst "$n" "$ROUNDS" --server-pid "$SERVER" >"$QNT_TMP/burst-dnsmasq.json" ||
+    measurement_failed dnsmasq
   stop_server dnsmasq
 
   tool report burst "$QNT_TMP"/burst-{listen,serve,dnsmasq}.json
@@ -196,7 +205,7 @@ steady_mode() {
   qnt_log "steady: $rate requests/s over $devices devices for $seconds s into quillnet-cli listen"
   start_listen steady-listen
   client steady "$rate" "$devices" "$seconds" --events "$OUT" --server-pid "$SERVER" \
-    >"$QNT_TMP/steady.json"
+    >"$QNT_TMP/steady.json" || measurement_failed "quillnet-cli listen"
   stop_server "quillnet-cli listen"
   tool report steady "$QNT_TMP/steady.json"
 }

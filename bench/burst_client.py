@@ -122,8 +122,11 @@ def receive(sock, timeout):
 def udp_counters(pid=None):
     """RcvbufErrors and InErrors of the UDP counters of the namespace (this one, or pid's)."""
     path = f"/proc/{pid}/net/snmp" if pid else "/proc/net/snmp"
-    with open(path) as snmp:
-        rows = [line.split() for line in snmp if line.startswith("Udp:")]
+    try:
+        with open(path) as snmp:
+            rows = [line.split() for line in snmp if line.startswith("Udp:")]
+    except FileNotFoundError:
+        sys.exit(f"the server (process {pid}) ended during the measurement")
     fields = dict(zip(rows[0][1:], (int(v) for v in rows[1][1:])))
     return fields["RcvbufErrors"], fields["InErrors"]
 
