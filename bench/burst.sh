@@ -117,6 +117,10 @@ start_server() {
   shift
   OUT="$QNT_TMP/$label.out"
   ERR="$QNT_TMP/$label.err"
+  # Emptied here, not only by the background shell: a check made before that shell opens them
+  # would read the last run's lines and take this server for ready.
+  : >"$OUT"
+  : >"$ERR"
   qnt_bg "$PC" "$OUT" "$ERR" "$@"
   SERVER=$QNT_LAST_PID
   # A server that refused to start is not waited for. The wait is long: on this shared machine
