@@ -245,6 +245,9 @@ void BootPServer::QueueReplyLocked(std::span<const std::uint8_t> reply, Answer a
 }
 
 void BootPServer::SendLoop() {
+  // The thread's first allocations and the first look at the routes cost more than a reply's
+  // sends; paid here, before any request, they do not delay the first answer.
+  QuerySendRoutes();
   std::unique_lock lock(m_mutex);
   while (true) {
     m_senderWake.wait(lock, [this] { return m_stopped || !m_pendingReplies.empty(); });
@@ -574,9 +577,7 @@ BootPServer::SendRoutes BootPServer::QuerySendRoutes() {
     if (row.dest != kBroadcastAddress || row.nextHop == loopback || row.mask != kHostMask) {
       continue;
     }
-    result.interfaces.push_back({row.nextHop, row.interfaceIndex,
-                                 row.interfaceIndex != 0 ? m_routes.InterfaceName(row.interfaceIndex)
-                                                         : Ipv4Text(row.nextHop)});
+    result.interfaces.push_back({row.nextHop, row.interfaceIndex, {}});
   }
   return result;
 }
@@ -589,7 +590,9 @@ BootPServer::ReplyOutcome BootPServer::SendReply(SocketHandle socket, const Send
   bool deviceRowFound = false;
   bool indexesKnown = false;
   std::string deviceFailure;
-  for (const BroadcastInterface& route : routes.interfaces) {
+  std::vector<bool> failedRoutes(routes.interfaces.size(), false);
+  for (std::size_t i = 0; i < routes.interfaces.size(); ++i) {
+    const BroadcastInterface& route = routes.interfaces[i];
     indexesKnown = indexesKnown || route.index != 0;
     const bool deviceRow = deviceInterface != 0 && route.index == deviceInterface;
     deviceRowFound = deviceRowFound || deviceRow;
@@ -597,14 +600,24 @@ BootPServer::ReplyOutcome BootPServer::SendReply(SocketHandle socket, const Send
                                              kBroadcastAddress, kClientPort);
         error == 0) {
       ++outcome.interfaces;
-      outcome.interfaceNames.push_back(route.name);
       if (deviceRow) outcome.reachedDevice = true;
     } else {
+      failedRoutes[i] = true;
       std::string failure = WithCode("Sendto error", error);
       if (deviceRow) deviceFailure = failure;
       // A failure on one interface does not stop the others; the text keeps the first.
       if (++failures == 1) outcome.message = std::move(failure);
     }
+  }
+  // Named only once every copy has left: asking the system for a name takes longer than a
+  // send, and each route's name is asked for once per batch.
+  for (std::size_t i = 0; i < routes.interfaces.size(); ++i) {
+    const BroadcastInterface& route = routes.interfaces[i];
+    if (failedRoutes[i]) continue;
+    if (route.name.empty()) {
+      route.name = route.index != 0 ? m_routes.InterfaceName(route.index) : Ipv4Text(route.address);
+    }
+    outcome.interfaceNames.push_back(route.name);
   }
   // Where the interface the device asked on, or the interfaces of the rows, are not known,
   // any copy may have reached it.

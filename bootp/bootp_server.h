@@ -229,7 +229,7 @@ class BootPServer {
   struct BroadcastInterface {
     std::uint32_t address = 0;
     int index = 0;
-    std::string name;
+    mutable std::string name;  // asked for once a copy has left through it
   };
   // The interfaces of one query of the routes, for a batch of replies.
   struct SendRoutes {

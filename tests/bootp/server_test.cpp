@@ -474,8 +474,8 @@ TEST_F(ServerTest, RouteQueryFailureGoesToTheErrorHandlerAndSendsNothing) {
 }
 
 TEST_F(ServerTest, RouteFailuresWithoutAHandlerArePrinted) {
-  ASSERT_TRUE(server.Start());
   routes.result = RouteQueryResult::kFailed;
+  ASSERT_TRUE(server.Start());
   ASSERT_TRUE(server.Arm("02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", ""));
   ::testing::internal::CaptureStderr();
   Receive(Request{});

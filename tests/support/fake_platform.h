@@ -100,17 +100,15 @@ class FakeRouteSource final : public RouteSource {
  public:
   RouteQueryResult result = RouteQueryResult::kOk;
   std::vector<RouteRow> rows;
-  int queries = 0;
   RouteQueryResult QueryRoutes(std::vector<RouteRow>& out) override {
-    ++queries;
     if (result == RouteQueryResult::kOk) out = rows;
     return result;
   }
   std::string InterfaceName(int index) const override { return "if" + std::to_string(index); }
 };
 
-// A route table whose query blocks until the test releases it, to hold the server inside a
-// reply.
+// A route table whose queries block until the test releases them, to hold the server inside a
+// reply. The first query, the server's look when its sender starts, is answered at once.
 class GatedRouteSource final : public RouteSource {
  public:
   explicit GatedRouteSource(std::vector<RouteRow> rows) : m_rows(std::move(rows)) {}
@@ -125,6 +123,7 @@ class GatedRouteSource final : public RouteSource {
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_changed;
   int m_waiting = 0;
+  int m_queries = 0;
   bool m_released = false;
 };
 
