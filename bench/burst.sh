@@ -4,7 +4,8 @@
 # the same run. The devices are one client (bench/burst_client.py) in a device namespace; the
 # servers take turns in one pc namespace, each started anew for its turn.
 #
-#   bench/burst.sh BUILD_DIR [MODE [ARGS...] ...]      (no MODE: all three, with their defaults)
+#   bench/burst.sh BUILD_DIR [MODE [ARGS...] ...]      (no MODE: all, with their defaults; page
+#                                                       only where the build has its driver)
 #
 #   burst [N]                       N devices (default 1000) ask at once, three rounds to each
 #                                   of `quillnet-cli listen --json` (devices recorded),
@@ -15,19 +16,25 @@
 #                                   (300) for SECONDS (60) into `quillnet-cli listen --json`:
 #                                   requests counted against sent, and the pc namespace's UDP
 #                                   RcvbufErrors and InErrors over the run.
+#   page [RATE] [DEVICES] [SECONDS] as steady, into the wizard's Listen page (the real wizard
+#                                   on the offscreen platform, driven by e2e_wizard_driver):
+#                                   requests the page counted, and how long a key pressed in
+#                                   its device list every 100 ms took to move the selection.
 #   fresh [K]                       K (default 20) first replies of a new `quillnet-cli assign`
 #                                   against dnsmasq's replies to K new devices; request to
 #                                   reply, timed in the client, whose start-up is not timed.
 #
 # Needs root (network namespaces), python3, dnsmasq for burst and fresh (Debian dnsmasq-base,
-# installed when missing), and BUILD_DIR with cli/quillnet-cli built. Builds nothing.
+# installed when missing), and BUILD_DIR with cli/quillnet-cli built; page needs
+# tests/e2e/e2e_wizard_driver too (the wizard and the tests configured on). Builds nothing.
 # shellcheck source=../tests/e2e/netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/netns_lib.sh"
 
-readonly USAGE="usage: $0 BUILD_DIR [burst [N]] [steady [RATE] [DEVICES] [SECONDS]] [fresh [K]]"
+readonly USAGE="usage: $0 BUILD_DIR [burst [N]] [steady|page [RATE] [DEVICES] [SECONDS]] [fresh [K]]"
 BUILD="${1:?$USAGE}"
 shift
 CLI="$BUILD/cli/quillnet-cli"
+DRIVER="$BUILD/tests/e2e/e2e_wizard_driver"
 CLIENT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/burst_client.py"
 [[ -x "$CLI" ]] || qnt_fail "$CLI not found: build $BUILD's quillnet-cli"
 command -v python3 >/dev/null || qnt_fail "python3 is not installed"
@@ -51,12 +58,14 @@ add_run() {
       set -- "${1:-1000}"
       is_count "$1" "$MAX_DEVICES" || qnt_fail "burst N is 1 to $MAX_DEVICES"
       ;;
-    steady)
-      (($# <= 3)) || qnt_fail "steady takes three numbers: $USAGE"
+    steady | page)
+      (($# <= 3)) || qnt_fail "$mode takes three numbers: $USAGE"
       set -- "${1:-5000}" "${2:-300}" "${3:-60}"
-      is_count "$1" || qnt_fail "steady RATE must be a positive number"
-      is_count "$2" "$MAX_DEVICES" || qnt_fail "steady DEVICES is 1 to $MAX_DEVICES"
-      is_count "$3" || qnt_fail "steady SECONDS must be a positive number"
+      is_count "$1" || qnt_fail "$mode RATE must be a positive number"
+      is_count "$2" "$MAX_DEVICES" || qnt_fail "$mode DEVICES is 1 to $MAX_DEVICES"
+      is_count "$3" || qnt_fail "$mode SECONDS must be a positive number"
+      [[ "$mode" != page || -x "$DRIVER" ]] ||
+        qnt_fail "$DRIVER not found: configure $BUILD with the wizard and the tests and build it"
       ;;
     fresh)
       (($# <= 1)) || qnt_fail "fresh takes one number: $USAGE"
@@ -70,6 +79,8 @@ add_run() {
 
 if (($# == 0)); then
   set -- burst steady fresh
+  # The Listen page too, where the build has the wizard's driver.
+  [[ -x "$DRIVER" ]] && set -- burst steady page fresh
 fi
 while (($# > 0)); do
   mode="$1"
@@ -212,6 +223,19 @@ steady_mode() {
     >"$QNT_TMP/steady.json" || measurement_failed "quillnet-cli listen"
   stop_server "quillnet-cli listen"
   tool report steady "$QNT_TMP/steady.json"
+}
+
+page_mode() {
+  local rate="$1" devices="$2" seconds="$3" stop="$QNT_TMP/page.stop"
+  qnt_log "page: $rate requests/s over $devices devices for $seconds s into the wizard's Listen page"
+  start_server page qnt_file_has "$QNT_TMP/page.out" LISTENING -- env QT_QPA_PLATFORM=offscreen \
+    XDG_CONFIG_HOME="$QNT_TMP/page-config" "$DRIVER" listen-load "$stop"
+  client steady "$rate" "$devices" "$seconds" --server-pid "$SERVER" >"$QNT_TMP/page.json" ||
+    measurement_failed "the wizard's Listen page"
+  touch "$stop"
+  qnt_wait_exit "$SERVER" 30
+  ((QNT_RC == 0)) || qnt_fail "the wizard exited $QNT_RC: $(tail -n 5 "$ERR")"
+  tool report page "$QNT_TMP/page.json" "$OUT"
 }
 
 # fresh_quillnet <device index>: a new assign for the device, armed, then a new client.

@@ -14,13 +14,13 @@ burst N ROUNDS [--events FILE] [--server-pid PID]
     ROUNDS times, all N devices ask at once. Without --events, the replies are taken for
     3 s from the first request of the round; with it, the server answers nobody and the
     listen events in FILE are read once they stop changing. One JSON line per round.
-steady RATE DEVICES SECONDS --events FILE [--server-pid PID]
-    Requests paced at RATE a second, round-robin over the first DEVICES devices, into
-    listen; one JSON line.
+steady RATE DEVICES SECONDS [--events FILE] [--server-pid PID]
+    Requests paced at RATE a second, round-robin over the first DEVICES devices; with
+    --events, what listen counted of them too; one JSON line.
 fresh INDEX
     One request of the device from a new process; prints the time from just before sendto to the
     reply's arrival, in microseconds.
-report burst|steady|fresh FILE...
+report burst|steady|page|fresh FILE...
     Prints the tables of the JSON lines or samples the other commands left.
 
 --server-pid: a process in the server's namespace, whose UDP counters are read through
@@ -265,7 +265,8 @@ def take_replies(sock, start, xids, want_yiaddr, answered_any):
 
 def steady(args):
     rate, devices, seconds = int(args[0]), device_count(args[1]), float(args[2])
-    events = Events(option(args, "--events"))
+    events_path = option(args, "--events")
+    events = Events(events_path) if events_path else None
     server_pid = option(args, "--server-pid")
     total = int(rate * seconds)
     if rate < 1 or total < 1:
@@ -291,14 +292,15 @@ def steady(args):
         sock.sendto(request(macs[sent % devices], (xid_base + sent) & 0xFFFFFFFF), target)
         sent += 1
     elapsed = time.perf_counter() - start
-    settled = events.settle()
-    counts = [events.counts.get(mac_text(m), 0) for m in macs]
     result = {
         "rate": rate, "devices": devices, "seconds": seconds, "sent": sent,
         "send_s": elapsed, "achieved_rate": sent / elapsed, "max_lag_ms": max_lag * 1e3,
-        "counted": sum(counts), "devices_recorded": sum(1 for c in counts if c),
-        "settled": settled,
     }
+    if events:
+        settled = events.settle()
+        counts = [events.counts.get(mac_text(m), 0) for m in macs]
+        result.update(counted=sum(counts), devices_recorded=sum(1 for c in counts if c),
+                      settled=settled)
     result.update(counters.take())
     print(json.dumps(result), flush=True)
 
@@ -401,6 +403,28 @@ def report_steady(paths):
     warn([r])
 
 
+def report_page(paths):
+    """The client's JSON line, then the wizard driver's output with its COUNTED line."""
+    (r,) = read_lines(paths[0])
+    words = next(line for line in open(paths[1]) if line.startswith("COUNTED ")).split()
+    page = dict(zip(words[::2], words[1::2]))
+    counted = int(page["COUNTED"])
+    print(f"Page: {r['rate']} requests/s round-robin over {r['devices']} devices for "
+          f"{r['seconds']:g} s into the wizard's Listen page, which a key (Down or Up in the "
+          f"device list) is pressed in every 100 ms.")
+    print()
+    print("| requests sent | achieved send rate | counted by the page | devices listed "
+          "| server RcvbufErrors | keys | key answered, median | p99 | max |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    print(f"| {r['sent']} | {r['achieved_rate']:.0f}/s | {counted} "
+          f"({100 * counted / r['sent']:.1f} %) | {page['ROWS']} of {r['devices']} "
+          f"| +{r['server_rcvbuf']} | {page['KEYS']} | {page['KEY_P50_MS']} ms "
+          f"| {page['KEY_P99_MS']} ms | {page['KEY_MAX_MS']} ms |")
+    if r["achieved_rate"] < 0.98 * r["rate"]:
+        print(f"WARNING: the client sent at {r['achieved_rate']:.0f}/s, not {r['rate']}/s")
+    warn([r])
+
+
 def report_fresh(paths):
     ours, theirs = ([float(line) for line in open(p) if line.strip()] for p in paths)
     print("Fresh: the first reply of a new `quillnet-cli assign` against dnsmasq's reply to a "
@@ -424,7 +448,8 @@ def warn(rows):
 
 
 def report(args):
-    {"burst": report_burst, "steady": report_steady, "fresh": report_fresh}[args[0]](args[1:])
+    {"burst": report_burst, "steady": report_steady, "page": report_page,
+     "fresh": report_fresh}[args[0]](args[1:])
 
 
 def main():
