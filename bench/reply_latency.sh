@@ -76,9 +76,8 @@ total = int(total)
 REPLY_WAIT_S = 1.0      # a request without a reply by then is sent again
 ARM_WAIT_S = 10.0       # the server re-arms within microseconds; this only bounds a hang
 MAX_RETRIES = 20        # per request
-# Without arming, the gap between a reply and the next request. Quillnet's server closes its
-# listening socket while it sends, as the wizard does, so a request that follows a reply at
-# once can be lost; a real device asks again after seconds.
+# Without arming, the gap between a reply and the next request, so each request meets an
+# idle server, as a device's does: a real device asks again after seconds.
 FREE_GAP_S = 0.005
 chaddr = bytes.fromhex(mac.replace(":", ""))
 want_yiaddr = socket.inet_aton(ip)

@@ -11,6 +11,7 @@
 #include "platform/port_owners.h"
 #include "platform/program_copy.h"
 #include "platform/program_file.h"
+#include "platform/socket_api.h"
 
 namespace quillnet::cli {
 namespace {
@@ -168,6 +169,34 @@ void CheckArpProbes(Output& output) {
              (fileHasIt ? "." : ". Run it as root, or grant it once: " + CapabilityCommand(program)));
 }
 
+// A warning at most: a small receive buffer only costs requests in a burst, and the devices
+// ask again.
+void CheckReceiveBuffer(Output& output) {
+  SocketApi& sockets = SystemSocketApi();
+  SocketHandle socket = kInvalidSocket;
+  int granted = 0;
+  const bool measured =
+      sockets.Open(socket) == 0 &&
+      sockets.SetReceiveBuffer(socket, BootPServer::kReceiveBufferBytes, granted) == 0;
+  if (socket != kInvalidSocket) sockets.Close(socket);
+  if (!measured) {
+    Report(output, "receive buffer", Outcome::kNotChecked, "its size could not be measured");
+    return;
+  }
+  const std::string size = std::to_string(granted / 1024) + " KiB";
+  if (granted >= BootPServer::kReceiveBufferBytes) {
+    Report(output, "receive buffer", Outcome::kOk,
+           size + ", room for thousands of devices asking at once");
+    return;
+  }
+  Report(output, "receive buffer", Outcome::kWarning,
+         size + ", limited by net.core.rmem_max: when hundreds of devices ask at once, some of "
+                "their requests are lost and those devices ask again seconds later. Raise the "
+                "limit: sudo sysctl -w net.core.rmem_max=" +
+             std::to_string(BootPServer::kReceiveBufferBytes) +
+             " (and in a file under /etc/sysctl.d/ for every boot).");
+}
+
 bool CheckInterfaces(Output& output) {
   std::vector<RouteRow> rows;
   std::vector<AdapterInfo> adapters;
@@ -233,6 +262,7 @@ int RunDoctor(Output& output) {
   bool passed = CheckPortOwners(output);
   passed = CheckPermission(output) && passed;
   CheckArpProbes(output);
+  CheckReceiveBuffer(output);
   passed = CheckInterfaces(output) && passed;
   CheckFirewall(output);
   return passed ? kExitSent : kExitCheckFailed;
