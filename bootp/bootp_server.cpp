@@ -100,7 +100,10 @@ bool BootPServer::Start() {
   m_started = true;
   m_message.clear();
   m_startError = 0;
-  if (!m_sender.joinable()) m_sender = std::thread([this] { SendLoop(); });
+  if (!m_sender.joinable()) {
+    m_senderRunning = true;
+    m_sender = std::thread([this] { SendLoop(); });
+  }
   return true;
 }
 
@@ -158,14 +161,14 @@ void BootPServer::Stop() {
     // the shutdown wakes the receive, and the last thread to leave the socket closes it.
     if (m_socket != kInvalidSocket) {
       if (m_receiving) m_sockets.Shutdown(m_socket);
-      if (!m_receiving && !m_sending) CloseSocket(m_socket);
+      if (!m_receiving && !m_senderRunning) CloseSocket(m_socket);
     }
     // One caller joins the sender; a handler that stops the server from the sender cannot.
     if (m_sender.joinable() && m_sender.get_id() != std::this_thread::get_id()) {
       sender = std::move(m_sender);
     }
   }
-  // The reply being sent is finished first, so the socket is closed once this returns,
+  // The replies handed to the sender go out first, so the socket is closed once this returns,
   // unless a receive still holds it.
   if (sender.joinable()) sender.join();
 }
@@ -192,7 +195,7 @@ void BootPServer::ServiceOneRequest() {
   std::lock_guard lock(m_mutex);
   m_receiving = false;
   if (!m_started) {
-    if (!m_sending) CloseSocket(m_socket);
+    if (!m_senderRunning) CloseSocket(m_socket);
     return;
   }
   if (error != 0) {
@@ -251,7 +254,9 @@ void BootPServer::SendLoop() {
   std::unique_lock lock(m_mutex);
   while (true) {
     m_senderWake.wait(lock, [this] { return m_stopped || !m_pendingReplies.empty(); });
-    if (m_stopped) break;
+    // After Stop the replies already handed over still go out: each answers a request that
+    // was taken, and the armed device's tells the caller the answer was sent.
+    if (m_pendingReplies.empty()) break;
     std::deque<PendingReply> batch;
     batch.swap(m_pendingReplies);
     m_listedRepliesPending = 0;
@@ -266,18 +271,17 @@ void BootPServer::SendLoop() {
     if (!routes.pending.text.empty()) Report(routes.pending);
     lock.lock();
     m_sending = false;
-    if (m_stopped && !m_receiving) CloseSocket(m_socket);
     if (m_pendingReplies.empty()) m_repliesDone.notify_all();
   }
-  m_sending = false;
-  m_pendingReplies.clear();
+  m_senderRunning = false;
+  if (!m_receiving) CloseSocket(m_socket);
   m_repliesDone.notify_all();
 }
 
 bool BootPServer::WaitForReplies(std::chrono::milliseconds limit) const {
   std::unique_lock lock(m_mutex);
   return m_repliesDone.wait_for(lock, limit, [this] {
-    return m_stopped || (m_pendingReplies.empty() && !m_sending);
+    return !m_senderRunning || (m_pendingReplies.empty() && !m_sending);
   });
 }
 

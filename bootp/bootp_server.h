@@ -124,17 +124,17 @@ class BootPServer {
   // records the accepted requests and hands the sender a reply for each that is to be
   // answered: the armed device's, or a listed device's.
   void ServiceOneRequest();
-  // Waits until the sender has sent every reply handed to it so far, or the server has
-  // stopped; false when `limit` passed first.
+  // Waits until the sender has sent every reply handed to it so far, or has ended; false when
+  // `limit` passed first.
   bool WaitForReplies(std::chrono::milliseconds limit) const;
   void GetMessageText(std::string& text) const;
   // The Winsock code of the last failure to open the listening socket (0 after a successful
   // Start), so a caller can add advice for a failure such as a missing permission.
   int GetStartError() const;
   // Ends the run of the server for good: wakes a receive blocked in ServiceOneRequest, which
-  // then returns without a report, waits for a reply being sent to finish (replies still
-  // waiting are not sent), and closes the listening socket once the receive has left it.
-  // Join the worker after this and before destroying the server.
+  // then returns without a report, waits until the replies already handed to the sender have
+  // gone out, and closes the listening socket once the receive has left it. Join the worker
+  // after this and before destroying the server.
   void Stop();
 
   // Request table.
@@ -281,9 +281,10 @@ class BootPServer {
   bool m_started = false;
   // Stop came: the server never starts again.
   bool m_stopped = false;
-  // A receive, or the sends of a batch of replies, use m_socket; Stop leaves the close to the
-  // last of them.
+  // A receive, or the sender, use m_socket; Stop leaves the close to the last of them.
   bool m_receiving = false;
+  bool m_senderRunning = false;
+  // The sender is sending a batch of replies.
   bool m_sending = false;
   bool m_armed = false;
   // The answer to the armed device's request waits for the sender or is being sent; the

@@ -220,14 +220,21 @@ TEST_F(ReplyInProgress, ListedDeviceAnswerLeavesTheArmingAlone) {
   EXPECT_FALSE(server.WasReplySent());
 }
 
-TEST_F(ReplyInProgress, StopFinishesTheReplyThenClosesTheSocketForGood) {
+TEST_F(ReplyInProgress, StopSendsWhatWasHandedOverThenClosesTheSocketForGood) {
+  server.SetHosts({{"02:00:5e:00:00:01", "192.168.1.71", "255.255.255.0", ""}});
   ASSERT_NO_FATAL_FAILURE(BlockInReply());
+  // A listed device's reply waits behind the one being sent.
+  Request listed;
+  listed.mac = 0x02005E000001;
+  sockets.Push(listed.Bytes());
+  server.ServiceOneRequest();
   auto stopped = std::async(std::launch::async, [this] { server.Stop(); });
   EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
   EXPECT_FALSE(server.IsRunning());
   routes.Release();
   ASSERT_EQ(stopped.wait_for(kPrompt), std::future_status::ready);
-  EXPECT_EQ(sockets.sent().size(), 2u);
+  ASSERT_EQ(sockets.sent().size(), 4u);
+  EXPECT_EQ(sockets.sent()[3].bytes[kYiaddrOffset + 3], 71);
   EXPECT_FALSE(server.IsStarted());
   EXPECT_TRUE(sockets.openSockets().empty());
   const auto log = sockets.log();
@@ -236,7 +243,7 @@ TEST_F(ReplyInProgress, StopFinishesTheReplyThenClosesTheSocketForGood) {
   sockets.Push(Request{}.Bytes());  // so that a wrong receive returns instead of hanging
   server.ServiceOneRequest();
   EXPECT_EQ(sockets.log(), log);
-  EXPECT_EQ(sockets.receiveCalls(), 1);
+  EXPECT_EQ(sockets.receiveCalls(), 2);  // the two before Stop
 }
 
 }  // namespace
