@@ -1,0 +1,298 @@
+#include "helper/jobs.h"
+
+#include <arpa/inet.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "helper/protocol.h"
+
+namespace quillnet::helper {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The RFC 826 frame of an Ethernet/IPv4 ARP packet; the helper builds and reads only these.
+constexpr std::size_t kEthernetDestinationOffset = 0;
+constexpr std::size_t kEthernetSourceOffset = kEthernetDestinationOffset + kMacSize;
+constexpr std::size_t kEthertypeOffset = kEthernetSourceOffset + kMacSize;
+constexpr std::size_t kEthernetHeaderSize = kEthertypeOffset + 2;
+constexpr std::size_t kArpHtypeOffset = kEthernetHeaderSize;
+constexpr std::size_t kArpPtypeOffset = kArpHtypeOffset + 2;
+constexpr std::size_t kArpHlenOffset = kArpPtypeOffset + 2;
+constexpr std::size_t kArpPlenOffset = kArpHlenOffset + 1;
+constexpr std::size_t kArpOperOffset = kArpPlenOffset + 1;
+constexpr std::size_t kArpShaOffset = kArpOperOffset + 2;
+constexpr std::size_t kIpv4Size = 4;
+constexpr std::size_t kArpSpaOffset = kArpShaOffset + kMacSize;
+constexpr std::size_t kArpThaOffset = kArpSpaOffset + kIpv4Size;
+constexpr std::size_t kArpTpaOffset = kArpThaOffset + kMacSize;
+constexpr std::size_t kArpFrameSize = kArpTpaOffset + kIpv4Size;
+static_assert(kEthernetHeaderSize == 14);
+static_assert(kArpFrameSize == kEthernetHeaderSize + 28);
+
+constexpr std::uint16_t kEthertypeArp = ETH_P_ARP;
+constexpr std::uint16_t kArpHardwareEthernet = ARPHRD_ETHER;
+constexpr std::uint16_t kArpProtocolIpv4 = ETH_P_IP;
+constexpr std::uint16_t kArpOperationRequest = ARPOP_REQUEST;
+constexpr std::uint16_t kArpOperationReply = ARPOP_REPLY;
+static_assert(kEthertypeArp == 0x0806 && kArpProtocolIpv4 == 0x0800);
+
+// Room for an ARP frame padded to the Ethernet minimum of 60 bytes, and then some.
+constexpr std::size_t kFrameBufferSize = 64;
+static_assert(kFrameBufferSize >= kArpFrameSize);
+
+using Mac = std::array<std::uint8_t, kMacSize>;
+using Frame = std::array<std::uint8_t, kArpFrameSize>;
+
+void Put16(Frame& frame, std::size_t offset, std::uint16_t value) {
+  frame[offset] = static_cast<std::uint8_t>(value >> 8);
+  frame[offset + 1] = static_cast<std::uint8_t>(value);
+}
+
+std::uint16_t Get16(const std::uint8_t* bytes, std::size_t offset) {
+  return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
+}
+
+// An RFC 5227 probe: a broadcast request from `mac` whose sender address is 0.0.0.0, so no
+// host's ARP cache learns from it, asking who has `address`.
+Frame BuildProbe(const Mac& mac, std::uint32_t address) {
+  Frame frame{};
+  std::fill_n(frame.begin() + kEthernetDestinationOffset, kMacSize, 0xFF);
+  std::copy(mac.begin(), mac.end(), frame.begin() + kEthernetSourceOffset);
+  Put16(frame, kEthertypeOffset, kEthertypeArp);
+  Put16(frame, kArpHtypeOffset, kArpHardwareEthernet);
+  Put16(frame, kArpPtypeOffset, kArpProtocolIpv4);
+  frame[kArpHlenOffset] = kMacSize;
+  frame[kArpPlenOffset] = kIpv4Size;
+  Put16(frame, kArpOperOffset, kArpOperationRequest);
+  std::copy(mac.begin(), mac.end(), frame.begin() + kArpShaOffset);
+  std::memcpy(frame.data() + kArpTpaOffset, &address, kIpv4Size);
+  return frame;
+}
+
+// The sender MAC of an ARP request or reply whose sender says it holds `address`.
+bool ClaimsAddress(const std::uint8_t* frame, std::size_t length, std::uint32_t address,
+                   std::uint64_t& mac) {
+  if (length < kArpFrameSize) return false;
+  const std::uint16_t operation = Get16(frame, kArpOperOffset);
+  if (Get16(frame, kEthertypeOffset) != kEthertypeArp ||
+      Get16(frame, kArpHtypeOffset) != kArpHardwareEthernet ||
+      Get16(frame, kArpPtypeOffset) != kArpProtocolIpv4 || frame[kArpHlenOffset] != kMacSize ||
+      frame[kArpPlenOffset] != kIpv4Size ||
+      (operation != kArpOperationRequest && operation != kArpOperationReply)) {
+    return false;
+  }
+  if (std::memcmp(frame + kArpSpaOffset, &address, kIpv4Size) != 0) return false;
+  mac = 0;
+  for (std::size_t i = 0; i < kMacSize; ++i) mac = mac << 8 | frame[kArpShaOffset + i];
+  return true;
+}
+
+bool Answer(int fd, const Reply& reply) {
+  const ReplyBytes bytes = EncodeReply(reply);
+  ssize_t sent = 0;
+  do {
+    sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  return sent == static_cast<ssize_t>(bytes.size());
+}
+
+bool Fail(int fd, int error) { return Answer(fd, {ReplyKind::kFailed, error, 0}); }
+
+// Closes a descriptor when the job ends, however it ends.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : m_fd(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  int get() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
+int OpenBootpSocket(int fd) {
+  Descriptor socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (socket.get() < 0) return Fail(fd, errno) ? 0 : 1;
+  // The options the server sets before it binds: it learns each datagram's interface from
+  // IP_PKTINFO and answers devices without an address by broadcast.
+  const int on = 1;
+  if (::setsockopt(socket.get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) < 0 ||
+      ::setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) < 0) {
+    return Fail(fd, errno) ? 0 : 1;
+  }
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(kBootpServerPort);
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0) {
+    return Fail(fd, errno) ? 0 : 1;
+  }
+
+  const ReplyBytes bytes = EncodeReply({ReplyKind::kSocket, 0, 0});
+  iovec data{const_cast<std::uint8_t*>(bytes.data()), bytes.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))]{};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  header->cmsg_level = SOL_SOCKET;
+  header->cmsg_type = SCM_RIGHTS;
+  header->cmsg_len = CMSG_LEN(sizeof(int));
+  const int handed = socket.get();
+  std::memcpy(CMSG_DATA(header), &handed, sizeof handed);
+  ssize_t sent = 0;
+  do {
+    sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  return sent == static_cast<ssize_t>(bytes.size()) ? 0 : 1;
+}
+
+// The interface's own MAC, from SIOCGIFHWADDR; an errno, or EINVAL when it is not Ethernet.
+int InterfaceMac(int interfaceIndex, Mac& mac) {
+  ifreq request{};
+  if (::if_indextoname(static_cast<unsigned>(interfaceIndex), request.ifr_name) == nullptr) {
+    return errno;
+  }
+  Descriptor query(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (query.get() < 0) return errno;
+  if (::ioctl(query.get(), SIOCGIFHWADDR, &request) < 0) return errno;
+  if (request.ifr_hwaddr.sa_family != ARPHRD_ETHER) return EINVAL;
+  std::memcpy(mac.data(), request.ifr_hwaddr.sa_data, kMacSize);
+  return 0;
+}
+
+int SendProbe(int socket, int interfaceIndex, const Frame& frame) {
+  sockaddr_ll target{};
+  target.sll_family = AF_PACKET;
+  target.sll_protocol = htons(kEthertypeArp);
+  target.sll_ifindex = interfaceIndex;
+  target.sll_halen = kMacSize;
+  std::copy_n(frame.begin() + kEthernetDestinationOffset, kMacSize, target.sll_addr);
+  ssize_t sent = 0;
+  do {
+    sent = ::sendto(socket, frame.data(), frame.size(), 0,
+                    reinterpret_cast<const sockaddr*>(&target), sizeof target);
+  } while (sent < 0 && errno == EINTR);
+  return sent < 0 ? errno : 0;
+}
+
+// The caller closed its end or sent a cancel: either ends the probe. Anything else it sends
+// during a probe is not a request the probe takes, and is dropped.
+bool CallerEnded(int fd) {
+  std::array<std::uint8_t, kRequestSize + 1> bytes{};
+  const ssize_t length = ::recv(fd, bytes.data(), bytes.size(), MSG_DONTWAIT);
+  if (length < 0) return errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK;
+  if (length == 0) return true;
+  return ParseRequest(std::span(bytes.data(), static_cast<std::size_t>(length))).kind ==
+         RequestKind::kCancel;
+}
+
+int ProbeArp(int fd, const Request& request) {
+  Mac mac{};
+  if (const int error = InterfaceMac(request.interfaceIndex, mac); error != 0) {
+    return Fail(fd, error) ? 0 : 1;
+  }
+  Descriptor socket(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(kEthertypeArp)));
+  if (socket.get() < 0) return Fail(fd, errno) ? 0 : 1;
+  // Bound to the one interface, the socket sees no other interface's traffic.
+  sockaddr_ll local{};
+  local.sll_family = AF_PACKET;
+  local.sll_protocol = htons(kEthertypeArp);
+  local.sll_ifindex = request.interfaceIndex;
+  if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0) {
+    return Fail(fd, errno) ? 0 : 1;
+  }
+  const Frame probe = BuildProbe(mac, request.address);
+  if (const int error = SendProbe(socket.get(), request.interfaceIndex, probe); error != 0) {
+    return Fail(fd, error) ? 0 : 1;
+  }
+
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline = start + std::chrono::milliseconds(request.durationMs);
+  const std::chrono::milliseconds interval(request.intervalMs);
+  Clock::time_point next = start + interval;
+  std::array<std::uint8_t, kFrameBufferSize> buffer{};
+  for (;;) {
+    Clock::time_point now = Clock::now();
+    if (now >= deadline) return Answer(fd, {ReplyKind::kProbeEnd, 0, 0}) ? 0 : 1;
+    if (now >= next) {
+      // A failed resend is not the end: the first probe went out, and claims are still heard.
+      SendProbe(socket.get(), request.interfaceIndex, probe);
+      next += interval;
+      if (next <= now) next = now + interval;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::min(deadline, next) - now);
+    std::array<pollfd, 2> entries{{{fd, POLLIN, 0}, {socket.get(), POLLIN, 0}}};
+    const int ready = ::poll(entries.data(), entries.size(),
+                             static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return 1;
+    if (entries[0].revents != 0 && CallerEnded(fd)) return 0;
+    if ((entries[1].revents & POLLIN) == 0) continue;
+    sockaddr_ll from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t length = ::recvfrom(socket.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (length < 0) continue;
+    // The socket also sees this host's own frames going out, the probes among them.
+    if (from.sll_pkttype == PACKET_OUTGOING) continue;
+    std::uint64_t holder = 0;
+    if (ClaimsAddress(buffer.data(), static_cast<std::size_t>(length), request.address, holder) &&
+        !Answer(fd, {ReplyKind::kClaim, 0, holder})) {
+      return 1;
+    }
+  }
+}
+
+}  // namespace
+
+bool IsUnixSocket(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) < 0 || !S_ISSOCK(status.st_mode)) return false;
+  int domain = 0;
+  socklen_t length = sizeof domain;
+  return ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) == 0 && domain == AF_UNIX;
+}
+
+int Serve(int fd) {
+  std::array<std::uint8_t, kRequestSize + 1> bytes{};
+  ssize_t length = 0;
+  do {
+    length = ::recv(fd, bytes.data(), bytes.size(), 0);
+  } while (length < 0 && errno == EINTR);
+  if (length <= 0) return 1;
+  const Request request = ParseRequest(std::span(bytes.data(), static_cast<std::size_t>(length)));
+  switch (request.kind) {
+    case RequestKind::kOpenBootpSocket:
+      return OpenBootpSocket(fd);
+    case RequestKind::kProbeArp:
+      return ProbeArp(fd, request);
+    case RequestKind::kCancel:
+    case RequestKind::kRefused:
+      break;
+  }
+  Fail(fd, EINVAL);
+  return 1;
+}
+
+}  // namespace quillnet::helper
