@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
@@ -158,21 +159,58 @@ class Prober {
   std::string m_firstReason;
 };
 
+// The probe made by quillnet-net-helper for a program refused the packet socket: the helper
+// sends the probes and reports the devices that claim the address; this side still decides
+// which of them count.
+ProbeResult ProbeThroughHelper(ArpSocketApi& api, const ProbeRequest& request, int refusal) {
+  NetHelperFailure failure;
+  const std::unique_ptr<NetHelperClaims> claims =
+      api.StartHelperProbes(request.interfaces, request.ip, request.duration, request.interval,
+                            failure);
+  if (!claims) {
+    if (failure.error == 0) return NotPossible(refusal, FailureText("", refusal));
+    return NotPossible(failure.error, failure.text);
+  }
+  // This host answering for an address of its own is not a device holding it.
+  std::vector<DeviceKey> ownMacs;
+  for (const int index : request.interfaces) {
+    if (DeviceKey mac = 0; api.HardwareAddress(index, mac) == 0) ownMacs.push_back(mac);
+  }
+  const Clock::time_point deadline = Later(Clock::now(), request.duration);
+  for (;;) {
+    if (request.cancel != nullptr && request.cancel->load()) return {};
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) return {};
+    const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(
+        std::min(deadline, Later(now, kCancelCheckPeriod)) - now);
+    DeviceKey holder = 0;
+    int arrivedOn = 0;
+    bool ended = false;
+    claims->Next(holder, arrivedOn, ended, timeout, failure);
+    if (failure.error != 0) return NotPossible(failure.error, failure.text);
+    if (ended) return {};
+    if (holder != 0 && std::find(ownMacs.begin(), ownMacs.end(), holder) == ownMacs.end() &&
+        (!request.accept || request.accept(holder))) {
+      ProbeResult result;
+      result.outcome = ProbeOutcome::kAnswered;
+      result.holder = holder;
+      return result;
+    }
+  }
+}
+
 }  // namespace
 
 ProbeResult ProbeAddress(ArpSocketApi& api, const ProbeRequest& request) {
   if (request.interfaces.empty()) return NotPossible(0, kNoInterfaceText);
   SocketHandle socket = kInvalidSocket;
   if (const int error = api.Open(socket); error != 0) {
+    if (IsRefused(error)) return ProbeThroughHelper(api, request, error);
     return NotPossible(error, FailureText("opening the ARP socket failed", error));
   }
   ProbeResult result = Prober(api, socket, request).Run();
   api.Close(socket);
   return result;
-}
-
-bool LacksRawCapability(const ProbeResult& result) {
-  return result.outcome == ProbeOutcome::kNotPossible && IsRefused(result.error);
 }
 
 }  // namespace quillnet

@@ -17,9 +17,9 @@ struct ProbeResult {
   ProbeOutcome outcome = ProbeOutcome::kSilent;
   DeviceKey holder = 0;  // kAnswered: the MAC that holds the address
   int error = 0;         // kNotPossible: the Winsock-numbered code, 0 when there was no call
-  // kNotPossible: why, in words for the user, e.g. for 10001/10013 "this program lacks the
-  // CAP_NET_RAW capability, which ARP probes need", "no interface to send ARP probes on" when
-  // the list is empty, otherwise what failed and the code as "%d (%08X)".
+  // kNotPossible: why, in words for the user, e.g. "quillnet-net-helper was not found beside
+  // ... nor in /usr/lib/quillnet", "no interface to send ARP probes on" when the list is empty,
+  // otherwise what failed and the code as "%d (%08X)".
   std::string reason;
 };
 
@@ -42,9 +42,8 @@ struct ProbeRequest {
 // interfaces from a holder `accept` takes (frames from this host's own interface MACs do not
 // count). kSilent: the duration passed, or cancel was set. kNotPossible: the socket could not
 // be opened or read, no interface was given, or no interface could send a single probe.
+// Refused the packet socket, it has quillnet-net-helper probe instead; when the helper cannot,
+// the reason says why and how to fix it.
 ProbeResult ProbeAddress(ArpSocketApi& api, const ProbeRequest& request);
-
-// Whether a probe was not possible for want of CAP_NET_RAW, which the user can grant.
-bool LacksRawCapability(const ProbeResult& result);
 
 }  // namespace quillnet

@@ -31,9 +31,9 @@
 #include "platform/arp_socket.h"
 #include "platform/ipv4_text.h"
 #include "platform/local_time.h"
+#include "platform/net_helper.h"
 #include "platform/network_info.h"
 #include "platform/port_owners.h"
-#include "platform/program_file.h"
 #include "platform/winsock_errors.h"
 
 namespace {
@@ -123,8 +123,10 @@ bool StartServer(BootPServer& server, Output& output) {
   }
   output.Error(MessageText(server));
   if (server.GetStartError() == quillnet::kWsaEacces) {
-    output.Error("Binding UDP port 67 needs root or this command once: " +
-                 quillnet::CapabilityCommand(quillnet::RunningProgramPath()));
+    // Refused the port, the program asked quillnet-net-helper, which says what it lacks.
+    const std::string helper = quillnet::LastPortHelperFailure();
+    output.Error("Binding UDP port 67 needs root or " + std::string(quillnet::kNetHelperName) +
+                 ": " + (helper.empty() ? "it could not be asked" : helper));
   }
   return false;
 }
@@ -294,10 +296,6 @@ int ConfirmAddress(const BootPServer& server, const AssignArguments& args,
   }
   output.Warning("Not confirmed: could not check whether " + macText + " answers at " + ipText +
                  ": " + result.reason + ".");
-  if (quillnet::LacksRawCapability(result)) {
-    output.Warning("ARP probes need CAP_NET_RAW; grant it with: " +
-                   quillnet::CapabilityCommand(quillnet::RunningProgramPath()));
-  }
   return kExitSent;
 }
 

@@ -8,7 +8,6 @@
 #include "bootp/address_probe.h"
 #include "bootp/bootp_server.h"
 #include "pages/page_probe.h"
-#include "platform/program_file.h"
 #include "wizard/dialog_template.h"
 #include "wizard/exterior_pages.h"
 
@@ -192,9 +191,6 @@ void CAssignIPDlg::OnConfirmResult(std::uint64_t generation, const ProbeResult& 
       return;
     case ProbeOutcome::kNotPossible:
       m_cannotCheck = "Could not check that the device answers at " + ip + ": " + result.reason + ".";
-      if (LacksRawCapability(result)) {
-        m_cannotCheck += " To allow the check, run:\r\n" + CapabilityCommand(RunningProgramPath());
-      }
       // Without a way to ask, an answer to the device's request counts, as it always did;
       // after the answer at once the page still waits to see whether the device asks again.
       if (!m_early) Finish(m_cannotCheck);

@@ -3,9 +3,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
+#include "platform/net_helper.h"
 #include "platform/socket_api.h"
 
 namespace quillnet {
@@ -30,6 +32,16 @@ class ArpSocketApi {
                            std::size_t& received, int& interfaceIndex,
                            std::chrono::milliseconds timeout) = 0;
   virtual void Close(SocketHandle socket) = 0;
+  // For a program refused the packet socket: probes for `ip` sent by quillnet-net-helper,
+  // which holds CAP_NET_RAW. Null with `failure` filled when the helper cannot probe; null
+  // with no failure where there is no helper to ask.
+  virtual std::unique_ptr<NetHelperClaims> StartHelperProbes(
+      [[maybe_unused]] const std::vector<int>& interfaces, [[maybe_unused]] std::uint32_t ip,
+      [[maybe_unused]] std::chrono::milliseconds duration,
+      [[maybe_unused]] std::chrono::milliseconds interval, NetHelperFailure& failure) {
+    failure = {};
+    return nullptr;
+  }
 };
 
 // The operating system's packet sockets.

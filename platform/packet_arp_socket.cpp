@@ -117,6 +117,14 @@ class PacketArpSocketApi final : public ArpSocketApi {
   }
 
   void Close(SocketHandle socket) override { ::close(socket); }
+
+  std::unique_ptr<NetHelperClaims> StartHelperProbes(const std::vector<int>& interfaces,
+                                                     std::uint32_t ip,
+                                                     std::chrono::milliseconds duration,
+                                                     std::chrono::milliseconds interval,
+                                                     NetHelperFailure& failure) override {
+    return StartNetHelperProbes(interfaces, ip, duration, interval, failure);
+  }
 };
 
 }  // namespace

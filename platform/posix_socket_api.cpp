@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "helper/protocol.h"
+#include "platform/net_helper.h"
 #include "platform/socket_api.h"
 #include "platform/winsock_errors.h"
 
@@ -66,9 +69,12 @@ class PosixSocketApi final : public SocketApi {
 
   int Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) override {
     const sockaddr_in local = MakeAddress(address, port);
-    return ::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0
-               ? LastError()
-               : 0;
+    if (::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) return 0;
+    // Without cap_net_bind_service the helper, which holds it, binds the server's port.
+    if (errno != EACCES || address != INADDR_ANY || port != helper::kBootpServerPort) {
+      return LastError();
+    }
+    return BindThroughHelper(socket);
   }
 
   int ReceiveMany(SocketHandle socket, std::span<ReceivedDatagram> datagrams,
@@ -148,6 +154,20 @@ class PosixSocketApi final : public SocketApi {
   static constexpr std::size_t kMaxBatch = 64;
 
   static int LastError() { return WinsockErrorFromErrno(errno); }
+
+  // Puts the helper's bound socket in place of `socket`, so the caller keeps its descriptor,
+  // then sets again what Open set on the socket it replaces.
+  static int BindThroughHelper(SocketHandle socket) {
+    NetHelperFailure failure;
+    const int bound = OpenBootpSocketThroughHelper(failure);
+    if (bound < 0) return failure.error;
+    const int moved = ::dup3(bound, socket, O_CLOEXEC);
+    const int error = errno;
+    ::close(bound);
+    if (moved < 0) return WinsockErrorFromErrno(error);
+    const int on = 1;
+    return ::setsockopt(socket, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) < 0 ? LastError() : 0;
+  }
 
   static int ArrivalInterface(msghdr& message) {
     for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;

@@ -15,6 +15,7 @@
 
 #include "bootp/bootp_server.h"
 #include "platform/program_copy.h"
+#include "platform/net_helper.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
 #include "wizard/wait_cursor.h"
@@ -280,7 +281,11 @@ void CBootpWizardFailurePage::FillSummary() {
   std::string text = FormatFailureText(reason, error);
   // A bare code would leave the user who started a copy without the capability stuck.
   if (IsPortPermissionFailure(error)) {
-    text += FormatCapabilityHint("This program", RunningProgramPath(), true, false);
+    // Refused the port, the program asked quillnet-net-helper, which says what it lacks.
+    const std::string helper = LastPortHelperFailure();
+    text += helper.empty() ? FormatCapabilityHint("This program", RunningProgramPath(), true, false)
+                           : "This program may not listen on BOOTP port 67 itself, nor through " +
+                                 std::string(kNetHelperName) + ": " + helper + "\r\n";
   }
   text += SettingsProblemLines();
   m_summaryEdit->setPlainText(RichEditText(text));

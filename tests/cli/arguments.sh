@@ -141,11 +141,13 @@ elif command -v setpriv >/dev/null; then
   CLI="setpriv"
   NOBODY=(--reuid=65534 --regid=65534 --clear-groups --inh-caps=-all "$TMP/quillnet-cli")
   check "hosts file without permission" 2 "$PRIVATE" "${NOBODY[@]}" serve --hosts "$TMP/private.csv"
-  # Without the capability, a start names the command that grants it for this very file.
-  if (($(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) > 67)); then
+  # Without the capability, and no quillnet-net-helper beside this copy, a start names where
+  # the helper was looked for.
+  if (($(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) > 67)) &&
+     [[ ! -e /usr/lib/quillnet/quillnet-net-helper ]]; then
     check "no permission for port 67" 4 \
       "bind BOOTPS port failed 10013 (0000271D)
-Binding UDP port 67 needs root or this command once: sudo setcap cap_net_bind_service,cap_net_raw=+ep '$TMP/quillnet-cli'" \
+Binding UDP port 67 needs root or quillnet-net-helper: quillnet-net-helper was not found beside $TMP/quillnet-cli nor in /usr/lib/quillnet" \
       "${NOBODY[@]}" listen
   fi
 fi

@@ -1,7 +1,7 @@
 #!/bin/bash
 # ARP probes through a real packet socket: a device that holds an address answers the probe
-# with its MAC, an address nobody holds stays silent, and a user without CAP_NET_RAW is told
-# what is missing instead of hearing silence.
+# with its MAC, an address nobody holds stays silent, and a user without CAP_NET_RAW nor the
+# helper that holds it is told what is missing instead of hearing silence.
 # Usage: arp_probe.sh <e2e_arp_probe>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -26,14 +26,15 @@ probe() {
 probe held 10.79.0.2 "$MAC"
 probe free 10.79.0.3 none
 
-# Without the capability the probe is not possible, and says why.
+# Without the capability, and without quillnet-net-helper beside the tool, the probe is not
+# possible, and says why.
 out="$QNT_TMP/nobody.out"
 err="$QNT_TMP/nobody.err"
 rc=0
 ip netns exec "$PC" setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=-all \
   "$TOOL" pc0 10.79.0.2 holder >"$out" 2>"$err" || rc=$?
 ((rc != 0 && rc != 126 && rc != 127)) || qnt_fail "as nobody: exit $rc: $(cat "$out" "$err")"
-qnt_file_has "$err" "this program lacks the CAP_NET_RAW capability, which ARP probes need" ||
+qnt_file_has "$err" "quillnet-net-helper was not found beside $(realpath "$TOOL") nor in /usr/lib/quillnet" ||
   qnt_fail "as nobody: no capability reason: $(cat "$err")"
 [[ ! -s "$out" ]] || qnt_fail "as nobody: printed a result: $(cat "$out")"
 
