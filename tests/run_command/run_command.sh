@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # README's run command on a clean clone of the committed tree: `xvfb-run -a ./scripts/run.sh`
-# must build the programs, give both of them their two capabilities and bring up the wizard's
-# window. Run as root, as README says. Prints PASS or FAIL with the reason; exits 0 on PASS.
+# must build the programs, give the quillnet-net-helper copy beside each program the two
+# capabilities and the programs none, and bring up the wizard's window. Run as root, as README says. Prints PASS or FAIL with the reason; exits 0 on PASS.
 #
 # usage: run_command.sh [--working-run-script] [REPOSITORY]
 #   REPOSITORY       whose HEAD is cloned; by default the one holding this script
@@ -83,9 +83,11 @@ if $working_run_script; then
   cp "$repository/scripts/run.sh" "$clone/scripts/run.sh"
   echo "run command: trying the working tree's scripts/run.sh"
 fi
-wizard='' cli=''
+wizard='' cli='' wizard_helper='' cli_helper=''
 program_path wizard
 program_path cli
+program_path wizard_helper
+program_path cli_helper
 
 # README's command, in a process group of its own so that it can be ended as a whole. The
 # server number and the auth file are fixed so that the display can be found; -a still moves
@@ -117,15 +119,25 @@ while [[ -z $window ]]; do
 done
 echo "run command: window $window \"$title\" on display $display"
 
+# file_caps <path>: the capabilities getcap lists for the built file, "" for none.
+file_caps() {
+  [[ -f $clone/$1 ]] || fail "$1 was not built"
+  local caps
+  caps=$(cd "$clone" && getcap "$1")
+  caps=${caps#"$1"}
+  echo "${caps# }"
+}
+for helper in "$wizard_helper" "$cli_helper"; do
+  caps=$(file_caps "$helper")
+  [[ $caps == "cap_net_bind_service,cap_net_raw=ep" ]] ||
+    fail "$helper carries '$caps' in place of cap_net_bind_service,cap_net_raw=ep"
+done
 for program in "$wizard" "$cli"; do
-  [[ -f $clone/$program ]] || fail "$program was not built"
-  caps=$(cd "$clone" && getcap "$program")
-  caps=${caps#"$program"}
-  [[ $caps == " cap_net_bind_service,cap_net_raw=ep" ]] ||
-    fail "$program carries '${caps# }' in place of cap_net_bind_service,cap_net_raw=ep"
+  caps=$(file_caps "$program")
+  [[ -z $caps ]] || fail "$program carries '$caps'; only the helper may hold capabilities"
 done
 kill -0 "$run_group" 2>/dev/null || fail "the wizard ended by itself"
 
 finish
 trap - EXIT
-echo "run command: PASS ($wizard and $cli carry cap_net_bind_service,cap_net_raw=ep, the wizard was up)"
+echo "run command: PASS ($wizard_helper and $cli_helper carry cap_net_bind_service,cap_net_raw=ep, $wizard and $cli none, the wizard was up)"
