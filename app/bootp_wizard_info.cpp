@@ -9,6 +9,8 @@
 #include "bootp/adapter_query.h"
 #include "bootp/bootp_server.h"
 #include "platform/ipv4_text.h"
+#include "platform/package_owner.h"
+#include "platform/program_copy.h"
 
 namespace quillnet {
 namespace {
@@ -243,6 +245,14 @@ std::vector<std::string> CBootpWizardInfo::GetSettingsProblems() const {
 void CBootpWizardInfo::SetStatusMessage(const std::string& text) { m_statusMessage = text; }
 
 void CBootpWizardInfo::SetInstallPath(const std::string& text) { m_installPath = text; }
+
+std::string CBootpWizardInfo::GetProgramFile() const {
+  return m_environment.programFile.empty() ? kRunningProgramFile : m_environment.programFile;
+}
+
+std::string CBootpWizardInfo::GetPackageQueryProgram() const {
+  return m_environment.packageQuery.empty() ? kPackageQueryProgram : m_environment.packageQuery;
+}
 
 int CBootpWizardInfo::GetNextPage(int /*pageId*/) const { return 0; }
 

@@ -64,6 +64,8 @@ class CBootpWizardInfo {
     int settingsBusyTimeoutMs = SettingsStore::kDefaultBusyTimeoutMs;
     // How long the Assign IP page waits for the device after a reply; 0 → the page's own.
     std::chrono::milliseconds answerWindow{0};
+    std::string programFile;   // what the Install page copies; "" → the running program
+    std::string packageQuery;  // what tells a file's package; "" → dpkg-query
   };
 
   CBootpWizardInfo();
@@ -144,6 +146,15 @@ class CBootpWizardInfo {
   std::string GetStatusMessage() const { return m_statusMessage; }
   void SetInstallPath(const std::string& text);
   std::string GetInstallPath() const { return m_installPath; }
+  // The end page the Install page was reached from, by its index in the sheet; the Install
+  // page returns there, so that page's account of the run stays true. -1 before.
+  void SetInstallOrigin(int pageIndex) { m_installOrigin = pageIndex; }
+  int GetInstallOrigin() const { return m_installOrigin; }
+  // What the last install came to, for the end pages; "" when none was tried.
+  void SetInstallResult(const std::string& text) { m_installResult = text; }
+  std::string GetInstallResult() const { return m_installResult; }
+  std::string GetProgramFile() const;
+  std::string GetPackageQueryProgram() const;
 
   int GetNextPage(int pageId) const;
   int GetPreviousPage(int pageId) const;
@@ -164,6 +175,8 @@ class CBootpWizardInfo {
   std::unique_ptr<BootPServer> m_bootpServer;
   std::string m_statusMessage;
   std::string m_installPath;
+  int m_installOrigin = -1;
+  std::string m_installResult;
   std::string m_confirmation;
 
   std::function<void(const std::string&, const std::string&)> m_serverErrorHandler;

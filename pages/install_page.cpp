@@ -7,10 +7,12 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <cstdint>
+#include <vector>
 
+#include "platform/package_owner.h"
 #include "platform/program_copy.h"
 #include "platform/user_folders.h"
-#include "wizard/exterior_pages.h"
 #include "wizard/wait_cursor.h"
 
 namespace quillnet {
@@ -19,6 +21,8 @@ namespace {
 constexpr char kShortcutName[] = "Quillnet";
 constexpr char kShortcutDescription[] = "Varnholt IP Addressing Tool";
 constexpr char kShortcutCategories[] = "Network;";
+// What earlier versions named every copy's launcher: the package's own desktop ID.
+constexpr char kSharedShortcutFileName[] = "Quillnet.desktop";
 constexpr char kIconResource[] = ":/icons/134.png";
 constexpr char kIconFileName[] = "quillnet.png";
 constexpr unsigned kIconMode = 0644;
@@ -39,7 +43,24 @@ QString ChooserStartFolder(const QString& text) {
   return folder;
 }
 
+// The launcher an earlier version wrote for a copy, word for word.
+ShellLink SharedLauncher(const std::string& exePath, const std::string& iconPath) {
+  return ShellLink{kShortcutName, kShortcutDescription, exePath, iconPath, kShortcutCategories};
+}
+
 }  // namespace
+
+std::string CopyLauncherFileName(const std::string& folder) {
+  // FNV-1a: the same on every run and every machine, unlike std::hash.
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const unsigned char byte : folder) {
+    hash ^= byte;
+    hash *= 1099511628211ULL;
+  }
+  return "com.varnholt.quillnet.copy-" +
+         QString::number(hash, 16).rightJustified(16, QLatin1Char('0')).toStdString() +
+         ".desktop";
+}
 
 CInstallPage::CInstallPage()
     : CWizard97InteriorPageImpl(kInstallPageId, QString::fromLatin1(kWizardPageTitle)) {
@@ -67,22 +88,45 @@ int CInstallPage::OnSetActive() {
 int CInstallPage::OnWizardBack() { return kListenPageId; }
 
 int CInstallPage::OnWizardNext() {
-  if (!ReadInstallPath()) return -1;
-  bool installed = false;
+  const std::string folder = ReadInstallPath();
+  if (folder.empty()) return -1;
+  std::string refusal;
   {
     WaitCursor wait;
-    installed = InstallProgram();
+    refusal = PackageFileRefusal(folder);
+  }
+  if (!refusal.empty()) {
+    // Nothing was written; the user picks another folder here.
+    ShowBox("packageFileBox", QStringLiteral("Choose another folder"), PathText(refusal), true);
+    m_pathEdit->setFocus(Qt::OtherFocusReason);
+    return -1;
+  }
+  bool installed = false;
+  std::string why;
+  {
+    WaitCursor wait;
+    installed = InstallProgram(folder, why);
   }
   if (!installed) {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"),
-                    QStringLiteral("Can't create specified folder."), QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("installErrorBox"));
-    box.exec();
+    QString reason = PathText(why);
+    if (!reason.isEmpty()) reason[0] = reason[0].toUpper();
+    ShowBox("installErrorBox", QStringLiteral("Error"),
+            QStringLiteral("Can't create specified folder.\n\n") + reason, false);
   }
-  // The Completion page, whatever the outcome; it is selected here, so the sheet moves no
-  // further.
-  Sheet()->SetCurSel(Sheet()->GetPageCount() - 1);
+  // Back to the end page the user came from: only the Completion page says an address was
+  // assigned. The page is selected here, so the sheet moves no further.
+  const int failure = Sheet()->GetPageCount() - 2;
+  const int origin = m_pWizardInfo->GetInstallOrigin();
+  Sheet()->SetCurSel(origin == failure + 1 ? origin : failure);
   return -1;
+}
+
+void CInstallPage::ShowBox(const char* name, const QString& title, const QString& text,
+                           bool warning) {
+  QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::NoIcon, title, text,
+                  QMessageBox::Ok, this);
+  box.setObjectName(QString::fromLatin1(name));
+  box.exec();
 }
 
 void CInstallPage::BrowseInstallFolder() {
@@ -97,72 +141,121 @@ void CInstallPage::BrowseInstallFolder() {
   if (!chosen.isEmpty() && !chosen.first().isEmpty()) m_pathEdit->setText(chosen.first());
 }
 
-bool CInstallPage::ReadInstallPath() {
-  const QString path = m_pathEdit->text().trimmed();
-  if (path.isEmpty()) {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("No path"),
-                    QStringLiteral("Please provide a location to find files."), QMessageBox::Ok,
-                    this);
-    box.setObjectName(QStringLiteral("noPathBox"));
-    box.exec();
+std::string CInstallPage::ReadInstallPath() {
+  const QString text = m_pathEdit->text().trimmed();
+  if (text.isEmpty()) {
+    ShowBox("noPathBox", QStringLiteral("No path"),
+            QStringLiteral("Please provide a location to find files."), true);
     m_pathEdit->setFocus(Qt::OtherFocusReason);
-    return false;
+    return {};
   }
-  m_pWizardInfo->SetInstallPath(PathText(path));
-  return true;
+  std::string path = PathText(text);
+  // Below the home folder, not the folder the program happened to be started in, which the
+  // user cannot see.
+  if (!path.starts_with('/') && path != "~" && !path.starts_with("~/")) path = "~/" + path;
+  const std::string full = FullPathName(path);
+  if (full.empty()) {
+    ShowBox("noPathBox", QStringLiteral("No path"),
+            QStringLiteral("There is no home folder to put \"%1\" in. Please provide a full "
+                           "path, starting with /.").arg(text),
+            true);
+    m_pathEdit->setFocus(Qt::OtherFocusReason);
+    return {};
+  }
+  // The field shows the folder that is used.
+  m_pathEdit->setText(PathText(full));
+  m_pWizardInfo->SetInstallPath(full);
+  return full;
 }
 
-bool CInstallPage::InstallProgram() {
-  const bool copied = CopyProgram();
-  ReportInstalledCopy(copied);
+std::string CInstallPage::PackageFileRefusal(const std::string& folder) const {
+  const std::string query = m_pWizardInfo->GetPackageQueryProgram();
+  for (const char* name : {kInstalledProgramName, kIconFileName}) {
+    const std::string file = JoinPath(folder, name);
+    if (const std::string owner = OwningPackage(file, query); !owner.empty()) {
+      return file + " belongs to the installed package " + owner + "; choose another folder.";
+    }
+  }
+  return {};
+}
+
+bool CInstallPage::InstallProgram(const std::string& folder, std::string& why) {
+  const bool copied = CopyProgram(folder, why);
   // No launcher for a copy that is not there.
-  if (!copied || !CreateShortcuts()) return false;
+  if (!copied) {
+    m_pWizardInfo->SetInstallResult("Quillnet was not installed in " + folder + ": " + why + ".");
+    return false;
+  }
+  if (!CreateShortcuts(folder, why)) {
+    m_pWizardInfo->SetInstallResult("A copy of Quillnet was saved in " + folder + ", but " + why +
+                                    ".");
+    return false;
+  }
   m_pWizardInfo->SaveInstalled(true, kProgramVersion);
+  m_pWizardInfo->SetInstallResult("A copy of Quillnet was saved in " + folder + ".");
   return true;
 }
 
-bool CInstallPage::CopyProgram() {
-  const std::string folder = FullPathName(m_pWizardInfo->GetInstallPath());
-  if (!CreatePath(folder)) {
-    m_pWizardInfo->SetStatusMessage("Path could not be created");
-    return false;
-  }
+bool CInstallPage::CopyProgram(const std::string& folder, std::string& why) {
   m_exePath = JoinPath(folder, kInstalledProgramName);
   m_iconPath = JoinPath(folder, kIconFileName);
-  if (!CopyProgramFile(kRunningProgramFile, m_exePath)) return false;
-  // The launchers show the icon from beside the copy.
-  QFile icon(QString::fromLatin1(kIconResource));
-  return icon.open(QIODevice::ReadOnly) &&
-         ReplaceFile(m_iconPath, icon.readAll().toStdString(), kIconMode);
+  std::vector<std::string> created;
+  if (!CreatePath(folder, &created, &why)) {
+    RemoveCreatedFolders(created);
+    return false;
+  }
+  bool copied = CopyProgramFile(m_pWizardInfo->GetProgramFile(), m_exePath, &why);
+  if (copied) {
+    // The launchers show the icon from beside the copy.
+    QFile icon(QString::fromLatin1(kIconResource));
+    if (!icon.open(QIODevice::ReadOnly)) {
+      why = "the program's icon could not be read";
+      copied = false;
+    } else {
+      copied = ReplaceFile(m_iconPath, icon.readAll().toStdString(), kIconMode, &why);
+    }
+  }
+  if (!copied && !created.empty()) {
+    // The folder is the install's own: what went into it goes too, and then the folders.
+    QFile::remove(PathText(m_exePath));
+    QFile::remove(PathText(m_iconPath));
+    RemoveCreatedFolders(created);
+  }
+  return copied;
 }
 
-bool CInstallPage::CreateShortcuts() {
+bool CInstallPage::CreateShortcuts(const std::string& folder, std::string& why) {
   bool ok = true;
   // Each requested launcher is attempted, whatever became of the one before.
   if (m_desktopCheck->isChecked()) {
-    ok = CreateShortcut(m_exePath, kShortcutDescription,
-                        JoinPath(DesktopFolder(), kShortcutFileName), true) && ok;
+    ok = CreateShortcut(folder, DesktopFolder(), true, why) && ok;
   }
   if (m_startMenuCheck->isChecked()) {
-    ok = CreateShortcut(m_exePath, kShortcutDescription,
-                        JoinPath(JoinPath(DataFolder(), "applications"), kShortcutFileName),
-                        false) && ok;
+    ok = CreateShortcut(folder, JoinPath(DataFolder(), "applications"), false, why) && ok;
   }
   return ok;
 }
 
-bool CInstallPage::CreateShortcut(const std::string& target, const std::string& description,
-                                  const std::string& linkFile, bool executable) {
-  const std::string fullTarget = FullPathName(target);
-  if (fullTarget.empty() || linkFile.empty()) return false;
-  const ShellLink link{kShortcutName, description, fullTarget, m_iconPath, kShortcutCategories};
-  return SaveShellLink(link, linkFile, executable);
-}
-
-void CInstallPage::ReportInstalledCopy(bool copied) {
-  auto* completion =
-      dynamic_cast<CBootpWizardCompletionPage*>(Sheet()->GetPage(Sheet()->GetPageCount() - 1));
-  if (completion != nullptr) completion->SetInstalledCopy(copied ? m_exePath : std::string());
+bool CInstallPage::CreateShortcut(const std::string& folder, const std::string& launcherFolder,
+                                  bool executable, std::string& why) {
+  const std::string file = JoinPath(launcherFolder, CopyLauncherFileName(folder));
+  // Two copies are told apart by their folder.
+  const ShellLink link{kShortcutName, std::string(kShortcutDescription) + ", copy in " + folder,
+                       m_exePath, m_iconPath, kShortcutCategories};
+  if (file.empty() || !SaveShellLink(link, file, executable)) {
+    why = "the launcher " + (file.empty() ? launcherFolder : file) + " could not be written";
+    return false;
+  }
+  // This copy's launcher from an earlier version hides the package's menu entry; only one
+  // that is word for word what was written for this copy goes.
+  const QString shared = PathText(JoinPath(launcherFolder, kSharedShortcutFileName));
+  QFile old(shared);
+  if (old.open(QIODevice::ReadOnly) &&
+      old.readAll().toStdString() == DesktopEntryText(SharedLauncher(m_exePath, m_iconPath))) {
+    old.close();
+    QFile::remove(shared);
+  }
+  return true;
 }
 
 }  // namespace quillnet

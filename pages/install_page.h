@@ -20,14 +20,19 @@ inline constexpr int IDC_DESKTOP_SHORTCUT = 1228;
 
 // Where the program is installed unless the user says otherwise.
 inline constexpr char kDefaultInstallFolder[] = "/opt/Varnholt/Tools";
-// The copy's name in the install folder, and the launchers' name.
+// The copy's name in the install folder.
 inline constexpr char kInstalledProgramName[] = "quillnet";
-inline constexpr char kShortcutFileName[] = "Quillnet.desktop";
+
+// The file name of the launchers of the copy in `folder` (a full path): a desktop ID of the
+// copy's own, so that it never hides the package's Quillnet.desktop, and the same for the
+// same folder, so that installing there again replaces its launchers.
+std::string CopyLauncherFileName(const std::string& folder);
 
 // Puts a copy of the running program into a folder the user chooses, with launchers on the
 // desktop and in the applications menu if asked for, and records the install in the settings.
-// Reached only from the end pages' install check box; Next installs and always ends on the
-// Completion page, Back leads to the Listen page.
+// Reached only from the end pages' install check box; Next installs and returns to the end
+// page it came from, which tells what the install came to. A folder holding a file of an
+// installed package is refused before anything is written. Back leads to the Listen page.
 class CInstallPage : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
  public:
   CInstallPage();
@@ -39,19 +44,25 @@ class CInstallPage : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
 
  private:
   void BrowseInstallFolder();
-  bool ReadInstallPath();
-  bool InstallProgram();
-  bool CopyProgram();
-  bool CreateShortcuts();
-  bool CreateShortcut(const std::string& target, const std::string& description,
-                      const std::string& linkFile, bool executable);
-  // Tells the Completion page of the copy, or that there is none.
-  void ReportInstalledCopy(bool copied);
+  // The full path of the folder the field names, a relative one taken below the home folder;
+  // "" after telling the user why there is none.
+  std::string ReadInstallPath();
+  // Why the copy may not go into `folder`: a package owns a file it would replace; "" when it
+  // may.
+  std::string PackageFileRefusal(const std::string& folder) const;
+  // Copies, makes the launchers asked for and records the install; `why` gets the reason of
+  // a failure. The end pages are told the outcome.
+  bool InstallProgram(const std::string& folder, std::string& why);
+  bool CopyProgram(const std::string& folder, std::string& why);
+  bool CreateShortcuts(const std::string& folder, std::string& why);
+  bool CreateShortcut(const std::string& folder, const std::string& launcherFolder,
+                      bool executable, std::string& why);
+  void ShowBox(const char* name, const QString& title, const QString& text, bool warning);
 
   QLineEdit* m_pathEdit = nullptr;
   QCheckBox* m_startMenuCheck = nullptr;
   QCheckBox* m_desktopCheck = nullptr;
-  // The copy's full path, once an installation has made the folder.
+  // The copy's and its icon's full paths, for the folder of the install under way.
   std::string m_exePath;
   std::string m_iconPath;
 };

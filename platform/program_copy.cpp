@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <string_view>
+#include <system_error>
 
 #include "platform/user_folders.h"
 
@@ -99,14 +100,9 @@ bool CopyBytes(int from, int to) {
   }
 }
 
-// After the last write and the mode: the kernel drops a file's capabilities when it is
-// written to.
-void CopyCapabilities(int from, int to) {
-  cap_t capabilities = ::cap_get_fd(from);
-  if (capabilities == nullptr) return;  // the source has none
-  // Without CAP_SETFCAP this fails, and the copy is still made; the caller tells the user.
-  ::cap_set_fd(to, capabilities);
-  ::cap_free(capabilities);
+// The system's text for the failure that has just happened; a short write sets no errno.
+void SetReason(std::string* why) {
+  if (why != nullptr) *why = std::generic_category().message(errno != 0 ? errno : EIO);
 }
 
 // Permitted alone is not enough: the programs do not raise their capabilities, so only an
@@ -162,26 +158,40 @@ std::string ExecArgument(std::string_view argument) {
 
 }  // namespace
 
-bool ReplaceFile(const std::string& target, const std::string& contents, unsigned mode) {
+bool ReplaceFile(const std::string& target, const std::string& contents, unsigned mode,
+                 std::string* why) {
+  errno = 0;
   TemporaryFile file(target);
-  return file.IsOpen() && WriteAll(file.Fd(), contents.data(), contents.size()) &&
-         ::fchmod(file.Fd(), static_cast<mode_t>(mode)) == 0 && file.Replace();
+  const bool written = file.IsOpen() && WriteAll(file.Fd(), contents.data(), contents.size()) &&
+                       ::fchmod(file.Fd(), static_cast<mode_t>(mode)) == 0 && file.Replace();
+  // Before the temporary file's removal can change errno.
+  if (!written) SetReason(why);
+  return written;
 }
 
-bool CopyProgramFile(const std::string& source, const std::string& target) {
+bool CopyProgramFile(const std::string& source, const std::string& target, std::string* why) {
+  errno = 0;
   const FileHandle input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat from {};
-  if (!input.IsOpen() || ::fstat(input.Fd(), &from) != 0 || !S_ISREG(from.st_mode)) return false;
-  // Onto itself there is nothing to install; it fails like any copy that cannot be made.
-  struct stat existing {};
-  if (::stat(target.c_str(), &existing) == 0 && IsSameFile(existing, from)) return false;
-  TemporaryFile copy(target);
-  if (!copy.IsOpen() || !CopyBytes(input.Fd(), copy.Fd()) ||
-      ::fchmod(copy.Fd(), kProgramMode) != 0) {
+  if (!input.IsOpen() || ::fstat(input.Fd(), &from) != 0) {
+    SetReason(why);
     return false;
   }
-  CopyCapabilities(input.Fd(), copy.Fd());
-  return copy.Replace();
+  if (!S_ISREG(from.st_mode)) {
+    if (why != nullptr) *why = source + " is not a program file";
+    return false;
+  }
+  // Onto itself there is nothing to install; it fails like any copy that cannot be made.
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) == 0 && IsSameFile(existing, from)) {
+    if (why != nullptr) *why = target + " is the program that is running";
+    return false;
+  }
+  TemporaryFile copy(target);
+  const bool copied = copy.IsOpen() && CopyBytes(input.Fd(), copy.Fd()) &&
+                      ::fchmod(copy.Fd(), kProgramMode) == 0 && copy.Replace();
+  if (!copied) SetReason(why);
+  return copied;
 }
 
 bool HasPortCapability(const std::string& path) {

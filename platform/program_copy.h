@@ -11,14 +11,17 @@ inline constexpr char kRunningProgramFile[] = "/proc/self/exe";
 // Writes `contents` to `target` with `mode` (exactly, whatever the umask) through a temporary
 // file in the target's folder, renamed over the target: readers see the old file or the new
 // one, never a part of either, and a failed write leaves the old file as it was.
-bool ReplaceFile(const std::string& target, const std::string& contents, unsigned mode);
+// On failure `why`, when given, gets the system's reason.
+bool ReplaceFile(const std::string& target, const std::string& contents, unsigned mode,
+                 std::string* why = nullptr);
 
 // Copies the program file `source` to `target`, mode 0755, the same way, so an earlier copy
-// is replaced whole, even one that is running. The source's file capabilities go with it
-// where this process may set them (CAP_SETFCAP), all of them at once (the BOOTP port's and the
-// ARP probes'); without that the copy is made without any.
-// A target that is the source itself is refused and left untouched.
-bool CopyProgramFile(const std::string& source, const std::string& target);
+// is replaced whole, even one that is running. The copy never holds file capabilities: a
+// privileged file that no package knows of would outlive the package's removal.
+// A target that is the source itself is refused and left untouched. On failure `why`, when
+// given, gets the reason.
+bool CopyProgramFile(const std::string& source, const std::string& target,
+                     std::string* why = nullptr);
 
 // Whether the file at `path` holds cap_net_bind_service in its permitted and effective sets,
 // so that it may listen on the BOOTP port without root.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace quillnet {
@@ -131,25 +132,47 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 namespace {
 
-bool CreateFolderPath(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) == 0) return true;
+bool CreateFolderPath(const std::string& path, std::vector<std::string>& created) {
+  if (::mkdir(path.c_str(), 0777) == 0) {
+    created.push_back(path);
+    return true;
+  }
   // A file of that name is no folder to install into.
-  if (errno == EEXIST) return IsFolder(path);
+  if (errno == EEXIST) {
+    if (IsFolder(path)) return true;
+    errno = ENOTDIR;
+    return false;
+  }
   if (errno != ENOENT) return false;
   const std::size_t cut = path.rfind('/');
   if (cut == std::string::npos) return false;
-  if (!CreateFolderPath(cut == 0 ? "/" : path.substr(0, cut))) return false;
+  if (!CreateFolderPath(cut == 0 ? "/" : path.substr(0, cut), created)) return false;
+  if (::mkdir(path.c_str(), 0777) == 0) {
+    created.push_back(path);
+    return true;
+  }
   // Someone else may have made it meanwhile; that is as good.
-  return ::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && IsFolder(path));
+  return errno == EEXIST && IsFolder(path);
 }
 
 }  // namespace
 
-bool CreatePath(const std::string& path) {
+bool CreatePath(const std::string& path, std::vector<std::string>* created, std::string* why) {
   // Absolute first: the parents of a relative path, found by cutting at "/", would end at its
   // first name instead of at the root, and that first name might not exist yet.
   const std::string full = FullPathName(path);
-  return !full.empty() && CreateFolderPath(full);
+  std::vector<std::string> made;
+  errno = 0;
+  const bool ok = !full.empty() && CreateFolderPath(full, made);
+  if (!ok && why != nullptr) *why = std::generic_category().message(errno != 0 ? errno : ENOENT);
+  if (created != nullptr) *created = std::move(made);
+  return ok;
+}
+
+void RemoveCreatedFolders(const std::vector<std::string>& created) {
+  for (auto folder = created.rbegin(); folder != created.rend(); ++folder) {
+    ::rmdir(folder->c_str());
+  }
 }
 
 bool MakePrivateFolders(const std::string& folder) {

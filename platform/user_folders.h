@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quillnet {
 
@@ -29,8 +30,14 @@ std::string FullPathName(const std::string& path);
 std::string JoinPath(const std::string& folder, const std::string& name);
 
 // Creates the folder `path` and, as needed, its missing parents, from the first missing one
-// down (mode 0777 less the umask). True when `path` is a folder afterwards.
-bool CreatePath(const std::string& path);
+// down (mode 0777 less the umask). True when `path` is a folder afterwards. `created`, when
+// given, gets each folder made here, the topmost first; `why` the system's reason for a
+// failure.
+bool CreatePath(const std::string& path, std::vector<std::string>* created = nullptr,
+                std::string* why = nullptr);
+
+// Removes the folders `created` lists, the deepest first, each only while it is empty.
+void RemoveCreatedFolders(const std::vector<std::string>& created);
 
 // Makes `folder` and the folders above it that are missing, each readable by the user only
 // (0700, whatever the umask). Folders that exist are left as they are. True when `folder` is

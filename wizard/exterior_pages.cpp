@@ -14,7 +14,6 @@
 #include <string_view>
 
 #include "bootp/bootp_server.h"
-#include "platform/program_copy.h"
 #include "platform/net_helper.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
@@ -222,13 +221,18 @@ int CBootpWizardEndPage::OnSetActive() {
 
 int CBootpWizardEndPage::OnKillActive() {
   m_cancelButton->show();
-  m_pWizardInfo->SetStatusMessage("From Finish Page");
+  if (!m_toInstall) m_pWizardInfo->SetStatusMessage("From Finish Page");
+  m_toInstall = false;
   return 0;
 }
 
 int CBootpWizardEndPage::OnWizardBack() { return kListenPageId; }
 
-int CBootpWizardEndPage::OnWizardNext() { return kInstallPageId; }
+int CBootpWizardEndPage::OnWizardNext() {
+  m_toInstall = true;
+  m_pWizardInfo->SetInstallOrigin(Sheet()->GetCurrentIndex());
+  return kInstallPageId;
+}
 
 int CBootpWizardEndPage::OnWizardFinish() {
   bool ok = false;
@@ -248,6 +252,11 @@ int CBootpWizardEndPage::OnWizardFinish() {
     QMessageBox::warning(this, windowTitle(), QString::fromLatin1(text.c_str()));
   }
   return ok ? 0 : 1;
+}
+
+std::string CBootpWizardEndPage::InstallResultLines() const {
+  const std::string result = m_pWizardInfo->GetInstallResult();
+  return result.empty() ? std::string() : "\r\n" + result + "\r\n";
 }
 
 std::string CBootpWizardEndPage::SettingsProblemLines() {
@@ -287,6 +296,7 @@ void CBootpWizardFailurePage::FillSummary() {
                            : "This program may not listen on BOOTP port 67 itself, nor through " +
                                  std::string(kNetHelperName) + ": " + helper + "\r\n";
   }
+  text += InstallResultLines();
   text += SettingsProblemLines();
   m_summaryEdit->setPlainText(RichEditText(text));
   QTextCursor cursor(m_summaryEdit->document());
@@ -310,20 +320,9 @@ void CBootpWizardCompletionPage::FillSummary() {
   if (const std::string confirmation = m_pWizardInfo->GetConfirmation(); !confirmation.empty()) {
     text += "\r\n" + confirmation + "\r\n";
   }
-  // Asked again on each visit: the user may have granted the capability meanwhile.
-  const bool lacksPort = !m_installedCopy.empty() && !HasPortCapability(m_installedCopy);
-  const bool lacksRaw = !m_installedCopy.empty() && !FileHasRawCapability(m_installedCopy);
+  text += InstallResultLines();
   text += SettingsProblemLines();
-  const bool grantNeeded = lacksPort || lacksRaw;
-  if (grantNeeded) {
-    text += "\r\n" + FormatCapabilityHint("The installed copy", m_installedCopy, lacksPort, lacksRaw);
-  }
   m_summaryEdit->setPlainText(RichEditText(text));
-  // The note asks the user to act; it must not wait below the fold.
-  if (grantNeeded) {
-    m_summaryEdit->moveCursor(QTextCursor::End);
-    m_summaryEdit->ensureCursorVisible();
-  }
 }
 
 }  // namespace quillnet

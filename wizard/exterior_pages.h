@@ -96,6 +96,8 @@ class CBootpWizardEndPage : public CBootpWizardExteriorPage {
   bool OffersInstall() const;
   // A line for each setting that could not be saved, to follow the summary.
   std::string SettingsProblemLines();
+  // What the last install came to, to follow the summary; "" when none was tried.
+  std::string InstallResultLines() const;
 
   QTextEdit* m_summaryEdit = nullptr;
   QCheckBox* m_installCheck = nullptr;
@@ -103,6 +105,11 @@ class CBootpWizardEndPage : public CBootpWizardExteriorPage {
   QFont m_summaryFont;
   // How many of the settings problems the user has been told of.
   std::size_t m_shownProblems = 0;
+
+ private:
+  // Next was pressed for the Install page, which comes back here: the reason this page shows
+  // stays.
+  bool m_toInstall = false;
 };
 
 class CBootpWizardFailurePage : public CBootpWizardEndPage {
@@ -117,15 +124,9 @@ class CBootpWizardFailurePage : public CBootpWizardEndPage {
 class CBootpWizardCompletionPage : public CBootpWizardEndPage {
  public:
   explicit CBootpWizardCompletionPage(const QString& title);
-  // The copy the Install page has made; "" for none. While it may not listen on the BOOTP
-  // port or send ARP probes, the page says below the summary how to let it.
-  void SetInstalledCopy(const std::string& path) { m_installedCopy = path; }
 
  protected:
   void FillSummary() override;
-
- private:
-  std::string m_installedCopy;
 };
 
 }  // namespace quillnet

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTextEdit>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -62,7 +63,9 @@ class InstallPageTest : public testing::WizardOnFakes {
 
   // From the end page at `index`: tick the install box, Next.
   void ToInstallPage(int index) {
-    ASSERT_TRUE(m_sheet->SetCurSel(index));
+    if (m_sheet->GetCurrentIndex() != index) {
+      ASSERT_TRUE(m_sheet->SetCurSel(index));
+    }
     auto* box = OnPage<QCheckBox>("installCheck");
     ASSERT_TRUE(box->isVisible());
     if (!box->isChecked()) QTest::mouseClick(box, Qt::LeftButton);
@@ -91,6 +94,19 @@ class InstallPageTest : public testing::WizardOnFakes {
     return answerer.shown();
   }
 
+  // The texts on the end page shown: its title and its summary.
+  std::string EndPageTitle() const { return OnPage<QLabel>("titleText")->text().toStdString(); }
+  std::string Summary() const { return OnPage<QTextEdit>("summaryEdit")->toPlainText().toStdString(); }
+
+  static std::vector<std::string> FileNames(const fs::path& folder) {
+    std::vector<std::string> names;
+    if (fs::is_directory(folder)) {
+      for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
   bool InstalledInTheSettings() const {
     CBootpWizardInfo fresh(m_environment);
     fresh.LoadSettings();
@@ -105,6 +121,28 @@ class InstallPageTest : public testing::WizardOnFakes {
 };
 
 TEST_F(InstallPageTest, InstallsFromTheCompletionPageAndThenStopsOfferingIt) {
+  // The copy is made of a program holding both capabilities, where this process may give them
+  // (root): the copy must hold neither.
+  const fs::path source = m_work / "source-program";
+  fs::copy_file("/proc/self/exe", source);
+  const bool capableSource =
+      std::system(("setcap cap_net_bind_service,cap_net_raw=+ep '" + source.string() +
+                   "' 2>/dev/null").c_str()) == 0;
+  if (capableSource) m_environment.programFile = source.string();
+  const fs::path folder = m_work / "new/deeper";
+  const fs::path copy = folder / "quillnet";
+  const fs::path menu = m_home / ".local/share/applications";
+  // What an earlier version wrote for a copy in this folder hides the package's menu entry and
+  // goes; the desktop's Quillnet.desktop is someone else's and stays.
+  fs::create_directories(menu);
+  fs::create_directories(m_home / "Desktop");
+  const std::string oldLauncher = "[Desktop Entry]\nType=Application\nName=Quillnet\n"
+                                  "Comment=Varnholt IP Addressing Tool\nExec=" + copy.string() +
+                                  "\nIcon=" + (folder / "quillnet.png").string() +
+                                  "\nCategories=Network;\n";
+  std::ofstream(menu / "Quillnet.desktop") << oldLauncher;
+  std::ofstream(m_home / "Desktop/Quillnet.desktop") << "[Desktop Entry]\nExec=/usr/bin/quillnet\n";
+
   Show();
   ToInstallPage(6);
   EXPECT_EQ(Find<QLabel>(m_sheet.get(), "headerTitle")->text(), "Path and Filter to Find Files");
@@ -138,50 +176,66 @@ TEST_F(InstallPageTest, InstallsFromTheCompletionPageAndThenStopsOfferingIt) {
   EXPECT_EQ(PathEdit()->text().toStdString(), (m_work / "chosen").string());
 
   // Folders below an existing one, blanks around the path, both launchers.
-  const fs::path folder = m_work / "new/deeper";
   EXPECT_TRUE(Install("  " + folder.string() + " \t", true, true).empty()) << "no message box";
   ASSERT_TRUE(On("completionPage"));
   EXPECT_EQ(m_info->GetInstallPath(), folder.string());
 
-  const fs::path copy = folder / "quillnet";
-  EXPECT_EQ(ReadFile(copy), ReadFile("/proc/self/exe"));
+  EXPECT_EQ(ReadFile(copy), ReadFile(capableSource ? source : fs::path("/proc/self/exe")));
   EXPECT_EQ(FileMode(copy), 0755u);
+  EXPECT_FALSE(HasPortCapability(copy));
+  EXPECT_FALSE(FileHasRawCapability(copy));
   QFile icon(":/icons/134.png");
   ASSERT_TRUE(icon.open(QIODevice::ReadOnly));
   EXPECT_EQ(ReadFile(folder / "quillnet.png"), icon.readAll().toStdString());
+
+  // The copy's launchers have a desktop ID of their own, never the package's.
+  const std::string id = CopyLauncherFileName(folder.string());
+  EXPECT_TRUE(id.starts_with("com.varnholt.quillnet.copy-") && id.ends_with(".desktop")) << id;
+  EXPECT_NE(id, CopyLauncherFileName((m_work / "other").string()));
   const std::string launcher = "[Desktop Entry]\nType=Application\nName=Quillnet\n"
-                               "Comment=Varnholt IP Addressing Tool\nExec=" + copy.string() +
+                               "Comment=Varnholt IP Addressing Tool, copy in " + folder.string() +
+                               "\nExec=" + copy.string() +
                                "\nIcon=" + (folder / "quillnet.png").string() +
                                "\nCategories=Network;\n";
-  EXPECT_EQ(ReadFile(m_home / "Desktop/Quillnet.desktop"), launcher);
-  EXPECT_EQ(FileMode(m_home / "Desktop/Quillnet.desktop"), 0755u);
-  EXPECT_EQ(ReadFile(m_home / ".local/share/applications/Quillnet.desktop"), launcher);
-  EXPECT_EQ(FileMode(m_home / ".local/share/applications/Quillnet.desktop"), 0644u);
+  EXPECT_EQ(FileNames(menu), std::vector<std::string>{id});
+  EXPECT_EQ(ReadFile(menu / id), launcher);
+  EXPECT_EQ(FileMode(menu / id), 0644u);
+  EXPECT_EQ(FileNames(m_home / "Desktop"), (std::vector<std::string>{"Quillnet.desktop", id}));
+  EXPECT_EQ(ReadFile(m_home / "Desktop" / id), launcher);
+  EXPECT_EQ(FileMode(m_home / "Desktop" / id), 0755u);
 
   EXPECT_TRUE(m_info->IsInstalled());
   EXPECT_TRUE(InstalledInTheSettings());
-  // The copy may listen on port 67 and send ARP probes when this program may; else the page
-  // says how to let it.
-  const bool portCapable = HasPortCapability(kRunningProgramFile);
-  const bool rawCapable = FileHasRawCapability(kRunningProgramFile);
-  EXPECT_EQ(HasPortCapability(copy), portCapable);
-  EXPECT_EQ(FileHasRawCapability(copy), rawCapable);
-  const QString command = QString::fromStdString(CapabilityCommand(copy.string()) + "\n");
-  const QString summary = OnPage<QTextEdit>("summaryEdit")->toPlainText();
-  EXPECT_EQ(summary.endsWith(". To grant them, run:\n" + command), !portCapable && !rawCapable);
-  EXPECT_EQ(summary.contains("may not listen on BOOTP port 67"), !portCapable);
-  EXPECT_EQ(summary.contains("send the ARP probes"), !rawCapable);
+  EXPECT_EQ(EndPageTitle(), "Congratulations");
+  EXPECT_TRUE(Summary().ends_with("\nA copy of Quillnet was saved in " + folder.string() + ".\n"))
+      << Summary();
+  EXPECT_EQ(Summary().find("setcap"), std::string::npos);
   EXPECT_FALSE(OnPage<QCheckBox>("installCheck")->isVisible());
   EXPECT_TRUE(WaitFor([&] { return m_sheet->WizButtons() == (PSWIZB_BACK | PSWIZB_FINISH); }));
   ASSERT_TRUE(m_sheet->SetCurSel(5));
   EXPECT_FALSE(OnPage<QCheckBox>("installCheck")->isVisible());
+}
 
-  // Granted meanwhile (this needs root), the next visit no longer asks for it.
-  if (std::system(("setcap cap_net_bind_service,cap_net_raw=+ep '" + copy.string() +
-                   "' 2>/dev/null").c_str()) == 0) {
-    ASSERT_TRUE(m_sheet->SetCurSel(6));
-    EXPECT_FALSE(OnPage<QTextEdit>("summaryEdit")->toPlainText().contains("To grant"));
-  }
+// Cancelled on the Welcome page, nothing was assigned: the install from the Failure page
+// returns there, with the reason it showed and what the install came to. A relative path is
+// taken below the home folder.
+TEST_F(InstallPageTest, AfterACancelTheInstallReturnsToTheFailurePage) {
+  Show();
+  m_sheet->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(m_sheet.get()));
+  QTest::keyClick(m_sheet.get(), Qt::Key_Escape);
+  ASSERT_TRUE(On("failurePage"));
+  ToInstallPage(5);
+  EXPECT_TRUE(Install("tools/quillnet", false, true).empty()) << "no message box";
+
+  const fs::path folder = m_home / "tools/quillnet";
+  EXPECT_TRUE(fs::is_regular_file(folder / "quillnet"));
+  EXPECT_EQ(PathEdit()->text().toStdString(), folder.string());
+  ASSERT_TRUE(On("failurePage"));
+  EXPECT_EQ(EndPageTitle(), "Cancelled");
+  EXPECT_EQ(Summary(), "WARNING:\nCancelled from Welcome Page.\n\n\nA copy of Quillnet was saved in " +
+                           folder.string() + ".\n");
+  EXPECT_TRUE(m_info->IsInstalled());
 }
 
 TEST_F(InstallPageTest, EveryFailureIsReportedAndNothingIsRecorded) {
@@ -191,22 +245,55 @@ TEST_F(InstallPageTest, EveryFailureIsReportedAndNothingIsRecorded) {
   // The desktop folder is a file: that launcher fails, the menu's is still made.
   std::ofstream(m_folder.Path() / "config/user-dirs.dirs")
       << "XDG_DESKTOP_DIR=\"" << (m_work / "afile").string() << "\"\n";
+  // dpkg-query as it answers for files of an installed package, and for others.
+  const fs::path query = m_work / "dpkg-query";
+  std::ofstream(query) << "#!/bin/sh\ncase \"$2\" in */owned/quillnet|*/icon-owned/quillnet.png)\n"
+                          "  echo \"quillnet: $2\"; exit 0;;\nesac\nexit 1\n";
+  fs::permissions(query, fs::perms(0755));
+  m_environment.packageQuery = query.string();
+  // Too long for the copy's temporary name beside it, not for the folders: the copy fails in
+  // folders the install made.
+  fs::path deep = m_work / "long";
+  while (deep.string().size() < 4085 - 201) deep /= std::string(200, 'd');
+  deep /= std::string(4085 - deep.string().size() - 1, 'e');
 
   struct Case {
     const char* what;
     std::string path;
     bool userDirs;
     const char* box;
-    const char* status;  // after the page
+    std::string boxText;
+    std::string result;  // the install's line on the Failure page; "" when it stays
     bool copied;
+    fs::path gone;       // what the failed install left no trace of
   };
+  const std::string work = m_work.string();
   const Case cases[] = {
-      {"blank path", "   ", false, "noPathBox", "From Finish Page", false},
-      {"folder cannot be made", (m_work / "afile/sub").string(), false, "installErrorBox",
-       "Path could not be created", false},
-      {"copy fails", (m_work / "taken").string(), false, "installErrorBox", "From Finish Page", false},
-      {"desktop launcher fails", (m_work / "tools").string(), true, "installErrorBox",
-       "From Finish Page", true},
+      {"blank path", "   ", false, "noPathBox", "Please provide a location to find files.", "",
+       false, {}},
+      {"package owns the copy's file", work + "/owned", false, "packageFileBox",
+       work + "/owned/quillnet belongs to the installed package quillnet; choose another folder.",
+       "", false, m_work / "owned"},
+      {"package owns the icon's file", work + "/icon-owned", false, "packageFileBox",
+       work + "/icon-owned/quillnet.png belongs to the installed package quillnet; choose "
+              "another folder.",
+       "", false, m_work / "icon-owned"},
+      {"folder cannot be made", work + "/afile/sub", false, "installErrorBox",
+       "Can't create specified folder.\n\nNot a directory",
+       "Quillnet was not installed in " + work + "/afile/sub: Not a directory.", false, {}},
+      {"copy fails", work + "/taken", false, "installErrorBox",
+       "Can't create specified folder.\n\nIs a directory",
+       "Quillnet was not installed in " + work + "/taken: Is a directory.", false, {}},
+      {"copy fails in folders it made", deep.string(), false, "installErrorBox",
+       "Can't create specified folder.\n\nFile name too long",
+       "Quillnet was not installed in " + deep.string() + ": File name too long.", false,
+       m_work / "long"},
+      {"desktop launcher fails", work + "/tools", true, "installErrorBox",
+       "Can't create specified folder.\n\nThe launcher " + work + "/afile/" +
+           CopyLauncherFileName(work + "/tools") + " could not be written",
+       "A copy of Quillnet was saved in " + work + "/tools, but the launcher " + work + "/afile/" +
+           CopyLauncherFileName(work + "/tools") + " could not be written.",
+       true, {}},
   };
   for (const Case& each : cases) {
     SCOPED_TRACE(each.what);
@@ -218,28 +305,32 @@ TEST_F(InstallPageTest, EveryFailureIsReportedAndNothingIsRecorded) {
     const auto shown = Install(each.path, true, true);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].name.toStdString(), each.box);
+    EXPECT_EQ(shown[0].text.toStdString(), each.boxText);
     EXPECT_EQ(shown[0].buttons, QMessageBox::Ok);
-    if (std::string(each.box) == "noPathBox") {
-      EXPECT_EQ(shown[0].title, "No path");
-      EXPECT_EQ(shown[0].text, "Please provide a location to find files.");
+    if (each.result.empty()) {
+      // Nothing was tried: the user corrects the path here.
       EXPECT_EQ(shown[0].icon, QMessageBox::Warning);
       EXPECT_TRUE(On("installPage"));
       EXPECT_EQ(m_sheet->focusWidget(), PathEdit());
-      EXPECT_EQ(m_info->GetInstallPath(), "");
     } else {
       EXPECT_EQ(shown[0].title, "Error");
-      EXPECT_EQ(shown[0].text, "Can't create specified folder.");
       EXPECT_EQ(shown[0].icon, QMessageBox::NoIcon);
-      EXPECT_TRUE(On("completionPage"));
+      ASSERT_TRUE(On("failurePage"));
+      EXPECT_EQ(Summary(), "WARNING:\nCancelled from Welcome Page.\n\n\n" + each.result + "\n");
       // Not installed, so the box is still offered, ticked, for another try.
       EXPECT_TRUE(OnPage<QCheckBox>("installCheck")->isVisible());
     }
-    EXPECT_EQ(m_info->GetStatusMessage(), each.status);
+    if (!each.gone.empty()) {
+      EXPECT_FALSE(fs::exists(each.gone));
+    }
     EXPECT_EQ(fs::is_regular_file(fs::path(each.path) / "quillnet"), each.copied);
-    EXPECT_EQ(fs::exists(m_home / ".local/share/applications/Quillnet.desktop"), each.copied);
+    EXPECT_EQ(fs::exists(m_home / ".local/share/applications" /
+                         CopyLauncherFileName(each.path)),
+              each.copied);
     EXPECT_FALSE(m_info->IsInstalled());
     EXPECT_FALSE(InstalledInTheSettings());
   }
+  EXPECT_TRUE(fs::is_directory(m_work / "taken/quillnet/inside"));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/capability.h>
 
 #include <QCheckBox>
 #include <QFontInfo>
@@ -8,10 +7,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
-#include <fstream>
 
 #include "bootp/bootp_server.h"
-#include "tests/app/temporary_folder.h"
 #include "tests/wizard/wizard_test_support.h"
 #include "wizard/exterior_pages.h"
 #include "wizard/gdiplus_bitmap.h"
@@ -163,52 +160,6 @@ TEST_F(ExteriorPagesTest, CompletionListsTheAssignedValuesOnTabStopsOfFourAverag
   ASSERT_TRUE(WaitFor([&] { return sheet->WizButtons() == (PSWIZB_BACK | PSWIZB_FINISH); }));
   ASSERT_TRUE(WaitFor([&] { return page.SplashControl() != nullptr; }));
   EXPECT_EQ(page.SplashControl()->geometry(), QRect(0, 0, 164, 314));
-}
-
-TEST_F(ExteriorPagesTest, CompletionNamesTheCapabilitiesTheInstalledCopyLacks) {
-  testing::TemporaryFolder folder;
-  const std::string copy = folder.File("quillnet");
-  std::ofstream(copy) << "program";
-  const std::string command = "sudo setcap cap_net_bind_service,cap_net_raw=+ep '" + copy + "'\n";
-  const struct {
-    const char* capabilities;  // "" for none
-    std::string note;          // "" for none
-  } cases[] = {
-      {"",
-       "The installed copy may not listen on BOOTP port 67 nor send the ARP probes that confirm "
-       "a device took its address and find addresses in use: it lacks the capabilities "
-       "cap_net_bind_service and cap_net_raw. To grant them, run:\n" + command},
-      {"cap_net_raw=ep",
-       "The installed copy may not listen on BOOTP port 67: it lacks the capability "
-       "cap_net_bind_service. To grant it, run:\n" + command},
-      {"cap_net_bind_service=ep",
-       "The installed copy may not send the ARP probes that confirm a device took its address "
-       "and find addresses in use: it lacks the capability cap_net_raw. To grant it, run:\n" +
-           command},
-      {"cap_net_bind_service,cap_net_raw=ep", ""},
-  };
-  auto sheet = Show();
-  m_info->SetMacAddress("00:1b:2c:3d:4e:5f");
-  m_info->SetIpAddress("192.168.0.20");
-  m_info->SetSubnetMask("255.255.255.0");
-  m_info->SetDefaultGateway("192.168.0.1");
-  const std::string summary =
-      FormatSuccessSummary("00:1b:2c:3d:4e:5f", "192.168.0.20", "255.255.255.0", "192.168.0.1");
-  for (const auto& c : cases) {
-    if (*c.capabilities != '\0') {
-      cap_t capabilities = ::cap_from_text(c.capabilities);
-      const bool given = ::cap_set_file(copy.c_str(), capabilities) == 0;
-      ::cap_free(capabilities);
-      if (!given) GTEST_SKIP() << "giving a file a capability needs CAP_SETFCAP (CI runs as root)";
-    }
-    sheet->CompletionPage().SetInstalledCopy(copy);
-    // Asked again on each visit.
-    ASSERT_TRUE(sheet->SetCurSel(sheet->GetPageCount() - 2));
-    ASSERT_TRUE(sheet->SetCurSel(sheet->GetPageCount() - 1));
-    EXPECT_EQ(Summary(&sheet->CompletionPage())->toPlainText().toStdString(),
-              RichEditText(summary + (c.note.empty() ? "" : "\r\n" + c.note)).toStdString())
-        << c.capabilities;
-  }
 }
 
 TEST_F(ExteriorPagesTest, InstallBoxIsOfferedOnlyWithAnInstallPageAndWhileNotInstalled) {
