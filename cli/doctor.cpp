@@ -7,11 +7,13 @@
 #include "bootp/bootp_server.h"
 #include "cli/arguments.h"
 #include "platform/ipv4_text.h"
+#include "platform/net_helper.h"
 #include "platform/network_info.h"
 #include "platform/port_owners.h"
 #include "platform/program_copy.h"
 #include "platform/program_file.h"
 #include "platform/socket_api.h"
+#include "platform/winsock_errors.h"
 
 namespace quillnet::cli {
 namespace {
@@ -143,30 +145,35 @@ bool CheckPermission(Output& output) {
   if (MayBindPort(BootPServer::kServerPort)) {
     return Report(output, "permission", Outcome::kOk, "this program may bind UDP port 67");
   }
-  const std::string program = RunningProgramPath();
-  const bool fileHasIt = FileMayBindPorts(program);
+  // The programs hold no capability: the helper opens the port for them. Asking it is the
+  // one sure test of the file, its capabilities and this user's group.
+  NetHelperFailure failure;
+  const int socket = OpenBootpSocketThroughHelper(failure);
+  if (socket >= 0) SystemSocketApi().Close(socket);
+  const std::string helper = FindNetHelper(RunningProgramPath());
+  if (failure.error == 0 || failure.error == kWsaEaddrinuse) {
+    return Report(output, "permission", Outcome::kOk,
+                  helper + " opens UDP port 67 for this program");
+  }
   return Report(output, "permission", Outcome::kFail,
-                std::string("this program may not bind UDP port 67") +
-                    (fileHasIt ? " although its file holds cap_net_bind_service (is the file "
-                                 "system mounted nosuid?)."
-                               : ". Run it as root, or grant it once: " +
-                                     CapabilityCommand(program)));
+                "this program may not bind UDP port 67: " + failure.text + ".");
 }
 
-// A warning at most: without the capability the program still serves, it only skips the probes.
+// A warning at most: without probes the program still serves, it only skips the checks.
 void CheckArpProbes(Output& output) {
   if (ProcessHasRawCapability()) {
     Report(output, "ARP probes", Outcome::kOk, "this program may send ARP probes");
     return;
   }
-  const std::string program = RunningProgramPath();
-  const bool fileHasIt = FileHasRawCapability(program);
+  std::string helper;
+  const NetHelperFailure failure = CheckNetHelperProbes(helper);
+  if (failure.error == 0) {
+    Report(output, "ARP probes", Outcome::kOk, helper + " sends ARP probes for this program");
+    return;
+  }
   Report(output, "ARP probes", Outcome::kWarning,
-         std::string("this program may not send ARP probes") +
-             (fileHasIt ? " although its file holds cap_net_raw (is the file system mounted nosuid?)"
-                        : "") +
-             ", so it cannot confirm that a device took its address nor find addresses in use" +
-             (fileHasIt ? "." : ". Run it as root, or grant it once: " + CapabilityCommand(program)));
+         "this program cannot send ARP probes, so it cannot confirm that a device took its "
+         "address nor find addresses in use: " + failure.text + ".");
 }
 
 // A warning at most: a small receive buffer only costs requests in a burst, and the devices

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "helper/protocol.h"
+#include "platform/program_copy.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
 
@@ -55,6 +56,13 @@ std::string CodeText(int code) {
 NetHelperFailure NotFound(const std::string& program) {
   return {kWsaEacces, std::string(kNetHelperName) + " was not found beside " + program +
                           " nor in " + kInstalledNetHelperFolder};
+}
+
+// The package lets only the group quillnet run the helper.
+NetHelperFailure NotRunnable(const std::string& path) {
+  return {kWsaEacces, "this user may not run " + path +
+                          ": add yourself to the group quillnet with `sudo usermod -aG "
+                          "quillnet $USER`, then log in again"};
 }
 
 // What the helper's own failure means to the user: a refusal is a capability its file lacks.
@@ -120,11 +128,7 @@ NetHelperFailure Start(const std::string& path, Helper& helper) {
   ::close(pair[1]);
   if (error != 0) {
     ::close(pair[0]);
-    if (error == EACCES || error == EPERM) {
-      return {kWsaEacces, "this user may not run " + path +
-                              ": add yourself to the group quillnet with `sudo usermod -aG "
-                              "quillnet $USER`, then log in again"};
-    }
+    if (error == EACCES || error == EPERM) return NotRunnable(path);
     const int code = WinsockErrorFromErrno(error);
     return {code, "starting " + path + " failed " + CodeText(code)};
   }
@@ -279,6 +283,15 @@ std::string FindNetHelper(const std::string& programPath) {
   }
   const std::string installed = std::string(kInstalledNetHelperFolder) + "/" + kNetHelperName;
   return IsFile(installed) ? installed : std::string();
+}
+
+NetHelperFailure CheckNetHelperProbes(std::string& path) {
+  const std::string program = RunningProgramPath();
+  path = FindNetHelper(program);
+  if (path.empty()) return NotFound(program);
+  if (::access(path.c_str(), X_OK) != 0) return NotRunnable(path);
+  if (!FileHasRawCapability(path)) return JobFailure(path, EPERM, "cap_net_raw", "");
+  return {};
 }
 
 std::string LastPortHelperFailure() {

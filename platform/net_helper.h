@@ -24,6 +24,10 @@ struct NetHelperFailure {
 // when there is neither.
 std::string FindNetHelper(const std::string& programPath);
 
+// Whether the helper this program would use may send ARP probes for it, without starting it:
+// found, runnable by this user, and its file holds cap_net_raw. `path` receives where it is.
+NetHelperFailure CheckNetHelperProbes(std::string& path);
+
 // What the last refused bind of port 67 that asked the helper learned, "" when none did.
 std::string LastPortHelperFailure();
 
