@@ -19,6 +19,9 @@
 //       STOP-FILE exists. Two ticks later it prints "COUNTED <the sum of the Count column>
 //       ROWS <rows> KEYS <keys> KEY_P50_MS <ms> KEY_P99_MS <ms> KEY_MAX_MS <ms>" and cancels.
 //       A benchmark's driver: it requires nothing of the times.
+//   wizard_driver start-refused TEXT
+//       Next onto the Listen page must lead to the Failure page, whose summary contains TEXT;
+//       prints "FAILURE SHOWN".
 //   wizard_driver port-taken FREED-FILE
 //       Next onto the Listen page must show the Failure page within a tick; prints
 //       "FAILURE SHOWN", waits for FREED-FILE to exist, presses Back and checks that the
@@ -217,6 +220,15 @@ void ListenLoad(const PageDriver& driver, const QStringList& args) {
   Say(line);
 }
 
+void StartRefused(const PageDriver& driver, const QStringList& args) {
+  Require(args.size() == 1, "usage: start-refused TEXT");
+  Require(driver.Click("nextButton"), "Next on the Welcome page");
+  WaitUntil([&] { return driver.On("failurePage"); }, 10000, "the Failure page");
+  Require(Summary(driver).contains(args[0]),
+          "the Failure page does not say why: " + Summary(driver).toStdString());
+  Say("FAILURE SHOWN");
+}
+
 void PortTaken(const PageDriver& driver, const QStringList& args) {
   Require(args.size() == 1, "usage: port-taken FREED-FILE");
   Require(driver.Click("nextButton"), "Next on the Welcome page");
@@ -239,7 +251,7 @@ int main(int argc, char* argv[]) {
   std::shared_ptr<void> application = quillnet::StartWizardApplication(argc, argv);
   const QStringList args = QApplication::arguments().mid(1);
   if (args.isEmpty()) {
-    std::fprintf(stderr, "usage: wizard_driver assign|listen-load|port-taken ...\n");
+    std::fprintf(stderr, "usage: wizard_driver assign|listen-load|start-refused|port-taken ...\n");
     return 1;
   }
   std::string failure;
@@ -253,6 +265,8 @@ int main(int argc, char* argv[]) {
       try {
         if (args[0] == QLatin1String("assign")) {
           Assign(driver, args.mid(1));
+        } else if (args[0] == QLatin1String("start-refused")) {
+          StartRefused(driver, args.mid(1));
         } else if (args[0] == QLatin1String("listen-load")) {
           ListenLoad(driver, args.mid(1));
         } else if (args[0] == QLatin1String("port-taken")) {
