@@ -47,10 +47,12 @@ build_packages() {
   cmake -S "$folder/source" -B "$folder/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DQUILLNET_TESTS=OFF -DQUILLNET_DEB_BUILDFLAGS=ON
   cmake --build "$folder/build"
-  (cd "$folder/build" && cpack -G DEB)
+  # cpack gives the .deb's own members the umask's modes: it runs with 022, as
+  # dpkg-buildpackage does.
+  (cd "$folder/build" && umask 022 && cpack -G DEB)
 }
 
-# The second build differs in its folders' paths and names and in its umask.
+# The second build differs in its folders' paths and names, and in its umask until cpack.
 build_packages "$work/one"
 (umask 0002 && build_packages "$work/second/build-two")
 
@@ -78,13 +80,15 @@ echo "$lintian_output"
 ! grep -q 'hardening-' <<<"$lintian_output" || fail "lintian reports a hardening tag"
 
 # Every ELF file of both packages: FORTIFY_SOURCE, stack protector, PIE, relro, bind now.
+# Not control-flow protection: Debian 12's crt1.o carries no CET marks, so no program linked
+# against it has them.
 for deb in "$cli_deb" "$wizard_deb"; do
   dpkg-deb -x "$deb" "$work/contents"
 done
 elves=0
 while IFS= read -r -d '' file; do
   if [[ $(head -c 4 "$file" | od -An -c | tr -d ' ') == 177ELF ]]; then
-    hardening-check "$file" || fail "${file#"$work/contents"} is not hardened"
+    hardening-check --nocfprotection "$file" || fail "${file#"$work/contents"} is not hardened"
     ((++elves))
   fi
 done < <(find "$work/contents" -type f -print0)
