@@ -19,7 +19,7 @@ class BootPServer;
 class CBootpWizardInfo;
 
 // The program's own version and the registry key that keeps its settings.
-inline constexpr char kProgramVersion[] = "1.1.2.45";
+inline constexpr char kProgramVersion[] = QUILLNET_VERSION;
 inline constexpr char kSettingsKeyPath[] = "Software\\Varnholt\\Quillnet";
 
 // Dialog resource numbers name the pages.

@@ -11,7 +11,7 @@ case "$purpose" in
   run)  extra=() ;;
   test) extra=(clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
                bootpc isc-dhcp-client iproute2 python3 xvfb xauth x11-utils git
-               desktop-file-utils lintian appstream file dpkg-dev) ;;
+               desktop-file-utils lintian appstream file dpkg-dev devscripts) ;;
   *)    echo "usage: $0 run|test" >&2; exit 2 ;;
 esac
 

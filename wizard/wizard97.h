@@ -26,7 +26,7 @@ inline constexpr int PSWIZB_NEXT = 2;
 inline constexpr int PSWIZB_FINISH = 4;
 
 // The title every page puts into the window's title bar.
-inline constexpr char kWizardPageTitle[] = "Varnholt - Quillnet 1.1.2";
+inline constexpr char kWizardPageTitle[] = "Varnholt - Quillnet " QUILLNET_TITLE_VERSION;
 
 // A page of the wizard: its dialog template, built into the page the first time the page is
 // shown, and the handlers the sheet calls. Results follow the property-sheet conventions.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "app/wizard_main.h"
@@ -70,19 +71,20 @@ struct InstalledCase {
 };
 
 TEST_F(WizardInfoTest, InstalledOnlyWithANonZeroDwordAndExactlyThisVersion) {
+  const std::string version = kProgramVersion;
   const std::vector<InstalledCase> cases = {
-      {"one and this version", {{kRegDword, Dword(1)}}, {{kRegSz, Bytes({"1.1.2.45\0", 9})}}, true},
-      {"any non-zero", {{kRegDword, Dword(7)}}, {{kRegSz, Bytes({"1.1.2.45\0", 9})}}, true},
-      {"expandable version", {{kRegDword, Dword(1)}}, {{kRegExpandSz, Bytes("1.1.2.45")}}, true},
-      {"text after the NUL", {{kRegDword, Dword(1)}}, {{kRegSz, Bytes({"1.1.2.45\0x", 10})}}, true},
-      {"zero", {{kRegDword, Dword(0)}}, {{kRegSz, Bytes("1.1.2.45")}}, false},
+      {"one and this version", {{kRegDword, Dword(1)}}, {{kRegSz, Bytes(version + '\0')}}, true},
+      {"any non-zero", {{kRegDword, Dword(7)}}, {{kRegSz, Bytes(version + '\0')}}, true},
+      {"expandable version", {{kRegDword, Dword(1)}}, {{kRegExpandSz, Bytes(version)}}, true},
+      {"text after the NUL", {{kRegDword, Dword(1)}}, {{kRegSz, Bytes(version + std::string("\0x", 2))}}, true},
+      {"zero", {{kRegDword, Dword(0)}}, {{kRegSz, Bytes(version)}}, false},
       {"older version", {{kRegDword, Dword(1)}}, {{kRegSz, Bytes("1.1.2.44")}}, false},
-      {"trailing blank", {{kRegDword, Dword(1)}}, {{kRegSz, Bytes("1.1.2.45 ")}}, false},
+      {"trailing blank", {{kRegDword, Dword(1)}}, {{kRegSz, Bytes(version + " ")}}, false},
       {"no version", {{kRegDword, Dword(1)}}, std::nullopt, false},
       {"empty version", {{kRegDword, Dword(1)}}, {{kRegSz, {}}}, false},
       {"version as a dword", {{kRegDword, Dword(1)}}, {{kRegDword, Dword(1)}}, false},
-      {"installed as text", {{kRegSz, Bytes("1")}}, {{kRegSz, Bytes("1.1.2.45")}}, false},
-      {"no installed", std::nullopt, {{kRegSz, Bytes("1.1.2.45")}}, false},
+      {"installed as text", {{kRegSz, Bytes("1")}}, {{kRegSz, Bytes(version)}}, false},
+      {"no installed", std::nullopt, {{kRegSz, Bytes(version)}}, false},
   };
   for (const InstalledCase& row : cases) {
     SCOPED_TRACE(row.name);
@@ -101,7 +103,7 @@ TEST_F(WizardInfoTest, SaveInstalledWritesOneAndTheVersionWithItsNul) {
   info.SaveInstalled(true, kProgramVersion);
   EXPECT_TRUE(info.IsInstalled());
   EXPECT_EQ(Get("Installed"), std::make_pair(kRegDword, Dword(1)));
-  EXPECT_EQ(Get("Version"), std::make_pair(kRegSz, Bytes({"1.1.2.45\0", 9})));
+  EXPECT_EQ(Get("Version"), std::make_pair(kRegSz, Bytes(std::string(kProgramVersion) + '\0')));
 
   CBootpWizardInfo nextRun(Environment());
   nextRun.LoadSettings();
@@ -281,7 +283,7 @@ TEST_F(WizardInfoTest, EntryPointTearsDownInOrderAndAlwaysExitsWithZero) {
       return std::make_unique<LoggingServer>(sockets, routes, log);
     };
     Put("Installed", kRegDword, Dword(1));
-    Put("Version", kRegSz, Bytes("1.1.2.45"));
+    Put("Version", kRegSz, Bytes(kProgramVersion));
     const int exitCode = WizardMain(
         [&] {
           log.push_back("libraries started");

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# The Debian package as README builds it: a fresh Release build, `cpack -G DEB`, lintian with
-# no errors, then installed with apt. Both programs must carry cap_net_bind_service and
-# cap_net_raw, so that the installed quillnet-cli binds port 67 as `nobody` in a network
-# namespace of its own; removal
-# must take the programs away. Run as root. Prints PASS or FAIL with the reason; exits 0 on PASS.
+# The Debian packages as README builds them, twice, in two folders: the two builds must give
+# the same bytes. Then lintian (no errors, no hardening tag), hardening-check on every program,
+# and the packages' life on this machine: install, reinstall, remove, purge. The programs hold
+# no capability; the helper is root:quillnet 0750 with cap_net_bind_service and cap_net_raw;
+# purging takes the group quillnet and the helper's stat override away again.
+# Run as root. Prints PASS or FAIL with the reason; exits 0 on PASS.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source=$PWD
 
 bin=/usr/bin
+helper=/usr/lib/quillnet/quillnet-net-helper
 work=$(mktemp -d -t quillnet-package.XXXXXX)
-build=$work/build
 log=$work/listen.log
 namespace=quillnet-package-$$
 listener=
@@ -23,7 +25,7 @@ finish() {
   fi
   ip netns delete "$namespace" 2>/dev/null || true
   if $installed; then
-    apt-get remove -y -qq quillnet >/dev/null 2>&1 || true
+    dpkg --purge quillnet quillnet-cli >/dev/null 2>&1 || true
   fi
   rm -rf "$work"
 }
@@ -36,28 +38,98 @@ fail() {
 
 bash scripts/install-deps.sh test
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLNET_TESTS=OFF
-cmake --build "$build"
-(cd "$build" && cpack -G DEB)
-debs=("$build"/quillnet_*.deb)
-if ((${#debs[@]} != 1)) || [[ ! -f ${debs[0]} ]]; then
-  fail "cpack made no single quillnet_*.deb"
-fi
-deb=${debs[0]}
-dpkg-deb --contents "$deb"
+# Builds the packages from a copy of the working tree in $1, README's way.
+build_packages() {
+  local folder=$1
+  mkdir -p "$folder/source"
+  git ls-files -z --cached --others --exclude-standard |
+    tar -C "$source" --null -T - -cf - | tar -C "$folder/source" -xf -
+  cmake -S "$folder/source" -B "$folder/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DQUILLNET_TESTS=OFF -DQUILLNET_DEB_BUILDFLAGS=ON
+  cmake --build "$folder/build"
+  # cpack gives the .deb's own members the umask's modes: it runs with 022, as
+  # dpkg-buildpackage does.
+  (cd "$folder/build" && umask 022 && cpack -G DEB)
+}
+
+# The second build differs in its folders' paths and names, and in its umask until cpack.
+build_packages "$work/one"
+(umask 0002 && build_packages "$work/second/build-two")
+
+version=$(sed -n 's/^project(Quillnet VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+cli_deb=$work/one/build/quillnet-cli_${version}_amd64.deb
+wizard_deb=$work/one/build/quillnet_${version}_amd64.deb
+debs=("$work"/one/build/*.deb)
+[[ ${#debs[@]} == 2 && -f $cli_deb && -f $wizard_deb ]] ||
+  fail "cpack made ${debs[*]##*/} in place of quillnet-cli and quillnet $version"
+for deb in "$cli_deb" "$wizard_deb"; do
+  dpkg-deb --info "$deb"
+  dpkg-deb --contents "$deb"
+  cmp "$deb" "$work/second/build-two/build/${deb##*/}" ||
+    fail "two builds of one tree gave different ${deb##*/}"
+done
+
+dpkg-deb -f "$cli_deb" Depends | grep -qi 'qt' && fail "quillnet-cli depends on Qt"
+[[ $(dpkg-deb -f "$wizard_deb" Depends) == *"quillnet-cli (= $version)"* ]] ||
+  fail "quillnet does not depend on quillnet-cli (= $version)"
 
 echo "package: lintian"
-lintian --fail-on error --display-info "$deb" || fail "lintian reports errors"
+lintian_output=$(lintian -I --fail-on error "$cli_deb" "$wizard_deb") ||
+  fail "lintian reports errors: $lintian_output"
+echo "$lintian_output"
+! grep -q 'hardening-' <<<"$lintian_output" || fail "lintian reports a hardening tag"
 
-# apt reads a local package as its unprivileged _apt user.
-chmod a+rx "$work" "$build"
+# Every ELF file of both packages: FORTIFY_SOURCE, stack protector, PIE, relro, bind now.
+# Not control-flow protection: Debian 12's crt1.o carries no CET marks, so no program linked
+# against it has them.
+for deb in "$cli_deb" "$wizard_deb"; do
+  dpkg-deb -x "$deb" "$work/contents"
+done
+elves=0
+while IFS= read -r -d '' file; do
+  if [[ $(head -c 4 "$file" | od -An -c | tr -d ' ') == 177ELF ]]; then
+    hardening-check --nocfprotection "$file" || fail "${file#"$work/contents"} is not hardened"
+    ((++elves))
+  fi
+done < <(find "$work/contents" -type f -print0)
+((elves >= 2)) || fail "only $elves programs in the packages"
+
+# apt reads local packages as its unprivileged _apt user.
+chmod -R a+rX "$work"
 installed=true
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --reinstall "$deb"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$cli_deb" "$wizard_deb"
+
+check_installed() {
+  getent group quillnet >/dev/null || fail "no group quillnet after $1"
+  [[ $(dpkg-statoverride --list "$helper") == "root quillnet 750 $helper" ]] ||
+    fail "the helper's stat override after $1 is '$(dpkg-statoverride --list "$helper")'"
+  for program in "$bin/quillnet" "$bin/quillnet-cli"; do
+    [[ -z $(getcap "$program") ]] || fail "$program holds capabilities after $1: $(getcap "$program")"
+  done
+  [[ $(stat -c '%U:%G %a' "$helper") == "root:quillnet 750" ]] ||
+    fail "$helper is $(stat -c '%U:%G %a' "$helper") after $1"
+  [[ $(getcap "$helper") == "$helper cap_net_bind_service,cap_net_raw=ep" ]] ||
+    fail "$helper holds '$(getcap "$helper")' after $1"
+}
+check_installed "install"
+
+# --help and --version answer without a display, so before any window.
+[[ $(env -u DISPLAY -u WAYLAND_DISPLAY "$bin/quillnet" --version) == "quillnet $version" ]] ||
+  fail "quillnet --version prints '$(env -u DISPLAY "$bin/quillnet" --version 2>&1)'"
+env -u DISPLAY -u WAYLAND_DISPLAY "$bin/quillnet" --help | grep -q -- '--version' ||
+  fail "quillnet --help does not list --version"
+[[ $("$bin/quillnet-cli" --version) == "quillnet-cli $version" ]] ||
+  fail "quillnet-cli --version prints '$("$bin/quillnet-cli" --version 2>&1)'"
 
 desktop-file-validate /usr/share/applications/Quillnet.desktop ||
   fail "Quillnet.desktop is not valid"
 appstreamcli validate --no-net /usr/share/metainfo/*.metainfo.xml ||
   fail "the AppStream metadata is not valid"
+for size in 48 64 128; do
+  file "/usr/share/icons/hicolor/${size}x${size}/apps/quillnet.png" |
+    grep -q "PNG image data, $size x $size," || fail "no $size px icon"
+done
+grep -q '<svg' /usr/share/icons/hicolor/scalable/apps/quillnet.svg || fail "no scalable icon"
 
 # The man page must list the exit codes the program itself lists, no more and no fewer.
 help_codes=$("$bin/quillnet-cli" --help | sed -n 's/^Exit codes: //p' |
@@ -69,35 +141,45 @@ man_codes=$(zcat /usr/share/man/man1/quillnet-cli.1.gz |
 [[ -n $help_codes && $help_codes == "$man_codes" ]] ||
   fail "quillnet-cli --help lists exit codes '$help_codes', its man page '$man_codes'"
 
-for program in quillnet quillnet-cli; do
-  caps=$(getcap "$bin/$program")
-  [[ ${caps#"$bin/$program"} == " cap_net_bind_service,cap_net_raw=ep" ]] ||
-    fail "$bin/$program carries '${caps#"$bin/$program"}' in place of cap_net_bind_service,cap_net_raw=ep"
+# Runs quillnet-cli listen as nobody with the supplementary groups $1 (none when empty), in a
+# network namespace where no other server can hold port 67. ip netns exec and setpriv both
+# exec, so $! is quillnet-cli itself.
+start_listener() {
+  local groups=(--clear-groups)
+  [[ -n $1 ]] && groups=(--groups "$1")
+  ip netns add "$namespace"
+  ip -n "$namespace" link set lo up
+  ip netns exec "$namespace" setpriv --reuid=nobody --regid=nogroup "${groups[@]}" \
+    "$bin/quillnet-cli" listen >"$log" 2>&1 &
+  listener=$!
+}
+stop_namespace() {
+  listener=
+  ip netns delete "$namespace"
+}
+
+# Outside the group quillnet nobody may bind port 67: the programs hold no capability and
+# the helper is not theirs to run.
+start_listener ""
+for ((waited = 0; waited < 100; waited++)); do
+  kill -0 "$listener" 2>/dev/null || break
+  sleep 0.1
 done
+kill -0 "$listener" 2>/dev/null && fail "quillnet-cli listened outside the group quillnet"
+status=0
+wait "$listener" || status=$?
+stop_namespace
+((status == 4)) || fail "quillnet-cli listen outside the group quillnet ended with $status: $(cat "$log")"
 
-# Without setcap (or xattrs) the install must still succeed and say what to run.
-postinst_output=$(PATH=/usr/bin:/bin sh /var/lib/dpkg/info/quillnet.postinst configure) ||
-  fail "the post-install script fails when setcap is missing"
-grant=cap_net_bind_service,cap_net_raw=+ep
-[[ $postinst_output == *"run: sudo setcap $grant $bin/quillnet $grant $bin/quillnet-cli" ]] ||
-  fail "the post-install script without setcap says '$postinst_output'"
-
-# Port 67 as an unprivileged user, in a namespace where no other server can hold it. ip netns
-# exec and setpriv both exec, so $! is quillnet-cli itself.
-ip netns add "$namespace"
-ip -n "$namespace" link set lo up
-ip netns exec "$namespace" setpriv --reuid=nobody --regid=nogroup --clear-groups \
-  "$bin/quillnet-cli" listen >"$log" 2>&1 &
-listener=$!
+# A member of the group quillnet listens on port 67 through the helper.
+start_listener quillnet
 for ((waited = 0; waited < 100; waited++)); do
   grep -q "Listening for BOOTP requests" "$log" && break
   kill -0 "$listener" 2>/dev/null || break
   sleep 0.1
 done
 grep -q "Listening for BOOTP requests" "$log" ||
-  fail "quillnet-cli listen did not listen as nobody: $(cat "$log")"
-[[ $(ps -o user= -p "$listener" | tr -d ' ') == nobody ]] ||
-  fail "quillnet-cli did not run as nobody"
+  fail "quillnet-cli listen did not listen as nobody in the group quillnet: $(cat "$log")"
 ip netns exec "$namespace" ss -Hlun 'sport = :67' | grep -q . || fail "nothing bound port 67"
 # Listening ends by itself (status 4) when the server stops; a second on, it must still run.
 sleep 1
@@ -105,14 +187,25 @@ kill -0 "$listener" 2>/dev/null || fail "quillnet-cli stopped listening: $(cat "
 kill -INT "$listener"
 status=0
 wait "$listener" || status=$?
-listener=
+stop_namespace
 ((status == 0)) || fail "quillnet-cli listen ended with status $status after Ctrl+C"
 
-DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq quillnet
-installed=false
-for program in quillnet quillnet-cli; do
-  [[ ! -e $bin/$program ]] || fail "$bin/$program is still there after removal"
-done
+# Installing again runs the maintainer scripts as an upgrade does; nothing may be doubled or
+# lost.
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --reinstall "$cli_deb" "$wizard_deb"
+check_installed "reinstall"
 
-echo "package: PASS (lintian without errors; installed, quillnet-cli listened on port 67 as" \
-  "nobody, removed)"
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq quillnet quillnet-cli
+for program in "$bin/quillnet" "$bin/quillnet-cli" "$helper"; do
+  [[ ! -e $program ]] || fail "$program is still there after removal"
+done
+getent group quillnet >/dev/null || fail "removal (not purge) took the group quillnet away"
+
+dpkg --purge quillnet quillnet-cli
+installed=false
+! getent group quillnet >/dev/null || fail "the group quillnet is still there after purge"
+[[ -z $(dpkg-statoverride --list "$helper") ]] ||
+  fail "the helper's stat override is still there after purge"
+
+echo "package: PASS (two builds byte-identical; lintian without errors or hardening tags;" \
+  "$elves programs hardened; installed, reinstalled, removed and purged cleanly)"

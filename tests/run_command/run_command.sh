@@ -12,7 +12,6 @@
 # RUN_COMMAND_TIMEOUT: seconds to wait for the window, build included (900 by default).
 set -euo pipefail
 
-title="Varnholt - Quillnet 1.1.2"
 timeout=${RUN_COMMAND_TIMEOUT:-900}
 
 working_run_script=false
@@ -21,6 +20,9 @@ if [[ ${1:-} == --working-run-script ]]; then
   shift
 fi
 repository=$(git -C "${1:-$(dirname "$0")}" rev-parse --show-toplevel)
+# The title shows the project's version without its build number.
+title="Varnholt - Quillnet $(sed -n 's/^project(Quillnet VERSION \([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' \
+                               "$repository/CMakeLists.txt")"
 
 work=$(mktemp -d -t quillnet-run-command.XXXXXX)
 clone=$work/quillnet

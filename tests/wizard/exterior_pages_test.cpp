@@ -47,7 +47,7 @@ TEST_F(ExteriorPagesTest, WelcomeShowsVersionAndAddressOverItsPictureWithNextOnl
   EXPECT_FALSE(Find<QPushButton>(sheet.get(), "backButton")->isEnabled());
 
   auto* version = Find<QLineEdit>(&page, "versionText");
-  EXPECT_EQ(version->text(), "1.1.2.45");
+  EXPECT_EQ(version->text(), kProgramVersion);
   EXPECT_TRUE(version->isReadOnly());
   EXPECT_EQ(Find<QLabel>(&page, "localAddressText")->text(), "192.168.0.5");
   EXPECT_EQ(m_info->GetSubnetMask(), "255.255.255.0");

@@ -176,7 +176,7 @@ TEST_F(BootpSheetTest, SevenPagesInOrderWithTheTitleOnEachAndNoTestWizard) {
   for (int index = 0; index < 7; ++index) {
     EXPECT_EQ(sheet->GetPage(index)->DialogId(), ids[index]);
     ASSERT_TRUE(sheet->SetCurSel(index));
-    EXPECT_EQ(sheet->windowTitle(), "Varnholt - Quillnet 1.1.2");
+    EXPECT_EQ(sheet->windowTitle(), "Varnholt - Quillnet " QUILLNET_TITLE_VERSION);
   }
   EXPECT_EQ(sheet->GetPage(5), &sheet->FailurePage());
   EXPECT_EQ(sheet->GetPage(6), &sheet->CompletionPage());

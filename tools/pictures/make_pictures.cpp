@@ -1,5 +1,6 @@
 // Draws the wizard's pictures: the three page pictures (JPEG 135, 136, 137), the header badge
-// (bitmap 1000) and the window icon (134). Run it with the res/ folder as the only argument;
+// (bitmap 1000) and the window icon (134), which is also the menu icon, drawn again at 64 and
+// 128 pixels and as SVG. Run it with the res/ folder as the only argument;
 // the output is committed, so the program's build does not depend on this tool's fonts.
 //
 //   QT_QPA_PLATFORM=offscreen quillnet_make_pictures res
@@ -10,10 +11,12 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QLinearGradient>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QRandomGenerator>
+#include <QSvgGenerator>
 #include <cmath>
 #include <cstdio>
 
@@ -260,8 +263,21 @@ void DrawBadge(QPainter& p, const QRectF& disc, int letterPixels) {
   p.setPen(QPen(QColor(255, 255, 255, 190), 1.2));
   p.setBrush(Qt::NoBrush);
   p.drawEllipse(disc.adjusted(2.5, 2.5, -2.5, -2.5));
+  const QFont font = Face(QStringLiteral("DejaVu Sans"), letterPixels, true);
+  if (p.paintEngine()->type() == QPaintEngine::SVG) {
+    // As outlines, so that the SVG looks the same where that font is not installed.
+    QPainterPath letters;
+    letters.addText(0, 0, font, QStringLiteral("IP"));
+    const QFontMetricsF metrics(font);
+    const QPointF baseline(disc.center().x() - metrics.horizontalAdvance(QStringLiteral("IP")) / 2,
+                           disc.center().y() + (metrics.ascent() - metrics.descent()) / 2);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawPath(letters.translated(baseline));
+    return;
+  }
   p.setPen(Qt::white);
-  p.setFont(Face(QStringLiteral("DejaVu Sans"), letterPixels, true));
+  p.setFont(font);
   p.drawText(disc, Qt::AlignCenter, QStringLiteral("IP"));
 }
 
@@ -274,10 +290,8 @@ QImage HeaderBadge() {
   return image;
 }
 
-QImage WindowIcon() {
-  QImage image(48, 48, QImage::Format_ARGB32);
-  image.fill(Qt::transparent);
-  QPainter p(&image);
+// The icon as drawn on its 48-pixel grid; larger sizes scale the painter.
+void DrawWindowIcon(QPainter& p) {
   p.setRenderHint(QPainter::Antialiasing);
   QLinearGradient tile(QPointF(0, 0), QPointF(0, 48));
   tile.setColorAt(0.0, kBlue);
@@ -292,7 +306,30 @@ QImage WindowIcon() {
   p.drawEllipse(globe, 6, 14);
   p.drawLine(QPointF(6, 20), QPointF(34, 20));
   DrawBadge(p, QRectF(22, 22, 24, 24), 10);
+}
+
+QImage WindowIcon(int size) {
+  QImage image(size, size, QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.scale(size / 48.0, size / 48.0);
+  DrawWindowIcon(p);
   return image;
+}
+
+bool SaveScalableIcon(const QString& path) {
+  QSvgGenerator svg;
+  svg.setFileName(path);
+  svg.setSize(QSize(48, 48));
+  svg.setViewBox(QRect(0, 0, 48, 48));
+  svg.setTitle(QStringLiteral("Quillnet"));
+  QPainter p;
+  if (!p.begin(&svg)) {
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    return false;
+  }
+  DrawWindowIcon(p);
+  return p.end();
 }
 
 bool Save(const QImage& image, const QString& path, const char* format, int quality = -1) {
@@ -315,7 +352,13 @@ int main(int argc, char* argv[]) {
   ok = Save(EndPicture(true), res.filePath("pictures/completion-136.jpg"), "JPEG", 92) && ok;
   ok = Save(EndPicture(false), res.filePath("pictures/failure-137.jpg"), "JPEG", 92) && ok;
   ok = Save(HeaderBadge(), res.filePath("bitmaps/1000.bmp"), "BMP") && ok;
-  ok = Save(WindowIcon(), res.filePath("icons/quillnet.png"), "PNG") && ok;
+  ok = Save(WindowIcon(48), res.filePath("icons/quillnet.png"), "PNG") && ok;
+  for (const int size : {64, 128}) {
+    ok = Save(WindowIcon(size), res.filePath(QStringLiteral("icons/quillnet-%1.png").arg(size)),
+              "PNG") &&
+         ok;
+  }
+  ok = SaveScalableIcon(res.filePath("icons/quillnet.svg")) && ok;
   std::printf("dialog base units %d x %d\n", units.BaseX(), units.BaseY());
   return ok ? 0 : 1;
 }
