@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
@@ -35,9 +34,7 @@ bool IsRefused(int code) { return code == kWsaEperm || code == kWsaEacces; }
 // failure is named with its code, as the server names its own.
 std::string FailureText(const std::string& what, int code) {
   if (IsRefused(code)) return kNoCapabilityText;
-  char digits[32];
-  std::snprintf(digits, sizeof digits, "%d (%08X)", code, static_cast<unsigned>(code));
-  return what + " " + digits;
+  return what + " " + WinsockCodeText(code);
 }
 
 ProbeResult NotPossible(int error, std::string reason) {

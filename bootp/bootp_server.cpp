@@ -32,9 +32,7 @@ constexpr char kRouteQueryFailedCaption[] = "Error before send";
 
 // "<what> %d (%08X)\n": the code in decimal, then as eight upper-case hexadecimal digits.
 std::string WithCode(const char* what, int code) {
-  char digits[32];
-  std::snprintf(digits, sizeof digits, "%d (%08X)", code, static_cast<unsigned>(code));
-  return std::string(what) + " " + digits + "\n";
+  return std::string(what) + " " + WinsockCodeText(code) + "\n";
 }
 
 // Port 67 taken means another BOOTP server runs; that is said in words, without a code.

@@ -13,7 +13,6 @@
 #include <array>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -47,12 +46,6 @@ bool IsFile(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-std::string CodeText(int code) {
-  char digits[32];
-  std::snprintf(digits, sizeof digits, "%d (%08X)", code, static_cast<unsigned>(code));
-  return digits;
-}
-
 NetHelperFailure NotFound(const std::string& program) {
   return {kWsaEacces, std::string(kNetHelperName) + " was not found beside " + program +
                           " nor in " + kInstalledNetHelperFolder};
@@ -73,7 +66,7 @@ NetHelperFailure JobFailure(const std::string& path, int error, const char* capa
             path + " lacks " + capability + ": grant it with: " + CapabilityCommand(path)};
   }
   const int code = WinsockErrorFromErrno(error);
-  return {code, path + " " + what + " failed " + CodeText(code)};
+  return {code, path + " " + what + " failed " + WinsockCodeText(code)};
 }
 
 // Waits for the helper to end after its socket closed; kills it when it does not.
@@ -101,7 +94,7 @@ NetHelperFailure Start(const std::string& path, Helper& helper) {
   std::array<int, 2> pair{};
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair.data()) < 0) {
     const int code = WinsockErrorFromErrno(errno);
-    return {code, "making the socket pair for " + path + " failed " + CodeText(code)};
+    return {code, "making the socket pair for " + path + " failed " + WinsockCodeText(code)};
   }
   // dup2 onto itself would leave close-on-exec set, so the child's end is moved off fd 3.
   if (pair[1] == wire::kRequestFd) {
@@ -111,7 +104,7 @@ NetHelperFailure Start(const std::string& path, Helper& helper) {
     if (moved < 0) {
       const int code = WinsockErrorFromErrno(errno);
       ::close(pair[0]);
-      return {code, "making the socket pair for " + path + " failed " + CodeText(code)};
+      return {code, "making the socket pair for " + path + " failed " + WinsockCodeText(code)};
     }
   }
   posix_spawn_file_actions_t actions;
@@ -130,7 +123,7 @@ NetHelperFailure Start(const std::string& path, Helper& helper) {
     ::close(pair[0]);
     if (error == EACCES || error == EPERM) return NotRunnable(path);
     const int code = WinsockErrorFromErrno(error);
-    return {code, "starting " + path + " failed " + CodeText(code)};
+    return {code, "starting " + path + " failed " + WinsockCodeText(code)};
   }
   helper = {pair[0], pid};
   return {};

@@ -1,6 +1,7 @@
 #include "platform/winsock_errors.h"
 
 #include <cerrno>
+#include <cstdio>
 
 namespace quillnet {
 
@@ -23,6 +24,12 @@ int WinsockErrorFromErrno(int error) {
     case EHOSTUNREACH: return kWsaEhostunreach;
     default: return kWsaBase + error;
   }
+}
+
+std::string WinsockCodeText(int code) {
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%d (%08X)", code, static_cast<unsigned>(code));
+  return digits;
 }
 
 }  // namespace quillnet

@@ -2,6 +2,8 @@
 
 // Socket failures are reported in Winsock numbering, so that every message text of the
 // server reads the same on every platform ("10048 (00002740)" for an address in use).
+#include <string>
+
 namespace quillnet {
 
 inline constexpr int kWsaEintr = 10004;
@@ -26,5 +28,13 @@ inline constexpr int kWsaBase = 10000;
 
 // Maps a POSIX errno value to its Winsock code.
 int WinsockErrorFromErrno(int error);
+
+// A code as every message gives it: in decimal, then as eight upper-case hexadecimal digits in
+// parentheses ("10048 (00002740)").
+std::string WinsockCodeText(int code);
+
+// A code as the messages give it: in decimal, then as eight upper-case hexadecimal digits in
+// parentheses ("10048 (00002740)").
+std::string WinsockCodeText(int code);
 
 }  // namespace quillnet
