@@ -24,16 +24,8 @@ constexpr std::uint32_t kBroadcast = 0xFFFFFFFFu;
 constexpr DeviceKey kDevice = 0x02005E102030;
 constexpr char kDeviceText[] = "02:00:5e:10:20:30";
 
-// A DHCP message from the device: the fixed part of `request`, the cookie, then `options`
-// (code, length, value ... as written, without the end option, which is added).
 std::vector<std::uint8_t> Dhcp(std::vector<std::uint8_t> options, Request request = {}) {
-  std::vector<std::uint8_t> bytes = request.Bytes();
-  const std::uint8_t cookie[] = {99, 130, 83, 99};
-  std::copy(std::begin(cookie), std::end(cookie), bytes.begin() + kCookieOffset);
-  options.push_back(kOptionEnd);
-  if (kOptionsOffset + options.size() > bytes.size()) bytes.resize(kOptionsOffset + options.size());
-  std::copy(options.begin(), options.end(), bytes.begin() + kOptionsOffset);
-  return bytes;
+  return request.WithOptions(std::move(options));
 }
 
 std::vector<std::uint8_t> Discover() { return Dhcp({53, 1, kDhcpDiscover}); }
