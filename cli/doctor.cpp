@@ -244,7 +244,7 @@ void CheckFirewall(Output& output) {
   if (!FirewallReadable()) {
     Report(output, "firewall", Outcome::kNotChecked,
            "this program does not read this system's firewall rules; not checked. If a device "
-           "gets no answer, let this program receive on UDP port 67 and send to UDP port 68");
+           "gets no answer, let this program receive on UDP port 67 and send to UDP port 68.");
     return;
   }
   std::string ruleset;
