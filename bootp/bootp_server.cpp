@@ -54,6 +54,10 @@ std::uint32_t ReplyAddress(const std::string& text) {
   return ReadIpv4Text(text, address) ? address : 0;
 }
 
+std::string DeclineText(const std::string& mac, const std::string& ip) {
+  return mac + " reports " + ip + " as in use by another device.";
+}
+
 // Whether the texts can be sent as they show: the IP address and the mask read as addresses,
 // and the gateway does too unless it is empty (none).
 bool AreSendable(const std::string& ip, const std::string& mask, const std::string& gateway) {
@@ -190,18 +194,27 @@ void BootPServer::ServiceOneRequest() {
   std::size_t count = 0;
   const int error = m_sockets.ReceiveMany(socket, m_datagrams, count);
 
-  std::lock_guard lock(m_mutex);
-  m_receiving = false;
-  if (!m_started) {
-    if (!m_senderRunning) CloseSocket(m_socket);
-    return;
+  std::vector<DeclineRecord> declines;
+  DeclineHandler handler;
+  {
+    std::lock_guard lock(m_mutex);
+    m_receiving = false;
+    if (!m_started) {
+      if (!m_senderRunning) CloseSocket(m_socket);
+      return;
+    }
+    if (error != 0) {
+      m_message = WithCode("recvfrom failed", error);
+      return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      TakeDatagramLocked(m_datagrams[i].buffer, m_datagrams[i]);
+    }
+    declines.swap(m_pendingDeclines);
+    handler = m_declineHandler;
   }
-  if (error != 0) {
-    m_message = WithCode("recvfrom failed", error);
-    return;
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    TakeDatagramLocked(m_datagrams[i].buffer, m_datagrams[i]);
+  if (handler) {
+    for (const DeclineRecord& decline : declines) handler(decline);
   }
 }
 
@@ -217,9 +230,14 @@ void BootPServer::TakeDatagramLocked(std::span<std::uint8_t> buffer,
             std::uint8_t{0});
   const RequestVerdict verdict = ClassifyRequest(buffer, datagram.length);
   if (!verdict.accepted) return;
-  RecordRequestLocked(verdict.key, verdict.valid, datagram.interfaceIndex);
+  const DhcpOptions options = ReadDhcpOptions(buffer, datagram.length);
+  RecordRequestLocked(verdict.key, verdict.valid, datagram.interfaceIndex, options.messageType);
   StoreRequestLocked(verdict.key, verdict.valid, buffer.first(datagram.length),
-                     datagram.interfaceIndex);
+                     datagram.interfaceIndex, options.messageType);
+  if (options.messageType != kBootpMessage) {
+    TakeDhcpRequestLocked(buffer, options, verdict.key, datagram.interfaceIndex);
+    return;
+  }
   if (m_armed && verdict.key == m_targetKey) {
     // Once decided, the reply goes out even if Disarm comes before it is sent.
     BuildArmedReplyLocked(buffer);
@@ -234,10 +252,97 @@ void BootPServer::TakeDatagramLocked(std::span<std::uint8_t> buffer,
   QueueReplyLocked(buffer, Answer::kListed, 0, datagram.interfaceIndex);
 }
 
+void BootPServer::TakeDhcpRequestLocked(std::span<const std::uint8_t> request,
+                                        const DhcpOptions& options, DeviceKey key,
+                                        int interfaceIndex) {
+  const bool armed = m_armed && key == m_targetKey;
+  DhcpReplyFields fields;
+  if (armed) {
+    fields = {kDhcpOffer, ReplyAddress(m_targetIp), ReplyAddress(m_targetMask),
+              ReplyAddress(m_targetGateway), 0};
+  } else if (const auto host = m_hosts.find(key); host != m_hosts.end()) {
+    fields = {kDhcpOffer, host->second.ip, host->second.mask, host->second.gateway, 0};
+  } else {
+    // After its ack the armed device may still find the address in use.
+    if (options.messageType == kDhcpDecline && m_watchingTarget && key == m_targetKey) {
+      const std::uint32_t ip = ReplyAddress(m_targetIp);
+      if (!options.hasRequestedAddress || options.requestedAddress == ip) {
+        DeclineLocked(key, ip, true);
+      }
+    }
+    return;
+  }
+  const Answer offer = armed ? Answer::kArmedOffer : Answer::kListed;
+  switch (options.messageType) {
+    case kDhcpDiscover:
+      QueueDhcpReplyLocked(request, kDhcpOffer, fields, offer, interfaceIndex);
+      return;
+    case kDhcpRequest: {
+      // It took another server's offer.
+      if (options.hasServerId && !IsServerIdLocked(options.serverId)) return;
+      // Selecting and rebooting clients name the address in option 50, renewing ones in
+      // ciaddr.
+      std::uint32_t asked = options.requestedAddress;
+      if (!options.hasRequestedAddress) std::memcpy(&asked, &request[kCiaddrOffset], kAddressSize);
+      if (asked != fields.ipAddress) {
+        QueueDhcpReplyLocked(request, kDhcpNak, fields, offer, interfaceIndex);
+        return;
+      }
+      if (QueueDhcpReplyLocked(request, kDhcpAck, fields, armed ? Answer::kArmed : Answer::kListed,
+                               interfaceIndex) &&
+          armed) {
+        m_armed = false;
+        m_armedReplyQueued = true;
+      }
+      return;
+    }
+    case kDhcpDecline:
+      if (!options.hasRequestedAddress || options.requestedAddress == fields.ipAddress) {
+        DeclineLocked(key, fields.ipAddress, armed);
+      }
+      return;
+    default:
+      // A release or an inform is only recorded; other types are not a client's to send.
+      return;
+  }
+}
+
+bool BootPServer::QueueDhcpReplyLocked(std::span<const std::uint8_t> request, std::uint8_t type,
+                                       const DhcpReplyFields& addresses, Answer answer,
+                                       int interfaceIndex) {
+  if (answer == Answer::kListed && m_listedRepliesPending >= kMaxPendingReplies) return false;
+  DhcpReplyFields fields = addresses;
+  fields.messageType = type;
+  std::array<std::uint8_t, kDhcpReplyLength> reply{};
+  // The server identifier is written by the sender for each interface.
+  const std::size_t length = BuildDhcpReply(request, fields, reply);
+  QueueReplyLocked(std::span(reply).first(length), answer,
+                   answer == Answer::kListed ? 0 : m_armGeneration, interfaceIndex, type);
+  return true;
+}
+
+void BootPServer::DeclineLocked(DeviceKey key, std::uint32_t ip, bool armed) {
+  DeclineRecord record{FormatMacAddress(key), Ipv4Text(ip), armed, m_clock()};
+  if (armed) {
+    m_armed = false;
+    m_verdict = DeviceVerdict::kDeclined;
+    m_message = "The device " + DeclineText(record.macText, record.ipAddress) +
+                " Give it another address.";
+  }
+  m_pendingDeclines.push_back(std::move(record));
+}
+
+bool BootPServer::IsServerIdLocked(std::uint32_t address) const {
+  return std::find(m_serverIds.begin(), m_serverIds.end(), address) != m_serverIds.end();
+}
+
 void BootPServer::QueueReplyLocked(std::span<const std::uint8_t> reply, Answer answer,
-                                   std::uint64_t generation, int deviceInterface) {
+                                   std::uint64_t generation, int deviceInterface,
+                                   std::uint8_t messageType) {
   PendingReply& pending = m_pendingReplies.emplace_back();
-  std::copy_n(reply.begin(), std::min(reply.size(), pending.bytes.size()), pending.bytes.begin());
+  pending.length = std::min(reply.size(), pending.bytes.size());
+  std::copy_n(reply.begin(), pending.length, pending.bytes.begin());
+  pending.messageType = messageType;
   pending.answer = answer;
   pending.generation = generation;
   pending.deviceInterface = deviceInterface;
@@ -248,7 +353,7 @@ void BootPServer::QueueReplyLocked(std::span<const std::uint8_t> reply, Answer a
 void BootPServer::SendLoop() {
   // The thread's first allocations and the first look at the routes cost more than a reply's
   // sends; paid here, before any request, they do not delay the first answer.
-  QuerySendRoutes();
+  KeepServerIds(QuerySendRoutes());
   std::unique_lock lock(m_mutex);
   while (true) {
     m_senderWake.wait(lock, [this] { return m_stopped || !m_pendingReplies.empty(); });
@@ -263,8 +368,10 @@ void BootPServer::SendLoop() {
     lock.unlock();
     // One look at the routes serves the whole batch; the route source keeps them current.
     const SendRoutes routes = QuerySendRoutes();
+    KeepServerIds(routes);
     for (const PendingReply& reply : batch) {
-      FinishReply(reply, SendReply(socket, routes, reply.bytes, reply.deviceInterface));
+      FinishReply(reply, SendReply(socket, routes, std::span(reply.bytes).first(reply.length),
+                                   reply.messageType, reply.deviceInterface));
     }
     if (!routes.pending.text.empty()) Report(routes.pending);
     lock.lock();
@@ -285,18 +392,39 @@ bool BootPServer::WaitForReplies(std::chrono::milliseconds limit) const {
 
 void BootPServer::FinishReply(const PendingReply& reply, const ReplyOutcome& outcome) {
   const bool armed = reply.answer != Answer::kListed;
+  ReplyRecord record = MakeReplyRecord(std::span(reply.bytes).first(reply.length),
+                                       reply.messageType, outcome, armed);
+  AnswerHandler handler;
   {
+    // The record and the arming's state change together: a caller that sees the answer
+    // counted finds its record.
     std::lock_guard lock(m_mutex);
     if (!outcome.message.empty()) m_message = outcome.message;
-    // A new arming made while the reply waited is for a new answer: it is left armed.
-    if (armed && reply.generation == m_armGeneration) {
+    // A new arming made while the reply waited is for a new answer: it is left armed. An
+    // offer or a nak is no answer yet: the device still has to ask for its address.
+    if (armed && reply.answer != Answer::kArmedOffer && reply.generation == m_armGeneration) {
       m_replySent = outcome.reachedDevice;
       // After an early answer the device's next request is answered as well, in case the
       // early one came too late for it.
       if (reply.answer == Answer::kArmed) m_armedReplyQueued = false;
+      if (reply.messageType == kDhcpAck && outcome.reachedDevice &&
+          m_verdict == DeviceVerdict::kNone) {
+        m_verdict = DeviceVerdict::kAccepted;
+      }
     }
+    record.time = m_clock();
+    m_lastReply = record;
+    m_hasLastReply = true;
+    handler = m_answerHandler;
   }
-  RecordReply(reply.bytes, outcome, armed);
+  if (handler) handler(record);
+}
+
+void BootPServer::KeepServerIds(const SendRoutes& routes) {
+  std::vector<std::uint32_t> addresses;
+  for (const BroadcastInterface& route : routes.interfaces) addresses.push_back(route.address);
+  std::lock_guard lock(m_mutex);
+  m_serverIds = std::move(addresses);
 }
 
 void BootPServer::BuildArmedReplyLocked(std::span<std::uint8_t> buffer) const {
@@ -304,10 +432,17 @@ void BootPServer::BuildArmedReplyLocked(std::span<std::uint8_t> buffer) const {
              ReplyAddress(m_targetGateway));
 }
 
-void BootPServer::RecordReply(std::span<const std::uint8_t> reply, const ReplyOutcome& outcome,
-                              bool armed) {
-  const ReplyAddresses addresses = ReadReplyAddresses(reply);
+BootPServer::ReplyRecord BootPServer::MakeReplyRecord(std::span<const std::uint8_t> reply,
+                                                      std::uint8_t messageType,
+                                                      const ReplyOutcome& outcome, bool armed) {
+  ReplyAddresses addresses = ReadReplyAddresses(reply);
+  if (messageType != kBootpMessage) {
+    const DhcpOptions options = ReadDhcpOptions(reply, reply.size());
+    addresses.subnetMask = options.subnetMask;
+    addresses.defaultGateway = options.router;
+  }
   ReplyRecord record;
+  record.messageType = messageType;
   record.macText = FormatMacAddress(ReadDeviceKey(reply));
   record.ipAddress = Ipv4Text(addresses.ipAddress);
   record.subnetMask = Ipv4Text(addresses.subnetMask);
@@ -316,15 +451,7 @@ void BootPServer::RecordReply(std::span<const std::uint8_t> reply, const ReplyOu
   record.interfaceNames = outcome.interfaceNames;
   record.reachedDevice = outcome.reachedDevice;
   record.armed = armed;
-  AnswerHandler handler;
-  {
-    std::lock_guard lock(m_mutex);
-    record.time = m_clock();
-    m_lastReply = record;
-    m_hasLastReply = true;
-    handler = m_answerHandler;
-  }
-  if (handler) handler(record);
+  return record;
 }
 
 void BootPServer::GetMessageText(std::string& text) const {
@@ -342,7 +469,8 @@ void BootPServer::RecordRequest(DeviceKey key, bool valid) {
   RecordRequestLocked(key, valid);
 }
 
-void BootPServer::RecordRequestLocked(DeviceKey key, bool valid, int interfaceIndex) {
+void BootPServer::RecordRequestLocked(DeviceKey key, bool valid, int interfaceIndex,
+                                      std::uint8_t messageType) {
   if (key == 0) return;
   auto found = m_rowByKey.find(key);
   if (found == m_rowByKey.end()) {
@@ -358,6 +486,7 @@ void BootPServer::RecordRequestLocked(DeviceKey key, bool valid, int interfaceIn
   if (valid) row.valid = true;
   if (row.count < std::numeric_limits<std::int32_t>::max()) ++row.count;
   row.lastTime = m_clock();
+  row.messageType = messageType;
   row.revision = ++m_revision;
   if (interfaceIndex != 0) {
     // Most recent first, each interface once.
@@ -388,18 +517,21 @@ std::uint64_t BootPServer::GetChangedRows(std::uint64_t since, std::vector<int>&
 }
 
 void BootPServer::StoreRequestLocked(DeviceKey key, bool valid,
-                                     std::span<const std::uint8_t> request, int interfaceIndex) {
+                                     std::span<const std::uint8_t> request, int interfaceIndex,
+                                     std::uint8_t messageType) {
   if (const auto found = m_storedByKey.find(key); found != m_storedByKey.end()) {
     DropStoredRequestLocked(found->second);
   }
   const std::int64_t now = m_clock();
   // Only a device whose latest request was valid is answered at once, and only a listed one
-  // can be armed.
-  if (valid && m_rowByKey.contains(key)) {
+  // can be armed. In DHCP only a discover is: an offer to it is harmless if it came too late,
+  // while an ack to a stale request would count as accepted though the device has moved on.
+  const bool answerable = messageType == kBootpMessage || messageType == kDhcpDiscover;
+  if (valid && answerable && m_rowByKey.contains(key)) {
     std::size_t length = request.size();
     while (length > 0 && request[length - 1] == 0) --length;
     m_storedRequests.push_front(
-        {key, now, interfaceIndex, {request.begin(), request.begin() + length}});
+        {key, now, interfaceIndex, messageType, {request.begin(), request.begin() + length}});
     m_storedByKey[key] = m_storedRequests.begin();
     m_storedBytes += length + kStoredRequestOverhead;
   }
@@ -472,6 +604,12 @@ bool BootPServer::IsValid(int row) const {
   return state != nullptr && state->valid;
 }
 
+std::uint8_t BootPServer::GetMessageType(int row) const {
+  std::lock_guard lock(m_mutex);
+  const RowState* state = RowAt(row);
+  return state != nullptr ? state->messageType : kBootpMessage;
+}
+
 std::string BootPServer::GetLastRequestTimeText(int row) const {
   std::int64_t seconds = 0;
   {
@@ -495,15 +633,24 @@ bool BootPServer::Arm(std::string macText, std::string ipAddress, std::string su
   m_targetGateway = std::move(defaultGateway);
   m_targetKey = ParseMacKey(m_targetMac);
   m_armed = true;
+  m_watchingTarget = true;
   ++m_armGeneration;
   // A poll after this arming must not see the previous answer's result.
   m_replySent = false;
+  m_verdict = DeviceVerdict::kNone;
   if (const StoredRequest* early = EarlyRequestLocked()) {
     // The zeroed buffer and the kept bytes make the request exactly as it was received.
     std::array<std::uint8_t, kMessageBufferSize> buffer{};
     std::copy(early->bytes.begin(), early->bytes.end(), buffer.begin());
-    BuildArmedReplyLocked(buffer);
-    QueueReplyLocked(buffer, Answer::kArmedEarly, m_armGeneration, early->interfaceIndex);
+    if (early->messageType == kDhcpDiscover) {
+      QueueDhcpReplyLocked(buffer, kDhcpOffer,
+                           {kDhcpOffer, ReplyAddress(m_targetIp), ReplyAddress(m_targetMask),
+                            ReplyAddress(m_targetGateway), 0},
+                           Answer::kArmedOffer, early->interfaceIndex);
+    } else {
+      BuildArmedReplyLocked(buffer);
+      QueueReplyLocked(buffer, Answer::kArmedEarly, m_armGeneration, early->interfaceIndex);
+    }
   }
   return true;
 }
@@ -513,6 +660,7 @@ bool BootPServer::Disarm() {
   const bool wasArmed = IsArmedLocked();
   m_armed = false;
   m_armedReplyQueued = false;
+  m_watchingTarget = false;
   return wasArmed;
 }
 
@@ -526,6 +674,11 @@ bool BootPServer::IsArmedLocked() const { return m_armed || m_armedReplyQueued; 
 bool BootPServer::WasReplySent() const {
   std::lock_guard lock(m_mutex);
   return m_replySent;
+}
+
+BootPServer::DeviceVerdict BootPServer::GetDeviceVerdict() const {
+  std::lock_guard lock(m_mutex);
+  return m_verdict;
 }
 
 void BootPServer::SetErrorHandler(ErrorHandler handler) {
@@ -553,6 +706,11 @@ bool BootPServer::GetLastReply(ReplyRecord& record) const {
 void BootPServer::SetAnswerHandler(AnswerHandler handler) {
   std::lock_guard lock(m_mutex);
   m_answerHandler = std::move(handler);
+}
+
+void BootPServer::SetDeclineHandler(DeclineHandler handler) {
+  std::lock_guard lock(m_mutex);
+  m_declineHandler = std::move(handler);
 }
 
 BootPServer::SendRoutes BootPServer::QuerySendRoutes() {
@@ -586,7 +744,7 @@ BootPServer::SendRoutes BootPServer::QuerySendRoutes() {
 
 BootPServer::ReplyOutcome BootPServer::SendReply(SocketHandle socket, const SendRoutes& routes,
                                                  std::span<const std::uint8_t> message,
-                                                 int deviceInterface) {
+                                                 std::uint8_t messageType, int deviceInterface) {
   ReplyOutcome outcome;
   std::size_t failures = 0;
   bool deviceRowFound = false;
@@ -598,7 +756,14 @@ BootPServer::ReplyOutcome BootPServer::SendReply(SocketHandle socket, const Send
     indexesKnown = indexesKnown || route.index != 0;
     const bool deviceRow = deviceInterface != 0 && route.index == deviceInterface;
     deviceRowFound = deviceRowFound || deviceRow;
-    if (const int error = m_sockets.SendFrom(socket, message, route.address, route.index,
+    std::array<std::uint8_t, kDhcpMaxReplyLength> named{};
+    std::span<const std::uint8_t> copy = message;
+    if (messageType != kBootpMessage && message.size() <= named.size()) {
+      std::copy(message.begin(), message.end(), named.begin());
+      SetDhcpServerId(named, route.address);
+      copy = std::span(named).first(message.size());
+    }
+    if (const int error = m_sockets.SendFrom(socket, copy, route.address, route.index,
                                              kBroadcastAddress, kClientPort);
         error == 0) {
       ++outcome.interfaces;

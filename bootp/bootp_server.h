@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "bootp/dhcp.h"
 #include "bootp/message.h"
 #include "platform/network_info.h"
 #include "platform/socket_api.h"
@@ -25,6 +26,12 @@ namespace quillnet {
 
 // The BOOTP server of one run: the listening socket on port 67, the table of devices heard,
 // the one armed reply and the replies to listed devices.
+//
+// A request that carries a DHCP message type is answered in DHCP: a DISCOVER with an offer, a
+// REQUEST for the device's address with an ack, a REQUEST for another address with a nak (the
+// device starts over and is offered its address). An offer or a nak leaves the server armed;
+// the ack ends the arming, as the BOOTP reply does. A DECLINE from the armed device ends the
+// arming as a failure: it found the address in use.
 //
 // Two threads do the network work. The caller's worker thread calls ServiceOneRequest, which
 // only drains the listening socket and records what it took; it hands each reply to the
@@ -99,9 +106,27 @@ class BootPServer {
     bool reachedDevice = false;
     bool armed = false;  // the answer to the arming, not to a listed device
     std::int64_t time = 0;       // seconds since 1970, from the server's clock
+    // kBootpMessage for a BOOTP reply, else kDhcpOffer, kDhcpAck or kDhcpNak.
+    std::uint8_t messageType = kBootpMessage;
+  };
+  // A device said, with a DHCP DECLINE, that the address it was given is in use.
+  struct DeclineRecord {
+    std::string macText;
+    std::string ipAddress;
+    bool armed = false;  // the armed device, not a listed one
+    std::int64_t time = 0;
+  };
+  // What the armed device itself said of its address, in DHCP.
+  enum class DeviceVerdict {
+    kNone,      // nothing (yet), or the device speaks BOOTP
+    kAccepted,  // an ack for the address went out through the interface it asked on
+    kDeclined,  // it declined the address, also after the ack
   };
   // Receives every reply. Called on the sender thread without the server's lock held.
   using AnswerHandler = std::function<void(const ReplyRecord&)>;
+  // Receives every decline, of the armed device or a listed one. Called on the thread in
+  // ServiceOneRequest without the server's lock held.
+  using DeclineHandler = std::function<void(const DeclineRecord&)>;
 
   // On this machine's sockets and routes.
   BootPServer();
@@ -145,6 +170,8 @@ class BootPServer {
   int GetCount(int row) const;
   bool IsValid(int row) const;
   std::string GetLastRequestTimeText(int row) const;
+  // The type of the row's latest request: kBootpMessage, or its DHCP message type.
+  std::uint8_t GetMessageType(int row) const;
   // The table's revision grows with every recorded request. Puts the rows recorded after
   // revision `since` into `rows` (each once, most recent first; every row for 0) and returns
   // the current revision. Costs time in proportion to the rows returned.
@@ -165,12 +192,15 @@ class BootPServer {
   // answer to a request has been sent.
   bool Arm(std::string macText, std::string ipAddress, std::string subnetMask,
            std::string defaultGateway);
-  // A reply already handed to the sender still goes out.
+  // A reply already handed to the sender still goes out. Ends the watch for a decline too.
   bool Disarm();
   bool IsArmed() const;
   // Whether the last answer to the last arming left through the interface the device asked
   // on (see ReplyRecord::reachedDevice); when it did not, the message text says why.
   bool WasReplySent() const;
+  // Kept from the arming until Disarm: a device that declines the address after its ack
+  // (having found it in use) turns kAccepted into kDeclined, and the message text says so.
+  DeviceVerdict GetDeviceVerdict() const;
 
   // Listed devices: a request from one of them that is not the armed device's is answered
   // with its entry, through the same reply as the armed one; the server stays as armed as it
@@ -179,6 +209,7 @@ class BootPServer {
   // The last reply sent or attempted; false when there has been none.
   bool GetLastReply(ReplyRecord& record) const;
   void SetAnswerHandler(AnswerHandler handler);
+  void SetDeclineHandler(DeclineHandler handler);
 
   void SetErrorHandler(ErrorHandler handler);
 
@@ -187,6 +218,7 @@ class BootPServer {
     std::int32_t count = 0;
     bool valid = false;
     std::int64_t lastTime = 0;
+    std::uint8_t messageType = kBootpMessage;
     // The table revision of the row's last change, and its neighbours in the list of rows
     // ordered by that revision (-1 at either end).
     std::uint64_t revision = 0;
@@ -199,6 +231,7 @@ class BootPServer {
     DeviceKey key = 0;
     std::int64_t time = 0;
     int interfaceIndex = 0;  // where it came in; 0 when not known
+    std::uint8_t messageType = kBootpMessage;
     std::vector<std::uint8_t> bytes;  // up to the last non-zero byte
   };
   using StoredRequests = std::list<StoredRequest>;
@@ -217,10 +250,14 @@ class BootPServer {
     bool reachedDevice = false;  // see ReplyRecord
     std::string message;  // for m_message; empty when every interface sent it
   };
-  enum class Answer { kListed, kArmed, kArmedEarly };
+  // kArmed ends the arming once sent; kArmedEarly and kArmedOffer (a DHCP offer or nak) leave
+  // it armed.
+  enum class Answer { kListed, kArmed, kArmedEarly, kArmedOffer };
   // A reply waiting for the sender.
   struct PendingReply {
     std::array<std::uint8_t, kMessageBufferSize> bytes{};
+    std::size_t length = kMessageBufferSize;  // the bytes sent
+    std::uint8_t messageType = kBootpMessage;  // a DHCP reply gets each interface's identifier
     Answer answer = Answer::kListed;
     std::uint64_t generation = 0;  // the arming it answers
     int deviceInterface = 0;       // where the request came in; 0 when not known
@@ -240,9 +277,10 @@ class BootPServer {
   // These run with m_mutex held.
   bool SetUpSocket(SocketHandle& socket);
   bool CloseSocket(SocketHandle& socket);
-  void RecordRequestLocked(DeviceKey key, bool valid, int interfaceIndex = 0);
+  void RecordRequestLocked(DeviceKey key, bool valid, int interfaceIndex = 0,
+                           std::uint8_t messageType = kBootpMessage);
   void StoreRequestLocked(DeviceKey key, bool valid, std::span<const std::uint8_t> request,
-                          int interfaceIndex);
+                          int interfaceIndex, std::uint8_t messageType);
   void DropStoredRequestLocked(StoredRequests::iterator stored);
   // The armed device's kept request, when it is one to answer at once.
   const StoredRequest* EarlyRequestLocked() const;
@@ -250,7 +288,20 @@ class BootPServer {
   // Records one received datagram and queues its reply, if it gets one.
   void TakeDatagramLocked(std::span<std::uint8_t> buffer, const ReceivedDatagram& datagram);
   void QueueReplyLocked(std::span<const std::uint8_t> reply, Answer answer,
-                        std::uint64_t generation, int deviceInterface);
+                        std::uint64_t generation, int deviceInterface,
+                        std::uint8_t messageType = kBootpMessage);
+  // Answers a DHCP message from the armed device or a listed one, or takes its decline.
+  void TakeDhcpRequestLocked(std::span<const std::uint8_t> request, const DhcpOptions& options,
+                             DeviceKey key, int interfaceIndex);
+  // Queues the DHCP reply of `type` to `request`; false when the queue for listed devices is
+  // full.
+  bool QueueDhcpReplyLocked(std::span<const std::uint8_t> request, std::uint8_t type,
+                            const DhcpReplyFields& addresses, Answer answer,
+                            int interfaceIndex);
+  void DeclineLocked(DeviceKey key, std::uint32_t ip, bool armed);
+  // Whether `address` is one of this PC's interface addresses, as the sender last saw them:
+  // a DHCP REQUEST that names another server's identifier took that server's offer.
+  bool IsServerIdLocked(std::uint32_t address) const;
   bool IsArmedLocked() const;
   const RowState* RowAt(int row) const;
 
@@ -258,14 +309,22 @@ class BootPServer {
   void SendLoop();
   // These need no lock: they touch no member state but the socket and route interfaces.
   SendRoutes QuerySendRoutes();
+  // A DHCP reply (`messageType` not kBootpMessage) names each interface's address as the
+  // server identifier of the copy that leaves through it.
   ReplyOutcome SendReply(SocketHandle socket, const SendRoutes& routes,
-                         std::span<const std::uint8_t> message, int deviceInterface);
-  // Records the outcome of one reply; takes m_mutex itself.
+                         std::span<const std::uint8_t> message, std::uint8_t messageType,
+                         int deviceInterface);
+  // Keeps the interface addresses of a look at the routes; takes m_mutex itself.
+  void KeepServerIds(const SendRoutes& routes);
+  // Records the outcome of one reply, keeps its record and hands it to the answer handler;
+  // takes m_mutex itself.
   void FinishReply(const PendingReply& reply, const ReplyOutcome& outcome);
   // Takes m_mutex only to read the handler; calls it without the lock.
   void Report(const PendingError& pending) const;
-  // Keeps the record of a reply and hands it to the answer handler; takes m_mutex itself.
-  void RecordReply(std::span<const std::uint8_t> reply, const ReplyOutcome& outcome, bool armed);
+  // The record of a reply, read back from its bytes; its time is set when it is kept.
+  static ReplyRecord MakeReplyRecord(std::span<const std::uint8_t> reply,
+                                     std::uint8_t messageType, const ReplyOutcome& outcome,
+                                     bool armed);
 
   SocketApi& m_sockets;
   RouteSource& m_routes;
@@ -293,6 +352,9 @@ class BootPServer {
   // Counts armings, so a reply finishing after a new arming leaves that arming alone.
   std::uint64_t m_armGeneration = 0;
   bool m_replySent = false;
+  // From Arm to Disarm a decline from the armed device counts, also after its ack.
+  bool m_watchingTarget = false;
+  DeviceVerdict m_verdict = DeviceVerdict::kNone;
   DeviceKey m_targetKey = 0;
   std::string m_targetMac;
   std::string m_targetIp;
@@ -319,6 +381,11 @@ class BootPServer {
   bool m_hasLastReply = false;
   ReplyRecord m_lastReply;
   AnswerHandler m_answerHandler;
+  DeclineHandler m_declineHandler;
+  // Declines taken in one receive, reported once the lock is released.
+  std::vector<DeclineRecord> m_pendingDeclines;
+  // This PC's interface addresses, from the sender's last look at the routes.
+  std::vector<std::uint32_t> m_serverIds;
 
   // The worker's receive buffers; only the thread in ServiceOneRequest touches them.
   std::vector<std::uint8_t> m_receiveBuffers;

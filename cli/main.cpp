@@ -23,6 +23,7 @@
 #include "bootp/address_check.h"
 #include "bootp/address_probe.h"
 #include "bootp/bootp_server.h"
+#include "bootp/dhcp.h"
 #include "bootp/message.h"
 #include "cli/arguments.h"
 #include "cli/doctor.h"
@@ -53,8 +54,13 @@ constexpr std::array<std::string_view, 5> kSubcommands = {"listen", "assign", "s
                                                           "help"};
 
 std::atomic<bool> g_interrupted{false};
+// Ends a wait or a probe early: an interruption, or a device that declined its address.
+std::atomic<bool> g_stopWaiting{false};
 
-extern "C" void OnInterrupt(int) { g_interrupted = true; }
+extern "C" void OnInterrupt(int) {
+  g_interrupted = true;
+  g_stopWaiting = true;
+}
 
 // Runs the receive loop on its own thread while the caller watches the server.
 class Worker {
@@ -151,11 +157,19 @@ std::string NamesText(const std::vector<std::string>& names) {
 
 // What a reply carried, read back from its bytes, and where it left.
 void ReportReply(Output& output, const BootPServer::ReplyRecord& reply, const std::string& prefix) {
+  const bool dhcp = reply.messageType != quillnet::kBootpMessage;
+  const std::string type = quillnet::MessageTypeText(reply.messageType);
+  // A nak carries no address: it only sends the device back to ask again.
+  const std::string carried = reply.messageType == quillnet::kDhcpNak
+                                  ? ""
+                                  : ": IP address " + reply.ipAddress + ", subnet mask " +
+                                        reply.subnetMask + ", default gateway " +
+                                        reply.defaultGateway;
   output.Event("sent",
-               prefix + "Sent to " + reply.macText + ": IP address " + reply.ipAddress +
-                   ", subnet mask " + reply.subnetMask + ", default gateway " +
-                   reply.defaultGateway + " (through " + NamesText(reply.interfaceNames) + ")",
+               prefix + "Sent " + (dhcp ? type + " " : "") + "to " + reply.macText + carried +
+                   " (through " + NamesText(reply.interfaceNames) + ")",
                {{"time", quillnet::FormatLocalTime(reply.time, "%H:%M:%S")},
+                {"type", type},
                 {"mac", reply.macText},
                 {"ip", reply.ipAddress},
                 {"mask", reply.subnetMask},
@@ -164,15 +178,27 @@ void ReportReply(Output& output, const BootPServer::ReplyRecord& reply, const st
                 {"interfaceNames", reply.interfaceNames}});
 }
 
+// Only a BOOTP reply or a DHCP ack gives the device its address; an offer or a nak is a step
+// on the way.
+bool IsFinalAnswer(const BootPServer::ReplyRecord& reply) {
+  return reply.messageType == quillnet::kBootpMessage || reply.messageType == quillnet::kDhcpAck;
+}
+
+std::string DeclinedText(const std::string& mac, const std::string& ip) {
+  return "Declined: " + mac + " reports " + ip + " as in use by another device.";
+}
+
 struct RowSeen {
   int count = 0;
   bool valid = false;
+  std::uint8_t type = quillnet::kBootpMessage;
+  bool operator==(const RowSeen&) const = default;
 };
 
 int Listen(Output& output) {
   BootPServer server;
   if (!StartServer(server, output)) return kExitStartFailed;
-  output.Event("listening", "Listening for BOOTP requests on UDP port 67; Ctrl+C ends.");
+  output.Event("listening", "Listening for BOOTP and DHCP requests on UDP port 67; Ctrl+C ends.");
   std::vector<RowSeen> seen;
   {
     Worker worker(server);
@@ -180,18 +206,20 @@ int Listen(Output& output) {
       const int rows = server.GetRequestCount();
       for (int row = 0; row < rows; ++row) {
         if (static_cast<std::size_t>(row) >= seen.size()) seen.emplace_back();
-        const RowSeen now{server.GetCount(row), server.IsValid(row)};
-        if (now.count == seen[static_cast<std::size_t>(row)].count &&
-            now.valid == seen[static_cast<std::size_t>(row)].valid) {
-          continue;
-        }
+        const RowSeen now{server.GetCount(row), server.IsValid(row), server.GetMessageType(row)};
+        if (now == seen[static_cast<std::size_t>(row)]) continue;
         seen[static_cast<std::size_t>(row)] = now;
         const std::string mac = server.GetMacText(row);
         const std::string last = server.GetLastRequestTimeText(row);
+        const std::string type = quillnet::MessageTypeText(now.type);
         output.Event("request",
                      mac + "  count " + std::to_string(now.count) + "  last " + last + "  " +
-                         (now.valid ? "valid" : "not valid"),
-                     {{"mac", mac}, {"count", now.count}, {"last", last}, {"valid", now.valid}});
+                         (now.valid ? "valid" : "not valid") + "  " + type,
+                     {{"mac", mac},
+                      {"count", now.count},
+                      {"last", last},
+                      {"valid", now.valid},
+                      {"type", type}});
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -243,7 +271,7 @@ std::optional<int> CheckInUse(const AssignArguments& args, quillnet::DeviceKey k
     request.accept = [key](quillnet::DeviceKey mac) { return mac != key; };
     request.duration = kInUseProbeDuration;
     request.interval = kInUseProbeInterval;
-    request.cancel = &g_interrupted;
+    request.cancel = &g_stopWaiting;
     const quillnet::ProbeResult result =
         quillnet::ProbeAddress(quillnet::SystemArpSocketApi(), request);
     if (result.outcome == quillnet::ProbeOutcome::kNotPossible) {
@@ -264,10 +292,11 @@ std::optional<int> CheckInUse(const AssignArguments& args, quillnet::DeviceKey k
 }
 
 // After the reply went out: asks for the address where the device's request came in until
-// the device itself answers for it. A check that cannot be made leaves the reply sent.
+// the device itself answers for it. A check that cannot be made leaves the reply sent. A
+// device that `accepted` the address in DHCP said so itself: its silence is only a warning.
 int ConfirmAddress(const BootPServer& server, const AssignArguments& args,
                    const std::string& macText, quillnet::DeviceKey key, std::uint32_t ip,
-                   Output& output) {
+                   bool accepted, Output& output) {
   const std::string& ipText = args.addresses.ipAddress;
   quillnet::ProbeRequest request;
   request.interfaces = server.GetHeardInterfaces(macText);
@@ -276,7 +305,7 @@ int ConfirmAddress(const BootPServer& server, const AssignArguments& args,
   request.accept = [key](quillnet::DeviceKey mac) { return mac == key; };
   request.duration = std::chrono::milliseconds(std::llround(std::ceil(args.confirmSeconds * 1000)));
   request.interval = kConfirmProbeInterval;
-  request.cancel = &g_interrupted;
+  request.cancel = &g_stopWaiting;
   const quillnet::ProbeResult result =
       quillnet::ProbeAddress(quillnet::SystemArpSocketApi(), request);
   switch (result.outcome) {
@@ -284,13 +313,22 @@ int ConfirmAddress(const BootPServer& server, const AssignArguments& args,
       output.Event("confirmed", "Confirmed: " + macText + " answers at " + ipText,
                    {{"mac", macText}, {"ip", ipText}});
       return kExitSent;
-    case quillnet::ProbeOutcome::kSilent:
-      output.Error(g_interrupted ? "Not confirmed: interrupted before " + macText +
-                                       " answered at " + ipText + "."
-                                 : "Not confirmed: " + macText + " did not answer at " + ipText +
-                                       " within " + SecondsText(args.confirmSeconds) +
-                                       " seconds.");
+    case quillnet::ProbeOutcome::kSilent: {
+      // Cut short by the device's decline, which the caller reports.
+      if (g_stopWaiting && !g_interrupted) return kExitRefused;
+      const std::string text = g_interrupted
+                                   ? "Not confirmed: interrupted before " + macText +
+                                         " answered at " + ipText + "."
+                                   : "Not confirmed: " + macText + " did not answer at " + ipText +
+                                         " within " + SecondsText(args.confirmSeconds) +
+                                         " seconds.";
+      if (accepted) {
+        output.Warning(text);
+        return kExitSent;
+      }
+      output.Error(text);
       return kExitNotConfirmed;
+    }
     case quillnet::ProbeOutcome::kNotPossible:
       break;
   }
@@ -312,45 +350,78 @@ int Assign(const AssignArguments& args, Output& output) {
   quillnet::ReadIpv4Text(args.addresses.ipAddress, ip, quillnet::LeadingZeros::kRefuse);
 
   BootPServer server;
+  // The steps of a DHCP dialogue are shown as they happen; the answer itself once the wait
+  // is over.
+  std::atomic<bool> offered{false};
+  server.SetAnswerHandler([&](const BootPServer::ReplyRecord& reply) {
+    if (!reply.armed || IsFinalAnswer(reply)) return;
+    if (reply.messageType == quillnet::kDhcpOffer) offered = true;
+    ReportReply(output, reply, "");
+  });
+  server.SetDeclineHandler([](const BootPServer::DeclineRecord& decline) {
+    if (decline.armed) g_stopWaiting = true;
+  });
   if (!StartServer(server, output)) return kExitStartFailed;
   // Started first: a request that comes during the probe waits in the socket and is answered
   // once armed.
   if (const auto refused = CheckInUse(args, key, ip, output)) return *refused;
+  output.Event("waiting", "Waiting for a BOOTP or DHCP request from " + macText + " ...",
+               {{"mac", macText}});
   server.Arm(macText, args.addresses.ipAddress, args.addresses.subnetMask,
              args.addresses.defaultGateway);
-  output.Event("waiting", "Waiting for a BOOTP request from " + macText + " ...",
-               {{"mac", macText}});
 
   const Deadline deadline(args.timeoutSeconds);
-  {
-    Worker worker(server);
-    // A request heard while the address was probed is answered at once, and the server
-    // stays armed for the next one; that answer came within a second of the request, so the
-    // device takes it and the wait ends there.
-    while (!g_interrupted && server.IsArmed() && !server.WasReplySent() && !deadline.Passed()) {
-      std::this_thread::sleep_for(kPollInterval);
-    }
+  // Runs until the end: a DHCP device may decline its address while it is being confirmed.
+  Worker worker(server);
+  // A request heard while the address was probed is answered at once, and the server stays
+  // armed for the next one; that answer came within a second of the request, so the device
+  // takes it and the wait ends there.
+  while (!g_stopWaiting && server.IsArmed() && !server.WasReplySent() && !deadline.Passed()) {
+    std::this_thread::sleep_for(kPollInterval);
   }
-  // Asked with the worker joined: an answer that went out after the last look still counts.
-  const bool answeredEarly = server.WasReplySent();
-  const bool answered = !server.Disarm() || answeredEarly;
+  const std::string declined = DeclinedText(macText, quillnet::Ipv4Text(ip));
+  if (server.GetDeviceVerdict() == BootPServer::DeviceVerdict::kDeclined) {
+    output.Error(declined);
+    return kExitRefused;
+  }
+  const bool accepted = server.GetDeviceVerdict() == BootPServer::DeviceVerdict::kAccepted;
+  if (!accepted) {
+    // No answer is decided from here on; one already handed to the sender still goes out,
+    // and counts.
+    server.Disarm();
+    server.WaitForReplies(std::chrono::seconds(5));
+  }
+  BootPServer::ReplyRecord reply;
+  const bool answered = server.GetLastReply(reply) && reply.armed && IsFinalAnswer(reply);
   if (!answered) {
     output.Error(g_interrupted ? "Interrupted before " + macText + " asked for an address."
-                               : "No BOOTP request from " + macText + " within " +
-                                     deadline.Text() + " seconds.");
+                 : offered     ? macText + " was offered " + args.addresses.ipAddress +
+                                 " but did not ask for it within " + deadline.Text() + " seconds."
+                               : "No BOOTP or DHCP request from " + macText + " within " +
+                                 deadline.Text() + " seconds.");
     return kExitTimeout;
   }
   const std::string message = MessageText(server);
-  BootPServer::ReplyRecord reply;
-  if (!server.GetLastReply(reply) || !reply.reachedDevice) {
+  if (!reply.reachedDevice) {
     output.Error("The reply to " + macText + " could not be sent: " + message);
     return kExitSendFailed;
   }
   ReportReply(output, reply, "");
+  if (accepted) {
+    output.Event("accepted", "Accepted: " + macText + " took " + reply.ipAddress + " (DHCP)",
+                 {{"mac", macText}, {"ip", reply.ipAddress}});
+  }
   // Sent, but not out of every interface.
   if (!message.empty()) output.Warning("Warning: " + message);
-  if (args.confirmSeconds == 0) return kExitSent;
-  return ConfirmAddress(server, args, macText, key, ip, output);
+  const int confirmed =
+      args.confirmSeconds == 0 ? kExitSent
+                               : ConfirmAddress(server, args, macText, key, ip, accepted, output);
+  // A decline that came while the address was checked is the device's last word.
+  if (server.GetDeviceVerdict() == BootPServer::DeviceVerdict::kDeclined) {
+    output.Error(declined);
+    return kExitRefused;
+  }
+  return confirmed;
 }
 
 struct ServeArguments {
@@ -387,9 +458,15 @@ int Serve(const ServeArguments& args, Output& output) {
       return;
     }
     ReportReply(output, reply, quillnet::FormatLocalTime(reply.time, "%H:%M:%S") + "  ");
+    if (!IsFinalAnswer(reply)) return;
     std::lock_guard lock(answeredMutex);
     answered.insert(reply.macText);
     answeredCount = answered.size();
+  });
+  // The device asks again, and is answered again; what it said is worth knowing meanwhile.
+  server.SetDeclineHandler([&](const BootPServer::DeclineRecord& decline) {
+    output.Error(quillnet::FormatLocalTime(decline.time, "%H:%M:%S") + "  " +
+                 DeclinedText(decline.macText, decline.ipAddress));
   });
   if (!StartServer(server, output)) return kExitStartFailed;
   output.Event("serving",
@@ -483,7 +560,7 @@ int main(int argc, char** argv) {
       "ended by Ctrl+C or, with --once, once every device was answered (listen, serve); "
       "1 a check failed (doctor); 2 invalid arguments, or a hosts file that cannot be read; "
       "3 the addresses failed the check, or the IP address is in use by another device or this "
-      "PC (assign), or the hosts file was refused (serve); "
+      "PC, or the device declined it as in use (assign), or the hosts file was refused (serve); "
       "4 the server could not start or stopped listening; 5 the reply could not be sent; "
       "6 no request from the device before the timeout or an interruption (assign), or not "
       "every device answered before the timeout or, with --once, before an interruption "
@@ -496,7 +573,8 @@ int main(int argc, char** argv) {
 
   AssignArguments assignArgs;
   CLI::App* assign =
-      app.add_subcommand("assign", "Answer a device's next BOOTP request with these addresses.");
+      app.add_subcommand("assign",
+                         "Answer a device's next BOOTP or DHCP request with these addresses.");
   assign->add_option("MAC", assignArgs.mac, "The device's MAC address, e.g. 02:00:5e:10:20:30")
       ->required();
   assign->add_option("IP", assignArgs.addresses.ipAddress, "The IP address to give it")

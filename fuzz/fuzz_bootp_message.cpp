@@ -1,13 +1,15 @@
-// Untrusted bytes from the network: classification, the reply rewrite, MAC text parsing and
-// ARP frames.
+// Untrusted bytes from the network: classification, the reply rewrite, DHCP options and the
+// DHCP reply, MAC text parsing and ARP frames.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include "bootp/arp.h"
+#include "bootp/dhcp.h"
 #include "bootp/message.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,6 +19,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::array<std::uint8_t, kMessageBufferSize> buffer{};
   std::memcpy(buffer.data(), data, size < buffer.size() ? size : buffer.size());
   const RequestVerdict verdict = ClassifyRequest(buffer, size);
+  // Read as the server reads it: only up to the received length, exactly.
+  const DhcpOptions options = ReadDhcpOptions(std::span(data, size), size);
+  if (verdict.accepted && options.messageType != kBootpMessage) {
+    // A reply to it reads back as built, whatever the request's options were.
+    const DhcpReplyFields fields{kDhcpAck, options.requestedAddress, options.serverId,
+                                 options.router, options.subnetMask};
+    std::array<std::uint8_t, kDhcpMaxReplyLength> reply{};
+    const std::size_t length = BuildDhcpReply(buffer, fields, reply);
+    if (length == 0 || length > kDhcpMaxReplyLength) std::abort();
+    const DhcpOptions back = ReadDhcpOptions(reply, length);
+    if (back.messageType != kDhcpAck || back.serverId != fields.serverId ||
+        back.subnetMask != fields.subnetMask || back.hasRouter != (fields.defaultGateway != 0) ||
+        ReadDeviceKey(reply) != verdict.key) {
+      std::abort();
+    }
+  }
   if (verdict.accepted) {
     if (size < kMinRequestLength || size > kMessageBufferSize) std::abort();
     if (verdict.key >> 48 != 0) std::abort();

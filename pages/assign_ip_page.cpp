@@ -129,6 +129,12 @@ void CAssignIPDlg::OnTimer() {
 void CAssignIPDlg::OnWatch() {
   if (m_phase == Phase::kDone) return;
   BootPServer* server = m_pWizardInfo->GetServer();
+  // A DHCP device found the address in use, before its ack or while it is being checked; the
+  // Failure page shows the server's text, which says so.
+  if (server->GetDeviceVerdict() == BootPServer::DeviceVerdict::kDeclined) {
+    Leave(Sheet()->GetPageCount() - 2);
+    return;
+  }
   const bool armed = server->IsArmed();
   // For the last answer to this arming: whether it left through the device's interface.
   const bool sent = server->WasReplySent();
@@ -202,7 +208,12 @@ void CAssignIPDlg::OnConfirmResult(std::uint64_t generation, const ProbeResult& 
 }
 
 void CAssignIPDlg::Finish(const std::string& confirmation) {
-  m_pWizardInfo->SetConfirmation(confirmation);
+  // A DHCP device's ack is its own word that it took the address; the check says the rest.
+  const bool accepted = m_pWizardInfo->GetServer()->GetDeviceVerdict() ==
+                        BootPServer::DeviceVerdict::kAccepted;
+  m_pWizardInfo->SetConfirmation(
+      accepted ? "The device accepted " + m_pWizardInfo->GetIpAddress() + ".\r\n" + confirmation
+               : confirmation);
   Leave(Sheet()->GetPageCount() - 1);
 }
 

@@ -39,6 +39,11 @@ struct ProbeResult;
 // answers nor asks again within the window stopped asking because it took the reply, and the
 // Completion page says that it has not answered yet. A reply that did not leave through the
 // interface the device asked on leads to the Failure page. Leaving the page disarms the server.
+//
+// A DHCP device is offered the address and asks for it; only the ack ends the waiting, and it
+// is the device's own word that it took the address, which the Completion page says before
+// the check's result. A device that declines the address as in use, before its ack or while it
+// is being checked, leads to the Failure page.
 class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
  public:
   static constexpr int kTimerMs = 1000;

@@ -21,7 +21,7 @@ start_assign() {
   shift
   local out="$QNT_TMP/$label.cli.out" err="$QNT_TMP/$label.cli.err"
   qnt_bg "$PC" "$out" "$err" "$CLI" assign "$MAC" "$@" --timeout 20 --confirm 0
-  qnt_wait_for 10 qnt_file_has "$out" "Waiting for a BOOTP request" ||
+  qnt_wait_for 10 qnt_file_has "$out" "Waiting for a BOOTP or DHCP request" ||
     qnt_fail "$label: the server did not start: $(cat "$out" "$err")"
 }
 

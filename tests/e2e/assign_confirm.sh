@@ -19,7 +19,7 @@ readonly HOLDER_MAC="02:00:5e:88:00:03"
 readonly MASK=255.255.255.0
 qnt_pc_and_device PC DEV 10.88.0.1/24 "$MAC"
 
-waiting() { qnt_file_has "$1" "Waiting for a BOOTP request" || qnt_file_has "$1" '"event":"waiting"'; }
+waiting() { qnt_file_has "$1" "Waiting for a BOOTP or DHCP request" || qnt_file_has "$1" '"event":"waiting"'; }
 
 # start_assign <label> <command and arguments before the MAC> -- <arguments after it...>: assign
 # in the background, once it waits; its pid in $QNT_LAST_PID, its output in $QNT_TMP/<label>.*

@@ -124,7 +124,7 @@ qnt_cli_test() {
 # once it listens; its pid goes to $QNT_LAST_PID.
 qnt_start_listen() {
   qnt_bg "$1" "$2" "$3" "$CLI" listen
-  qnt_wait_for 10 qnt_file_has "$2" "Listening for BOOTP requests" ||
+  qnt_wait_for 10 qnt_file_has "$2" "Listening for BOOTP and DHCP requests" ||
     qnt_fail "the server did not start: $(cat "$2" "$3")"
 }
 

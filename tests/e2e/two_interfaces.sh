@@ -36,7 +36,7 @@ phase() {
   # bootpc does not set the address it gets, so nothing could confirm it.
   qnt_bg "$PC" "$out" "$err" "$CLI" assign "$mac" "$ip" "$mask" "$gw" --timeout 30 --confirm 0
   local cli=$QNT_LAST_PID
-  qnt_wait_for 10 qnt_file_has "$out" "Waiting for a BOOTP request" ||
+  qnt_wait_for 10 qnt_file_has "$out" "Waiting for a BOOTP or DHCP request" ||
     qnt_fail "$label: the server did not start: $(cat "$out" "$err")"
 
   # The device that is not armed asks while the server waits, and gets nothing.

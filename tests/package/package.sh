@@ -188,11 +188,11 @@ stop_namespace
 # A member of the group quillnet listens on port 67 through the helper.
 start_listener quillnet
 for ((waited = 0; waited < 100; waited++)); do
-  grep -q "Listening for BOOTP requests" "$log" && break
+  grep -q "Listening for BOOTP and DHCP requests" "$log" && break
   kill -0 "$listener" 2>/dev/null || break
   sleep 0.1
 done
-grep -q "Listening for BOOTP requests" "$log" ||
+grep -q "Listening for BOOTP and DHCP requests" "$log" ||
   fail "quillnet-cli listen did not listen as nobody in the group quillnet: $(cat "$log")"
 ip netns exec "$namespace" ss -Hlun 'sport = :67' | grep -q . || fail "nothing bound port 67"
 # Listening ends by itself (status 4) when the server stops; a second on, it must still run.

@@ -1,0 +1,315 @@
+// DHCP on the BOOTP engine: the option reader, the replies' bytes, and the server's dialogue
+// with a DHCP device from discover to ack, nak and decline.
+#include "bootp/dhcp.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <vector>
+
+#include "bootp/bootp_server.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/requests.h"
+
+namespace quillnet {
+namespace {
+
+using testing::FakeRouteSource;
+using testing::FakeSocketApi;
+using testing::Ip;
+using testing::Request;
+
+constexpr std::uint32_t kBroadcast = 0xFFFFFFFFu;
+constexpr DeviceKey kDevice = 0x02005E102030;
+constexpr char kDeviceText[] = "02:00:5e:10:20:30";
+
+// A DHCP message from the device: the fixed part of `request`, the cookie, then `options`
+// (code, length, value ... as written, without the end option, which is added).
+std::vector<std::uint8_t> Dhcp(std::vector<std::uint8_t> options, Request request = {}) {
+  std::vector<std::uint8_t> bytes = request.Bytes();
+  const std::uint8_t cookie[] = {99, 130, 83, 99};
+  std::copy(std::begin(cookie), std::end(cookie), bytes.begin() + kCookieOffset);
+  options.push_back(kOptionEnd);
+  if (kOptionsOffset + options.size() > bytes.size()) bytes.resize(kOptionsOffset + options.size());
+  std::copy(options.begin(), options.end(), bytes.begin() + kOptionsOffset);
+  return bytes;
+}
+
+std::vector<std::uint8_t> Discover() { return Dhcp({53, 1, kDhcpDiscover}); }
+// A request for a.b.c.d, naming the server s (none when s is 0).
+std::vector<std::uint8_t> RequestFor(std::array<std::uint8_t, 4> address,
+                                     std::array<std::uint8_t, 4> server = {}) {
+  std::vector<std::uint8_t> options = {53, 1, kDhcpRequest, 50, 4};
+  options.insert(options.end(), address.begin(), address.end());
+  if (server != std::array<std::uint8_t, 4>{}) {
+    options.insert(options.end(), {54, 4});
+    options.insert(options.end(), server.begin(), server.end());
+  }
+  return Dhcp(options);
+}
+
+TEST(DhcpOptions, ReadsWhatTheServerNeedsAndNothingMalformed) {
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> message;
+    std::uint8_t type;
+    bool hasRequested;
+    bool hasServerId;
+  };
+  std::vector<std::uint8_t> noCookie = Discover();
+  noCookie[kCookieOffset] = 0;
+  std::vector<std::uint8_t> overloaded = Dhcp({52, 1, kOverloadFile | kOverloadSname});
+  // Options in the file field come before those in sname.
+  const std::uint8_t inFile[] = {53, 1, kDhcpRequest, 255};
+  const std::uint8_t inSname[] = {53, 1, kDhcpInform, 54, 4, 10, 0, 0, 1, 255};
+  std::copy(std::begin(inFile), std::end(inFile), overloaded.begin() + kFileOffset);
+  std::copy(std::begin(inSname), std::end(inSname), overloaded.begin() + kSnameOffset);
+  std::vector<std::uint8_t> truncated = Dhcp({0, 0, 53, 1, kDhcpDecline, 50, 4, 10, 0});
+  truncated.resize(kOptionsOffset + 9);  // ends inside option 50
+
+  const Case cases[] = {
+      {"a BOOTP request", Request{}.Bytes(), kBootpMessage, false, false},
+      {"a discover", Discover(), kDhcpDiscover, false, false},
+      {"without the cookie there are no options", noCookie, kBootpMessage, false, false},
+      {"selecting", RequestFor({10, 0, 0, 9}, {10, 0, 0, 1}), kDhcpRequest, true, true},
+      {"a type of the wrong length is none", Dhcp({53, 2, 1, 1}), kBootpMessage, false, false},
+      {"an address of the wrong length is none", Dhcp({53, 1, 3, 50, 3, 10, 0, 0}), kDhcpRequest,
+       false, false},
+      {"the first of two types counts", Dhcp({53, 1, 7, 53, 1, 1}), kDhcpRelease, false, false},
+      {"overloaded file and sname", overloaded, kDhcpRequest, false, true},
+      {"pads, then a truncated option", truncated, kDhcpDecline, false, false},
+      {"nothing after the end option", Dhcp({255, 53, 1, 1}), kBootpMessage, false, false},
+  };
+  for (const Case& c : cases) {
+    const DhcpOptions options = ReadDhcpOptions(c.message, c.message.size());
+    EXPECT_EQ(options.messageType, c.type) << c.name;
+    EXPECT_EQ(options.hasRequestedAddress, c.hasRequested) << c.name;
+    EXPECT_EQ(options.hasServerId, c.hasServerId) << c.name;
+  }
+  // The length given is where the datagram ends, whatever the buffer holds after it.
+  EXPECT_EQ(ReadDhcpOptions(Discover(), kOptionsOffset + 2).messageType, kBootpMessage);
+  EXPECT_EQ(MessageTypeText(kDhcpDecline), "DHCPDECLINE");
+  EXPECT_EQ(MessageTypeText(kBootpMessage), "BOOTP");
+  EXPECT_EQ(MessageTypeText(42), "DHCP type 42");
+}
+
+TEST(DhcpReply, GoldenOfferAckAndNak) {
+  Request fields;
+  fields.xid = 0x56F3EA22;
+  fields.ciaddr[0] = 192;  // a renewing client names its address
+  fields.ciaddr[1] = 168;
+  fields.ciaddr[2] = 1;
+  fields.ciaddr[3] = 50;
+  std::vector<std::uint8_t> request = Dhcp({53, 1, kDhcpRequest}, fields);
+  request[kFlagsOffset] = 0x80;  // broadcast flag
+  request[kGiaddrOffset + 3] = 7;
+  request[kSnameOffset] = 's';  // neither sname nor file is copied
+  request[kFileOffset] = 'f';
+
+  // The reply common to all three, written out field by field.
+  std::vector<std::uint8_t> common = {
+      0x02,                    // op: boot reply
+      0x01, 0x06, 0x00,        // htype, hlen as asked; hops 0
+      0x56, 0xf3, 0xea, 0x22,  // xid
+      0x00, 0x00,              // secs
+      0x80, 0x00,              // flags, as asked
+      0, 0, 0, 0,              // ciaddr
+      0, 0, 0, 0,              // yiaddr
+      0, 0, 0, 0,              // siaddr
+      0, 0, 0, 7,              // giaddr, as asked
+      0x02, 0x00, 0x5e, 0x10, 0x20, 0x30, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // chaddr
+  };
+  common.resize(kCookieOffset, 0);  // sname, file: empty
+  common.insert(common.end(), {99, 130, 83, 99});
+  const std::vector<std::uint8_t> addressOptions = {
+      54, 4, 192, 168, 1, 2,        // server identifier
+      51, 4, 255, 255, 255, 255,    // lease: infinite
+      1, 4, 255, 255, 255, 0,       // subnet mask
+      3, 4, 192, 168, 1, 1,         // router
+      255};
+  auto expect = [&](std::uint8_t type, bool ciaddr, bool yiaddr,
+                    std::vector<std::uint8_t> options) {
+    std::vector<std::uint8_t> bytes = common;
+    if (ciaddr) std::copy_n(fields.ciaddr, 4, bytes.begin() + kCiaddrOffset);
+    if (yiaddr) std::copy_n(fields.ciaddr, 4, bytes.begin() + kYiaddrOffset);
+    bytes.insert(bytes.end(), {53, 1, type});
+    bytes.insert(bytes.end(), options.begin(), options.end());
+    bytes.resize(kDhcpReplyLength, 0);
+    return bytes;
+  };
+
+  const DhcpReplyFields offer{kDhcpOffer, Ip(192, 168, 1, 50), Ip(255, 255, 255, 0),
+                              Ip(192, 168, 1, 1), Ip(192, 168, 1, 2)};
+  std::array<std::uint8_t, kDhcpMaxReplyLength> reply{};
+  reply.fill(0xEE);
+  auto built = [&](DhcpReplyFields f) {
+    const std::size_t length = BuildDhcpReply(request, f, reply);
+    return std::vector<std::uint8_t>(reply.begin(), reply.begin() + static_cast<long>(length));
+  };
+  EXPECT_EQ(built(offer), expect(kDhcpOffer, false, true, addressOptions));
+  DhcpReplyFields ack = offer;
+  ack.messageType = kDhcpAck;
+  EXPECT_EQ(built(ack), expect(kDhcpAck, true, true, addressOptions));
+  DhcpReplyFields nak = offer;
+  nak.messageType = kDhcpNak;
+  EXPECT_EQ(built(nak), expect(kDhcpNak, false, false, {54, 4, 192, 168, 1, 2, 255}));
+  // Without a gateway, no router option; the rest of the buffer is cleared.
+  DhcpReplyFields noGateway = offer;
+  noGateway.defaultGateway = 0;
+  std::vector<std::uint8_t> withoutRouter = addressOptions;
+  withoutRouter.erase(withoutRouter.end() - 7, withoutRouter.end() - 1);
+  EXPECT_EQ(built(noGateway), expect(kDhcpOffer, false, true, withoutRouter));
+  EXPECT_EQ(reply[kDhcpMaxReplyLength - 1], 0);
+}
+
+class DhcpServer : public ::testing::Test {
+ protected:
+  DhcpServer() {
+    routes.rows = {{kBroadcast, kBroadcast, Ip(192, 168, 1, 2), 4},
+                   {kBroadcast, kBroadcast, Ip(10, 0, 0, 5), 5},
+                   {kBroadcast, kBroadcast, Ip(127, 0, 0, 1)}};
+    EXPECT_TRUE(server.Start());
+    server.SetDeclineHandler([this](const BootPServer::DeclineRecord& d) {
+      declines.push_back(d.macText + " " + d.ipAddress + (d.armed ? " armed" : " listed"));
+    });
+  }
+  // The device's message arrives on interface 4; gives the replies it got, one per interface.
+  std::vector<FakeSocketApi::Sent> Receive(std::vector<std::uint8_t> bytes) {
+    const std::size_t before = sockets.sent().size();
+    sockets.Push(std::move(bytes), 4);
+    server.ServiceOneRequest();
+    EXPECT_TRUE(server.WaitForReplies(std::chrono::seconds(5)));
+    const auto sent = sockets.sent();
+    return {sent.begin() + static_cast<long>(before), sent.end()};
+  }
+  bool Arm() { return server.Arm(kDeviceText, "192.168.1.50", "255.255.255.0", "192.168.1.1"); }
+  static std::uint8_t TypeOf(const FakeSocketApi::Sent& sent) {
+    return ReadDhcpOptions(sent.bytes, sent.bytes.size()).messageType;
+  }
+
+  FakeSocketApi sockets;
+  FakeRouteSource routes;
+  std::int64_t now = 1000;
+  BootPServer server{sockets, routes, [this] { return now; }};
+  std::vector<std::string> declines;
+};
+
+TEST_F(DhcpServer, ArmedDeviceIsOfferedAckedAndMayStillDecline) {
+  ASSERT_TRUE(Arm());
+  auto offers = Receive(Discover());
+  ASSERT_EQ(offers.size(), 2u);
+  for (const auto& offer : offers) {
+    const DhcpOptions options = ReadDhcpOptions(offer.bytes, offer.bytes.size());
+    EXPECT_EQ(options.messageType, kDhcpOffer);
+    // Each copy names the interface it leaves through as the server.
+    EXPECT_EQ(options.serverId, offer.from);
+    EXPECT_EQ(options.subnetMask, Ip(255, 255, 255, 0));
+    EXPECT_EQ(offer.bytes.size(), kDhcpReplyLength);
+    EXPECT_EQ(offer.toPort, 68);
+    EXPECT_EQ(offer.to, kBroadcast);
+  }
+  EXPECT_TRUE(server.IsArmed());
+  EXPECT_FALSE(server.WasReplySent());  // an offer is no answer yet
+
+  // Another server's offer taken, then a stale address: no answer, then a nak.
+  EXPECT_TRUE(Receive(RequestFor({192, 168, 1, 50}, {192, 168, 1, 254})).empty());
+  auto nak = Receive(RequestFor({192, 168, 1, 77}));
+  ASSERT_EQ(nak.size(), 2u);
+  EXPECT_EQ(TypeOf(nak[0]), kDhcpNak);
+  EXPECT_TRUE(server.IsArmed());
+
+  // Releases and informs are recorded, never answered.
+  EXPECT_TRUE(Receive(Dhcp({53, 1, kDhcpRelease})).empty());
+  EXPECT_EQ(server.GetMessageType(0), kDhcpRelease);
+  EXPECT_EQ(server.GetDeviceVerdict(), BootPServer::DeviceVerdict::kNone);
+
+  auto ack = Receive(RequestFor({192, 168, 1, 50}, {192, 168, 1, 2}));
+  ASSERT_EQ(ack.size(), 2u);
+  EXPECT_EQ(TypeOf(ack[0]), kDhcpAck);
+  EXPECT_FALSE(server.IsArmed());
+  EXPECT_TRUE(server.WasReplySent());
+  EXPECT_EQ(server.GetDeviceVerdict(), BootPServer::DeviceVerdict::kAccepted);
+  BootPServer::ReplyRecord record;
+  ASSERT_TRUE(server.GetLastReply(record));
+  EXPECT_EQ(record.messageType, kDhcpAck);
+  EXPECT_EQ(record.ipAddress, "192.168.1.50");
+  EXPECT_EQ(record.defaultGateway, "192.168.1.1");
+  EXPECT_EQ(server.GetRequestCount(), 1);
+  EXPECT_EQ(server.GetCount(0), 5);
+
+  // The device found the address in use after all.
+  EXPECT_TRUE(Receive(Dhcp({53, 1, kDhcpDecline, 50, 4, 192, 168, 1, 50})).empty());
+  EXPECT_EQ(server.GetDeviceVerdict(), BootPServer::DeviceVerdict::kDeclined);
+  std::string message;
+  server.GetMessageText(message);
+  EXPECT_EQ(message, "The device 02:00:5e:10:20:30 reports 192.168.1.50 as in use by another "
+                     "device. Give it another address.");
+  EXPECT_EQ(declines, std::vector<std::string>{"02:00:5e:10:20:30 192.168.1.50 armed"});
+  // Once the page has let go, a decline no longer counts.
+  server.Disarm();
+  Receive(Dhcp({53, 1, kDhcpDecline}));
+  EXPECT_EQ(declines.size(), 1u);
+}
+
+TEST_F(DhcpServer, RenewingAndRebootingDevicesAreAckedByAddress) {
+  ASSERT_TRUE(Arm());
+  Request renewing;
+  renewing.ciaddr[0] = 192;
+  renewing.ciaddr[1] = 168;
+  renewing.ciaddr[2] = 1;
+  renewing.ciaddr[3] = 50;
+  auto ack = Receive(Dhcp({53, 1, kDhcpRequest}, renewing));
+  ASSERT_EQ(ack.size(), 2u);
+  EXPECT_EQ(TypeOf(ack[0]), kDhcpAck);
+  EXPECT_EQ(ack[0].bytes[kCiaddrOffset], 192);
+
+  ASSERT_TRUE(Arm());
+  auto reboot = Receive(RequestFor({192, 168, 1, 50}));  // no server named
+  ASSERT_EQ(reboot.size(), 2u);
+  EXPECT_EQ(TypeOf(reboot[0]), kDhcpAck);
+
+  // A decline before the ack ends the arming too.
+  ASSERT_TRUE(Arm());
+  Receive(Dhcp({53, 1, kDhcpDecline, 50, 4, 192, 168, 1, 50}));
+  EXPECT_FALSE(server.IsArmed());
+  EXPECT_FALSE(server.WasReplySent());
+  EXPECT_EQ(server.GetDeviceVerdict(), BootPServer::DeviceVerdict::kDeclined);
+}
+
+TEST_F(DhcpServer, ArmingAfterADiscoverOffersAtOnceButNeverAcksAStaleRequest) {
+  Receive(Discover());
+  now += 30;
+  ASSERT_TRUE(Arm());
+  ASSERT_TRUE(server.WaitForReplies(std::chrono::seconds(5)));
+  auto sent = sockets.sent();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(TypeOf(sent[0]), kDhcpOffer);
+  EXPECT_TRUE(server.IsArmed());
+
+  // A request for the address heard before the arming is not answered by it.
+  server.Disarm();
+  Receive(RequestFor({192, 168, 1, 50}));
+  ASSERT_TRUE(Arm());
+  ASSERT_TRUE(server.WaitForReplies(std::chrono::seconds(5)));
+  EXPECT_EQ(sockets.sent().size(), 2u);
+  EXPECT_TRUE(server.IsArmed());
+}
+
+TEST_F(DhcpServer, ListedDevicesSpeakDhcpToo) {
+  server.SetHosts({{kDeviceText, "10.0.0.40", "255.0.0.0", ""}});
+  auto offer = Receive(Discover());
+  ASSERT_EQ(offer.size(), 2u);
+  const DhcpOptions options = ReadDhcpOptions(offer[1].bytes, offer[1].bytes.size());
+  EXPECT_EQ(options.messageType, kDhcpOffer);
+  EXPECT_FALSE(options.hasRouter);  // no gateway given
+  EXPECT_EQ(options.serverId, Ip(10, 0, 0, 5));
+  auto ack = Receive(RequestFor({10, 0, 0, 40}, {10, 0, 0, 5}));
+  ASSERT_EQ(ack.size(), 2u);
+  EXPECT_EQ(TypeOf(ack[0]), kDhcpAck);
+  Receive(Dhcp({53, 1, kDhcpDecline, 50, 4, 10, 0, 0, 40}));
+  EXPECT_EQ(declines, std::vector<std::string>{"02:00:5e:10:20:30 10.0.0.40 listed"});
+}
+
+}  // namespace
+}  // namespace quillnet
