@@ -1,12 +1,13 @@
 #!/bin/bash
 # quillnet-cli answers the DHCP clients devices run, as well as BOOTP ones. busybox udhcpc and
 # ISC dhclient take the address with its mask, the gateway only when one was given, this PC's
-# interface address as the server and a lease that never ends; assign reports the
-# acknowledgement, then finds the device at its address. dhclient, rebooting with another
-# address in its lease file, is refused, starts over and takes the given one. udhcpc, finding
-# the address held by another device, declines it, and assign ends with 3. serve answers a DHCP
-# and a BOOTP device from one hosts file, and listen shows the type of each device's last
-# request.
+# interface address as the server and a lease that never ends; assign reports the offer and
+# the acknowledgement, then finds the device at its address, and a device that took the address
+# but does not answer there is only a warning. dhclient, rebooting with another address in its
+# lease file, is refused, starts over and takes the given one. udhcpc, finding the address held
+# by another device, declines it: assign ends with 3, serve tells of it. serve answers a DHCP and
+# a BOOTP device from one hosts file, and acknowledges a renewal; listen shows the type of each
+# device's last request.
 # Usage: dhcp_clients.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -39,7 +40,10 @@ done
 qnt_device "$DEV" dev0 "$MAC"
 qnt_device "$DEV_B" dev0 "$MAC_B"
 
-waiting() { qnt_file_has "$1" "Waiting for a BOOTP or DHCP request from $MAC ..."; }
+waiting() {
+  qnt_file_has "$1" "Waiting for a BOOTP or DHCP request from $MAC ..." ||
+    qnt_file_has "$1" '"event":"waiting"'
+}
 
 # start_assign <label> <arguments after the MAC...>: assign in the background, once it waits;
 # its pid in $QNT_LAST_PID, its output in $QNT_TMP/<label>.out and .err.
@@ -90,16 +94,17 @@ udhcpc_on() {
   local label="$1"
   shift
   qnt_bg "$DEV" "$QNT_TMP/$label.udhcpc.out" "$QNT_TMP/$label.udhcpc.err" \
-    env QNT_UDHCPC_LEASES="$QNT_TMP/$label.leases" busybox udhcpc -f -q -n -t 5 -T 1 -A 1 \
+    env QNT_UDHCPC_LEASES="$QNT_TMP/$label.leases" busybox udhcpc -f -n -t 5 -T 1 -A 1 \
     -i dev0 -s "$HERE/udhcpc_set_address.sh" "$@"
 }
 
-# udhcpc_took <label> <pid> <ip> <mask> <router>: udhcpc ended with the lease.
+# lease_line <ip> <mask> <router>: what udhcpc's script records for a lease from this PC.
+lease_line() { echo "ip=$1 subnet=$2 router=$3 serverid=$PC_IP lease=$INFINITE"; }
+
+# udhcpc_took <label> <pid>: udhcpc -q ended with a lease.
 udhcpc_took() {
   qnt_wait_exit "$2" 10
   ((QNT_RC == 0)) || qnt_fail "$1: udhcpc took no lease (exit $QNT_RC): $(cat "$QNT_TMP/$1.udhcpc.err")"
-  qnt_expect_eq "$1: the lease udhcpc took" \
-    "bound ip=$3 subnet=$4 router=$5 serverid=$PC_IP lease=$INFINITE" "$(cat "$QNT_TMP/$1.leases")"
 }
 
 # dhclient_on <label> <lease file>: ISC dhclient as the device, in the background; its pid in
@@ -113,10 +118,12 @@ dhclient_on() {
 readonly U_IP=10.86.0.50
 start_assign udhcpc "$U_IP" "$MASK" "$GATEWAY"
 assign=$QNT_LAST_PID
-udhcpc_on udhcpc
+udhcpc_on udhcpc -q
 udhcpc=$QNT_LAST_PID
 expect_run udhcpc 0 "$assign"
-udhcpc_took udhcpc "$udhcpc" "$U_IP" "$MASK" "$GATEWAY"
+udhcpc_took udhcpc "$udhcpc"
+qnt_expect_eq "udhcpc: its lease" "bound $(lease_line "$U_IP" "$MASK" "$GATEWAY")" \
+  "$(cat "$QNT_TMP/udhcpc.leases")"
 expect_address "$U_IP" udhcpc
 expect_lines "$QNT_TMP/udhcpc.out" \
   "Sent DHCPOFFER to $MAC: IP address $U_IP, subnet mask $MASK, default gateway $GATEWAY (through br0)" \
@@ -124,6 +131,27 @@ expect_lines "$QNT_TMP/udhcpc.out" \
   "Accepted: $MAC took $U_IP (DHCP)" \
   "Confirmed: $MAC answers at $U_IP"
 [[ ! -s "$QNT_TMP/udhcpc.err" ]] || qnt_fail "udhcpc: $(cat "$QNT_TMP/udhcpc.err")"
+
+# A device that took its address in DHCP said so itself: not finding it there afterwards is only
+# a warning. udhcpc's script here sets nothing, so nothing answers at the address.
+forget_address
+start_assign silent 10.86.0.53 "$MASK" --confirm 1 --json
+assign=$QNT_LAST_PID
+qnt_bg "$DEV" "$QNT_TMP/silent.udhcpc.out" "$QNT_TMP/silent.udhcpc.err" \
+  busybox udhcpc -f -q -n -t 5 -T 1 -A 1 -i dev0 -s /bin/true
+udhcpc=$QNT_LAST_PID
+expect_run silent 0 "$assign"
+udhcpc_took silent "$udhcpc"
+python3 - "$QNT_TMP/silent.out" "$QNT_TMP/silent.err" "$MAC" <<'PY' || qnt_fail "silent: $(cat "$QNT_TMP/silent.out" "$QNT_TMP/silent.err")"
+import json, sys
+out, err = ([json.loads(line) for line in open(path)] for path in sys.argv[1:3])
+mac, ip = sys.argv[3], "10.86.0.53"
+assert [(e["event"], e.get("type")) for e in out] == [
+    ("waiting", None), ("sent", "DHCPOFFER"), ("sent", "DHCPACK"), ("accepted", None)], out
+assert all(e["mac"] == mac and e["ip"] == ip for e in out[1:]), out
+assert err == [{"event": "warning",
+                "message": f"Not confirmed: {mac} did not answer at {ip} within 1 seconds."}], err
+PY
 
 # dhclient, without a gateway: its lease file keeps what the acknowledgement said.
 forget_address
@@ -192,7 +220,7 @@ ip -n "$HOLD" link set hold0 up
 forget_address
 start_assign declined 10.86.0.77 "$MASK" --force
 assign=$QNT_LAST_PID
-udhcpc_on declined -a
+udhcpc_on declined -q -a
 udhcpc=$QNT_LAST_PID
 expect_run declined 3 "$assign"
 expect_line "$QNT_TMP/declined.udhcpc.err" "offered address is in use"
@@ -203,6 +231,22 @@ expect_line "$QNT_TMP/declined.out" "Sent DHCPACK to $MAC: IP address 10.86.0.77
 expect_no_line "$QNT_TMP/declined.out" "Confirmed"
 kill "$udhcpc"
 qnt_wait_exit "$udhcpc" 10
+# serve tells of a listed device's decline, with its time.
+echo "$MAC,10.86.0.77,$MASK" >"$QNT_TMP/held.csv"
+qnt_bg "$PC" "$QNT_TMP/held.out" "$QNT_TMP/held.err" "$CLI" serve --hosts "$QNT_TMP/held.csv"
+server=$QNT_LAST_PID
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/held.out" "Serving 1 device" ||
+  qnt_fail "serve did not start: $(cat "$QNT_TMP/held.out" "$QNT_TMP/held.err")"
+udhcpc_on held -q -a
+udhcpc=$QNT_LAST_PID
+held_declined() {
+  grep -qE "^[0-9]{2}:[0-9]{2}:[0-9]{2}  Declined: $MAC reports 10\.86\.0\.77 as in use by another device\.$" \
+    "$QNT_TMP/held.err"
+}
+qnt_wait_for 10 held_declined || qnt_fail "serve: no decline reported: $(cat "$QNT_TMP/held.err")"
+kill "$udhcpc" "$server"
+qnt_wait_exit "$udhcpc" 10
+qnt_wait_exit "$server" 10
 
 # serve --once: udhcpc on one row and bootpc on the other; the run ends once both are answered.
 forget_address
@@ -216,7 +260,18 @@ server=$QNT_LAST_PID
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/serve.out" "Serving 2 devices" ||
   qnt_fail "serve did not start: $(cat "$QNT_TMP/serve.out" "$QNT_TMP/serve.err")"
 udhcpc_on served
-udhcpc_took served "$QNT_LAST_PID" 10.86.0.60 "$MASK" "$GATEWAY"
+udhcpc=$QNT_LAST_PID
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/served.leases" bound ||
+  qnt_fail "serve: udhcpc took no lease: $(cat "$QNT_TMP/served.udhcpc.err" "$QNT_TMP/serve.out")"
+# Renewing, udhcpc asks this PC directly, for the address it holds.
+kill -USR1 "$udhcpc"
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/served.leases" renew ||
+  qnt_fail "serve: udhcpc's renewal was not acknowledged: $(cat "$QNT_TMP/served.udhcpc.err")"
+qnt_expect_eq "serve: udhcpc's leases" \
+  "bound $(lease_line 10.86.0.60 "$MASK" "$GATEWAY")"$'\n'"renew $(lease_line 10.86.0.60 "$MASK" "$GATEWAY")" \
+  "$(cat "$QNT_TMP/served.leases")"
+kill "$udhcpc"
+qnt_wait_exit "$udhcpc" 10
 qnt_running "$server" || qnt_fail "serve --once ended before bootpc's row was answered"
 rc=0
 ip netns exec "$DEV_B" bootpc --dev dev0 --returniffail --timeoutwait 5 \
