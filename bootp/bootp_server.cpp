@@ -278,8 +278,18 @@ void BootPServer::TakeDhcpRequestLocked(std::span<const std::uint8_t> request,
       QueueDhcpReplyLocked(request, kDhcpOffer, fields, offer, interfaceIndex);
       return;
     case kDhcpRequest: {
-      // It took another server's offer.
-      if (options.hasServerId && !IsServerIdLocked(options.serverId)) return;
+      if (options.hasServerId && !IsServerIdLocked(options.serverId)) {
+        // It took another server's offer; waiting on for it would be waiting for ever.
+        if (armed) {
+          m_armed = false;
+          m_verdict = DeviceVerdict::kOtherServer;
+          m_message = "The device " + FormatMacAddress(key) +
+                      " took the address offered by another DHCP server, " +
+                      Ipv4Text(options.serverId) +
+                      ". Stop that server, or keep it from the device's network, then try again.";
+        }
+        return;
+      }
       // Selecting and rebooting clients name the address in option 50, renewing ones in
       // ciaddr.
       std::uint32_t asked = options.requestedAddress;

@@ -31,7 +31,8 @@ namespace quillnet {
 // REQUEST for the device's address with an ack, a REQUEST for another address with a nak (the
 // device starts over and is offered its address). An offer or a nak leaves the server armed;
 // the ack ends the arming, as the BOOTP reply does. A DECLINE from the armed device ends the
-// arming as a failure: it found the address in use.
+// arming as a failure: it found the address in use; so does a REQUEST that takes another
+// server's offer.
 //
 // Two threads do the network work. The caller's worker thread calls ServiceOneRequest, which
 // only drains the listening socket and records what it took; it hands each reply to the
@@ -121,6 +122,9 @@ class BootPServer {
     kNone,      // nothing (yet), or the device speaks BOOTP
     kAccepted,  // an ack for the address went out through the interface it asked on
     kDeclined,  // it declined the address, also after the ack
+    // It asked for another DHCP server's offer: it takes that server's address, and will not
+    // ask this one again.
+    kOtherServer,
   };
   // Receives every reply. Called on the sender thread without the server's lock held.
   using AnswerHandler = std::function<void(const ReplyRecord&)>;

@@ -384,6 +384,10 @@ int Assign(const AssignArguments& args, Output& output) {
     output.Error(declined);
     return kExitRefused;
   }
+  if (server.GetDeviceVerdict() == BootPServer::DeviceVerdict::kOtherServer) {
+    output.Error(MessageText(server));
+    return kExitRefused;
+  }
   const bool accepted = server.GetDeviceVerdict() == BootPServer::DeviceVerdict::kAccepted;
   if (!accepted) {
     // No answer is decided from here on; one already handed to the sender still goes out,
@@ -560,7 +564,8 @@ int main(int argc, char** argv) {
       "ended by Ctrl+C or, with --once, once every device was answered (listen, serve); "
       "1 a check failed (doctor); 2 invalid arguments, or a hosts file that cannot be read; "
       "3 the addresses failed the check, or the IP address is in use by another device or this "
-      "PC, or the device declined it as in use (assign), or the hosts file was refused (serve); "
+      "PC, or the device declined it as in use or took another DHCP server's offer (assign), or "
+      "the hosts file was refused (serve); "
       "4 the server could not start or stopped listening; 5 the reply could not be sent; "
       "6 no request from the device before the timeout or an interruption (assign), or not "
       "every device answered before the timeout or, with --once, before an interruption "

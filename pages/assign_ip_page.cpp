@@ -129,9 +129,11 @@ void CAssignIPDlg::OnTimer() {
 void CAssignIPDlg::OnWatch() {
   if (m_phase == Phase::kDone) return;
   BootPServer* server = m_pWizardInfo->GetServer();
-  // A DHCP device found the address in use, before its ack or while it is being checked; the
-  // Failure page shows the server's text, which says so.
-  if (server->GetDeviceVerdict() == BootPServer::DeviceVerdict::kDeclined) {
+  // A DHCP device found the address in use, before its ack or while it is being checked, or
+  // took another server's offer; the Failure page shows the server's text, which says which.
+  if (const auto verdict = server->GetDeviceVerdict();
+      verdict == BootPServer::DeviceVerdict::kDeclined ||
+      verdict == BootPServer::DeviceVerdict::kOtherServer) {
     Leave(Sheet()->GetPageCount() - 2);
     return;
   }

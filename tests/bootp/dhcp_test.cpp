@@ -24,16 +24,8 @@ constexpr std::uint32_t kBroadcast = 0xFFFFFFFFu;
 constexpr DeviceKey kDevice = 0x02005E102030;
 constexpr char kDeviceText[] = "02:00:5e:10:20:30";
 
-// A DHCP message from the device: the fixed part of `request`, the cookie, then `options`
-// (code, length, value ... as written, without the end option, which is added).
 std::vector<std::uint8_t> Dhcp(std::vector<std::uint8_t> options, Request request = {}) {
-  std::vector<std::uint8_t> bytes = request.Bytes();
-  const std::uint8_t cookie[] = {99, 130, 83, 99};
-  std::copy(std::begin(cookie), std::end(cookie), bytes.begin() + kCookieOffset);
-  options.push_back(kOptionEnd);
-  if (kOptionsOffset + options.size() > bytes.size()) bytes.resize(kOptionsOffset + options.size());
-  std::copy(options.begin(), options.end(), bytes.begin() + kOptionsOffset);
-  return bytes;
+  return request.WithOptions(std::move(options));
 }
 
 std::vector<std::uint8_t> Discover() { return Dhcp({53, 1, kDhcpDiscover}); }
@@ -212,8 +204,7 @@ TEST_F(DhcpServer, ArmedDeviceIsOfferedAckedAndMayStillDecline) {
   EXPECT_TRUE(server.IsArmed());
   EXPECT_FALSE(server.WasReplySent());  // an offer is no answer yet
 
-  // Another server's offer taken, then a stale address: no answer, then a nak.
-  EXPECT_TRUE(Receive(RequestFor({192, 168, 1, 50}, {192, 168, 1, 254})).empty());
+  // A stale address: a nak, so that the device starts over.
   auto nak = Receive(RequestFor({192, 168, 1, 77}));
   ASSERT_EQ(nak.size(), 2u);
   EXPECT_EQ(TypeOf(nak[0]), kDhcpNak);
@@ -236,7 +227,7 @@ TEST_F(DhcpServer, ArmedDeviceIsOfferedAckedAndMayStillDecline) {
   EXPECT_EQ(record.ipAddress, "192.168.1.50");
   EXPECT_EQ(record.defaultGateway, "192.168.1.1");
   EXPECT_EQ(server.GetRequestCount(), 1);
-  EXPECT_EQ(server.GetCount(0), 5);
+  EXPECT_EQ(server.GetCount(0), 4);
 
   // The device found the address in use after all.
   EXPECT_TRUE(Receive(Dhcp({53, 1, kDhcpDecline, 50, 4, 192, 168, 1, 50})).empty());
@@ -275,6 +266,15 @@ TEST_F(DhcpServer, RenewingAndRebootingDevicesAreAckedByAddress) {
   EXPECT_FALSE(server.IsArmed());
   EXPECT_FALSE(server.WasReplySent());
   EXPECT_EQ(server.GetDeviceVerdict(), BootPServer::DeviceVerdict::kDeclined);
+
+  // So does taking another server's offer: the device will not ask again.
+  ASSERT_TRUE(Arm());
+  EXPECT_TRUE(Receive(RequestFor({192, 168, 1, 50}, {192, 168, 1, 254})).empty());
+  EXPECT_FALSE(server.IsArmed());
+  EXPECT_EQ(server.GetDeviceVerdict(), BootPServer::DeviceVerdict::kOtherServer);
+  std::string message;
+  server.GetMessageText(message);
+  EXPECT_NE(message.find("another DHCP server, 192.168.1.254."), std::string::npos) << message;
 }
 
 TEST_F(DhcpServer, ArmingAfterADiscoverOffersAtOnceButNeverAcksAStaleRequest) {

@@ -128,7 +128,11 @@ int main(int argc, char* argv[]) {
     arp.onSend = [&probes, answer = arp.onSend](const quillnet::testing::FakeArpSocketApi::Frame& frame) {
       if (++probes > 4) answer(frame);
     };
-    hear(kDevices[kSelected]);
+    // The device asks in DHCP for the address it was offered; the ack is its word that it
+    // took it, which the Completion page says.
+    quillnet::testing::Request dhcp;
+    dhcp.mac = kDevices[kSelected];
+    sockets.Push(dhcp.WithOptions({53, 1, 3, 50, 4, 192, 168, 0, 20}));
     ok = QTest::qWaitFor([&] { return driver.FindOnPage<QTextEdit>("summaryEdit")->toPlainText().startsWith("Sent to"); }, 5000) && ok;
     ok = grabber.Grab("assign-ip-checking") && ok;
     ok = Reached(driver, "completionPage") && ok;

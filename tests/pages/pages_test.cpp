@@ -403,6 +403,46 @@ TEST_F(AssignTest, ArmsCountsAndMovesToCompletionOnceTheReplyHasGoneOut) {
   EXPECT_TRUE(Summary().contains("The device has not answered at 192.168.0.20 yet."));
 }
 
+// A DHCP device's messages; it asks for 192.168.0.20 from the PC's interface.
+struct DhcpDevice {
+  DhcpDevice() { device.mac = kDeviceB; }
+  Request device;
+  std::vector<std::uint8_t> Discover() const { return device.WithOptions({53, 1, 1}); }
+  std::vector<std::uint8_t> Request20() const {
+    return device.WithOptions({53, 1, 3, 50, 4, 192, 168, 0, 20, 54, 4, 192, 168, 0, 5});
+  }
+  std::vector<std::uint8_t> Decline20() const {
+    return device.WithOptions({53, 1, 4, 50, 4, 192, 168, 0, 20});
+  }
+};
+
+// The offer leaves the page waiting; the ack is the device's word that it took the address.
+TEST_F(AssignTest, ADhcpDeviceIsOfferedItsAddressAndAcceptsIt) {
+  const DhcpDevice dhcp;
+  AnswerProbes({{"192.168.0.20", kDeviceB}});
+  GoToAssign();
+  m_sockets.Push(dhcp.Discover());
+  ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
+  QTest::qWait(300);
+  EXPECT_TRUE(On("assignIpPage"));
+  m_sockets.Push(dhcp.Request20());
+  ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
+  EXPECT_TRUE(Summary().contains(
+      "The device accepted 192.168.0.20.\nThe device answers at 192.168.0.20."));
+}
+
+// A device that finds the address in use after its ack, while it is being checked.
+TEST_F(AssignTest, ADhcpDeviceThatDeclinesItsAddressEndsOnTheFailurePage) {
+  const DhcpDevice dhcp;
+  GoToAssign();
+  m_sockets.Push(dhcp.Request20());
+  ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
+  m_sockets.Push(dhcp.Decline20());
+  ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
+  EXPECT_TRUE(Summary().contains(
+      "The device 02:00:5e:00:00:02 reports 192.168.0.20 as in use by another device."));
+}
+
 TEST_F(AssignTest, AReplyThatLeftThroughNoInterfaceEndsOnTheFailurePage) {
   m_routes.rows.clear();
   GoToAssign();

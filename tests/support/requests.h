@@ -42,6 +42,18 @@ struct Request {
     return bytes;
   }
 
+  // The request as a DHCP message: the cookie, then `options` (code, length, value ... as
+  // written, without the end option, which is added).
+  std::vector<std::uint8_t> WithOptions(std::vector<std::uint8_t> options) const {
+    std::vector<std::uint8_t> bytes = Bytes();
+    std::copy(std::begin(kMagicCookie), std::end(kMagicCookie), bytes.begin() + kCookieOffset);
+    options.push_back(kOptionEnd);
+    const std::size_t end = kCookieOffset + sizeof kMagicCookie + options.size();
+    if (end > bytes.size()) bytes.resize(end);
+    std::copy(options.begin(), options.end(), bytes.begin() + kCookieOffset + sizeof kMagicCookie);
+    return bytes;
+  }
+
   Request WithLength(std::size_t newLength) const {
     Request copy = *this;
     copy.length = newLength;
