@@ -176,8 +176,7 @@ class WinArpSocketApi final : public ArpSocketApi {
       return WSAENETUNREACH;
     }
     DWORD best = 0;
-    if (::GetBestInterface(ip, &best) != NO_ERROR ||
-        best != static_cast<DWORD>(interfaceIndex)) {
+    if (::GetBestInterface(ip, &best) != NO_ERROR || best != static_cast<DWORD>(interfaceIndex)) {
       return WSAENETUNREACH;
     }
     mac = adapter->mac;

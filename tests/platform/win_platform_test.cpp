@@ -51,7 +51,8 @@ TEST(WindowsNetwork, RouteRowsFollowTheAdapters) {
   // leaving from an address that the adapter list names.
   std::uint32_t loopback = 0;
   ASSERT_TRUE(ReadIpv4Text("127.0.0.1", loopback));
-  const auto loopbackRow = std::find(rows.begin(), rows.end(), RouteRow{kAllOnes, kAllOnes, loopback, 0});
+  const auto loopbackRow =
+      std::find(rows.begin(), rows.end(), RouteRow{kAllOnes, kAllOnes, loopback, 0});
   ASSERT_NE(loopbackRow, rows.end());
   int lastIndex = 0;
   for (auto row = rows.begin(); row != loopbackRow; ++row) {
