@@ -1,9 +1,5 @@
 #include "cli/hosts_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -11,6 +7,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/file_read.h"
 #include "platform/ipv4_text.h"
 
 namespace quillnet::cli {
@@ -41,20 +38,6 @@ std::string ReadFailure(int error) {
     }
   }
 }
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : m_fd(fd) {}
-  ~FileDescriptor() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
 
 std::string_view Trimmed(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
@@ -105,25 +88,9 @@ std::optional<Refusal> ReadHostsFile(const std::string& path, std::string& text)
     return Refusal{kExitUsage,
                    "The hosts file '" + path + "' cannot be read: " + ReadFailure(error) + "."};
   };
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return refuse(errno);
-  struct stat status {};
-  if (::fstat(file.get(), &status) != 0) return refuse(errno);
-  if (S_ISDIR(status.st_mode)) return refuse(EISDIR);
   // One byte past the bound is enough to know the file is too large.
-  constexpr std::size_t kLimit = kMaxHostsFileBytes + 1;
-  constexpr std::size_t kChunk = 64 * 1024;
-  while (text.size() < kLimit) {
-    const std::size_t size = text.size();
-    text.resize(std::min(size + kChunk, kLimit));
-    const ssize_t got = ::read(file.get(), text.data() + size, text.size() - size);
-    text.resize(size + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-    if (got == 0) break;
-    if (got < 0 && errno != EINTR) {
-      const int error = errno;
-      text.clear();
-      return refuse(error);
-    }
+  if (const int error = ReadFileUpTo(path, kMaxHostsFileBytes + 1, text); error != 0) {
+    return refuse(error);
   }
   return std::nullopt;
 }

@@ -1,6 +1,7 @@
 #include "platform/ipv4_text.h"
 
-#include <arpa/inet.h>
+#include <array>
+#include <bit>
 
 namespace quillnet {
 namespace {
@@ -8,6 +9,20 @@ namespace {
 constexpr int kParts = 4;
 constexpr int kMaxDigits = 3;
 constexpr unsigned kMaxPart = 255;
+
+using AddressBytes = std::array<std::uint8_t, kParts>;
+static_assert(sizeof(AddressBytes) == sizeof(std::uint32_t));
+
+// A value read most significant part first, as it stands in a datagram: its first part in the
+// first byte, whatever this machine's byte order. Computed here, so no socket header is needed.
+std::uint32_t NetworkOrder(std::uint32_t value) {
+  AddressBytes bytes{};
+  for (int part = kParts - 1; part >= 0; --part) {
+    bytes[static_cast<std::size_t>(part)] = static_cast<std::uint8_t>(value & 0xFFu);
+    value >>= 8;
+  }
+  return std::bit_cast<std::uint32_t>(bytes);
+}
 
 }  // namespace
 
@@ -32,15 +47,17 @@ bool ReadIpv4Text(std::string_view text, std::uint32_t& address, LeadingZeros le
     value = (value << 8) | number;
   }
   if (at != text.size()) return false;
-  address = htonl(value);
+  address = NetworkOrder(value);
   return true;
 }
 
 std::string Ipv4Text(std::uint32_t address) {
-  char text[INET_ADDRSTRLEN] = {};
-  in_addr value{};
-  value.s_addr = address;
-  inet_ntop(AF_INET, &value, text, sizeof text);
+  const auto bytes = std::bit_cast<AddressBytes>(address);
+  std::string text;
+  for (const std::uint8_t part : bytes) {
+    if (!text.empty()) text += '.';
+    text += std::to_string(part);
+  }
   return text;
 }
 
@@ -52,7 +69,7 @@ std::string NormalizedIpv4Text(const std::string& text) {
 std::uint32_t Ipv4MaskFromPrefix(int prefixLength) {
   if (prefixLength <= 0) return 0;
   if (prefixLength >= 32) return 0xFFFFFFFFu;
-  return htonl(~((1u << (32 - prefixLength)) - 1u));
+  return NetworkOrder(~((1u << (32 - prefixLength)) - 1u));
 }
 
 }  // namespace quillnet

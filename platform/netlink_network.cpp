@@ -230,6 +230,12 @@ class NetlinkAdapterSource final : public AdapterSource {
 
 }  // namespace
 
+std::string RouteSource::InterfaceName(int index) const {
+  char name[IF_NAMESIZE] = {};
+  if (index > 0 && if_indextoname(static_cast<unsigned>(index), name) != nullptr) return name;
+  return "interface " + std::to_string(index);
+}
+
 RouteSource& SystemRouteSource() {
   static WatchedRouteSource source;
   return source;

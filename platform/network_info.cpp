@@ -1,6 +1,3 @@
-#include <arpa/inet.h>
-#include <net/if.h>
-
 #include <algorithm>
 #include <utility>
 
@@ -11,6 +8,7 @@ namespace quillnet {
 namespace {
 
 constexpr std::uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
+constexpr char kLoopbackAddress[] = "127.0.0.1";
 
 std::vector<NetworkSnapshot::Link> LinksByIndex(const NetworkSnapshot& snapshot) {
   std::vector<NetworkSnapshot::Link> links = snapshot.links;
@@ -28,12 +26,6 @@ const NetworkSnapshot::Address* FirstAddressOf(const NetworkSnapshot& snapshot, 
 
 }  // namespace
 
-std::string RouteSource::InterfaceName(int index) const {
-  char name[IF_NAMESIZE] = {};
-  if (index > 0 && if_indextoname(static_cast<unsigned>(index), name) != nullptr) return name;
-  return "interface " + std::to_string(index);
-}
-
 std::vector<RouteRow> BuildRouteRows(const NetworkSnapshot& snapshot) {
   std::vector<RouteRow> rows;
   const auto links = LinksByIndex(snapshot);
@@ -48,7 +40,11 @@ std::vector<RouteRow> BuildRouteRows(const NetworkSnapshot& snapshot) {
       rows.push_back({kLimitedBroadcast, kLimitedBroadcast, address->address, link.index});
     }
   }
-  if (loopbackUp) rows.push_back({kLimitedBroadcast, kLimitedBroadcast, htonl(INADDR_LOOPBACK)});
+  if (loopbackUp) {
+    std::uint32_t loopback = 0;
+    ReadIpv4Text(kLoopbackAddress, loopback);
+    rows.push_back({kLimitedBroadcast, kLimitedBroadcast, loopback});
+  }
 
   for (const auto& route : snapshot.routes) {
     const std::uint32_t mask = Ipv4MaskFromPrefix(route.prefixLength);

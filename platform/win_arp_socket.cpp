@@ -1,0 +1,276 @@
+// ARP probes on Windows, which gives a program no raw socket: IP Helper's SendARP asks the
+// network, and its answer comes back as the ARP reply frame the holder would have sent, so
+// the probe reads it as it reads a packet socket's frames. SendARP asks through the interface
+// the routes choose and only for an address on that interface's own subnet; a probe sent
+// anywhere else fails instead of passing for silence.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+
+#include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <system_error>
+#include <thread>
+
+#include "platform/arp_socket.h"
+#include "platform/port_owners.h"
+#include "platform/win_adapters.h"
+
+namespace quillnet {
+namespace {
+
+// The frame a probe hands over and the reply made here: Ethernet, then ARP for IPv4 (RFC 826).
+// Multi-byte fields are big-endian; addresses stay in network byte order.
+constexpr std::size_t kMacBytes = 6;
+constexpr std::size_t kIpv4Bytes = 4;
+constexpr std::size_t kDestinationOffset = 0;
+constexpr std::size_t kSourceOffset = kDestinationOffset + kMacBytes;
+constexpr std::size_t kEthertypeOffset = kSourceOffset + kMacBytes;
+constexpr std::size_t kHeaderBytes = kEthertypeOffset + 2;
+constexpr std::size_t kHtypeOffset = kHeaderBytes;
+constexpr std::size_t kPtypeOffset = kHtypeOffset + 2;
+constexpr std::size_t kHlenOffset = kPtypeOffset + 2;
+constexpr std::size_t kPlenOffset = kHlenOffset + 1;
+constexpr std::size_t kOperOffset = kPlenOffset + 1;
+constexpr std::size_t kShaOffset = kOperOffset + 2;
+constexpr std::size_t kSpaOffset = kShaOffset + kMacBytes;
+constexpr std::size_t kThaOffset = kSpaOffset + kIpv4Bytes;
+constexpr std::size_t kTpaOffset = kThaOffset + kMacBytes;
+constexpr std::size_t kFrameBytes = kTpaOffset + kIpv4Bytes;
+static_assert(kHeaderBytes == 14);
+static_assert(kFrameBytes == kHeaderBytes + 28);
+
+constexpr std::uint16_t kEthertypeArp = 0x0806;
+constexpr std::uint16_t kHardwareEthernet = 1;
+constexpr std::uint16_t kProtocolIpv4 = 0x0800;
+constexpr std::uint16_t kOperationRequest = 1;
+constexpr std::uint16_t kOperationReply = 2;
+
+using Frame = std::array<std::uint8_t, kFrameBytes>;
+
+std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return static_cast<std::uint16_t>((bytes[at] << 8) | bytes[at + 1]);
+}
+
+void Write16(Frame& frame, std::size_t at, std::uint16_t value) {
+  frame[at] = static_cast<std::uint8_t>(value >> 8);
+  frame[at + 1] = static_cast<std::uint8_t>(value & 0xFFu);
+}
+
+void WriteMac(Frame& frame, std::size_t at, std::uint64_t mac) {
+  for (std::size_t i = 0; i < kMacBytes; ++i) {
+    frame[at + i] = static_cast<std::uint8_t>(mac >> (8 * (kMacBytes - 1 - i)));
+  }
+}
+
+// The reply `holder` gives to a probe from `asker` for `ip`: it holds the address.
+Frame ReplyFrame(std::uint64_t holder, std::uint32_t ip, std::uint64_t asker) {
+  Frame frame{};
+  WriteMac(frame, kDestinationOffset, asker);
+  WriteMac(frame, kSourceOffset, holder);
+  Write16(frame, kEthertypeOffset, kEthertypeArp);
+  Write16(frame, kHtypeOffset, kHardwareEthernet);
+  Write16(frame, kPtypeOffset, kProtocolIpv4);
+  frame[kHlenOffset] = kMacBytes;
+  frame[kPlenOffset] = kIpv4Bytes;
+  Write16(frame, kOperOffset, kOperationReply);
+  WriteMac(frame, kShaOffset, holder);
+  std::memcpy(&frame[kSpaOffset], &ip, kIpv4Bytes);
+  WriteMac(frame, kThaOffset, asker);
+  return frame;
+}
+
+// The address an ARP request frame asks for; false for anything else.
+bool AskedAddress(std::span<const std::uint8_t> frame, std::uint32_t& ip) {
+  if (frame.size() < kFrameBytes || Read16(frame, kEthertypeOffset) != kEthertypeArp ||
+      Read16(frame, kHtypeOffset) != kHardwareEthernet ||
+      Read16(frame, kPtypeOffset) != kProtocolIpv4 || frame[kHlenOffset] != kMacBytes ||
+      frame[kPlenOffset] != kIpv4Bytes || Read16(frame, kOperOffset) != kOperationRequest) {
+    return false;
+  }
+  std::memcpy(&ip, &frame[kTpaOffset], kIpv4Bytes);
+  return true;
+}
+
+// Wine answers every SendARP with ERROR_NOT_SUPPORTED; Windows checks its arguments first, so
+// a call without any asks nothing of the network.
+bool SendArpSupported() {
+  static const bool supported = ::SendARP(0, 0, nullptr, nullptr) != ERROR_NOT_SUPPORTED;
+  return supported;
+}
+
+bool InSubnet(std::uint32_t ip, const WinAdapter::Address& address) {
+  const int prefix = std::clamp(address.prefixLength, 0, 32);
+  const std::uint32_t mask = prefix == 0 ? 0 : ::htonl(~std::uint32_t{0} << (32 - prefix));
+  return (ip & mask) == (address.address & mask);
+}
+
+// One open probe: the replies SendARP brought, and the addresses still being asked for. The
+// threads that ask hold it too, so a probe closed while SendARP still waits is dropped by
+// the last of them.
+struct ProbeState {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::deque<std::pair<Frame, int>> replies;
+  std::set<std::uint32_t> asking;
+  bool closed = false;
+};
+
+class WinArpSocketApi final : public ArpSocketApi {
+ public:
+  int Open(SocketHandle& socket) override {
+    socket = kInvalidSocket;
+    if (!SendArpSupported()) return WSAEOPNOTSUPP;
+    std::lock_guard lock(m_mutex);
+    socket = ++m_lastHandle;
+    m_probes[socket] = std::make_shared<ProbeState>();
+    return 0;
+  }
+
+  int HardwareAddress(int interfaceIndex, std::uint64_t& mac) override {
+    mac = 0;
+    std::vector<WinAdapter> adapters;
+    if (ReadWinAdapters(adapters) != WinAdapterResult::kOk) return WSAENETDOWN;
+    for (const WinAdapter& adapter : adapters) {
+      if (adapter.index == interfaceIndex && adapter.mac != 0) {
+        mac = adapter.mac;
+        return 0;
+      }
+    }
+    return WSAEINVAL;
+  }
+
+  int SendFrame(SocketHandle socket, int interfaceIndex,
+                std::span<const std::uint8_t> frame) override {
+    const std::shared_ptr<ProbeState> probe = ProbeOf(socket);
+    if (!probe) return WSAENOTSOCK;
+    std::uint32_t ip = 0;
+    if (!AskedAddress(frame, ip)) return WSAEINVAL;
+    std::uint64_t asker = 0;
+    if (const int error = CheckReach(interfaceIndex, ip, asker); error != 0) return error;
+    {
+      std::lock_guard lock(probe->mutex);
+      // One question at a time per address: SendARP itself asks again until it is answered
+      // or gives up.
+      if (!probe->asking.insert(ip).second) return 0;
+    }
+    try {
+      std::thread([probe, ip, asker, interfaceIndex] {
+        ULONG mac[2] = {};
+        ULONG length = kMacBytes;
+        const DWORD result = ::SendARP(ip, 0, mac, &length);
+        std::lock_guard lock(probe->mutex);
+        probe->asking.erase(ip);
+        // No answer (ERROR_BAD_NET_NAME) is what silence looks like here.
+        if (result != NO_ERROR || length != kMacBytes || probe->closed) return;
+        std::uint64_t holder = 0;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(mac);
+        for (std::size_t i = 0; i < kMacBytes; ++i) holder = (holder << 8) | bytes[i];
+        probe->replies.emplace_back(ReplyFrame(holder, ip, asker), interfaceIndex);
+        probe->arrived.notify_all();
+      }).detach();
+    } catch (const std::system_error&) {
+      std::lock_guard lock(probe->mutex);
+      probe->asking.erase(ip);
+      return WSAENOBUFS;
+    }
+    return 0;
+  }
+
+  int ReceiveFrame(SocketHandle socket, std::span<std::uint8_t> buffer, std::size_t& received,
+                   int& interfaceIndex, std::chrono::milliseconds timeout) override {
+    received = 0;
+    interfaceIndex = 0;
+    const std::shared_ptr<ProbeState> probe = ProbeOf(socket);
+    if (!probe) return WSAENOTSOCK;
+    std::unique_lock lock(probe->mutex);
+    if (!probe->arrived.wait_for(lock, timeout, [&] { return !probe->replies.empty(); })) {
+      return 0;
+    }
+    const auto& [frame, arrivedOn] = probe->replies.front();
+    received = std::min(buffer.size(), frame.size());
+    std::copy_n(frame.begin(), received, buffer.begin());
+    interfaceIndex = arrivedOn;
+    probe->replies.pop_front();
+    return 0;
+  }
+
+  void Close(SocketHandle socket) override {
+    std::shared_ptr<ProbeState> probe;
+    {
+      std::lock_guard lock(m_mutex);
+      const auto found = m_probes.find(socket);
+      if (found == m_probes.end()) return;
+      probe = std::move(found->second);
+      m_probes.erase(found);
+    }
+    std::lock_guard lock(probe->mutex);
+    probe->closed = true;
+  }
+
+ private:
+  std::shared_ptr<ProbeState> ProbeOf(SocketHandle socket) {
+    std::lock_guard lock(m_mutex);
+    const auto found = m_probes.find(socket);
+    return found == m_probes.end() ? nullptr : found->second;
+  }
+
+  // Whether SendARP's question for `ip` leaves through the interface: the address is on one of
+  // its subnets and the routes choose it. `mac` receives the interface's MAC address.
+  static int CheckReach(int interfaceIndex, std::uint32_t ip, std::uint64_t& mac) {
+    std::vector<WinAdapter> adapters;
+    if (ReadWinAdapters(adapters) != WinAdapterResult::kOk) return WSAENETDOWN;
+    const auto adapter = std::find_if(adapters.begin(), adapters.end(), [&](const WinAdapter& a) {
+      return a.index == interfaceIndex;
+    });
+    if (adapter == adapters.end() || !adapter->up) return WSAENETDOWN;
+    if (std::none_of(adapter->addresses.begin(), adapter->addresses.end(),
+                     [&](const WinAdapter::Address& address) { return InSubnet(ip, address); })) {
+      return WSAENETUNREACH;
+    }
+    DWORD best = 0;
+    if (::GetBestInterface(ip, &best) != NO_ERROR ||
+        best != static_cast<DWORD>(interfaceIndex)) {
+      return WSAENETUNREACH;
+    }
+    mac = adapter->mac;
+    return 0;
+  }
+
+  std::mutex m_mutex;
+  SocketHandle m_lastHandle = 0;
+  std::map<SocketHandle, std::shared_ptr<ProbeState>> m_probes;
+};
+
+}  // namespace
+
+ArpSocketApi& SystemArpSocketApi() {
+  static WinArpSocketApi api;
+  return api;
+}
+
+std::vector<int> ArpInterfaces() {
+  std::vector<int> indexes;
+  std::vector<WinAdapter> adapters;
+  if (ReadWinAdapters(adapters) != WinAdapterResult::kOk) return indexes;
+  for (const WinAdapter& adapter : adapters) {
+    if (adapter.up && adapter.ethernet && !adapter.loopback && adapter.mac != 0) {
+      indexes.push_back(adapter.index);
+    }
+  }
+  std::sort(indexes.begin(), indexes.end());
+  indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+  return indexes;
+}
+
+// Windows has no capabilities: any program may ask SendARP, where the system has it.
+bool ProcessHasRawCapability() { return SendArpSupported(); }
+
+}  // namespace quillnet

@@ -1,0 +1,18 @@
+#include <time.h>
+
+#include "platform/local_time.h"
+
+namespace quillnet {
+
+std::int64_t CurrentUnixTime() { return static_cast<std::int64_t>(::time(nullptr)); }
+
+std::string FormatLocalTime(std::int64_t seconds, const char* format) {
+  const time_t value = static_cast<time_t>(seconds);
+  tm local{};
+  if (::localtime_s(&local, &value) != 0) return {};
+  char text[64] = {};
+  const std::size_t length = ::strftime(text, sizeof text, format, &local);
+  return std::string(text, length);
+}
+
+}  // namespace quillnet
