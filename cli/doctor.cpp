@@ -196,6 +196,12 @@ void CheckReceiveBuffer(Output& output) {
            size + ", room for thousands of devices asking at once");
     return;
   }
+  if (!ReceiveBufferCappedBySysctl()) {
+    Report(output, "receive buffer", Outcome::kWarning,
+           size + ", as much as the system grants: when hundreds of devices ask at once, some "
+                  "of their requests are lost and those devices ask again seconds later.");
+    return;
+  }
   Report(output, "receive buffer", Outcome::kWarning,
          size + ", limited by net.core.rmem_max: when hundreds of devices ask at once, some of "
                 "their requests are lost and those devices ask again seconds later. Raise the "
@@ -235,6 +241,12 @@ bool CheckInterfaces(Output& output) {
 }
 
 void CheckFirewall(Output& output) {
+  if (!FirewallReadable()) {
+    Report(output, "firewall", Outcome::kNotChecked,
+           "this program does not read this system's firewall rules; not checked. If a device "
+           "gets no answer, let this program receive on UDP port 67 and send to UDP port 68");
+    return;
+  }
   std::string ruleset;
   if (!ReadFirewallRuleset(ruleset)) {
     Report(output, "firewall", Outcome::kNotChecked,

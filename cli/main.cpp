@@ -30,6 +30,7 @@
 #include "cli/hosts_file.h"
 #include "cli/output.h"
 #include "platform/arp_socket.h"
+#include "platform/console.h"
 #include "platform/ipv4_text.h"
 #include "platform/local_time.h"
 #include "platform/net_helper.h"
@@ -128,7 +129,15 @@ bool StartServer(BootPServer& server, Output& output) {
     return false;
   }
   output.Error(MessageText(server));
-  if (server.GetStartError() == quillnet::kWsaEacces) {
+  if (server.GetStartError() == quillnet::kWsaEacces && !quillnet::NeedsNetHelper()) {
+    // Where any program may bind the port, a refusal means another one holds it exclusively,
+    // or the system keeps it for itself.
+    const std::string holders =
+        PortHoldersText(quillnet::FindUdpPortOwners(BootPServer::kServerPort));
+    output.Error("UDP port 67 is refused to this program" +
+                 (holders.empty() ? std::string() : ", held by " + holders) +
+                 ". `quillnet-cli doctor` checks this PC.");
+  } else if (server.GetStartError() == quillnet::kWsaEacces) {
     // Refused the port, the program asked quillnet-net-helper, which says what it lacks.
     const std::string helper = quillnet::LastPortHelperFailure();
     output.Error("Binding UDP port 67 needs root or " + std::string(quillnet::kNetHelperName) +
@@ -537,7 +546,14 @@ bool AsksForJson(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** systemArgv) {
+  quillnet::UseUtf8Console();
+  // Read in UTF-8 from here on, as a path is handed on to the system in UTF-8.
+  std::vector<std::string> texts = quillnet::Utf8Arguments(argc, systemArgv);
+  std::vector<char*> utf8Argv;
+  for (std::string& text : texts) utf8Argv.push_back(text.data());
+  utf8Argv.push_back(nullptr);
+  char** const argv = utf8Argv.data();
   Output argumentsOutput(AsksForJson(argc, argv), std::cout, std::cerr);
   if (auto refusal = CheckSubcommand(argc > 1 ? argv[1] : "", kSubcommands)) {
     return Refuse(argumentsOutput, *refusal);

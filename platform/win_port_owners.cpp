@@ -85,4 +85,11 @@ bool ReadFirewallRuleset(std::string& json) {
   return false;
 }
 
+bool NeedsNetHelper() { return false; }
+
+bool FirewallReadable() { return false; }
+
+// Windows grants any size asked for; what caps it under Wine is Linux's limit, not Windows'.
+bool ReceiveBufferCappedBySysctl() { return false; }
+
 }  // namespace quillnet

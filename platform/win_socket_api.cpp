@@ -1,6 +1,10 @@
 // Winsock 2 behind SocketApi. One socket, bound to 0.0.0.0:67, receives with WSARecvMsg and
 // sends each interface's copy with WSASendMsg, both with IP_PKTINFO: the arrival interface comes
-// with every datagram, and every reply names its interface and source address.
+// with every datagram, and every reply names its interface and source address. For the time of
+// a send the socket's IP_UNICAST_IF names the interface too: Wine ignores IP_PKTINFO on a send
+// (the copy would leave wherever the routes lead, from that interface's address) but honours
+// IP_UNICAST_IF, by binding the Linux socket to the interface for that moment; Windows reads
+// the option for sends only.
 //
 // A receive waits on two events, the socket's and a stop event of its own, instead of blocking
 // in the socket call: Windows documents no wake-up of a blocked UDP receive by shutdown(), and
@@ -70,10 +74,36 @@ class SocketState {
   }
 
   LPFN_WSARECVMSG recvMsg = nullptr;
+  // The outgoing interface is the socket's for the time of one send.
+  std::mutex sending;
 
  private:
   WSAEVENT m_readable;
   WSAEVENT m_stop;
+};
+
+// IP_UNICAST_IF for one send: the interface index in network byte order, as Windows reads it
+// for IPv4; 0 gives the socket back to the routes. A socket that refuses it still has
+// IP_PKTINFO.
+class OutgoingInterface {
+ public:
+  OutgoingInterface(SOCKET socket, int index) : m_socket(socket), m_set(index != 0) {
+    if (m_set) Set(::htonl(static_cast<u_long>(index)));
+  }
+  ~OutgoingInterface() {
+    if (m_set) Set(0);
+  }
+  OutgoingInterface(const OutgoingInterface&) = delete;
+  OutgoingInterface& operator=(const OutgoingInterface&) = delete;
+
+ private:
+  void Set(DWORD value) {
+    ::setsockopt(m_socket, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&value),
+                 sizeof value);
+  }
+
+  SOCKET m_socket;
+  bool m_set;
 };
 
 class WinSocketApi final : public SocketApi {
@@ -197,6 +227,10 @@ class WinSocketApi final : public SocketApi {
     info.ipi_ifindex = static_cast<ULONG>(interfaceIndex);
     std::memcpy(WSA_CMSG_DATA(header), &info, sizeof info);
     const SOCKET native = NativeSocket(socket);
+    const std::shared_ptr<SocketState> state = StateOf(socket);
+    if (!state) return WSAENOTSOCK;
+    std::lock_guard lock(state->sending);
+    const OutgoingInterface outgoing(native, interfaceIndex);
     for (int tries = 1;; ++tries) {
       DWORD sent = 0;
       if (::WSASendMsg(native, &message, 0, &sent, nullptr, nullptr) == 0) return 0;

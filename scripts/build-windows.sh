@@ -31,7 +31,7 @@ cmake --build "$build_dir" -j "$jobs"
 
 # Windows ships these; anything else would have to travel with the program.
 exe="$build_dir/cli/quillnet-cli.exe"
-allowed='^(KERNEL32|WS2_32|IPHLPAPI|ADVAPI32|USER32|msvcrt|api-ms-win-crt-.*|ucrtbase)\.dll$'
+allowed='^(KERNEL32|WS2_32|IPHLPAPI|ADVAPI32|USER32|SHELL32|msvcrt|api-ms-win-crt-.*|ucrtbase)\.dll$'
 dlls="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')"
 echo "quillnet-cli.exe imports: $(echo "$dlls" | tr '\n' ' ')"
 if unexpected="$(echo "$dlls" | grep -Eiv "$allowed")"; then
