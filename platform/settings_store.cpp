@@ -406,14 +406,23 @@ class SettingsStore::State {
   std::thread m_writer;
 };
 
-SettingsKey::SettingsKey(sqlite3* db, std::string path) : m_db(db), m_path(std::move(path)) {}
+class SettingsKey::Handle {
+ public:
+  Handle(Connection db, std::string path) : db(std::move(db)), path(std::move(path)) {}
 
-SettingsKey::~SettingsKey() { sqlite3_close(m_db); }
+  const Connection db;
+  const std::string path;
+};
+
+SettingsKey::SettingsKey(std::unique_ptr<Handle> handle) : m_handle(std::move(handle)) {}
+
+SettingsKey::~SettingsKey() = default;
 
 bool SettingsKey::QueryValue(const std::string& name, std::uint32_t& type,
                              std::vector<std::uint8_t>& data) const {
-  Statement query(m_db, "SELECT type, data FROM key_values WHERE key_path = ?1 AND name = ?2");
-  if (!query || !query.BindText(1, m_path) || !query.BindText(2, name) ||
+  Statement query(m_handle->db.get(),
+                  "SELECT type, data FROM key_values WHERE key_path = ?1 AND name = ?2");
+  if (!query || !query.BindText(1, m_handle->path) || !query.BindText(2, name) ||
       sqlite3_step(query.get()) != SQLITE_ROW) {
     return false;
   }
@@ -428,10 +437,11 @@ bool SettingsKey::QueryValue(const std::string& name, std::uint32_t& type,
 
 bool SettingsKey::SetValue(const std::string& name, std::uint32_t type,
                            std::span<const std::uint8_t> data) {
-  Transaction transaction(m_db, "BEGIN IMMEDIATE");
+  sqlite3* db = m_handle->db.get();
+  Transaction transaction(db, "BEGIN IMMEDIATE");
   if (!transaction.IsOpen()) return false;
-  Statement upsert(m_db, kUpsertValue);
-  if (!upsert || !BindValue(upsert, m_path, name, type, data) ||
+  Statement upsert(db, kUpsertValue);
+  if (!upsert || !BindValue(upsert, m_handle->path, name, type, data) ||
       sqlite3_step(upsert.get()) != SQLITE_DONE) {
     return false;
   }
@@ -462,7 +472,8 @@ std::unique_ptr<SettingsKey> SettingsStore::OpenKey(const std::string& keyPath) 
     if (check == Outcome::kDamaged) m_state->ReportDamaged();
     if (check != Outcome::kDone || !KeyExists(db.get(), keyPath)) return nullptr;
   }
-  return std::unique_ptr<SettingsKey>(new SettingsKey(db.release(), keyPath));
+  return std::unique_ptr<SettingsKey>(
+      new SettingsKey(std::make_unique<SettingsKey::Handle>(std::move(db), keyPath)));
 }
 
 std::unique_ptr<SettingsKey> SettingsStore::CreateKey(const std::string& keyPath) const {
@@ -470,7 +481,8 @@ std::unique_ptr<SettingsKey> SettingsStore::CreateKey(const std::string& keyPath
   if (m_state->Write(keyPath, nullptr, m_state->busyTimeoutMs, &db) != Outcome::kDone) {
     return nullptr;
   }
-  return std::unique_ptr<SettingsKey>(new SettingsKey(db.release(), keyPath));
+  return std::unique_ptr<SettingsKey>(
+      new SettingsKey(std::make_unique<SettingsKey::Handle>(std::move(db), keyPath)));
 }
 
 SettingsStore::WriteResult SettingsStore::WriteValue(const std::string& keyPath,

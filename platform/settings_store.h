@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-struct sqlite3;
-
 namespace quillnet {
 
 // Value types, numbered as the Windows registry numbers them.
@@ -16,8 +14,7 @@ inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
 inline constexpr std::uint32_t kRegDword = 4;
 
-// An open key of the settings store. It holds its own connection to the file, used only by
-// the thread that calls it.
+// An open key of the settings store, used only by the thread that calls it.
 class SettingsKey {
  public:
   ~SettingsKey();
@@ -33,14 +30,19 @@ class SettingsKey {
 
  private:
   friend class SettingsStore;
-  SettingsKey(sqlite3* db, std::string path);
+  // The backend's hold on the key: a connection of its own to the file, or a registry handle.
+  class Handle;
+  explicit SettingsKey(std::unique_ptr<Handle> handle);
 
-  sqlite3* m_db;
-  std::string m_path;
+  std::unique_ptr<Handle> m_handle;
 };
 
-// The per-user typed settings store that stands in for HKEY_CURRENT_USER: one SQLite file
-// holding keys by path (case-insensitive, as in the registry) and typed values by name.
+// The per-user typed settings store: keys by path and typed values by name, both named
+// case-insensitively, as in the registry. Text values (kRegSz, kRegExpandSz) are UTF-8 bytes to
+// callers.
+//
+// On Linux it stands in for HKEY_CURRENT_USER: one SQLite file, whose path is the store's
+// location. Values keep the bytes they were given.
 //
 // The file and the folders the store makes for it are private to the user (0600 and 0700,
 // whatever the umask); an existing file that others may read is narrowed to its user when
@@ -55,6 +57,14 @@ class SettingsKey {
 // lock within the busy time-out is queued and retried, in order, on a thread of the store
 // for up to the retry window; the destructor waits for the queue. A write still locked out
 // then is reported on stderr.
+//
+// On Windows it is the registry itself. The location is a key of the current user, written
+// "HKEY_CURRENT_USER" or "HKEY_CURRENT_USER\<subkey>", and key paths are taken below it; any
+// other location can be neither read nor written. Names and text are UTF-16 there, so a name or
+// text that is not UTF-8 is not written; text is kept with a terminating NUL, added when the
+// bytes written lack one, as Windows programs expect. The registry takes or refuses each write
+// at once: nothing is queued, FinishWrites has nothing to wait for, and the time-outs do not
+// apply.
 class SettingsStore {
  public:
   // How long a call on the caller's thread waits for another program's lock.
@@ -65,12 +75,12 @@ class SettingsStore {
   enum class WriteResult {
     kWritten,  // in the file
     kQueued,   // the store's thread writes it once the lock is free
-    kFailed,   // cannot be written (no file name, damaged or unwritable file)
+    kFailed,   // cannot be written (no file name, damaged or unwritable file or key)
   };
 
   // The current user's store (DefaultSettingsFilePath).
   SettingsStore();
-  // The store in `filePath`.
+  // The store at `filePath`: the file, or on Windows the registry key.
   explicit SettingsStore(std::string filePath, int busyTimeoutMs = kDefaultBusyTimeoutMs,
                          int retryWindowMs = kDefaultRetryWindowMs);
   // Waits until every queued write is written or has run out of time.
@@ -78,6 +88,7 @@ class SettingsStore {
   SettingsStore(const SettingsStore&) = delete;
   SettingsStore& operator=(const SettingsStore&) = delete;
 
+  // The location, as given.
   const std::string& FilePath() const;
 
   // A write that was not saved: the value's name and why, as a phrase ("the settings file …
@@ -107,6 +118,7 @@ class SettingsStore {
 };
 
 // <config folder>/Varnholt/Quillnet/registry.sqlite3; "" when the user has no home folder.
+// On Windows "HKEY_CURRENT_USER".
 std::string DefaultSettingsFilePath();
 
 }  // namespace quillnet

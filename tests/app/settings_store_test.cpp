@@ -1,3 +1,5 @@
+// The SQLite file's own behaviour under the wizard's settings operations: its modes, damage,
+// other programs' locks. What every store does is tested in tests/platform.
 #include "platform/settings_store.h"
 
 #include <gtest/gtest.h>
@@ -121,58 +123,6 @@ std::optional<std::vector<std::uint8_t>> ReadFresh(const std::string& file,
 
 std::size_t CountLines(const std::string& text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
-TEST(SettingsStore, OpeningNeverCreatesAndCreatingMakesFoldersFileAndKey) {
-  TemporaryFolder folder;
-  const std::string file = folder.File("Varnholt/Quillnet/registry.sqlite3");
-  SettingsStore store(file);
-
-  EXPECT_EQ(store.OpenKey(kSettingsKeyPath), nullptr);
-  EXPECT_FALSE(std::filesystem::exists(file));
-
-  ASSERT_NE(store.CreateKey(kSettingsKeyPath), nullptr);
-  EXPECT_TRUE(std::filesystem::exists(file));
-  EXPECT_NE(store.OpenKey(kSettingsKeyPath), nullptr);
-  // Keys are named case-insensitively, as in the registry; other keys stay missing.
-  EXPECT_NE(store.OpenKey("SOFTWARE\\varnholt\\QUILLNET"), nullptr);
-  EXPECT_EQ(store.OpenKey("Software\\Varnholt"), nullptr);
-  // Creating an existing key keeps what it holds.
-  ASSERT_TRUE(store.OpenKey(kSettingsKeyPath)->SetValue("a", kRegSz, Bytes("x")));
-  ASSERT_NE(store.CreateKey(kSettingsKeyPath), nullptr);
-  EXPECT_TRUE(Query(store, "a").has_value());
-}
-
-TEST(SettingsStore, ValuesKeepTheirTypeAndBytesAcrossConnections) {
-  TemporaryFolder folder;
-  const std::string file = folder.File("registry.sqlite3");
-  {
-    SettingsStore store(file);
-    auto key = store.CreateKey(kSettingsKeyPath);
-    ASSERT_NE(key, nullptr);
-    EXPECT_TRUE(key->SetValue("Installed", kRegDword, std::vector<std::uint8_t>{7, 0, 0, 0}));
-    EXPECT_TRUE(key->SetValue("Version", kRegSz, Bytes(std::string_view("1.1.2.45\0", 9))));
-    EXPECT_TRUE(key->SetValue("Path", kRegExpandSz, Bytes("%HOME%")));
-    EXPECT_TRUE(key->SetValue("Empty", kRegSz, {}));
-    // A later write replaces both the type and the bytes.
-    EXPECT_TRUE(key->SetValue("Path", kRegSz, Bytes("/opt")));
-  }
-  SettingsStore again(file);
-  const auto installed = Query(again, "installed");
-  ASSERT_TRUE(installed);
-  EXPECT_EQ(installed->type, kRegDword);
-  EXPECT_EQ(installed->data, (std::vector<std::uint8_t>{7, 0, 0, 0}));
-  const auto version = Query(again, "Version");
-  ASSERT_TRUE(version);
-  EXPECT_EQ(version->data, Bytes(std::string_view("1.1.2.45\0", 9)));
-  const auto path = Query(again, "Path");
-  ASSERT_TRUE(path);
-  EXPECT_EQ(path->type, kRegSz);
-  EXPECT_EQ(path->data, Bytes("/opt"));
-  const auto empty = Query(again, "Empty");
-  ASSERT_TRUE(empty);
-  EXPECT_TRUE(empty->data.empty());
-  EXPECT_FALSE(Query(again, "Missing"));
 }
 
 // Writes a store through the wizard's own operations: installed, and enough devices to fill
