@@ -1,0 +1,101 @@
+#!/bin/bash
+# quillnet-cli.exe assign under Wine answers real clients: bootpc is given the address, mask and
+# gateway in a BOOTP reply; ISC dhclient is offered and acked them in DHCP, sets the address and
+# holds it, answering the PC there. Where Wine cannot send ARP probes, assign says that it could
+# not check, and answers all the same.
+# Usage: assign.sh <quillnet-cli.exe>
+# shellcheck source=wine_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
+
+qnw_cli_test "${1:-}" bootpc dhclient
+
+readonly MAC="02:00:5e:91:00:02"
+qnt_pc_and_device PC DEV 10.91.0.1/24 "$MAC"
+qnw_start_wine "$PC"
+
+# start_assign <label> <arguments after the MAC...>: assign in the background, once it waits;
+# its pid in $QNT_LAST_PID.
+start_assign() {
+  local label="$1"
+  shift
+  qnw_bg "$PC" "$label" assign "$MAC" "$@" --timeout 30
+  qnt_wait_for 20 waiting "$QNT_TMP/$label.out" ||
+    qnt_fail "$label: assign did not start waiting: $(cat "$QNT_TMP/$label.out" "$QNT_TMP/$label.err")"
+}
+waiting() { qnt_file_has "$1" "Waiting for a BOOTP or DHCP request" || qnt_file_has "$1" '"event":"waiting"'; }
+
+# expect_unchecked <file> <ip>: the warning that the address could not be checked, with the
+# reason; the address check comes before the reply, so without it the program must say so.
+expect_unchecked() {
+  qnw_text "$1" | grep -qE "^Warning: could not check whether ${2//./\\.} is in use: .+\.\$" ||
+    qnt_fail "no warning that $2 could not be checked: $(qnw_text "$1")"
+}
+
+# BOOTP: bootpc asks, and prints what it was given.
+start_assign bootp 10.91.0.50 255.255.255.0 10.91.0.1 --confirm 0
+cli=$QNT_LAST_PID
+rc=0
+ip netns exec "$DEV" bootpc --dev dev0 --returniffail --timeoutwait 10 \
+  >"$QNT_TMP/bootpc.out" 2>"$QNT_TMP/bootpc.err" || rc=$?
+((rc == 0)) || qnt_fail "bootpc got no answer (exit $rc): $(cat "$QNT_TMP/bootpc.err" "$QNT_TMP/bootp.out" "$QNT_TMP/bootp.err")"
+qnt_wait_exit "$cli" 10
+((QNT_RC == 0)) || qnt_fail "assign with bootpc exited $QNT_RC: $(qnw_text "$QNT_TMP/bootp.err")"
+qnt_expect_eq "IPADDR" 10.91.0.50 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" IPADDR)"
+qnt_expect_eq "NETMASK" 255.255.255.0 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" NETMASK)"
+qnt_expect_eq "GATEWAYS" 10.91.0.1 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" GATEWAYS)"
+qnw_expect_line "$QNT_TMP/bootp.out" \
+  "Sent to $MAC: IP address 10.91.0.50, subnet mask 255.255.255.0, default gateway 10.91.0.1 (through pc0)"
+if qnw_text "$QNT_TMP/bootp.err" | grep -v "^Warning: could not check whether 10\.91\.0\.50 is in use: "; then
+  qnt_fail "bootpc: unexpected messages"
+fi
+if qnt_file_has "$QNT_TMP/bootp.err" "Warning"; then
+  expect_unchecked "$QNT_TMP/bootp.err" 10.91.0.50
+  probes=none
+else
+  probes=sent
+fi
+
+# DHCP: dhclient is offered the address, asks for it, gets the ack and sets it.
+start_assign dhcp 10.91.0.60 255.255.255.0 10.91.0.1 --json
+cli=$QNT_LAST_PID
+qnt_bg "$DEV" "$QNT_TMP/dhclient.out" "$QNT_TMP/dhclient.err" \
+  dhclient -d -v -1 -cf /dev/null -lf "$QNT_TMP/leases" -pf "$QNT_TMP/dhclient.pid" \
+  -sf "$(dirname "${BASH_SOURCE[0]}")/../e2e/dhclient_set_address.sh" dev0
+dhclient=$QNT_LAST_PID
+qnt_wait_exit "$cli" 30
+((QNT_RC == 0)) || qnt_fail "assign with dhclient exited $QNT_RC: $(qnw_text "$QNT_TMP/dhcp.err")"
+python3 - "$QNT_TMP/dhcp.out" "$QNT_TMP/dhcp.err" "$MAC" "$probes" <<'EOF' || qnt_fail "dhclient: $(qnw_text "$QNT_TMP/dhcp.out") $(qnw_text "$QNT_TMP/dhcp.err")"
+import json, re, sys
+out = [json.loads(line) for line in open(sys.argv[1])]
+err = [json.loads(line) for line in open(sys.argv[2])]
+mac, probes = sys.argv[3], sys.argv[4]
+sent = [(e["type"], e["ip"], e["mask"], e["gateway"], e["interfaceNames"])
+        for e in out if e["event"] == "sent"]
+addresses = ("10.91.0.60", "255.255.255.0", "10.91.0.1", ["pc0"])
+assert sent == [("DHCPOFFER",) + addresses, ("DHCPACK",) + addresses], sent
+assert {"event": "accepted", "mac": mac, "ip": "10.91.0.60"} in out, out
+if probes == "none":
+    messages = [e["message"] for e in err if e["event"] == "warning"]
+    assert len(messages) == 2 and len(err) == 2, err
+    assert re.fullmatch(r"Warning: could not check whether 10\.91\.0\.60 is in use: .+\.",
+                        messages[0]), messages
+    assert re.fullmatch(rf"Not confirmed: could not check whether {mac} answers at "
+                        r"10\.91\.0\.60: .+\.", messages[1]), messages
+else:
+    assert out[-1] == {"event": "confirmed", "mac": mac, "ip": "10.91.0.60"}, out
+    assert err == [], err
+EOF
+
+# The device holds the address: dhclient is bound and stays, and the PC finds it there.
+has_address() { ip -n "$DEV" -4 addr show dev dev0 | grep -qF "inet 10.91.0.60/24"; }
+qnt_wait_for 10 has_address || qnt_fail "dhclient did not set the address: $(cat "$QNT_TMP/dhclient.err")"
+sleep 2
+qnt_running "$dhclient" || qnt_fail "dhclient ended: $(cat "$QNT_TMP/dhclient.err")"
+has_address || qnt_fail "dhclient dropped the address: $(cat "$QNT_TMP/dhclient.err")"
+qnt_file_has "$QNT_TMP/dhclient.err" "DHCPACK of 10.91.0.60 from 10.91.0.1" ||
+  qnt_fail "dhclient took no ack from this PC: $(cat "$QNT_TMP/dhclient.err")"
+ip netns exec "$PC" python3 -c 'import socket, sys; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b"x", (sys.argv[1], 9))' 10.91.0.60
+device_found() { ip -n "$PC" neigh show 10.91.0.60 dev pc0 | grep -qiE "lladdr $MAC (REACHABLE|STALE|DELAY)"; }
+qnt_wait_for 5 device_found || qnt_fail "the device does not answer at 10.91.0.60: $(ip -n "$PC" neigh)"
+
+qnt_log "PASS"
