@@ -258,8 +258,7 @@ void BootPServer::TakeDhcpRequestLocked(std::span<const std::uint8_t> request,
   const bool armed = m_armed && key == m_targetKey;
   DhcpReplyFields fields;
   if (armed) {
-    fields = {kDhcpOffer, ReplyAddress(m_targetIp), ReplyAddress(m_targetMask),
-              ReplyAddress(m_targetGateway), 0};
+    fields = ArmedDhcpFieldsLocked();
   } else if (const auto host = m_hosts.find(key); host != m_hosts.end()) {
     fields = {kDhcpOffer, host->second.ip, host->second.mask, host->second.gateway, 0};
   } else {
@@ -435,6 +434,11 @@ void BootPServer::KeepServerIds(const SendRoutes& routes) {
   for (const BroadcastInterface& route : routes.interfaces) addresses.push_back(route.address);
   std::lock_guard lock(m_mutex);
   m_serverIds = std::move(addresses);
+}
+
+DhcpReplyFields BootPServer::ArmedDhcpFieldsLocked() const {
+  return {kDhcpOffer, ReplyAddress(m_targetIp), ReplyAddress(m_targetMask),
+          ReplyAddress(m_targetGateway), 0};
 }
 
 void BootPServer::BuildArmedReplyLocked(std::span<std::uint8_t> buffer) const {
@@ -653,10 +657,8 @@ bool BootPServer::Arm(std::string macText, std::string ipAddress, std::string su
     std::array<std::uint8_t, kMessageBufferSize> buffer{};
     std::copy(early->bytes.begin(), early->bytes.end(), buffer.begin());
     if (early->messageType == kDhcpDiscover) {
-      QueueDhcpReplyLocked(buffer, kDhcpOffer,
-                           {kDhcpOffer, ReplyAddress(m_targetIp), ReplyAddress(m_targetMask),
-                            ReplyAddress(m_targetGateway), 0},
-                           Answer::kArmedOffer, early->interfaceIndex);
+      QueueDhcpReplyLocked(buffer, kDhcpOffer, ArmedDhcpFieldsLocked(), Answer::kArmedOffer,
+                           early->interfaceIndex);
     } else {
       BuildArmedReplyLocked(buffer);
       QueueReplyLocked(buffer, Answer::kArmedEarly, m_armGeneration, early->interfaceIndex);

@@ -289,6 +289,9 @@ class BootPServer {
   // The armed device's kept request, when it is one to answer at once.
   const StoredRequest* EarlyRequestLocked() const;
   void BuildArmedReplyLocked(std::span<std::uint8_t> buffer) const;
+  // The armed addresses as a DHCP reply carries them; the type and server identifier are
+  // set for each reply.
+  DhcpReplyFields ArmedDhcpFieldsLocked() const;
   // Records one received datagram and queues its reply, if it gets one.
   void TakeDatagramLocked(std::span<std::uint8_t> buffer, const ReceivedDatagram& datagram);
   void QueueReplyLocked(std::span<const std::uint8_t> reply, Answer answer,

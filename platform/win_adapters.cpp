@@ -43,14 +43,15 @@ WinAdapterResult ReadWinAdapters(std::vector<WinAdapter>& adapters) {
     adapter.name = entry->FriendlyName != nullptr ? Utf8Text(entry->FriendlyName) : std::string();
     adapter.up = entry->OperStatus == IfOperStatusUp;
     adapter.loopback = entry->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
-    adapter.ethernet = entry->IfType == IF_TYPE_ETHERNET_CSMACD || entry->IfType == IF_TYPE_IEEE80211;
+    adapter.ethernet =
+        entry->IfType == IF_TYPE_ETHERNET_CSMACD || entry->IfType == IF_TYPE_IEEE80211;
     if (entry->PhysicalAddressLength == kMacLength) {
       for (ULONG i = 0; i < kMacLength; ++i) {
         adapter.mac = (adapter.mac << 8) | entry->PhysicalAddress[i];
       }
     }
-    for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = entry->FirstUnicastAddress;
-         unicast != nullptr; unicast = unicast->Next) {
+    for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = entry->FirstUnicastAddress; unicast != nullptr;
+         unicast = unicast->Next) {
       const SOCKET_ADDRESS& address = unicast->Address;
       if (address.lpSockaddr == nullptr || address.lpSockaddr->sa_family != AF_INET) continue;
       const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(address.lpSockaddr);

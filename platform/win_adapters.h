@@ -9,7 +9,7 @@
 namespace quillnet {
 
 struct WinAdapter {
-  int index = 0;  // IPv4 interface index, as IP_PKTINFO and the route table give it
+  int index = 0;     // IPv4 interface index, as IP_PKTINFO and the route table give it
   std::string name;  // the friendly name ("Ethernet 2"), UTF-8
   bool up = false;
   bool loopback = false;

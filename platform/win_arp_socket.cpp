@@ -20,84 +20,13 @@
 #include <thread>
 
 #include "platform/arp_socket.h"
+#include "platform/net_helper.h"
 #include "platform/port_owners.h"
 #include "platform/win_adapters.h"
+#include "platform/win_arp_frame.h"
 
 namespace quillnet {
 namespace {
-
-// The frame a probe hands over and the reply made here: Ethernet, then ARP for IPv4 (RFC 826).
-// Multi-byte fields are big-endian; addresses stay in network byte order.
-constexpr std::size_t kMacBytes = 6;
-constexpr std::size_t kIpv4Bytes = 4;
-constexpr std::size_t kDestinationOffset = 0;
-constexpr std::size_t kSourceOffset = kDestinationOffset + kMacBytes;
-constexpr std::size_t kEthertypeOffset = kSourceOffset + kMacBytes;
-constexpr std::size_t kHeaderBytes = kEthertypeOffset + 2;
-constexpr std::size_t kHtypeOffset = kHeaderBytes;
-constexpr std::size_t kPtypeOffset = kHtypeOffset + 2;
-constexpr std::size_t kHlenOffset = kPtypeOffset + 2;
-constexpr std::size_t kPlenOffset = kHlenOffset + 1;
-constexpr std::size_t kOperOffset = kPlenOffset + 1;
-constexpr std::size_t kShaOffset = kOperOffset + 2;
-constexpr std::size_t kSpaOffset = kShaOffset + kMacBytes;
-constexpr std::size_t kThaOffset = kSpaOffset + kIpv4Bytes;
-constexpr std::size_t kTpaOffset = kThaOffset + kMacBytes;
-constexpr std::size_t kFrameBytes = kTpaOffset + kIpv4Bytes;
-static_assert(kHeaderBytes == 14);
-static_assert(kFrameBytes == kHeaderBytes + 28);
-
-constexpr std::uint16_t kEthertypeArp = 0x0806;
-constexpr std::uint16_t kHardwareEthernet = 1;
-constexpr std::uint16_t kProtocolIpv4 = 0x0800;
-constexpr std::uint16_t kOperationRequest = 1;
-constexpr std::uint16_t kOperationReply = 2;
-
-using Frame = std::array<std::uint8_t, kFrameBytes>;
-
-std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint16_t>((bytes[at] << 8) | bytes[at + 1]);
-}
-
-void Write16(Frame& frame, std::size_t at, std::uint16_t value) {
-  frame[at] = static_cast<std::uint8_t>(value >> 8);
-  frame[at + 1] = static_cast<std::uint8_t>(value & 0xFFu);
-}
-
-void WriteMac(Frame& frame, std::size_t at, std::uint64_t mac) {
-  for (std::size_t i = 0; i < kMacBytes; ++i) {
-    frame[at + i] = static_cast<std::uint8_t>(mac >> (8 * (kMacBytes - 1 - i)));
-  }
-}
-
-// The reply `holder` gives to a probe from `asker` for `ip`: it holds the address.
-Frame ReplyFrame(std::uint64_t holder, std::uint32_t ip, std::uint64_t asker) {
-  Frame frame{};
-  WriteMac(frame, kDestinationOffset, asker);
-  WriteMac(frame, kSourceOffset, holder);
-  Write16(frame, kEthertypeOffset, kEthertypeArp);
-  Write16(frame, kHtypeOffset, kHardwareEthernet);
-  Write16(frame, kPtypeOffset, kProtocolIpv4);
-  frame[kHlenOffset] = kMacBytes;
-  frame[kPlenOffset] = kIpv4Bytes;
-  Write16(frame, kOperOffset, kOperationReply);
-  WriteMac(frame, kShaOffset, holder);
-  std::memcpy(&frame[kSpaOffset], &ip, kIpv4Bytes);
-  WriteMac(frame, kThaOffset, asker);
-  return frame;
-}
-
-// The address an ARP request frame asks for; false for anything else.
-bool AskedAddress(std::span<const std::uint8_t> frame, std::uint32_t& ip) {
-  if (frame.size() < kFrameBytes || Read16(frame, kEthertypeOffset) != kEthertypeArp ||
-      Read16(frame, kHtypeOffset) != kHardwareEthernet ||
-      Read16(frame, kPtypeOffset) != kProtocolIpv4 || frame[kHlenOffset] != kMacBytes ||
-      frame[kPlenOffset] != kIpv4Bytes || Read16(frame, kOperOffset) != kOperationRequest) {
-    return false;
-  }
-  std::memcpy(&ip, &frame[kTpaOffset], kIpv4Bytes);
-  return true;
-}
 
 // Wine answers every SendARP with ERROR_NOT_SUPPORTED; Windows checks its arguments first, so
 // a call without any asks nothing of the network.
@@ -118,7 +47,7 @@ bool InSubnet(std::uint32_t ip, const WinAdapter::Address& address) {
 struct ProbeState {
   std::mutex mutex;
   std::condition_variable arrived;
-  std::deque<std::pair<Frame, int>> replies;
+  std::deque<std::pair<ArpFrame, int>> replies;
   std::set<std::uint32_t> asking;
   bool closed = false;
 };
@@ -127,7 +56,8 @@ class WinArpSocketApi final : public ArpSocketApi {
  public:
   int Open(SocketHandle& socket) override {
     socket = kInvalidSocket;
-    if (!SendArpSupported()) return WSAEOPNOTSUPP;
+    // Refused, the probe asks StartHelperProbes, which says why in words.
+    if (!SendArpSupported()) return WSAEACCES;
     std::lock_guard lock(m_mutex);
     socket = ++m_lastHandle;
     m_probes[socket] = std::make_shared<ProbeState>();
@@ -152,7 +82,7 @@ class WinArpSocketApi final : public ArpSocketApi {
     const std::shared_ptr<ProbeState> probe = ProbeOf(socket);
     if (!probe) return WSAENOTSOCK;
     std::uint32_t ip = 0;
-    if (!AskedAddress(frame, ip)) return WSAEINVAL;
+    if (!ArpRequestTarget(frame, ip)) return WSAEINVAL;
     std::uint64_t asker = 0;
     if (const int error = CheckReach(interfaceIndex, ip, asker); error != 0) return error;
     {
@@ -164,16 +94,16 @@ class WinArpSocketApi final : public ArpSocketApi {
     try {
       std::thread([probe, ip, asker, interfaceIndex] {
         ULONG mac[2] = {};
-        ULONG length = kMacBytes;
+        ULONG length = kArpMacBytes;
         const DWORD result = ::SendARP(ip, 0, mac, &length);
         std::lock_guard lock(probe->mutex);
         probe->asking.erase(ip);
         // No answer (ERROR_BAD_NET_NAME) is what silence looks like here.
-        if (result != NO_ERROR || length != kMacBytes || probe->closed) return;
+        if (result != NO_ERROR || length != kArpMacBytes || probe->closed) return;
         std::uint64_t holder = 0;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(mac);
-        for (std::size_t i = 0; i < kMacBytes; ++i) holder = (holder << 8) | bytes[i];
-        probe->replies.emplace_back(ReplyFrame(holder, ip, asker), interfaceIndex);
+        for (std::size_t i = 0; i < kArpMacBytes; ++i) holder = (holder << 8) | bytes[i];
+        probe->replies.emplace_back(ArpReplyFrame(holder, ip, asker), interfaceIndex);
         probe->arrived.notify_all();
       }).detach();
     } catch (const std::system_error&) {
@@ -200,6 +130,16 @@ class WinArpSocketApi final : public ArpSocketApi {
     interfaceIndex = arrivedOn;
     probe->replies.pop_front();
     return 0;
+  }
+
+  // There is no helper on Windows: asked only when SendARP is missing, this says so.
+  std::unique_ptr<NetHelperClaims> StartHelperProbes(const std::vector<int>&, std::uint32_t,
+                                                     std::chrono::milliseconds,
+                                                     std::chrono::milliseconds,
+                                                     NetHelperFailure& failure) override {
+    std::string path;
+    failure = CheckNetHelperProbes(path);
+    return nullptr;
   }
 
   void Close(SocketHandle socket) override {
@@ -236,8 +176,7 @@ class WinArpSocketApi final : public ArpSocketApi {
       return WSAENETUNREACH;
     }
     DWORD best = 0;
-    if (::GetBestInterface(ip, &best) != NO_ERROR ||
-        best != static_cast<DWORD>(interfaceIndex)) {
+    if (::GetBestInterface(ip, &best) != NO_ERROR || best != static_cast<DWORD>(interfaceIndex)) {
       return WSAENETUNREACH;
     }
     mac = adapter->mac;

@@ -58,8 +58,7 @@ std::map<DWORD, std::string> ProcessNames() {
 
 std::vector<PortOwner> FindUdpPortOwners(std::uint16_t port) {
   std::vector<DWORD> pids = OwnersIn<MIB_UDPTABLE_OWNER_PID, MIB_UDPROW_OWNER_PID>(AF_INET, port);
-  for (const DWORD pid :
-       OwnersIn<MIB_UDP6TABLE_OWNER_PID, MIB_UDP6ROW_OWNER_PID>(AF_INET6, port)) {
+  for (const DWORD pid : OwnersIn<MIB_UDP6TABLE_OWNER_PID, MIB_UDP6ROW_OWNER_PID>(AF_INET6, port)) {
     pids.push_back(pid);
   }
   std::vector<PortOwner> owners;

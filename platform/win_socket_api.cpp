@@ -69,9 +69,7 @@ class SocketState {
   bool Valid() const { return m_readable != WSA_INVALID_EVENT && m_stop != WSA_INVALID_EVENT; }
   WSAEVENT readable() const { return m_readable; }
   WSAEVENT stop() const { return m_stop; }
-  bool Stopped() const {
-    return ::WaitForSingleObject(m_stop, 0) == WAIT_OBJECT_0;
-  }
+  bool Stopped() const { return ::WaitForSingleObject(m_stop, 0) == WAIT_OBJECT_0; }
 
   LPFN_WSARECVMSG recvMsg = nullptr;
   // The outgoing interface is the socket's for the time of one send.
@@ -165,8 +163,8 @@ class WinSocketApi final : public SocketApi {
 
   int Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) override {
     const sockaddr_in local = MakeAddress(address, port);
-    return ::bind(NativeSocket(socket), reinterpret_cast<const sockaddr*>(&local),
-                  sizeof local) == SOCKET_ERROR
+    return ::bind(NativeSocket(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) ==
+                   SOCKET_ERROR
                ? LastError()
                : 0;
   }

@@ -10,7 +10,7 @@ build=(cmake ninja-build g++ pkg-config libnl-route-3-dev libcli11-dev libsqlite
 case "$purpose" in
   run)  extra=() ;;
   test) extra=(clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-               bootpc isc-dhcp-client iproute2 python3 xvfb xauth x11-utils git
+               bootpc isc-dhcp-client busybox iproute2 python3 xvfb xauth x11-utils git
                desktop-file-utils lintian appstream file dpkg-dev devscripts) ;;
   *)    echo "usage: $0 run|test" >&2; exit 2 ;;
 esac

@@ -296,20 +296,5 @@ TEST_F(DhcpServer, ArmingAfterADiscoverOffersAtOnceButNeverAcksAStaleRequest) {
   EXPECT_TRUE(server.IsArmed());
 }
 
-TEST_F(DhcpServer, ListedDevicesSpeakDhcpToo) {
-  server.SetHosts({{kDeviceText, "10.0.0.40", "255.0.0.0", ""}});
-  auto offer = Receive(Discover());
-  ASSERT_EQ(offer.size(), 2u);
-  const DhcpOptions options = ReadDhcpOptions(offer[1].bytes, offer[1].bytes.size());
-  EXPECT_EQ(options.messageType, kDhcpOffer);
-  EXPECT_FALSE(options.hasRouter);  // no gateway given
-  EXPECT_EQ(options.serverId, Ip(10, 0, 0, 5));
-  auto ack = Receive(RequestFor({10, 0, 0, 40}, {10, 0, 0, 5}));
-  ASSERT_EQ(ack.size(), 2u);
-  EXPECT_EQ(TypeOf(ack[0]), kDhcpAck);
-  Receive(Dhcp({53, 1, kDhcpDecline, 50, 4, 10, 0, 0, 40}));
-  EXPECT_EQ(declines, std::vector<std::string>{"02:00:5e:10:20:30 10.0.0.40 listed"});
-}
-
 }  // namespace
 }  // namespace quillnet

@@ -99,7 +99,7 @@ expect_line "$QNT_TMP/user.out" "Sent to $MAC: IP address 10.88.0.62"
 expect_line "$QNT_TMP/user.err" "Warning: could not check whether 10.88.0.62 is in use: $NO_RAW."
 expect_line "$QNT_TMP/user.err" "Not confirmed: could not check whether $MAC answers at 10.88.0.62: $NO_RAW."
 
-# ISC dhclient takes the plain BOOTP reply and sets the address, through a script that touches
+# ISC dhclient takes the address in DHCP and sets it, through a script that touches
 # nothing outside the namespace; assign hears the device answer there.
 start_assign dh "$CLI" -- 10.88.0.50 "$MASK" 10.88.0.1 --json
 pid=$QNT_LAST_PID

@@ -6,9 +6,10 @@
 # stops waiting for it, saying it has not answered yet. bootpc, heard a moment before the
 # wizard is armed, takes the answer at once and the wizard ends the same way. ISC dhclient, heard ten seconds before
 # the click that arms the wizard, is answered at once: it holds the address within two
-# seconds, and the Completion page says that the device answers there. With port 67 taken,
-# the Failure page follows at once, and once the port is free Back starts the server and the
-# Listen page stays.
+# seconds, and the Completion page says that the device answers there. busybox udhcpc, which
+# checks the address it is given and finds another device there, declines it, and the wizard
+# ends on the Failure page saying so. With port 67 taken, the Failure page follows at once, and
+# once the port is free Back starts the server and the Listen page stays.
 # Usage: wizard_assign.sh <wizard_driver>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -17,6 +18,8 @@ DRIVER="${1:?usage: $0 <wizard_driver>}"
 [[ -x "$DRIVER" ]] || qnt_fail "not an executable: $DRIVER"
 command -v bootpc >/dev/null || qnt_fail "bootpc is not installed (Debian package bootpc)"
 command -v dhclient >/dev/null || qnt_fail "dhclient is not installed (Debian package isc-dhcp-client)"
+busybox --list 2>/dev/null | grep -qx udhcpc ||
+  qnt_fail "busybox udhcpc is not installed (Debian package busybox)"
 qnt_init
 
 readonly MAC="02:00:5e:10:20:40"
@@ -83,6 +86,28 @@ qnt_expect_eq "the early answer's IPADDR" "$BOOTPC_EARLY_IP" \
   "$(qnt_bootpc_value "$QNT_TMP/early-bootpc.out" IPADDR)"
 qnt_wait_exit "$WIZARD" 45
 ((QNT_RC == 0)) || qnt_fail "the wizard did not end after bootpc took the answer at once: $(cat "$QNT_TMP/bootpc-early.err")"
+
+# Another device holds an address: a macvlan of pc0 in a namespace of its own, which the
+# device's ARP reaches. udhcpc asks every second until the wizard is armed for that address,
+# takes the offer, checks the address after the ack and declines it.
+readonly HELD_IP="10.78.0.77"
+qnt_make_ns HOLD holder
+ip -n "$PC" link add link pc0 name hold0 address 02:00:5e:10:20:41 type macvlan mode bridge
+ip -n "$PC" link set hold0 netns "$HOLD"
+ip -n "$HOLD" addr add "$HELD_IP/24" dev hold0
+ip -n "$HOLD" link set hold0 up
+qnt_bg "$DEV" "$QNT_TMP/udhcpc.out" "$QNT_TMP/udhcpc.err" \
+  busybox udhcpc -f -q -n -a -t 60 -T 1 -A 1 -i dev0 -s /bin/true
+UDHCPC=$QNT_LAST_PID
+qnt_bg "$PC" "$QNT_TMP/declined.out" "$QNT_TMP/declined.err" "$DRIVER" assign "$MAC" "$HELD_IP" \
+  "$MASK" "$GATEWAY" --expect-failure "$MAC reports $HELD_IP as in use by another device."
+qnt_wait_exit "$QNT_LAST_PID" 60
+((QNT_RC == 0)) ||
+  qnt_fail "the wizard did not fail on udhcpc's decline: $(cat "$QNT_TMP/declined.err" "$QNT_TMP/udhcpc.err")"
+qnt_file_has "$QNT_TMP/udhcpc.err" "offered address is in use" ||
+  qnt_fail "udhcpc did not find the address in use: $(cat "$QNT_TMP/udhcpc.err")"
+kill "$UDHCPC"
+qnt_wait_exit "$UDHCPC" 10
 
 # dhclient asks, and keeps the same transaction while it waits ever longer between its tries.
 readonly EARLY_IP="10.78.0.60"

@@ -3,7 +3,8 @@
 // run it in a network namespace with a BOOTP client on the other side.
 //
 //   wizard_driver assign MAC IP MASK GATEWAY [--expect-prefill] [--arm-after SECONDS]
-//                 [--expect-confirmed | --expect-not-answered] [--type-ip TEXT]
+//                 [--expect-confirmed | --expect-not-answered | --expect-failure TEXT]
+//                 [--type-ip TEXT]
 //       Welcome → Listen (waits for MAC) → Set IP (types the addresses, or with
 //       --expect-prefill checks that they are already shown) → Assign IP; prints "ARMED" and
 //       the time of the click in milliseconds since 1970; waits for the Completion page and
@@ -12,7 +13,8 @@
 //       then show IP. --arm-after presses Next on the Set IP page only once SECONDS have
 //       passed since the device was listed. --expect-confirmed requires the Completion page
 //       to say that the device answers at its new address, --expect-not-answered that it has
-//       not answered yet.
+//       not answered yet. --expect-failure requires the run to end on the Failure page instead,
+//       with TEXT in its summary; Finish is pressed there.
 //   wizard_driver listen-load STOP-FILE
 //       Next onto the Listen page; prints "LISTENING", then presses Down or Up in the device
 //       list every 100 ms, timing how long each key takes to move the selection, until
@@ -90,6 +92,10 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   const bool expectPrefill = args.contains(QStringLiteral("--expect-prefill"));
   const bool expectConfirmed = args.contains(QStringLiteral("--expect-confirmed"));
   const bool expectNotAnswered = args.contains(QStringLiteral("--expect-not-answered"));
+  const qsizetype failureAt = args.indexOf(QStringLiteral("--expect-failure"));
+  const bool expectFailure = failureAt > 0;
+  Require(!expectFailure || failureAt + 1 < args.size(), "--expect-failure needs the TEXT");
+  const QString failureText = expectFailure ? args[failureAt + 1] : QString();
   const qsizetype typeIpAt = args.indexOf(QStringLiteral("--type-ip"));
   const QString typedIp = typeIpAt > 0 && typeIpAt + 1 < args.size() ? args[typeIpAt + 1] : ip;
   const qsizetype armAfterAt = args.indexOf(QStringLiteral("--arm-after"));
@@ -138,6 +144,15 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   Say(("ARMED " + std::to_string(clicked)).c_str());
 
   WaitUntil([&] { return !driver.On("assignIpPage"); }, kReplyWaitMs, "the reply");
+  if (expectFailure) {
+    Require(driver.On("failurePage"), "ended on " + driver.Page().toStdString() +
+            ", not on the Failure page: " + Summary(driver).toStdString());
+    Require(Summary(driver).contains(failureText),
+            "the Failure page does not say why: " + Summary(driver).toStdString());
+    WaitUntil([&] { return driver.Enabled("finishButton"); }, 2000, "Finish");
+    Require(driver.Click("finishButton"), "Finish");
+    return;
+  }
   Require(driver.On("completionPage"), "ended on " + driver.Page().toStdString() + ": " +
           Summary(driver).toStdString());
   for (const QString& value : {mac, ip, mask, gateway}) {

@@ -34,7 +34,9 @@ class FileRead : public ::testing::Test {
 TEST_F(FileRead, ReadsEveryByteAsItIsUpToTheLimit) {
   // Line ends of both kinds and a Ctrl+Z, which a text-mode read would change or stop at.
   const std::string bytes = std::string("MAC,IP,MASK\r\n02:00:5e:10:20:30\n\x1A", 32) + "after";
-  const std::string path = Write("h\xC3\xBC" "fte.csv", bytes);
+  // "hüfte.csv": a name beyond ASCII, in UTF-8.
+  constexpr char kName[] = "h\xC3\xBC" "fte.csv";
+  const std::string path = Write(kName, bytes);
   std::string text;
   ASSERT_EQ(ReadFileUpTo(path, 1000, text), 0);
   EXPECT_EQ(text, bytes);

@@ -15,7 +15,6 @@ namespace quillnet {
 // The index of the loopback interface, as a datagram's arrival interface names it.
 int LoopbackInterfaceIndex();
 
-
 inline std::uint32_t Loopback() {
   std::uint32_t address = 0;
   EXPECT_TRUE(ReadIpv4Text("127.0.0.1", address));

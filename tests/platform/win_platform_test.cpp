@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "bootp/address_probe.h"
+#include "bootp/arp.h"
 #include "platform/arp_socket.h"
 #include "platform/ipv4_text.h"
 #include "platform/network_info.h"
 #include "platform/port_owners.h"
 #include "platform/program_file.h"
+#include "platform/win_arp_frame.h"
 #include "tests/platform/loopback_sockets.h"
 
 namespace quillnet {
@@ -49,7 +51,8 @@ TEST(WindowsNetwork, RouteRowsFollowTheAdapters) {
   // leaving from an address that the adapter list names.
   std::uint32_t loopback = 0;
   ASSERT_TRUE(ReadIpv4Text("127.0.0.1", loopback));
-  const auto loopbackRow = std::find(rows.begin(), rows.end(), RouteRow{kAllOnes, kAllOnes, loopback, 0});
+  const auto loopbackRow =
+      std::find(rows.begin(), rows.end(), RouteRow{kAllOnes, kAllOnes, loopback, 0});
   ASSERT_NE(loopbackRow, rows.end());
   int lastIndex = 0;
   for (auto row = rows.begin(); row != loopbackRow; ++row) {
@@ -89,6 +92,30 @@ TEST_F(LoopbackSockets, ThePortsHolderIsNamedWithItsProcess) {
   EXPECT_EQ(owners[0].name, program.substr(program.find_last_of('\\') + 1));
 }
 
+// SendARP's answer reaches the probe as a frame: the engine must read the probe's question
+// from its frame, and the answer made here as the holder's claim.
+TEST(WindowsArp, FramesReadAsTheEngineWritesAndReadsThem) {
+  constexpr DeviceKey kOwn = 0x02005e100001;
+  constexpr DeviceKey kHolder = 0x02005e100002;
+  std::uint32_t ip = 0;
+  ASSERT_TRUE(ReadIpv4Text("10.77.0.50", ip));
+  std::uint32_t asked = 0;
+  ASSERT_TRUE(ArpRequestTarget(BuildArpProbe(kOwn, ip), asked));
+  EXPECT_EQ(asked, ip);
+
+  const ArpFrame reply = ArpReplyFrame(kHolder, ip, kOwn);
+  ArpPacket packet{};
+  ASSERT_TRUE(ParseArpFrame(reply, packet));
+  EXPECT_EQ(packet.operation, kArpOperationReply);
+  EXPECT_EQ(packet.targetMac, kOwn);
+  DeviceKey holder = 0;
+  ASSERT_TRUE(ArpClaimsAddress(packet, ip, holder));
+  EXPECT_EQ(holder, kHolder);
+  // A reply is no question: only a request is handed to SendARP.
+  EXPECT_FALSE(ArpRequestTarget(reply, asked));
+  EXPECT_FALSE(ArpRequestTarget(std::span(reply).first(kArpFrameBytes - 1), asked));
+}
+
 // Where SendARP is missing (Wine), a probe says so at once, and never claims an answer.
 TEST(WindowsArp, AProbeThatCannotBeSentSaysWhy) {
   const std::vector<int> interfaces = ArpInterfaces();
@@ -105,7 +132,8 @@ TEST(WindowsArp, AProbeThatCannotBeSentSaysWhy) {
     return;
   }
   EXPECT_EQ(result.outcome, ProbeOutcome::kNotPossible);
-  EXPECT_FALSE(result.reason.empty());
+  // In words, not as a bare code: the user is told what is missing.
+  EXPECT_NE(result.reason.find("SendARP"), std::string::npos) << result.reason;
   EXPECT_LT(took, std::chrono::milliseconds(500));
 }
 
