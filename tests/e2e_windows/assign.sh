@@ -24,12 +24,8 @@ start_assign() {
 }
 waiting() { qnt_file_has "$1" "Waiting for a BOOTP or DHCP request" || qnt_file_has "$1" '"event":"waiting"'; }
 
-# expect_unchecked <file> <ip>: the warning that the address could not be checked, with the
-# reason; the address check comes before the reply, so without it the program must say so.
-expect_unchecked() {
-  qnw_text "$1" | grep -qE "^Warning: could not check whether ${2//./\\.} is in use: .+\.\$" ||
-    qnt_fail "no warning that $2 could not be checked: $(qnw_text "$1")"
-}
+# Wine's SendARP answers every question with "not supported".
+readonly NO_ARP="SendARP, which sends ARP probes on Windows, is not supported on this system"
 
 # BOOTP: bootpc asks, and prints what it was given.
 start_assign bootp 10.91.0.50 255.255.255.0 10.91.0.1 --confirm 0
@@ -45,11 +41,10 @@ qnt_expect_eq "NETMASK" 255.255.255.0 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" 
 qnt_expect_eq "GATEWAYS" 10.91.0.1 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" GATEWAYS)"
 qnw_expect_line "$QNT_TMP/bootp.out" \
   "Sent to $MAC: IP address 10.91.0.50, subnet mask 255.255.255.0, default gateway 10.91.0.1 (through pc0)"
-if qnw_text "$QNT_TMP/bootp.err" | grep -v "^Warning: could not check whether 10\.91\.0\.50 is in use: "; then
-  qnt_fail "bootpc: unexpected messages"
-fi
-if qnt_file_has "$QNT_TMP/bootp.err" "Warning"; then
-  expect_unchecked "$QNT_TMP/bootp.err" 10.91.0.50
+# The address is checked before the reply; where that cannot be done, assign says so.
+if [[ -s "$QNT_TMP/bootp.err" ]]; then
+  qnt_expect_eq "assign's messages with bootpc" \
+    "Warning: could not check whether 10.91.0.50 is in use: $NO_ARP." "$(qnw_text "$QNT_TMP/bootp.err")"
   probes=none
 else
   probes=sent
@@ -64,23 +59,23 @@ qnt_bg "$DEV" "$QNT_TMP/dhclient.out" "$QNT_TMP/dhclient.err" \
 dhclient=$QNT_LAST_PID
 qnt_wait_exit "$cli" 30
 ((QNT_RC == 0)) || qnt_fail "assign with dhclient exited $QNT_RC: $(qnw_text "$QNT_TMP/dhcp.err")"
-python3 - "$QNT_TMP/dhcp.out" "$QNT_TMP/dhcp.err" "$MAC" "$probes" <<'EOF' || qnt_fail "dhclient: $(qnw_text "$QNT_TMP/dhcp.out") $(qnw_text "$QNT_TMP/dhcp.err")"
-import json, re, sys
+python3 - "$QNT_TMP/dhcp.out" "$QNT_TMP/dhcp.err" "$MAC" "$probes" "$NO_ARP" <<'EOF' || qnt_fail "dhclient: $(qnw_text "$QNT_TMP/dhcp.out") $(qnw_text "$QNT_TMP/dhcp.err")"
+import json, sys
 out = [json.loads(line) for line in open(sys.argv[1])]
 err = [json.loads(line) for line in open(sys.argv[2])]
-mac, probes = sys.argv[3], sys.argv[4]
+mac, probes, no_arp = sys.argv[3:6]
 sent = [(e["type"], e["ip"], e["mask"], e["gateway"], e["interfaceNames"])
         for e in out if e["event"] == "sent"]
 addresses = ("10.91.0.60", "255.255.255.0", "10.91.0.1", ["pc0"])
 assert sent == [("DHCPOFFER",) + addresses, ("DHCPACK",) + addresses], sent
 assert {"event": "accepted", "mac": mac, "ip": "10.91.0.60"} in out, out
 if probes == "none":
-    messages = [e["message"] for e in err if e["event"] == "warning"]
-    assert len(messages) == 2 and len(err) == 2, err
-    assert re.fullmatch(r"Warning: could not check whether 10\.91\.0\.60 is in use: .+\.",
-                        messages[0]), messages
-    assert re.fullmatch(rf"Not confirmed: could not check whether {mac} answers at "
-                        r"10\.91\.0\.60: .+\.", messages[1]), messages
+    assert err == [
+        {"event": "warning",
+         "message": f"Warning: could not check whether 10.91.0.60 is in use: {no_arp}."},
+        {"event": "warning",
+         "message": f"Not confirmed: could not check whether {mac} answers at 10.91.0.60: {no_arp}."},
+    ], err
 else:
     assert out[-1] == {"event": "confirmed", "mac": mac, "ip": "10.91.0.60"}, out
     assert err == [], err
