@@ -1,6 +1,7 @@
 #!/bin/bash
 # quillnet-cli.exe assign under Wine answers real clients: bootpc is given the address, mask and
-# gateway in a BOOTP reply; ISC dhclient is offered and acked them in DHCP, sets the address and
+# gateway in a BOOTP reply, a copy of which leaves through the PC's other network from its
+# address there; ISC dhclient is offered and acked them in DHCP, sets the address and
 # holds it, answering the PC there. Where Wine cannot send ARP probes, assign says that it could
 # not check, and answers all the same.
 # Usage: assign.sh <quillnet-cli.exe>
@@ -11,6 +12,12 @@ qnw_cli_test "${1:-}" bootpc dhclient
 
 readonly MAC="02:00:5e:91:00:02"
 qnt_pc_and_device PC DEV 10.91.0.1/24 "$MAC"
+# The PC's second network, where a listener stands in for the devices there.
+qnt_make_ns FAR far
+qnt_veth "$PC" pc1 "$FAR" far0
+ip -n "$PC" addr add 10.92.0.1/24 dev pc1
+ip -n "$PC" link set pc1 up
+ip -n "$FAR" link set far0 up
 qnw_start_wine "$PC"
 
 # start_assign <label> <arguments after the MAC...>: assign in the background, once it waits;
@@ -30,6 +37,10 @@ readonly NO_ARP="SendARP, which sends ARP probes on Windows, is not supported on
 # BOOTP: bootpc asks, and prints what it was given.
 start_assign bootp 10.91.0.50 255.255.255.0 10.91.0.1 --confirm 0
 cli=$QNT_LAST_PID
+qnt_bg "$FAR" "$QNT_TMP/far.catch" "$QNT_TMP/far.catch.err" python3 "$PEER" catch 15
+catcher=$QNT_LAST_PID
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/far.catch" "ready" ||
+  qnt_fail "catcher not ready: $(cat "$QNT_TMP/far.catch.err")"
 rc=0
 ip netns exec "$DEV" bootpc --dev dev0 --returniffail --timeoutwait 10 \
   >"$QNT_TMP/bootpc.out" 2>"$QNT_TMP/bootpc.err" || rc=$?
@@ -40,7 +51,10 @@ qnt_expect_eq "IPADDR" 10.91.0.50 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" IPAD
 qnt_expect_eq "NETMASK" 255.255.255.0 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" NETMASK)"
 qnt_expect_eq "GATEWAYS" 10.91.0.1 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" GATEWAYS)"
 qnw_expect_line "$QNT_TMP/bootp.out" \
-  "Sent to $MAC: IP address 10.91.0.50, subnet mask 255.255.255.0, default gateway 10.91.0.1 (through pc0)"
+  "Sent to $MAC: IP address 10.91.0.50, subnet mask 255.255.255.0, default gateway 10.91.0.1 (through pc0 and pc1)"
+qnt_wait_exit "$catcher" 10
+qnt_expect_eq "the copy on the other network" \
+  "from 10.92.0.1:67 len 1024 op 2 chaddr $MAC yiaddr 10.91.0.50" "$(tail -n 1 "$QNT_TMP/far.catch")"
 # The address is checked before the reply; where that cannot be done, assign says so.
 if [[ -s "$QNT_TMP/bootp.err" ]]; then
   qnt_expect_eq "assign's messages with bootpc" \
@@ -66,7 +80,7 @@ err = [json.loads(line) for line in open(sys.argv[2])]
 mac, probes, no_arp = sys.argv[3:6]
 sent = [(e["type"], e["ip"], e["mask"], e["gateway"], e["interfaceNames"])
         for e in out if e["event"] == "sent"]
-addresses = ("10.91.0.60", "255.255.255.0", "10.91.0.1", ["pc0"])
+addresses = ("10.91.0.60", "255.255.255.0", "10.91.0.1", ["pc0", "pc1"])
 assert sent == [("DHCPOFFER",) + addresses, ("DHCPACK",) + addresses], sent
 assert {"event": "accepted", "mac": mac, "ip": "10.91.0.60"} in out, out
 if probes == "none":
