@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Cross-builds quillnet-cli.exe and its unit tests (scripts/build-windows.sh), runs the unit
+# tests under Wine, then the end-to-end tests of the program under Wine in network namespaces
+# (tests/e2e_windows/). Run as root: the end-to-end tests make network namespaces.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+e2e_tests=(assign listen_doctor serve_hosts)
+
+packages=(bootpc isc-dhcp-client iproute2 python3)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}"
+fi
+
+start=$SECONDS
+bash scripts/build-windows.sh
+build_time=$((SECONDS - start))
+
+start=$SECONDS
+ctest --test-dir build-windows --output-on-failure -j2
+unit_time=$((SECONDS - start))
+
+# One Wine prefix for the run, which each test copies.
+start=$SECONDS
+scratch="$(mktemp -d /tmp/quillnet-test-windows.XXXXXX)"
+trap 'rm -rf "$scratch"' EXIT
+bash tests/e2e_windows/wine_prefix.sh "$scratch/wine"
+export QUILLNET_WINE_PREFIX_TEMPLATE="$scratch/wine"
+failed=()
+for test in "${e2e_tests[@]}"; do
+  rc=0
+  bash "tests/e2e_windows/$test.sh" build-windows/cli/quillnet-cli.exe || rc=$?
+  case "$rc" in
+    0) ;;
+    77) echo "e2e_windows.$test: skipped" >&2 ;;
+    *) failed+=("$test") ;;
+  esac
+done
+e2e_time=$((SECONDS - start))
+
+echo "Times: build ${build_time} s, unit tests ${unit_time} s, end-to-end tests ${e2e_time} s"
+if ((${#failed[@]})); then
+  echo "End-to-end tests failed: ${failed[*]}" >&2
+  exit 1
+fi
