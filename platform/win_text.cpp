@@ -27,4 +27,20 @@ std::string Utf8Text(std::wstring_view text) {
   return utf8;
 }
 
+std::string SystemErrorText(unsigned long code) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  if (length == 0 || buffer == nullptr) return {};
+  std::wstring_view text(buffer, length);
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
+                           text.back() == L'.')) {
+    text.remove_suffix(1);
+  }
+  std::string utf8 = Utf8Text(text);
+  ::LocalFree(buffer);
+  return utf8;
+}
+
 }  // namespace quillnet
