@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # Installs what Quillnet needs to build and run (`run`), or to build and test (`test`), from
-# Debian's packages. Run as root.
+# Debian's packages; `windows` to cross-build quillnet-cli.exe and run its unit tests under
+# Wine, `windows-test` to run its end-to-end tests too. Run as root.
 set -euo pipefail
 
 purpose=${1:-run}
 build=(cmake ninja-build g++ pkg-config libnl-route-3-dev libcli11-dev libsqlite3-dev
        qt6-base-dev qt6-base-dev-tools fonts-liberation libcap2-bin libcap-dev
        nlohmann-json3-dev)
+# The Windows build takes only the header-only libraries from Debian's Linux packages.
+windows=(cmake ninja-build mingw-w64 binutils-mingw-w64-x86-64 wine wine64 googletest
+         libcli11-dev nlohmann-json3-dev)
 case "$purpose" in
   run)  extra=() ;;
   test) extra=(clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
                bootpc isc-dhcp-client busybox iproute2 python3 xvfb xauth x11-utils git
                desktop-file-utils lintian appstream file dpkg-dev devscripts) ;;
-  *)    echo "usage: $0 run|test" >&2; exit 2 ;;
+  windows) build=("${windows[@]}"); extra=() ;;
+  windows-test) build=("${windows[@]}"); extra=(bootpc isc-dhcp-client iproute2 python3) ;;
+  *)    echo "usage: $0 run|test|windows|windows-test" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -7,17 +7,7 @@ cd "$(dirname "$0")/.."
 
 e2e_tests=(assign listen_doctor serve_hosts)
 
-packages=(bootpc isc-dhcp-client iproute2 python3)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
-done
-if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}"
-fi
+bash scripts/install-deps.sh windows-test
 
 start=$SECONDS
 bash scripts/build-windows.sh

@@ -14,17 +14,12 @@
 namespace quillnet {
 namespace {
 
+using testing::Bytes;
 using testing::SettingsLocation;
+using testing::Text;
 
-constexpr char kKeyPath[] = "Software\\Varnholt\\Quillnet";
+constexpr const char* kKeyPath = testing::kSettingsKeyPath;
 
-std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
-// Text as the wizard stores it: with its terminating NUL.
-std::vector<std::uint8_t> Text(std::string_view text) {
-  std::vector<std::uint8_t> bytes = Bytes(text);
-  bytes.push_back(0);
-  return bytes;
-}
 
 struct Value {
   std::uint32_t type = 0;

@@ -17,17 +17,12 @@
 namespace quillnet {
 namespace {
 
+using testing::Bytes;
 using testing::SettingsLocation;
+using testing::Text;
 
-constexpr char kKeyPath[] = "Software\\Varnholt\\Quillnet";
+constexpr const char* kKeyPath = testing::kSettingsKeyPath;
 
-std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
-
-std::vector<std::uint8_t> Text(std::string_view text) {
-  std::vector<std::uint8_t> bytes = Bytes(text);
-  bytes.push_back(0);
-  return bytes;
-}
 
 std::vector<std::uint8_t> Utf16Bytes(std::wstring_view text) {
   std::vector<std::uint8_t> bytes(text.size() * sizeof(wchar_t));
