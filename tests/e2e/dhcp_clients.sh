@@ -26,18 +26,11 @@ readonly PC_IP=10.86.0.1 MASK=255.255.255.0 GATEWAY=10.86.0.254
 readonly INFINITE=4294967295
 
 # The PC's bridge br0 joins the device (DEV) and a second device (DEV_B), each on its dev0.
-qnt_make_ns PC pc
+qnt_pc_bridge PC "$PC_IP/24"
 qnt_make_ns DEV dev
 qnt_make_ns DEV_B devb
-ip -n "$PC" link add br0 type bridge
-ip -n "$PC" addr add "$PC_IP/24" dev br0
-ip -n "$PC" link set br0 up
-qnt_veth "$PC" pa "$DEV" dev0
-qnt_veth "$PC" pb "$DEV_B" dev0
-for port in pa pb; do
-  ip -n "$PC" link set "$port" master br0
-  ip -n "$PC" link set "$port" up
-done
+qnt_bridge_port "$PC" pa "$DEV" dev0
+qnt_bridge_port "$PC" pb "$DEV_B" dev0
 qnt_device "$DEV" dev0 "$MAC"
 qnt_device "$DEV_B" dev0 "$MAC_B"
 
@@ -212,9 +205,7 @@ qnt_wait_exit "$dhclient" 10
 # Another DHCP server on the bridge, busybox udhcpd, and a dhclient that refuses this PC's
 # offers: the device takes the other server's, and assign ends with 3, naming that server.
 qnt_make_ns OTHER other
-qnt_veth "$PC" po "$OTHER" other0
-ip -n "$PC" link set po master br0
-ip -n "$PC" link set po up
+qnt_bridge_port "$PC" po "$OTHER" other0
 ip -n "$OTHER" addr add 10.86.0.2/24 dev other0
 ip -n "$OTHER" link set other0 up
 cat >"$QNT_TMP/udhcpd.conf" <<CONF
@@ -249,9 +240,7 @@ qnt_wait_exit "$udhcpd" 10
 # Another device on the bridge holds an address. Forced, assign gives it all the same; udhcpc
 # finds the holder after the acknowledgement and declines it, and that ends the run.
 qnt_make_ns HOLD holder
-qnt_veth "$PC" ph "$HOLD" hold0
-ip -n "$PC" link set ph master br0
-ip -n "$PC" link set ph up
+qnt_bridge_port "$PC" ph "$HOLD" hold0
 ip -n "$HOLD" link set hold0 address "$HOLDER_MAC"
 ip -n "$HOLD" addr add 10.86.0.77/24 dev hold0
 ip -n "$HOLD" link set hold0 up

@@ -108,6 +108,24 @@ qnt_pc_and_device() {
   qnt_device "$qnt_dev_" dev0 "$4"
 }
 
+# qnt_pc_bridge <pc var> <pc address/prefix>: a "pc" namespace whose bridge br0, up, holds the
+# address; qnt_bridge_port joins other namespaces to it.
+qnt_pc_bridge() {
+  qnt_make_ns "$1" pc
+  local -n qnt_bridge_pc_="$1"
+  ip -n "$qnt_bridge_pc_" link add br0 type bridge
+  ip -n "$qnt_bridge_pc_" addr add "$2" dev br0
+  ip -n "$qnt_bridge_pc_" link set br0 up
+}
+
+# qnt_bridge_port <pc ns> <port> <ns> <if>: a veth from the PC's bridge (port <port>, up) to <if>
+# in <ns>, which the caller sets up.
+qnt_bridge_port() {
+  qnt_veth "$1" "$2" "$3" "$4"
+  ip -n "$1" link set "$2" master br0
+  ip -n "$1" link set "$2" up
+}
+
 # qnt_cli_test <quillnet-cli> [bootpc]: checks the program under test and the peers the test
 # uses; sets CLI and PEER (the scriptable device, bootp_peer.py).
 qnt_cli_test() {

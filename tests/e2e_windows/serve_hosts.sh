@@ -12,18 +12,11 @@ qnw_cli_test "${1:-}" bootpc dhclient
 readonly MAC_A="02:00:5e:94:00:0a"
 readonly MAC_B="02:00:5e:94:00:0b"
 readonly MAC_C="02:00:5e:94:00:0c"
-qnt_make_ns PC pc
+qnt_pc_bridge PC 10.94.0.1/24
 qnt_make_ns DEV_A deva
 qnt_make_ns DEV_B devb
-ip -n "$PC" link add br0 type bridge
-ip -n "$PC" addr add 10.94.0.1/24 dev br0
-ip -n "$PC" link set br0 up
-qnt_veth "$PC" pa "$DEV_A" da
-qnt_veth "$PC" pb "$DEV_B" db
-for port in pa pb; do
-  ip -n "$PC" link set "$port" master br0
-  ip -n "$PC" link set "$port" up
-done
+qnt_bridge_port "$PC" pa "$DEV_A" da
+qnt_bridge_port "$PC" pb "$DEV_B" db
 qnt_device "$DEV_A" da "$MAC_A"
 qnt_device "$DEV_B" db "$MAC_B"
 qnw_start_wine "$PC"
