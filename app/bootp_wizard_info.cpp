@@ -6,11 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "app/assignment_session.h"
 #include "bootp/adapter_query.h"
 #include "bootp/bootp_server.h"
 #include "platform/ipv4_text.h"
-#include "platform/package_owner.h"
-#include "platform/program_copy.h"
 
 namespace quillnet {
 namespace {
@@ -100,6 +99,19 @@ std::uint64_t CBootpWizardInfo::ProbeDeviceAddress(const std::string& ipAddress,
 
 void CBootpWizardInfo::CancelProbes() {
   if (m_prober) m_prober->Cancel();
+}
+
+std::unique_ptr<AssignmentSession> CBootpWizardInfo::StartAssignment(
+    std::chrono::milliseconds checkWindow, std::chrono::milliseconds checkInterval) {
+  AssignmentSession::Settings settings;
+  settings.checkWindow =
+      m_environment.answerWindow.count() > 0 ? m_environment.answerWindow : checkWindow;
+  settings.checkInterval = checkInterval;
+  settings.fallbackInterfaces =
+      m_environment.arpInterfaces ? m_environment.arpInterfaces : ArpInterfaces;
+  auto session = std::make_unique<AssignmentSession>(*GetServer(), GetProber(), settings);
+  session->Arm(m_macAddress, m_ipAddress, m_subnetMask, m_defaultGateway);
+  return session;
 }
 
 void CBootpWizardInfo::AdoptWorker(std::thread worker) {
@@ -246,12 +258,10 @@ void CBootpWizardInfo::SetStatusMessage(const std::string& text) { m_statusMessa
 
 void CBootpWizardInfo::SetInstallPath(const std::string& text) { m_installPath = text; }
 
-std::string CBootpWizardInfo::GetProgramFile() const {
-  return m_environment.programFile.empty() ? kRunningProgramFile : m_environment.programFile;
-}
+std::string CBootpWizardInfo::GetProgramFile() const { return m_environment.programFile; }
 
 std::string CBootpWizardInfo::GetPackageQueryProgram() const {
-  return m_environment.packageQuery.empty() ? kPackageQueryProgram : m_environment.packageQuery;
+  return m_environment.packageQuery;
 }
 
 int CBootpWizardInfo::GetNextPage(int /*pageId*/) const { return 0; }

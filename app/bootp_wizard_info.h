@@ -15,6 +15,7 @@
 namespace quillnet {
 
 class AdapterSource;
+class AssignmentSession;
 class BootPServer;
 class CBootpWizardInfo;
 
@@ -115,6 +116,12 @@ class CBootpWizardInfo {
                                    std::chrono::milliseconds interval, AddressProber::Done done);
   // Ends the probe under way; once it returns, no result of it is being delivered.
   void CancelProbes();
+  // Arms the server for the selected device with the addresses of the shared state, and
+  // watches the assignment: after each answer the device is asked for `checkWindow` (the
+  // environment's answerWindow when it sets one) every `checkInterval` whether it answers at
+  // its address. The session has ended already when the server could not be armed.
+  std::unique_ptr<AssignmentSession> StartAssignment(std::chrono::milliseconds checkWindow,
+                                                     std::chrono::milliseconds checkInterval);
   // What checking that the device answers at its new address came to, for the Completion
   // page; "" when no check was made.
   void SetConfirmation(const std::string& text) { m_confirmation = text; }
@@ -153,6 +160,8 @@ class CBootpWizardInfo {
   // What the last install came to, for the end pages; "" when none was tried.
   void SetInstallResult(const std::string& text) { m_installResult = text; }
   std::string GetInstallResult() const { return m_installResult; }
+  // What the environment names instead of the running program and the system's package query;
+  // "" for those themselves.
   std::string GetProgramFile() const;
   std::string GetPackageQueryProgram() const;
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/ipv4_text.h"
+
 namespace quillnet {
 
 bool QueryLocalAdapter(AdapterSource& source, std::string& ipAddress, std::string& subnetMask,
@@ -36,6 +38,47 @@ bool QueryLocalAdapter(AdapterSource& source, std::string& ipAddress, std::strin
 bool QueryLocalAdapter(std::string& ipAddress, std::string& subnetMask,
                        std::string& defaultGateway) {
   return QueryLocalAdapter(SystemAdapterSource(), ipAddress, subnetMask, defaultGateway);
+}
+
+bool QueryInterfaceAddress(AdapterSource& source, int interfaceIndex, std::string& ipAddress,
+                           std::string& subnetMask) {
+  std::vector<AdapterInfo> adapters;
+  if (interfaceIndex == 0 || source.QueryAdapters(adapters) != AdapterQueryResult::kOk) {
+    return false;
+  }
+  for (const AdapterInfo& adapter : adapters) {
+    if (adapter.index != interfaceIndex || adapter.addresses.empty() ||
+        adapter.addresses.back().ipAddress == "0.0.0.0") {
+      continue;
+    }
+    ipAddress = adapter.addresses.back().ipAddress;
+    subnetMask = adapter.addresses.front().ipMask;
+    return true;
+  }
+  return false;
+}
+
+std::vector<OwnAddress> QueryOwnAddresses(AdapterSource& source) {
+  std::vector<OwnAddress> own;
+  std::vector<AdapterInfo> adapters;
+  if (source.QueryAdapters(adapters) != AdapterQueryResult::kOk) return own;
+  for (const AdapterInfo& adapter : adapters) {
+    for (const AdapterAddress& address : adapter.addresses) {
+      std::uint32_t value = 0;
+      // An interface without an address lists 0.0.0.0.
+      if (ReadIpv4Text(address.ipAddress, value) && value != 0) {
+        own.push_back({value, adapter.name});
+      }
+    }
+  }
+  return own;
+}
+
+std::string InterfaceWith(const std::vector<OwnAddress>& own, std::uint32_t ip) {
+  for (const OwnAddress& address : own) {
+    if (address.ip == ip) return address.interfaceName;
+  }
+  return {};
 }
 
 }  // namespace quillnet

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/network_info.h"
 
@@ -16,5 +18,24 @@ bool QueryLocalAdapter(AdapterSource& source, std::string& ipAddress, std::strin
 // The same on this machine's adapters.
 bool QueryLocalAdapter(std::string& ipAddress, std::string& subnetMask,
                        std::string& defaultGateway);
+
+// This PC's address and mask on the interface with `interfaceIndex`, picked as above from that
+// adapter's entries; false, leaving the outputs alone, when no adapter has that index or it
+// has no address.
+bool QueryInterfaceAddress(AdapterSource& source, int interfaceIndex, std::string& ipAddress,
+                           std::string& subnetMask);
+
+// An IPv4 address of one of this PC's interfaces. An ARP probe cannot find these: the PC does
+// not answer its own probes, so they are compared as they are.
+struct OwnAddress {
+  std::uint32_t ip = 0;  // network byte order
+  std::string interfaceName;
+};
+
+// Every IPv4 address of this PC, with its interface; none when they cannot be read.
+std::vector<OwnAddress> QueryOwnAddresses(AdapterSource& source);
+
+// The name of the interface in `own` that has `ip`; empty when none has it.
+std::string InterfaceWith(const std::vector<OwnAddress>& own, std::uint32_t ip);
 
 }  // namespace quillnet

@@ -91,4 +91,26 @@ bool ValidateAddresses(const std::string& ipAddress, const std::string& subnetMa
   return true;
 }
 
+std::string GatewayWarning(const std::string& ipAddress, const std::string& subnetMask,
+                           const std::string& defaultGateway) {
+  std::uint32_t ip = 0;
+  std::uint32_t mask = 0;
+  std::uint32_t gateway = 0;
+  if (!ReadHostOrder(ipAddress, ip) || !ReadHostOrder(subnetMask, mask) ||
+      !ReadHostOrder(defaultGateway, gateway) || gateway == 0) {
+    return {};
+  }
+  if (gateway == ip) return "WARNING: the default gateway is the device's own address.";
+  if ((gateway & mask) != (ip & mask)) {
+    return "WARNING: the default gateway is outside the device's subnet.";
+  }
+  if ((gateway & ~mask) == 0) {
+    return "WARNING: the default gateway is the network address of the device's subnet.";
+  }
+  if ((gateway & ~mask) == ~mask) {
+    return "WARNING: the default gateway is the broadcast address of the device's subnet.";
+  }
+  return {};
+}
+
 }  // namespace quillnet

@@ -24,4 +24,11 @@ struct LocalNetwork {
 bool ValidateAddresses(const std::string& ipAddress, const std::string& subnetMask,
                        const LocalNetwork& local, std::string& resultLine);
 
+// Why the device may not reach its gateway, for addresses that passed ValidateAddresses: the
+// gateway lies outside the subnet the mask gives the device, is the device's own address, or
+// that subnet's network or broadcast address. "" when none of these holds, or there is no
+// gateway. A warning only: some networks route in ways the device's subnet does not show.
+std::string GatewayWarning(const std::string& ipAddress, const std::string& subnetMask,
+                           const std::string& defaultGateway);
+
 }  // namespace quillnet

@@ -37,9 +37,10 @@ std::string FailureText(const std::string& what, int code) {
   return what + " " + WinsockCodeText(code);
 }
 
-ProbeResult NotPossible(int error, std::string reason) {
+ProbeResult NotPossible(int error, std::string reason,
+                        ProbeOutcome outcome = ProbeOutcome::kNotPossible) {
   ProbeResult result;
-  result.outcome = ProbeOutcome::kNotPossible;
+  result.outcome = outcome;
   result.error = error;
   result.reason = std::move(reason);
   return result;
@@ -100,7 +101,8 @@ class Prober {
               m_api.ReceiveFrame(m_socket, buffer, received, arrivedOn, timeout);
           error != 0) {
         // Not hearing is not silence: the caller must not read "nobody holds it" from this.
-        return NotPossible(error, FailureText("receiving ARP frames failed", error));
+        return NotPossible(error, FailureText("receiving ARP frames failed", error),
+                           ProbeOutcome::kBrokeOff);
       }
       DeviceKey holder = 0;
       if (received > 0 && Claims(std::span(buffer.data(), received), arrivedOn, holder)) {
@@ -184,7 +186,10 @@ ProbeResult ProbeThroughHelper(ArpSocketApi& api, const ProbeRequest& request, i
     int arrivedOn = 0;
     bool ended = false;
     claims->Next(holder, arrivedOn, ended, timeout, failure);
-    if (failure.error != 0) return NotPossible(failure.error, failure.text);
+    if (failure.error != 0) {
+      return NotPossible(failure.error, failure.text,
+                         failure.brokeOff ? ProbeOutcome::kBrokeOff : ProbeOutcome::kNotPossible);
+    }
     if (ended) return {};
     if (holder != 0 && std::find(ownMacs.begin(), ownMacs.end(), holder) == ownMacs.end() &&
         (!request.accept || request.accept(holder))) {

@@ -11,13 +11,15 @@
 
 namespace quillnet {
 
-enum class ProbeOutcome { kAnswered, kSilent, kNotPossible };
+// kBrokeOff: the probe went out, but hearing the answers failed before the end (its helper
+// ended, or the socket failed): nothing can be said of the address.
+enum class ProbeOutcome { kAnswered, kSilent, kNotPossible, kBrokeOff };
 
 struct ProbeResult {
   ProbeOutcome outcome = ProbeOutcome::kSilent;
   DeviceKey holder = 0;  // kAnswered: the MAC that holds the address
-  int error = 0;         // kNotPossible: the Winsock-numbered code, 0 when there was no call
-  // kNotPossible: why, in words for the user, e.g. "quillnet-net-helper was not found beside
+  int error = 0;  // kNotPossible, kBrokeOff: the Winsock-numbered code, 0 when there was no call
+  // kNotPossible, kBrokeOff: why, in words for the user, e.g. "quillnet-net-helper was not found beside
   // ... nor in /usr/lib/quillnet", "no interface to send ARP probes on" when the list is empty,
   // otherwise what failed and the code as "%d (%08X)".
   std::string reason;
@@ -41,7 +43,8 @@ struct ProbeRequest {
 // says it holds the address. kAnswered: an ARP request or reply from `ip` arrived on one of the
 // interfaces from a holder `accept` takes (frames from this host's own interface MACs do not
 // count). kSilent: the duration passed, or cancel was set. kNotPossible: the socket could not
-// be opened or read, no interface was given, or no interface could send a single probe.
+// be opened, no interface was given, or no interface could send a single probe. kBrokeOff:
+// receiving failed once the probes were out.
 // Refused the packet socket, it has quillnet-net-helper probe instead; when the helper cannot,
 // the reason says why and how to fix it.
 ProbeResult ProbeAddress(ArpSocketApi& api, const ProbeRequest& request);

@@ -92,7 +92,7 @@ bool BootPServer::Start() {
   // must not bind port 67 again after the run has ended.
   if (m_stopped) return false;
   if (!m_winsockReady) {
-    m_message = WithCode("server socket failed", m_startupError);
+    SetServerMessageLocked(WithCode("server socket failed", m_startupError));
     m_startError = m_startupError;
     return false;
   }
@@ -101,6 +101,7 @@ bool BootPServer::Start() {
   if (!SetUpSocket(m_socket)) return false;
   m_started = true;
   m_message.clear();
+  m_assignmentMessage = false;
   m_startError = 0;
   if (!m_sender.joinable()) {
     m_senderRunning = true;
@@ -118,20 +119,20 @@ bool BootPServer::SetUpSocket(SocketHandle& socket) {
   if (socket == kInvalidSocket) {
     if (const int error = m_sockets.Open(socket); error != 0) {
       socket = kInvalidSocket;
-      m_message = WithCode("server socket failed", error);
+      SetServerMessageLocked(WithCode("server socket failed", error));
       m_startError = error;
       return false;
     }
   }
   if (const int error = m_sockets.Bind(socket, kAnyAddress, kServerPort); error != 0) {
-    m_message = BindFailureText(error);
+    SetServerMessageLocked(BindFailureText(error));
     m_startError = error;
     // A socket that is left open but unbound would block every later receive for ever.
     CloseSocket(socket);
     return false;
   }
   if (const int error = m_sockets.EnableBroadcast(socket); error != 0) {
-    m_message = WithCode("setsockopt broadcast BOOTPS port failed", error);
+    SetServerMessageLocked(WithCode("setsockopt broadcast BOOTPS port failed", error));
     m_startError = error;
     CloseSocket(socket);
     return false;
@@ -194,34 +195,25 @@ void BootPServer::ServiceOneRequest() {
   std::size_t count = 0;
   const int error = m_sockets.ReceiveMany(socket, m_datagrams, count);
 
-  std::vector<DeclineRecord> declines;
-  DeclineHandler handler;
-  {
-    std::lock_guard lock(m_mutex);
-    m_receiving = false;
-    if (!m_started) {
-      if (!m_senderRunning) CloseSocket(m_socket);
-      return;
-    }
-    if (error != 0) {
-      m_message = WithCode("recvfrom failed", error);
-      return;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-      TakeDatagramLocked(m_datagrams[i].buffer, m_datagrams[i]);
-    }
-    declines.swap(m_pendingDeclines);
-    handler = m_declineHandler;
+  std::lock_guard lock(m_mutex);
+  m_receiving = false;
+  if (!m_started) {
+    if (!m_senderRunning) CloseSocket(m_socket);
+    return;
   }
-  if (handler) {
-    for (const DeclineRecord& decline : declines) handler(decline);
+  if (error != 0) {
+    SetServerMessageLocked(WithCode("recvfrom failed", error));
+    return;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    TakeDatagramLocked(m_datagrams[i].buffer, m_datagrams[i]);
   }
 }
 
 void BootPServer::TakeDatagramLocked(std::span<std::uint8_t> buffer,
                                      const ReceivedDatagram& datagram) {
   if (datagram.oversize) {
-    m_message = WithCode("recvfrom failed", kWsaEmsgsize);
+    SetServerMessageLocked(WithCode("recvfrom failed", kWsaEmsgsize));
     return;
   }
   // The reply is built in the request's buffer and sent whole, so what follows the request
@@ -238,9 +230,13 @@ void BootPServer::TakeDatagramLocked(std::span<std::uint8_t> buffer,
     TakeDhcpRequestLocked(buffer, options, verdict.key, datagram.interfaceIndex);
     return;
   }
-  if (m_armed && verdict.key == m_targetKey) {
+  if (ServesTargetLocked(verdict.key)) {
     // Once decided, the reply goes out even if Disarm comes before it is sent.
     BuildArmedReplyLocked(buffer);
+    if (!m_armed) {
+      QueueReplyLocked(buffer, Answer::kArmedAgain, m_armGeneration, datagram.interfaceIndex);
+      return;
+    }
     QueueReplyLocked(buffer, Answer::kArmed, m_armGeneration, datagram.interfaceIndex);
     m_armed = false;
     m_armedReplyQueued = true;
@@ -255,7 +251,7 @@ void BootPServer::TakeDatagramLocked(std::span<std::uint8_t> buffer,
 void BootPServer::TakeDhcpRequestLocked(std::span<const std::uint8_t> request,
                                         const DhcpOptions& options, DeviceKey key,
                                         int interfaceIndex) {
-  const bool armed = m_armed && key == m_targetKey;
+  const bool armed = ServesTargetLocked(key);
   DhcpReplyFields fields;
   if (armed) {
     fields = ArmedDhcpFieldsLocked();
@@ -279,14 +275,7 @@ void BootPServer::TakeDhcpRequestLocked(std::span<const std::uint8_t> request,
     case kDhcpRequest: {
       if (options.hasServerId && !IsServerIdLocked(options.serverId)) {
         // It took another server's offer; waiting on for it would be waiting for ever.
-        if (armed) {
-          m_armed = false;
-          m_verdict = DeviceVerdict::kOtherServer;
-          m_message = "The device " + FormatMacAddress(key) +
-                      " took the address offered by another DHCP server, " +
-                      Ipv4Text(options.serverId) +
-                      ". Stop that server, or keep it from the device's network, then try again.";
-        }
+        if (armed) OtherServerLocked(key, options.serverId);
         return;
       }
       // Selecting and rebooting clients name the address in option 50, renewing ones in
@@ -297,9 +286,9 @@ void BootPServer::TakeDhcpRequestLocked(std::span<const std::uint8_t> request,
         QueueDhcpReplyLocked(request, kDhcpNak, fields, offer, interfaceIndex);
         return;
       }
-      if (QueueDhcpReplyLocked(request, kDhcpAck, fields, armed ? Answer::kArmed : Answer::kListed,
-                               interfaceIndex) &&
-          armed) {
+      const Answer answer = !armed ? Answer::kListed : m_armed ? Answer::kArmed : Answer::kArmedAgain;
+      if (QueueDhcpReplyLocked(request, kDhcpAck, fields, answer, interfaceIndex) &&
+          answer == Answer::kArmed) {
         m_armed = false;
         m_armedReplyQueued = true;
       }
@@ -331,14 +320,51 @@ bool BootPServer::QueueDhcpReplyLocked(std::span<const std::uint8_t> request, st
 }
 
 void BootPServer::DeclineLocked(DeviceKey key, std::uint32_t ip, bool armed) {
-  DeclineRecord record{FormatMacAddress(key), Ipv4Text(ip), armed, m_clock()};
+  DeclineRecord record{FormatMacAddress(key), Ipv4Text(ip), armed, armed ? m_armGeneration : 0,
+                       m_clock(), {}};
   if (armed) {
     m_armed = false;
+    m_serving = false;
     m_verdict = DeviceVerdict::kDeclined;
-    m_message = "The device " + DeclineText(record.macText, record.ipAddress) +
-                " Give it another address.";
+    SetAssignmentMessageLocked("The device " + DeclineText(record.macText, record.ipAddress) +
+                               " Give it another address.");
   }
-  m_pendingDeclines.push_back(std::move(record));
+  QueueNoticeLocked(std::move(record));
+}
+
+void BootPServer::OtherServerLocked(DeviceKey key, std::uint32_t serverId) {
+  m_armed = false;
+  m_serving = false;
+  m_verdict = DeviceVerdict::kOtherServer;
+  DeclineRecord record{FormatMacAddress(key), m_targetIp, true, m_armGeneration, m_clock(),
+                       Ipv4Text(serverId)};
+  SetAssignmentMessageLocked("The device " + record.macText +
+                             " took the address offered by another DHCP server, " +
+                             record.otherServer +
+                             ". Stop that server, or keep it from the device's network, then "
+                             "try again.");
+  QueueNoticeLocked(std::move(record));
+}
+
+void BootPServer::QueueNoticeLocked(DeclineRecord record) {
+  PendingReply& pending = m_pendingReplies.emplace_back();
+  pending.length = 0;
+  pending.notice = std::move(record);
+  m_senderWake.notify_one();
+}
+
+bool BootPServer::ServesTargetLocked(DeviceKey key) const {
+  return m_serving && key == m_targetKey;
+}
+
+void BootPServer::SetServerMessageLocked(std::string text) {
+  m_message = std::move(text);
+  m_assignmentMessage = false;
+}
+
+void BootPServer::SetAssignmentMessageLocked(std::string text) {
+  m_message = std::move(text);
+  m_assignmentMessage = true;
 }
 
 bool BootPServer::IsServerIdLocked(std::uint32_t address) const {
@@ -379,6 +405,10 @@ void BootPServer::SendLoop() {
     const SendRoutes routes = QuerySendRoutes();
     KeepServerIds(routes);
     for (const PendingReply& reply : batch) {
+      if (reply.notice) {
+        ReportNotice(*reply.notice);
+        continue;
+      }
       FinishReply(reply, SendReply(socket, routes, std::span(reply.bytes).first(reply.length),
                                    reply.messageType, reply.deviceInterface));
     }
@@ -403,12 +433,14 @@ void BootPServer::FinishReply(const PendingReply& reply, const ReplyOutcome& out
   const bool armed = reply.answer != Answer::kListed;
   ReplyRecord record = MakeReplyRecord(std::span(reply.bytes).first(reply.length),
                                        reply.messageType, outcome, armed);
+  record.arming = reply.generation;
+  record.early = reply.early;
   AnswerHandler handler;
   {
     // The record and the arming's state change together: a caller that sees the answer
     // counted finds its record.
     std::lock_guard lock(m_mutex);
-    if (!outcome.message.empty()) m_message = outcome.message;
+    if (!outcome.message.empty()) SetAssignmentMessageLocked(outcome.message);
     // A new arming made while the reply waited is for a new answer: it is left armed. An
     // offer or a nak is no answer yet: the device still has to ask for its address.
     if (armed && reply.answer != Answer::kArmedOffer && reply.generation == m_armGeneration) {
@@ -465,12 +497,24 @@ BootPServer::ReplyRecord BootPServer::MakeReplyRecord(std::span<const std::uint8
   record.interfaceNames = outcome.interfaceNames;
   record.reachedDevice = outcome.reachedDevice;
   record.armed = armed;
+  record.failure = outcome.message;
   return record;
 }
 
 void BootPServer::GetMessageText(std::string& text) const {
   std::lock_guard lock(m_mutex);
   text = m_message;
+}
+
+void BootPServer::ClearAssignmentMessage() {
+  std::lock_guard lock(m_mutex);
+  ClearAssignmentMessageLocked();
+}
+
+void BootPServer::ClearAssignmentMessageLocked() {
+  if (!m_assignmentMessage) return;
+  m_message.clear();
+  m_assignmentMessage = false;
 }
 
 int BootPServer::GetStartError() const {
@@ -648,7 +692,10 @@ bool BootPServer::Arm(std::string macText, std::string ipAddress, std::string su
   m_targetKey = ParseMacKey(m_targetMac);
   m_armed = true;
   m_watchingTarget = true;
+  m_serving = true;
   ++m_armGeneration;
+  // The texts of an earlier assignment say nothing of this one.
+  ClearAssignmentMessageLocked();
   // A poll after this arming must not see the previous answer's result.
   m_replySent = false;
   m_verdict = DeviceVerdict::kNone;
@@ -663,6 +710,7 @@ bool BootPServer::Arm(std::string macText, std::string ipAddress, std::string su
       BuildArmedReplyLocked(buffer);
       QueueReplyLocked(buffer, Answer::kArmedEarly, m_armGeneration, early->interfaceIndex);
     }
+    m_pendingReplies.back().early = true;
   }
   return true;
 }
@@ -673,6 +721,7 @@ bool BootPServer::Disarm() {
   m_armed = false;
   m_armedReplyQueued = false;
   m_watchingTarget = false;
+  m_serving = false;
   return wasArmed;
 }
 
@@ -682,6 +731,11 @@ bool BootPServer::IsArmed() const {
 }
 
 bool BootPServer::IsArmedLocked() const { return m_armed || m_armedReplyQueued; }
+
+std::uint64_t BootPServer::GetArming() const {
+  std::lock_guard lock(m_mutex);
+  return m_armGeneration;
+}
 
 bool BootPServer::WasReplySent() const {
   std::lock_guard lock(m_mutex);
@@ -815,6 +869,15 @@ BootPServer::ReplyOutcome BootPServer::SendReply(SocketHandle socket, const Send
                                                "an address on the device's network.\n");
   }
   return outcome;
+}
+
+void BootPServer::ReportNotice(const DeclineRecord& record) const {
+  DeclineHandler handler;
+  {
+    std::lock_guard lock(m_mutex);
+    handler = m_declineHandler;
+  }
+  if (handler) handler(record);
 }
 
 void BootPServer::Report(const PendingError& pending) const {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,7 +33,8 @@ namespace quillnet {
 // device starts over and is offered its address). An offer or a nak leaves the server armed;
 // the ack ends the arming, as the BOOTP reply does. A DECLINE from the armed device ends the
 // arming as a failure: it found the address in use; so does a REQUEST that takes another
-// server's offer.
+// server's offer. After its answer the armed device is still answered, with the same
+// addresses, until Disarm: a device that reboots while it is being checked asks again.
 //
 // Two threads do the network work. The caller's worker thread calls ServiceOneRequest, which
 // only drains the listening socket and records what it took; it hands each reply to the
@@ -106,16 +108,25 @@ class BootPServer {
     // interface is not known): only then can the device have it.
     bool reachedDevice = false;
     bool armed = false;  // the answer to the arming, not to a listed device
+    std::uint64_t arming = 0;  // which arming (see GetArming); 0 for a listed device
+    // The answer at once to the request the device made before the arming.
+    bool early = false;
     std::int64_t time = 0;       // seconds since 1970, from the server's clock
     // kBootpMessage for a BOOTP reply, else kDhcpOffer, kDhcpAck or kDhcpNak.
     std::uint8_t messageType = kBootpMessage;
+    // Why a copy did not leave, as the message text says it; empty when every one did.
+    std::string failure;
   };
-  // A device said, with a DHCP DECLINE, that the address it was given is in use.
+  // A device said, with a DHCP DECLINE, that the address it was given is in use; or, with a
+  // REQUEST that names another server, that it takes that server's offer instead.
   struct DeclineRecord {
     std::string macText;
     std::string ipAddress;
     bool armed = false;  // the armed device, not a listed one
+    std::uint64_t arming = 0;  // which arming; 0 for a listed device
     std::int64_t time = 0;
+    // The server whose offer it took; empty for a DECLINE.
+    std::string otherServer;
   };
   // What the armed device itself said of its address, in DHCP.
   enum class DeviceVerdict {
@@ -128,8 +139,10 @@ class BootPServer {
   };
   // Receives every reply. Called on the sender thread without the server's lock held.
   using AnswerHandler = std::function<void(const ReplyRecord&)>;
-  // Receives every decline, of the armed device or a listed one. Called on the thread in
-  // ServiceOneRequest without the server's lock held.
+  // Receives every decline, of the armed device or a listed one. Called on the sender thread
+  // without the server's lock held, in its place among the replies: after every reply that
+  // was queued before the decline arrived, so a device's ack is reported before the decline
+  // that followed it.
   using DeclineHandler = std::function<void(const DeclineRecord&)>;
 
   // On this machine's sockets and routes.
@@ -157,6 +170,10 @@ class BootPServer {
   // `limit` passed first.
   bool WaitForReplies(std::chrono::milliseconds limit) const;
   void GetMessageText(std::string& text) const;
+  // Forgets a message text that an assignment left (a reply that could not be sent, a
+  // decline, another server's offer taken): it belongs to that assignment. A failure to start
+  // or to receive stays. Arm does this too.
+  void ClearAssignmentMessage();
   // The Winsock code of the last failure to open the listening socket (0 after a successful
   // Start), so a caller can add advice for a failure such as a missing permission.
   int GetStartError() const;
@@ -193,12 +210,15 @@ class BootPServer {
   // kEarlyAnswerSeconds), the sender answers it at once with the same reply the request would
   // have had on arrival; the server stays armed, so the device's next request is answered
   // too, and WasReplySent tells whether the early reply went out. Armed stays true until the
-  // answer to a request has been sent.
+  // answer to a request has been sent; after that each request of the device is answered
+  // again, with the same addresses, until Disarm.
   bool Arm(std::string macText, std::string ipAddress, std::string subnetMask,
            std::string defaultGateway);
   // A reply already handed to the sender still goes out. Ends the watch for a decline too.
   bool Disarm();
   bool IsArmed() const;
+  // Counts the armings; the records of replies and declines name the one they belong to.
+  std::uint64_t GetArming() const;
   // Whether the last answer to the last arming left through the interface the device asked
   // on (see ReplyRecord::reachedDevice); when it did not, the message text says why.
   bool WasReplySent() const;
@@ -255,8 +275,8 @@ class BootPServer {
     std::string message;  // for m_message; empty when every interface sent it
   };
   // kArmed ends the arming once sent; kArmedEarly and kArmedOffer (a DHCP offer or nak) leave
-  // it armed.
-  enum class Answer { kListed, kArmed, kArmedEarly, kArmedOffer };
+  // it armed; kArmedAgain answers the armed device after its answer.
+  enum class Answer { kListed, kArmed, kArmedEarly, kArmedOffer, kArmedAgain };
   // A reply waiting for the sender.
   struct PendingReply {
     std::array<std::uint8_t, kMessageBufferSize> bytes{};
@@ -265,6 +285,9 @@ class BootPServer {
     Answer answer = Answer::kListed;
     std::uint64_t generation = 0;  // the arming it answers
     int deviceInterface = 0;       // where the request came in; 0 when not known
+    bool early = false;            // the answer at once to the request before the arming
+    // Not a reply but a device's word, reported in its place among the replies.
+    std::optional<DeclineRecord> notice;
   };
   // One interface a reply leaves through: its limited-broadcast row.
   struct BroadcastInterface {
@@ -306,6 +329,15 @@ class BootPServer {
                             const DhcpReplyFields& addresses, Answer answer,
                             int interfaceIndex);
   void DeclineLocked(DeviceKey key, std::uint32_t ip, bool armed);
+  // The armed device took another server's offer, named in `serverId`.
+  void OtherServerLocked(DeviceKey key, std::uint32_t serverId);
+  // Queues a device's word for the sender, which reports it after the replies before it.
+  void QueueNoticeLocked(DeclineRecord record);
+  // Whether requests from `key` are answered with the armed addresses.
+  bool ServesTargetLocked(DeviceKey key) const;
+  void SetServerMessageLocked(std::string text);
+  void SetAssignmentMessageLocked(std::string text);
+  void ClearAssignmentMessageLocked();
   // Whether `address` is one of this PC's interface addresses, as the sender last saw them:
   // a DHCP REQUEST that names another server's identifier took that server's offer.
   bool IsServerIdLocked(std::uint32_t address) const;
@@ -326,8 +358,9 @@ class BootPServer {
   // Records the outcome of one reply, keeps its record and hands it to the answer handler;
   // takes m_mutex itself.
   void FinishReply(const PendingReply& reply, const ReplyOutcome& outcome);
-  // Takes m_mutex only to read the handler; calls it without the lock.
+  // Take m_mutex only to read the handler; call it without the lock.
   void Report(const PendingError& pending) const;
+  void ReportNotice(const DeclineRecord& record) const;
   // The record of a reply, read back from its bytes; its time is set when it is kept.
   static ReplyRecord MakeReplyRecord(std::span<const std::uint8_t> reply,
                                      std::uint8_t messageType, const ReplyOutcome& outcome,
@@ -361,6 +394,10 @@ class BootPServer {
   bool m_replySent = false;
   // From Arm to Disarm a decline from the armed device counts, also after its ack.
   bool m_watchingTarget = false;
+  // From Arm until Disarm or the device's decline, the device's requests are answered.
+  bool m_serving = false;
+  // m_message was left by an assignment, not by a failure to start or to receive.
+  bool m_assignmentMessage = false;
   DeviceVerdict m_verdict = DeviceVerdict::kNone;
   DeviceKey m_targetKey = 0;
   std::string m_targetMac;
@@ -389,8 +426,6 @@ class BootPServer {
   ReplyRecord m_lastReply;
   AnswerHandler m_answerHandler;
   DeclineHandler m_declineHandler;
-  // Declines taken in one receive, reported once the lock is released.
-  std::vector<DeclineRecord> m_pendingDeclines;
   // This PC's interface addresses, from the sender's last look at the routes.
   std::vector<std::uint32_t> m_serverIds;
 

@@ -53,16 +53,10 @@ std::optional<Refusal> ReadMacArgument(const std::string& text, DeviceKey& key) 
   return std::nullopt;
 }
 
-std::string InterfaceWith(const std::vector<OwnAddress>& own, std::uint32_t ip) {
-  for (const OwnAddress& address : own) {
-    if (address.ip == ip) return address.interfaceName;
-  }
-  return {};
-}
-
 std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
-                                      const LocalNetwork& local, std::string& warning) {
-  warning.clear();
+                                      const LocalNetwork& local,
+                                      std::vector<std::string>& warnings) {
+  warnings.clear();
   if (auto refusal = CheckDottedQuad("IP address", addresses.ipAddress)) return refusal;
   if (auto refusal = CheckDottedQuad("Subnet mask", addresses.subnetMask)) return refusal;
   if (!addresses.defaultGateway.empty()) {
@@ -74,7 +68,10 @@ std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
   if (!ValidateAddresses(addresses.ipAddress, addresses.subnetMask, local, resultLine)) {
     return Refusal{kExitRefused, resultLine};
   }
-  warning = resultLine;
+  if (!resultLine.empty()) warnings.push_back(resultLine);
+  const std::string gateway = GatewayWarning(addresses.ipAddress, addresses.subnetMask,
+                                             addresses.defaultGateway);
+  if (!gateway.empty()) warnings.push_back(gateway);
   return std::nullopt;
 }
 

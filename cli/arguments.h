@@ -43,20 +43,11 @@ struct AddressTexts {
   std::string defaultGateway;  // empty: none
 };
 
-// An IPv4 address of one of this PC's interfaces. The ARP probe cannot find these: the PC does
-// not answer its own probes, so they are compared as they are.
-struct OwnAddress {
-  std::uint32_t ip = 0;
-  std::string interfaceName;
-};
-
-// The name of the interface in `own` that has `ip`; empty when none has it.
-std::string InterfaceWith(const std::vector<OwnAddress>& own, std::uint32_t ip);
-
 // The three texts in their strict dotted form, then the wizard's rules for an IP address and
-// its mask. `warning` receives the subnet warning, which does not refuse.
+// its mask. `warnings` receives what does not refuse: the subnet warning, then the gateway's.
 std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
-                                      const LocalNetwork& local, std::string& warning);
+                                      const LocalNetwork& local,
+                                      std::vector<std::string>& warnings);
 
 // A timeout in seconds that can be waited: finite, above 0, at most a day. What a refusal
 // says after the option's name.

@@ -17,8 +17,82 @@ constexpr std::size_t kFieldsWithoutGateway = 3;
 constexpr std::size_t kFieldsWithGateway = 4;
 // Past this many rows with the same warning, one line counts the rest.
 constexpr std::size_t kWarningsShown = 10;
-// Spreadsheets write one at the start of a UTF-8 CSV export.
+// Spreadsheets write one at the start of a UTF-8 CSV export, and a UTF-16 one at the start of
+// a "Unicode text" export.
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
+// Enough of a file's start to tell UTF-16 without a mark by its zero bytes.
+constexpr std::size_t kEncodingSample = 64;
+
+void AppendUtf8(std::string& text, char32_t code) {
+  if (code < 0x80) {
+    text += static_cast<char>(code);
+  } else if (code < 0x800) {
+    text += static_cast<char>(0xC0 | (code >> 6));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    text += static_cast<char>(0xE0 | (code >> 12));
+    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | (code >> 18));
+    text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// UTF-16 in UTF-8; a lone surrogate becomes U+FFFD, which no field can hold, so the row it is
+// in is refused rather than read as something else.
+std::string Utf8FromUtf16(std::string_view bytes, bool bigEndian) {
+  std::string text;
+  text.reserve(bytes.size() / 2);
+  const auto unit = [&](std::size_t at) {
+    const auto first = static_cast<unsigned char>(bytes[at]);
+    const auto second = static_cast<unsigned char>(bytes[at + 1]);
+    return static_cast<char16_t>(bigEndian ? first << 8 | second : second << 8 | first);
+  };
+  for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
+    const char16_t code = unit(at);
+    if (code >= 0xD800 && code <= 0xDBFF && at + 3 < bytes.size()) {
+      const char16_t low = unit(at + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        AppendUtf8(text, 0x10000 + ((char32_t{code} - 0xD800) << 10) + (low - 0xDC00));
+        at += 2;
+        continue;
+      }
+    }
+    AppendUtf8(text, code >= 0xD800 && code <= 0xDFFF ? char32_t{0xFFFD} : char32_t{code});
+  }
+  return text;
+}
+
+// The text of a hosts file in UTF-8: as it is, or from UTF-16 with or without its byte order
+// mark. Without a mark, UTF-16 shows as a zero byte beside each ASCII character.
+std::string DecodedText(std::string_view bytes) {
+  if (bytes.starts_with(kUtf16LeMark)) return Utf8FromUtf16(bytes.substr(2), false);
+  if (bytes.starts_with(kUtf16BeMark)) return Utf8FromUtf16(bytes.substr(2), true);
+  const std::string_view sample = bytes.substr(0, kEncodingSample);
+  if (sample.size() >= 2 && sample.size() % 2 == 0) {
+    std::size_t evenZeros = 0;
+    std::size_t oddZeros = 0;
+    for (std::size_t i = 0; i < sample.size(); ++i) {
+      if (sample[i] == '\0') ++(i % 2 == 0 ? evenZeros : oddZeros);
+    }
+    const std::size_t pairs = sample.size() / 2;
+    if (oddZeros == pairs && evenZeros == 0) return Utf8FromUtf16(bytes, false);
+    if (evenZeros == pairs && oddZeros == 0) return Utf8FromUtf16(bytes, true);
+  }
+  std::string text(bytes);
+  if (std::string_view(text).starts_with(kByteOrderMark)) text.erase(0, kByteOrderMark.size());
+  return text;
+}
+
+// "1 field", "3 fields".
+std::string FieldsText(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " field" : " fields");
+}
 
 // Why a file cannot be opened or read, for a person.
 std::string ReadFailure(int error) {
@@ -66,10 +140,16 @@ bool IsHeader(const std::vector<std::string>& fields) {
 // Checks one row's fields; the refusal's text does not name the line yet.
 std::optional<Refusal> ReadRow(const std::vector<std::string>& fields,
                                const LocalNetwork& local, HostRow& row,
-                               std::string& warning) {
+                               std::vector<std::string>& warnings) {
   if (fields.size() != kFieldsWithoutGateway && fields.size() != kFieldsWithGateway) {
+    // A spreadsheet in a locale whose decimal mark is the comma writes semicolons.
+    if (fields.size() == 1 && fields.front().find(';') != std::string::npos) {
+      return Refusal{kExitRefused,
+                     "expected MAC,IP,MASK or MAC,IP,MASK,GATEWAY; the fields are separated by "
+                     "semicolons; use commas."};
+    }
     return Refusal{kExitRefused, "expected MAC,IP,MASK or MAC,IP,MASK,GATEWAY, found " +
-                                     std::to_string(fields.size()) + " fields."};
+                                     FieldsText(fields.size()) + "."};
   }
   if (auto refusal = ReadMacArgument(fields[0], row.key)) {
     return Refusal{kExitRefused, refusal->text};
@@ -77,25 +157,29 @@ std::optional<Refusal> ReadRow(const std::vector<std::string>& fields,
   row.macText = FormatMacAddress(row.key);
   row.addresses = {fields[1], fields[2],
                    fields.size() == kFieldsWithGateway ? fields[3] : std::string()};
-  return CheckAddresses(row.addresses, local, warning);
+  return CheckAddresses(row.addresses, local, warnings);
 }
 
 }  // namespace
 
-std::optional<Refusal> ReadHostsFile(const std::string& path, std::string& text) {
+std::optional<Refusal> ReadHostsFile(const std::string& path, std::string& text,
+                                     const ReadLimits& limits) {
   text.clear();
-  const auto refuse = [&path](int error) {
-    return Refusal{kExitUsage,
-                   "The hosts file '" + path + "' cannot be read: " + ReadFailure(error) + "."};
-  };
   // One byte past the bound is enough to know the file is too large.
-  if (const int error = ReadFileUpTo(path, kMaxHostsFileBytes + 1, text); error != 0) {
-    return refuse(error);
+  const int error = ReadFileUpTo(path, kMaxHostsFileBytes + 1, text, limits);
+  if (error == 0) return std::nullopt;
+  if (error == EINTR) {
+    return Refusal{kExitTimeout, "Interrupted while reading the hosts file '" + path + "'."};
   }
-  return std::nullopt;
+  if (error == ETIMEDOUT) {
+    return Refusal{kExitTimeout, "The hosts file '" + path +
+                                     "' cannot be read: it did not end before the time-out."};
+  }
+  return Refusal{kExitUsage,
+                 "The hosts file '" + path + "' cannot be read: " + ReadFailure(error) + "."};
 }
 
-HostsFile ParseHostsFile(std::string_view text, const std::string& name,
+HostsFile ParseHostsFile(std::string_view bytes, const std::string& name,
                          const LocalNetwork& local, const std::vector<OwnAddress>& own) {
   HostsFile file;
   const auto refuseFile = [&](const std::string& why) {
@@ -107,10 +191,11 @@ HostsFile ParseHostsFile(std::string_view text, const std::string& name,
   const auto refuse = [&](int line, const std::string& why) {
     return refuseFile(" line " + std::to_string(line) + ": " + why);
   };
-  if (text.size() > kMaxHostsFileBytes) {
+  if (bytes.size() > kMaxHostsFileBytes) {
     return refuseFile(" is larger than 16 MiB, the most a hosts file may hold.");
   }
-  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  const std::string decoded = DecodedText(bytes);
+  const std::string_view text = decoded;
 
   std::unordered_map<DeviceKey, int> lineByMac;
   std::unordered_map<std::string, int> lineByIp;
@@ -119,9 +204,10 @@ HostsFile ParseHostsFile(std::string_view text, const std::string& name,
   bool firstRow = true;
   int line = 0;
   for (std::size_t start = 0; start <= text.size();) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
+    // CR LF, LF and a lone CR (old Mac spreadsheets) each end a line.
+    const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
     const std::string_view content = Trimmed(text.substr(start, end - start));
-    start = end + 1;
+    start = end + (text.substr(end).starts_with("\r\n") ? 2 : 1);
     ++line;
     if (content.empty() || content.front() == '#') continue;
 
@@ -135,8 +221,8 @@ HostsFile ParseHostsFile(std::string_view text, const std::string& name,
     }
     HostRow row;
     row.line = line;
-    std::string warning;
-    if (auto refusal = ReadRow(fields, local, row, warning)) {
+    std::vector<std::string> warnings;
+    if (auto refusal = ReadRow(fields, local, row, warnings)) {
       return refuse(line, refusal->text);
     }
     std::uint32_t ip = 0;
@@ -146,7 +232,7 @@ HostsFile ParseHostsFile(std::string_view text, const std::string& name,
                               " is in use by this PC's interface " + holder +
                               ". Give the device another address.");
     }
-    if (!warning.empty()) {
+    for (const std::string& warning : warnings) {
       auto counted = std::ranges::find(warningCounts, warning,
                                        &std::pair<std::string, std::size_t>::first);
       if (counted == warningCounts.end()) counted = warningCounts.insert(counted, {warning, 0});

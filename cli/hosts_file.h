@@ -6,8 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "bootp/adapter_query.h"
 #include "bootp/message.h"
 #include "cli/arguments.h"
+#include "platform/file_read.h"
 
 namespace quillnet::cli {
 
@@ -34,12 +36,15 @@ struct HostsFile {
 };
 
 // Reads the file at `path` into `text`, at most kMaxHostsFileBytes + 1 bytes so that
-// ParseHostsFile can refuse a larger one. A refusal says why the file cannot be read.
-std::optional<Refusal> ReadHostsFile(const std::string& path, std::string& text);
+// ParseHostsFile can refuse a larger one. A refusal says why the file cannot be read. A pipe
+// that gives no end is given up when `cancel` is set (exit 6) or at `deadline`.
+std::optional<Refusal> ReadHostsFile(const std::string& path, std::string& text,
+                                     const ReadLimits& limits = {});
 
 // Reads a hosts file: lines "MAC,IP,MASK[,GATEWAY]", an optional header line whose first field
-// is "MAC", "#" comments and blank lines; blanks around fields and a UTF-8 byte order mark are
-// ignored. Every row is checked as `assign` checks its arguments, none may give an address of
+// is "MAC", "#" comments and blank lines; blanks around fields are ignored. The text is UTF-8,
+// with or without a byte order mark, or UTF-16 with or without one, as spreadsheets export it;
+// lines end in LF, CR LF or CR alone. Every row is checked as `assign` checks its arguments, none may give an address of
 // this PC (`own`), and no MAC address nor IP address may appear twice; one bad row refuses the
 // whole file, naming `name` and the row's line number. So does a text above
 // kMaxHostsFileBytes or with more than kMaxHostsFileRows rows.

@@ -5,9 +5,8 @@
 #include <QTextEdit>
 #include <chrono>
 
-#include "bootp/address_probe.h"
+#include "app/assignment_session.h"
 #include "bootp/bootp_server.h"
-#include "pages/page_probe.h"
 #include "wizard/dialog_template.h"
 #include "wizard/exterior_pages.h"
 
@@ -42,9 +41,7 @@ CAssignIPDlg::CAssignIPDlg()
   connect(&m_watchTimer, &QTimer::timeout, this, [this] { OnWatch(); });
 }
 
-CAssignIPDlg::~CAssignIPDlg() {
-  if (m_pWizardInfo != nullptr) m_pWizardInfo->CancelProbes();
-}
+CAssignIPDlg::~CAssignIPDlg() = default;
 
 bool CAssignIPDlg::OnInitDialog() {
   m_summaryEdit = static_cast<QTextEdit*>(Control(IDC_ASSIGN_SUMMARY));
@@ -101,17 +98,16 @@ int CAssignIPDlg::OnSetActive() {
   // Remembered now, before the device has them: the Set IP page offers them again.
   m_pWizardInfo->SaveRememberedAddresses();
   ShowTexts(false);
+  m_sentShown = false;
   m_pWizardInfo->SetConfirmation("");
-  m_phase = Phase::kWaiting;
-  m_early = false;
-  m_cannotCheck.clear();
   m_elapsedSeconds = 0;
   ShowElapsed();
   m_leaveText = "You aborted the IP assignment before it could be completed.";
-  if (!m_pWizardInfo->ArmServer()) {
+  m_session = m_pWizardInfo->StartAssignment(std::chrono::milliseconds(kAnswerWindowMs),
+                                             std::chrono::milliseconds(kConfirmIntervalMs));
+  if (m_session->Ended()) {
     // The Set IP page lets only addresses through that read as they show; should one reach
-    // here all the same, nothing is sent, and the first watch finds the server neither armed
-    // nor answered and goes to the Failure page.
+    // here all the same, nothing is sent, and the first watch goes to the Failure page.
     m_leaveText = "The addresses for " + m_pWizardInfo->GetMacAddress() +
                   " could not be read; nothing was sent.";
   }
@@ -127,110 +123,78 @@ void CAssignIPDlg::OnTimer() {
 }
 
 void CAssignIPDlg::OnWatch() {
-  if (m_phase == Phase::kDone) return;
-  BootPServer* server = m_pWizardInfo->GetServer();
-  // A DHCP device found the address in use, before its ack or while it is being checked, or
-  // took another server's offer; the Failure page shows the server's text, which says which.
-  if (const auto verdict = server->GetDeviceVerdict();
-      verdict == BootPServer::DeviceVerdict::kDeclined ||
-      verdict == BootPServer::DeviceVerdict::kOtherServer) {
+  if (!m_session) return;
+  if (m_session->Ended() && !m_session->Answered()) {
     Leave(Sheet()->GetPageCount() - 2);
     return;
   }
-  const bool armed = server->IsArmed();
-  // For the last answer to this arming: whether it left through the device's interface.
-  const bool sent = server->WasReplySent();
-  if (m_phase == Phase::kWaiting) {
-    // Still armed with a reply sent: the answer at once to a device that asked a moment ago;
-    // the server waits on for its next request, in case that answer came too late for it.
-    if (armed && sent) StartChecking(true);
-    // Not armed: the worker answered the device's request, and that ended the arming.
-    if (!armed) sent ? StartChecking(false) : Leave(Sheet()->GetPageCount() - 2);
-    return;
-  }
-  if (m_early && !armed) {
-    // The device asked again, so it did not take the answer at once; the server answered
-    // this request, and the page goes on as after any answer to a request.
-    if (!sent) {
-      Leave(Sheet()->GetPageCount() - 2);
-      return;
-    }
-    if (!m_cannotCheck.empty()) {
-      Finish(m_cannotCheck);
-      return;
-    }
-    StartChecking(false);
-    return;
-  }
-  if (std::chrono::steady_clock::now() < m_windowEnd) return;
-  // Neither an answer nor another request: the device stopped asking because it took the
-  // reply, and may take longer to use its address; that is no failure.
-  Finish(!m_cannotCheck.empty()
-             ? m_cannotCheck
-             : "The device has not answered at " + m_pWizardInfo->GetIpAddress() + " yet.");
-}
-
-void CAssignIPDlg::StartChecking(bool early) {
-  const bool first = m_phase == Phase::kWaiting;
-  m_phase = Phase::kChecking;
-  m_early = early;
-  const std::chrono::milliseconds window = AnswerWindow();
-  m_windowEnd = std::chrono::steady_clock::now() + window;
-  if (first) ShowTexts(true);
-  // A reply that went out is no abort: the device may well use its address.
-  m_leaveText = "The reply with " + m_pWizardInfo->GetIpAddress() + " was sent to " +
-                m_pWizardInfo->GetMacAddress() +
-                " before you left the page; whether the device answers there was not checked.";
-  // One probe through the whole window; a new window replaces the probe under way.
-  m_probeGeneration = m_pWizardInfo->ProbeDeviceAddress(
-      m_pWizardInfo->GetIpAddress(), CBootpWizardInfo::ProbeFor::kTheDevice,
-      window, std::chrono::milliseconds(kConfirmIntervalMs),
-      OnPageThread(this, [this](std::uint64_t generation, const ProbeResult& result) {
-        OnConfirmResult(generation, result);
-      }));
-}
-
-void CAssignIPDlg::OnConfirmResult(std::uint64_t generation, const ProbeResult& result) {
-  if (generation != m_probeGeneration || m_phase != Phase::kChecking) return;
+  std::vector<AssignmentSession::Event> events;
+  m_session->Poll(events);
   const std::string ip = m_pWizardInfo->GetIpAddress();
-  switch (result.outcome) {
-    case ProbeOutcome::kAnswered:
-      Finish("The device answers at " + ip + ".");
-      return;
-    case ProbeOutcome::kNotPossible:
-      m_cannotCheck = "Could not check that the device answers at " + ip + ": " + result.reason + ".";
-      // Without a way to ask, an answer to the device's request counts, as it always did;
-      // after the answer at once the page still waits to see whether the device asks again.
-      if (!m_early) Finish(m_cannotCheck);
-      return;
-    case ProbeOutcome::kSilent:
-      // The window ends on the watch.
-      return;
+  using Kind = AssignmentSession::EventKind;
+  for (const AssignmentSession::Event& event : events) {
+    switch (event.kind) {
+      case Kind::kSent:
+        if (!m_sentShown && (event.reply.messageType == kBootpMessage ||
+                             event.reply.messageType == kDhcpAck)) {
+          m_sentShown = true;
+          ShowTexts(true);
+          // A reply that went out is no abort: the device may well use its address.
+          m_leaveText = "The reply with " + ip + " was sent to " +
+                        m_pWizardInfo->GetMacAddress() +
+                        " before you left the page; whether the device answers there was not "
+                        "checked.";
+        }
+        break;
+      case Kind::kAccepted:
+        break;
+      case Kind::kNotSent:
+      case Kind::kDeclined:
+      case Kind::kOtherServer:
+        // The Failure page shows the server's text, which says why.
+        Leave(Sheet()->GetPageCount() - 2);
+        return;
+      case Kind::kAskedTooOften:
+        m_leaveText = event.text;
+        Leave(Sheet()->GetPageCount() - 2);
+        return;
+      case Kind::kConfirmed:
+        Finish("The device answers at " + ip + ".");
+        return;
+      case Kind::kNotConfirmed:
+        // Neither an answer nor another request: the device stopped asking because it took
+        // the reply, and may take longer to use its address; that is no failure.
+        Finish("The device has not answered at " + ip + " yet.");
+        return;
+      case Kind::kCannotCheck:
+        Finish("Could not check that the device answers at " + ip + ": " + event.text + ".");
+        return;
+      case Kind::kCheckBrokeOff:
+        Finish("The check whether the device answers at " + ip + " broke off: " + event.text +
+               ".");
+        return;
+    }
   }
 }
 
 void CAssignIPDlg::Finish(const std::string& confirmation) {
   // A DHCP device's ack is its own word that it took the address; the check says the rest.
-  const bool accepted = m_pWizardInfo->GetServer()->GetDeviceVerdict() ==
-                        BootPServer::DeviceVerdict::kAccepted;
   m_pWizardInfo->SetConfirmation(
-      accepted ? "The device accepted " + m_pWizardInfo->GetIpAddress() + ".\r\n" + confirmation
-               : confirmation);
+      m_session->Accepted()
+          ? "The device accepted " + m_pWizardInfo->GetIpAddress() + ".\r\n" + confirmation
+          : confirmation);
   Leave(Sheet()->GetPageCount() - 1);
 }
 
 void CAssignIPDlg::Leave(int pageIndex) {
-  // The leave handler stops the timers and the probe and disarms the server; the Failure
-  // page shows the server's message, which says why a reply did not reach the device.
+  // The leave handler stops the timers and ends the session, which disarms the server.
   Sheet()->SetCurSel(pageIndex);
 }
 
 int CAssignIPDlg::OnKillActive() {
   m_assignTimer.stop();
   m_watchTimer.stop();
-  m_pWizardInfo->CancelProbes();
-  m_phase = Phase::kDone;
-  m_pWizardInfo->GetServer()->Disarm();
+  m_session.reset();
   m_pWizardInfo->SetStatusMessage(m_leaveText);
   return 0;
 }

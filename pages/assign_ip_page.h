@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/bootp_wizard_info.h"
@@ -26,7 +27,7 @@ std::string FormatAssignSummary(const std::string& mac, const std::string& ip,
                                 const std::string& mask, const std::string& gateway,
                                 bool sent = false);
 
-struct ProbeResult;
+class AssignmentSession;
 
 // The page on which the assignment happens: it remembers the addresses for the device, arms
 // the server and waits, counting the seconds, until the server's worker has answered the
@@ -34,9 +35,9 @@ struct ProbeResult;
 //
 // Every reply that went out ends the page within kAnswerWindowMs: the page asks the network
 // all that time whether the device answers at its new address, and goes to the Completion
-// page as soon as it does. A device that asks again after the answer at once did not take it;
-// the server answers that request too and the window starts anew. A device that neither
-// answers nor asks again within the window stopped asking because it took the reply, and the
+// page as soon as it does. A device that asks again (the answer at once came too late for it,
+// or it rebooted) is answered again and the window starts anew. A device that neither answers
+// nor asks again within the window stopped asking because it took the reply, and the
 // Completion page says that it has not answered yet. A reply that did not leave through the
 // interface the device asked on leads to the Failure page. Leaving the page disarms the server.
 //
@@ -72,12 +73,6 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
  private:
   void OnTimer();
   void OnWatch();
-  // kChecking: a reply went out and the page waits for the device's answer.
-  enum class Phase { kWaiting, kChecking, kDone };
-  // A reply went out: the answer at once (the server stays armed for the device's next
-  // request) or the answer to its request.
-  void StartChecking(bool early);
-  void OnConfirmResult(std::uint64_t generation, const ProbeResult& result);
   void Finish(const std::string& confirmation);
   // Ends the page on the page at `pageIndex`: the Completion page or the Failure page.
   void Leave(int pageIndex);
@@ -94,15 +89,11 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   QTimer m_assignTimer;
   QTimer m_watchTimer;
   int m_elapsedSeconds = 0;
-  Phase m_phase = Phase::kWaiting;
-  // The reply being checked is the answer at once; the server still waits for a request.
-  bool m_early = false;
-  std::chrono::steady_clock::time_point m_windowEnd;
-  // Why the device cannot be asked; "" while it can.
-  std::string m_cannotCheck;
+  // The assignment under way, from activation until the page is left.
+  std::unique_ptr<AssignmentSession> m_session;
+  bool m_sentShown = false;
   // What the Failure page says when the user leaves the page now.
   std::string m_leaveText;
-  std::uint64_t m_probeGeneration = 0;
 };
 
 }  // namespace quillnet

@@ -169,7 +169,8 @@ std::string CInstallPage::ReadInstallPath() {
 }
 
 std::string CInstallPage::PackageFileRefusal(const std::string& folder) const {
-  const std::string query = m_pWizardInfo->GetPackageQueryProgram();
+  std::string query = m_pWizardInfo->GetPackageQueryProgram();
+  if (query.empty()) query = kPackageQueryProgram;
   for (const char* name : {kInstalledProgramName, kIconFileName}) {
     const std::string file = JoinPath(folder, name);
     if (const std::string owner = OwningPackage(file, query); !owner.empty()) {
@@ -204,7 +205,9 @@ bool CInstallPage::CopyProgram(const std::string& folder, std::string& why) {
     RemoveCreatedFolders(created);
     return false;
   }
-  bool copied = CopyProgramFile(m_pWizardInfo->GetProgramFile(), m_exePath, &why);
+  std::string program = m_pWizardInfo->GetProgramFile();
+  if (program.empty()) program = kRunningProgramFile;
+  bool copied = CopyProgramFile(program, m_exePath, &why);
   if (copied) {
     // The launchers show the icon from beside the copy.
     QFile icon(QString::fromLatin1(kIconResource));

@@ -1,6 +1,7 @@
 #include "platform/file_read.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,9 @@
 
 namespace quillnet {
 namespace {
+
+// How often a read that waits looks at its limits.
+constexpr std::chrono::milliseconds kLimitCheckPeriod{50};
 
 class FileDescriptor {
  public:
@@ -24,15 +28,33 @@ class FileDescriptor {
   int m_fd;
 };
 
+// Waits until `fd` can be read, or a limit is reached: 0, EINTR or ETIMEDOUT.
+int WaitReadable(int fd, const ReadLimits& limits) {
+  for (;;) {
+    if (limits.cancel != nullptr && limits.cancel->load()) return EINTR;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= limits.deadline) return ETIMEDOUT;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(limits.deadline - now);
+    const auto wait = std::min<std::chrono::milliseconds>(left, kLimitCheckPeriod);
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(wait.count()));
+    if (ready > 0) return 0;
+    if (ready < 0 && errno != EINTR) return errno;
+  }
+}
+
 }  // namespace
 
-int ReadFileUpTo(const std::string& path, std::size_t limit, std::string& text) {
+int ReadFileUpTo(const std::string& path, std::size_t limit, std::string& text,
+                 const ReadLimits& limits) {
   text.clear();
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without O_NONBLOCK, opening a FIFO waits for a writer, for ever if none comes.
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.get() < 0) return errno;
   struct stat status {};
   if (::fstat(file.get(), &status) != 0) return errno;
   if (S_ISDIR(status.st_mode)) return EISDIR;
+  const bool waits = !S_ISREG(status.st_mode);
   constexpr std::size_t kChunk = 64 * 1024;
   while (text.size() < limit) {
     const std::size_t size = text.size();
@@ -40,8 +62,10 @@ int ReadFileUpTo(const std::string& path, std::size_t limit, std::string& text) 
     const ssize_t got = ::read(file.get(), text.data() + size, text.size() - size);
     text.resize(size + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     if (got == 0) break;
-    if (got < 0 && errno != EINTR) {
-      const int error = errno;
+    if (got > 0 || errno == EINTR) continue;
+    int error = errno;
+    if (waits && (error == EAGAIN || error == EWOULDBLOCK)) error = WaitReadable(file.get(), limits);
+    if (error != 0) {
       text.clear();
       return error;
     }

@@ -221,7 +221,9 @@ class HelperClaims final : public NetHelperClaims {
       if (!ReceiveReply(probe.helper.fd, reply, passed) ||
           reply.kind == wire::ReplyKind::kSocket) {
         if (passed >= 0) ::close(passed);
-        Note(NoAnswer(m_path));
+        NetHelperFailure ended = NoAnswer(m_path);
+        ended.brokeOff = true;
+        Note(std::move(ended));
         probe.ended = true;
         continue;
       }

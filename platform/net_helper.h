@@ -18,6 +18,8 @@ inline constexpr char kInstalledNetHelperFolder[] = "/usr/lib/quillnet";
 struct NetHelperFailure {
   int error = 0;  // Winsock-numbered; 0: no failure
   std::string text;
+  // The job was under way when the helper ended without finishing it.
+  bool brokeOff = false;
 };
 
 // The helper the program at `programPath` uses: the one beside it, else the installed one; ""

@@ -67,6 +67,7 @@ std::vector<AdapterInfo> BuildAdapterList(const NetworkSnapshot& snapshot) {
   for (const auto& link : LinksByIndex(snapshot)) {
     if (link.loopback) continue;
     AdapterInfo adapter;
+    adapter.index = link.index;
     adapter.name = link.name;
     for (const auto& address : snapshot.addresses) {
       if (address.linkIndex != link.index) continue;

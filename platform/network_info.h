@@ -67,6 +67,7 @@ struct AdapterInfo {
   std::string name;
   std::vector<AdapterAddress> addresses;  // never empty: "0.0.0.0"/"0.0.0.0" when none
   std::string gateway;                    // "0.0.0.0" when the adapter has no default route
+  int index = 0;                          // the system's interface index; 0 when not known
 };
 
 enum class AdapterQueryResult { kOk, kNoData, kNotSupported, kFailed };

@@ -50,7 +50,8 @@ class FileHandle {
 
 }  // namespace
 
-int ReadFileUpTo(const std::string& path, std::size_t limit, std::string& text) {
+int ReadFileUpTo(const std::string& path, std::size_t limit, std::string& text,
+                 const ReadLimits& /*limits*/) {
   text.clear();
   const std::wstring wide = WideText(path);
   if (wide.empty()) return ENOENT;

@@ -317,20 +317,23 @@ TEST_F(ServerTest, ListedDevicesAreAnsweredWithTheirRowAndTheArmedDeviceWins) {
   Receive(armed);
   EXPECT_FALSE(server.IsArmed());
   EXPECT_TRUE(server.WasReplySent());
+  Receive(armed);  // asked again, as after a reboot: the armed addresses still
+  server.Disarm();
   Receive(armed);  // now answered from its row
   Request unlisted;
   unlisted.mac = 0x02005E0000BB;
   Receive(unlisted);
 
   const auto sent = sockets.sent();
-  ASSERT_EQ(sent.size(), 6u);  // three answers, each out of both interfaces
+  ASSERT_EQ(sent.size(), 8u);  // four answers, each out of both interfaces
   EXPECT_EQ(ReadDeviceKey(sent[0].bytes), kListed);
   EXPECT_EQ(sent[0].bytes[kYiaddrOffset + 3], 61);
   EXPECT_EQ(sent[2].bytes[kYiaddrOffset + 3], 50);
-  EXPECT_EQ(sent[4].bytes[kYiaddrOffset + 3], 62);
+  EXPECT_EQ(sent[4].bytes[kYiaddrOffset + 3], 50);
+  EXPECT_EQ(sent[6].bytes[kYiaddrOffset + 3], 62);
   EXPECT_EQ(server.GetRequestCount(), 3);
 
-  ASSERT_EQ(answers.size(), 3u);
+  ASSERT_EQ(answers.size(), 4u);
   const struct {
     const char* mac;
     const char* ip;
@@ -340,6 +343,7 @@ TEST_F(ServerTest, ListedDevicesAreAnsweredWithTheirRowAndTheArmedDeviceWins) {
     bool armedAfter;
   } expected[] = {
       {"02:00:5e:00:00:aa", "192.168.1.61", "255.255.255.0", "192.168.1.1", false, true},
+      {"02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", "192.168.1.1", true, false},
       {"02:00:5e:10:20:30", "192.168.1.50", "255.255.255.0", "192.168.1.1", true, false},
       {"02:00:5e:10:20:30", "192.168.1.62", "255.255.0.0", "0.0.0.0", false, false},
   };
@@ -362,7 +366,7 @@ TEST_F(ServerTest, ListedDevicesAreAnsweredWithTheirRowAndTheArmedDeviceWins) {
                                 {Ip(10, 0, 0, 5), kWsaEnetunreach}};
   Receive(listed);
   Receive(unlisted);
-  ASSERT_EQ(answers.size(), 4u);
+  ASSERT_EQ(answers.size(), 5u);
   EXPECT_EQ(answers.back().macText, "02:00:5e:00:00:bb");
   EXPECT_EQ(answers.back().interfaces, 0u);
   EXPECT_EQ(Message(), "Sendto error 10051 (00002743)\n");

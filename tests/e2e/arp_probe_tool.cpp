@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
       std::puts("none");
       return 0;
     case ProbeOutcome::kNotPossible:
+    case ProbeOutcome::kBrokeOff:
       break;
   }
   std::fprintf(stderr, "%s\n", result.reason.c_str());

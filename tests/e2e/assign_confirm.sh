@@ -61,7 +61,7 @@ pid=$QNT_LAST_PID
 answer_with_bootpc silent
 expect_run silent 7 "$pid"
 expect_line "$QNT_TMP/silent.out" "Sent to $MAC: IP address 10.88.0.60"
-expect_line "$QNT_TMP/silent.err" "Not confirmed: $MAC did not answer at 10.88.0.60 within 1 seconds."
+expect_line "$QNT_TMP/silent.err" "Not confirmed: $MAC did not answer at 10.88.0.60 within 1 second."
 expect_no_line "$QNT_TMP/silent.out" "Confirmed"
 
 # Ctrl+C ends the wait for the device's answer.
@@ -159,6 +159,6 @@ answer_with_bootpc forced
 expect_run forced 7 "$pid"
 expect_line "$QNT_TMP/forced.err" "Warning: 10.88.0.77 is already in use by $HOLDER_MAC."
 expect_line "$QNT_TMP/forced.out" "Sent to $MAC: IP address 10.88.0.77"
-expect_line "$QNT_TMP/forced.err" "Not confirmed: $MAC did not answer at 10.88.0.77 within 1 seconds."
+expect_line "$QNT_TMP/forced.err" "Not confirmed: $MAC did not answer at 10.88.0.77 within 1 second."
 
 qnt_log "PASS"

@@ -144,7 +144,7 @@ assert [(e["event"], e.get("type")) for e in out] == [
     ("waiting", None), ("sent", "DHCPOFFER"), ("sent", "DHCPACK"), ("accepted", None)], out
 assert all(e["mac"] == mac and e["ip"] == ip for e in out[1:]), out
 assert err == [{"event": "warning",
-                "message": f"Not confirmed: {mac} did not answer at {ip} within 1 seconds."}], err
+                "message": f"Not confirmed: {mac} did not answer at {ip} within 1 second."}], err
 PY
 
 # dhclient, without a gateway: its lease file keeps what the acknowledgement said.
@@ -238,7 +238,9 @@ qnt_wait_exit "$dhclient" 10
 qnt_wait_exit "$udhcpd" 10
 
 # Another device on the bridge holds an address. Forced, assign gives it all the same; udhcpc
-# finds the holder after the acknowledgement and declines it, and that ends the run.
+# finds the holder after the acknowledgement and declines it, and that ends the run. Both
+# streams go to one file here, so the order of the lines is the order of the events, however
+# fast the client declines.
 qnt_make_ns HOLD holder
 qnt_bridge_port "$PC" ph "$HOLD" hold0
 ip -n "$HOLD" link set hold0 address "$HOLDER_MAC"
@@ -258,22 +260,45 @@ expect_line "$QNT_TMP/declined.out" "Sent DHCPACK to $MAC: IP address 10.86.0.77
 expect_no_line "$QNT_TMP/declined.out" "Confirmed"
 kill "$udhcpc"
 qnt_wait_exit "$udhcpc" 10
-# serve tells of a listed device's decline, with its time.
+forget_address
+qnt_bg "$PC" "$QNT_TMP/ordered.out" "$QNT_TMP/ordered.err" bash -c 'exec "$@" 2>&1' assign \
+  "$CLI" assign "$MAC" 10.86.0.77 "$MASK" --force --timeout 20
+assign=$QNT_LAST_PID
+qnt_wait_for 10 waiting "$QNT_TMP/ordered.out" ||
+  qnt_fail "ordered: assign did not start waiting: $(cat "$QNT_TMP/ordered.out")"
+udhcpc_on ordered -q -a
+udhcpc=$QNT_LAST_PID
+qnt_wait_exit "$assign" 20
+qnt_expect_eq "ordered: assign's exit status" 3 "$QNT_RC"
+expect_lines "$QNT_TMP/ordered.out" "Sent DHCPOFFER to $MAC" "Sent DHCPACK to $MAC" \
+  "Declined: $MAC reports 10.86.0.77 as in use by another device."
+kill "$udhcpc"
+qnt_wait_exit "$udhcpc" 10
+# serve tells of a listed device's decline, with its time, after the ack that came before it.
+# A decline is no answer: --once goes on waiting, and Ctrl+C then ends it as an interruption
+# that names the row.
 echo "$MAC,10.86.0.77,$MASK" >"$QNT_TMP/held.csv"
-qnt_bg "$PC" "$QNT_TMP/held.out" "$QNT_TMP/held.err" "$CLI" serve --hosts "$QNT_TMP/held.csv"
+qnt_bg "$PC" "$QNT_TMP/held.out" "$QNT_TMP/held.err" bash -c 'exec "$@" 2>&1' serve \
+  "$CLI" serve --hosts "$QNT_TMP/held.csv" --once
 server=$QNT_LAST_PID
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/held.out" "Serving 1 device" ||
-  qnt_fail "serve did not start: $(cat "$QNT_TMP/held.out" "$QNT_TMP/held.err")"
+  qnt_fail "serve did not start: $(cat "$QNT_TMP/held.out")"
 udhcpc_on held -q -a
 udhcpc=$QNT_LAST_PID
 held_declined() {
   grep -qE "^[0-9]{2}:[0-9]{2}:[0-9]{2}  Declined: $MAC reports 10\.86\.0\.77 as in use by another device\.$" \
-    "$QNT_TMP/held.err"
+    "$QNT_TMP/held.out"
 }
-qnt_wait_for 10 held_declined || qnt_fail "serve: no decline reported: $(cat "$QNT_TMP/held.err")"
-kill "$udhcpc" "$server"
+qnt_wait_for 10 held_declined || qnt_fail "serve: no decline reported: $(cat "$QNT_TMP/held.out")"
+expect_lines "$QNT_TMP/held.out" "Sent DHCPACK to $MAC" "Declined: $MAC"
+kill "$udhcpc"
 qnt_wait_exit "$udhcpc" 10
+qnt_running "$server" || qnt_fail "serve --once ended though its only row declined: $(cat "$QNT_TMP/held.out")"
+kill -INT "$server"
 qnt_wait_exit "$server" 10
+qnt_expect_eq "serve --once after a decline: exit status" 6 "$QNT_RC"
+expect_line "$QNT_TMP/held.out" \
+  "Interrupted: answered 0 of 1 device. Declined as in use by another device: $MAC (10.86.0.77)."
 
 # serve --once: udhcpc on one row and bootpc on the other; the run ends once both are answered.
 forget_address

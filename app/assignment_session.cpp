@@ -1,0 +1,204 @@
+#include "app/assignment_session.h"
+
+#include <mutex>
+#include <utility>
+#include <variant>
+
+#include "app/address_prober.h"
+#include "bootp/address_probe.h"
+#include "platform/ipv4_text.h"
+
+namespace quillnet {
+
+// What the server's threads and the prober's thread hand over, in the order it happened. The
+// handlers hold it by a shared pointer: one may still run after the session is gone.
+struct AssignmentSession::Inbox {
+  struct ProbeDone {
+    std::uint64_t generation = 0;
+    ProbeResult result;
+  };
+  using Item = std::variant<BootPServer::ReplyRecord, BootPServer::DeclineRecord, ProbeDone>;
+
+  std::mutex mutex;
+  std::uint64_t arming = 0;  // the arming whose records count
+  std::vector<Item> items;
+
+  void Put(Item item) {
+    std::lock_guard lock(mutex);
+    items.push_back(std::move(item));
+  }
+  std::vector<Item> TakeAll() {
+    std::lock_guard lock(mutex);
+    return std::exchange(items, {});
+  }
+};
+
+AssignmentSession::AssignmentSession(BootPServer& server, AddressProber& prober,
+                                     Settings settings)
+    : m_server(server),
+      m_prober(prober),
+      m_settings(std::move(settings)),
+      m_inbox(std::make_shared<Inbox>()) {}
+
+AssignmentSession::~AssignmentSession() {
+  End();
+  m_server.SetAnswerHandler({});
+  m_server.SetDeclineHandler({});
+}
+
+bool AssignmentSession::Arm(const std::string& macText, const std::string& ipAddress,
+                            const std::string& subnetMask, const std::string& defaultGateway) {
+  m_macText = macText;
+  m_ipAddress = ipAddress;
+  {
+    // Only this session arms while it lives, so the next arming is its own; the handlers are
+    // in place before it, as an answer at once may go out before Arm returns.
+    std::lock_guard lock(m_inbox->mutex);
+    m_inbox->arming = m_server.GetArming() + 1;
+  }
+  m_server.SetAnswerHandler([inbox = m_inbox](const BootPServer::ReplyRecord& reply) {
+    if (!reply.armed) return;
+    std::lock_guard lock(inbox->mutex);
+    if (reply.arming == inbox->arming) inbox->items.emplace_back(reply);
+  });
+  m_server.SetDeclineHandler([inbox = m_inbox](const BootPServer::DeclineRecord& decline) {
+    if (!decline.armed) return;
+    std::lock_guard lock(inbox->mutex);
+    if (decline.arming == inbox->arming) inbox->items.emplace_back(decline);
+  });
+  m_armed = m_server.Arm(macText, ipAddress, subnetMask, defaultGateway);
+  if (!m_armed) m_ended = true;
+  return m_armed;
+}
+
+void AssignmentSession::Poll(std::vector<Event>& events) {
+  for (Inbox::Item& item : m_inbox->TakeAll()) {
+    if (m_ended) break;
+    if (const auto* reply = std::get_if<BootPServer::ReplyRecord>(&item)) {
+      Take(*reply, events);
+    } else if (const auto* decline = std::get_if<BootPServer::DeclineRecord>(&item)) {
+      Take(*decline, events);
+    } else {
+      const auto& done = std::get<Inbox::ProbeDone>(item);
+      TakeProbe(done.generation, done.result, events);
+    }
+  }
+  if (m_ended || !m_checking || std::chrono::steady_clock::now() < m_windowEnd) return;
+  // The window passed without another request: the device kept the reply, and has not
+  // answered at its address (yet).
+  if (!m_cannotCheck.empty()) {
+    Finish(EventKind::kCannotCheck, m_cannotCheck, events);
+  } else {
+    Finish(EventKind::kNotConfirmed, {}, events);
+  }
+}
+
+void AssignmentSession::StopWaiting(std::chrono::milliseconds limit, std::vector<Event>& events) {
+  m_server.Disarm();
+  m_server.WaitForReplies(limit);
+  Poll(events);
+}
+
+void AssignmentSession::End() {
+  if (m_armed) m_server.Disarm();
+  m_armed = false;
+  m_checking = false;
+  m_ended = true;
+  m_prober.Cancel();
+}
+
+void AssignmentSession::Take(const BootPServer::ReplyRecord& reply, std::vector<Event>& events) {
+  if (!reply.reachedDevice) {
+    // An answer at once that missed is no verdict: the device asks again, and the answer to
+    // that request decides.
+    if (reply.early) return;
+    Finish(EventKind::kNotSent,
+           reply.failure.empty() ? "no interface sent it" : reply.failure, events);
+    return;
+  }
+  events.push_back({EventKind::kSent, reply, {}});
+  if (reply.messageType == kDhcpOffer) m_offered = true;
+  const bool final = reply.messageType == kBootpMessage || reply.messageType == kDhcpAck;
+  if (!final) return;
+  if (reply.messageType == kDhcpAck && !m_accepted) {
+    m_accepted = true;
+    events.push_back({EventKind::kAccepted, reply, {}});
+  }
+  if (++m_answers > kMaxAnswers) {
+    Finish(EventKind::kAskedTooOften,
+           m_macText + " asked again after each of " + std::to_string(kMaxAnswers) +
+               " replies with " + m_ipAddress +
+               ": it does not keep the address. Check the device, then try again.",
+           events);
+    return;
+  }
+  if (m_settings.checkWindow.count() <= 0) {
+    // Unchecked: the answer is the end.
+    End();
+    return;
+  }
+  m_lastEarly = reply.early;
+  StartCheck();
+}
+
+void AssignmentSession::Take(const BootPServer::DeclineRecord& decline,
+                             std::vector<Event>& events) {
+  if (decline.otherServer.empty()) {
+    Finish(EventKind::kDeclined, {}, events);
+    return;
+  }
+  std::string text;
+  m_server.GetMessageText(text);
+  Finish(EventKind::kOtherServer, text, events);
+}
+
+void AssignmentSession::TakeProbe(std::uint64_t generation, const ProbeResult& result,
+                                  std::vector<Event>& events) {
+  if (generation != m_probeGeneration || !m_checking) return;
+  const std::string& reason = result.reason;
+  switch (result.outcome) {
+    case ProbeOutcome::kAnswered:
+      Finish(EventKind::kConfirmed, {}, events);
+      return;
+    case ProbeOutcome::kNotPossible:
+      m_cannotCheck = reason;
+      // After an answer at once the window still tells whether the device asks again;
+      // otherwise the answer counts, unchecked.
+      if (!m_lastEarly) Finish(EventKind::kCannotCheck, reason, events);
+      return;
+    case ProbeOutcome::kBrokeOff:
+      Finish(EventKind::kCheckBrokeOff, reason, events);
+      return;
+    case ProbeOutcome::kSilent:
+      // The window ends in Poll.
+      return;
+  }
+}
+
+void AssignmentSession::StartCheck() {
+  m_checking = true;
+  m_cannotCheck.clear();
+  m_windowEnd = std::chrono::steady_clock::now() + m_settings.checkWindow;
+  ProbeRequest request;
+  ReadIpv4Text(m_ipAddress, request.ip);
+  request.interfaces = m_server.GetHeardInterfaces(m_macText);
+  if (request.interfaces.empty() && m_settings.fallbackInterfaces) {
+    request.interfaces = m_settings.fallbackInterfaces();
+  }
+  const DeviceKey device = ParseMacKey(m_macText);
+  request.accept = [device](DeviceKey holder) { return holder == device; };
+  // One probe through the whole window; a new answer replaces the probe under way.
+  request.duration = m_settings.checkWindow;
+  request.interval = m_settings.checkInterval;
+  m_probeGeneration = m_prober.Start(
+      std::move(request), [inbox = m_inbox](std::uint64_t generation, const ProbeResult& result) {
+        inbox->Put(Inbox::ProbeDone{generation, result});
+      });
+}
+
+void AssignmentSession::Finish(EventKind kind, std::string text, std::vector<Event>& events) {
+  events.push_back({kind, {}, std::move(text)});
+  End();
+}
+
+}  // namespace quillnet

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bootp/bootp_server.h"
+
+namespace quillnet {
+
+class AddressProber;
+struct ProbeResult;
+
+// One assignment of addresses to one device, as the wizard's Assign IP page and
+// `quillnet-cli assign` make it: the server is armed for the device, its answers and the
+// device's own word (a DHCP decline, another server's offer taken) are taken in the order they
+// happened, and after each answer the network is asked, for a window of time, whether the
+// device answers at its new address. The front ends only show what Poll reports.
+//
+// How it ends, for each kind of device:
+// - it takes the reply and answers ARP there: kConfirmed;
+// - it takes the reply and stays silent (a BOOTP device that configures nothing): kNotConfirmed
+//   when the window has passed since the last answer;
+// - it asks again (it rebooted, or an answer at once came too late for it): it is answered
+//   again with the same addresses and the window starts anew; after kMaxAnswers answers it is
+//   taken as a device that does not keep its address (kAskedTooOften);
+// - it declines the address, or takes another DHCP server's offer: kDeclined, kOtherServer;
+// - a reply does not leave through the interface it asked on: kNotSent;
+// - it never asks: the session waits; the front end decides how long (the user, --timeout).
+// The session keeps the server armed until it ends, or until it is destroyed.
+class AssignmentSession {
+ public:
+  // Answers to one arming past this many mean a device that does not keep its address.
+  static constexpr int kMaxAnswers = 8;
+
+  struct Settings {
+    // After each answer, how long to ask whether the device answers at its address; 0: the
+    // first answer ends the session unchecked.
+    std::chrono::milliseconds checkWindow{30000};
+    // How often it is asked within the window.
+    std::chrono::milliseconds checkInterval{500};
+    // The interfaces to ask on when the device was heard on none the server knows.
+    std::function<std::vector<int>()> fallbackInterfaces;
+  };
+
+  enum class EventKind {
+    kSent,           // a reply (offer, nak, ack or BOOTP reply) reached the device: `reply`
+    kAccepted,       // its first ack: the device said itself that it took the address
+    kNotSent,        // ends: a reply did not leave where the device asked; `text` says why
+    kDeclined,       // ends: the device reports the address as in use by another device
+    kOtherServer,    // ends: it took another DHCP server's offer; `text` names the server
+    kConfirmed,      // ends: it answers at its address
+    kNotConfirmed,   // ends: the window passed without that answer
+    kCannotCheck,    // ends: the network cannot be asked; `text` says why
+    kCheckBrokeOff,  // ends: the check started but could not finish; `text` says why
+    kAskedTooOften,  // ends: it asked again after each of kMaxAnswers answers; `text`
+  };
+  struct Event {
+    EventKind kind = EventKind::kSent;
+    BootPServer::ReplyRecord reply;  // kSent, kAccepted
+    std::string text;
+  };
+
+  AssignmentSession(BootPServer& server, AddressProber& prober, Settings settings);
+  // Ends the session: disarms the server, drops the check under way.
+  ~AssignmentSession();
+
+  AssignmentSession(const AssignmentSession&) = delete;
+  AssignmentSession& operator=(const AssignmentSession&) = delete;
+
+  // Arms the server for the device; false when it cannot be armed (armed already, or a text
+  // does not read as an address), and nothing is sent.
+  bool Arm(const std::string& macText, const std::string& ipAddress,
+           const std::string& subnetMask, const std::string& defaultGateway);
+  // Appends to `events` what happened since the last call, in the order it happened.
+  void Poll(std::vector<Event>& events);
+  // Stops answering (the server is disarmed) without ending the session, then takes what went
+  // out meanwhile: a request taken just before still has its answer, which is checked as any.
+  void StopWaiting(std::chrono::milliseconds limit, std::vector<Event>& events);
+  // Disarms the server and drops the check; no event follows.
+  void End();
+
+  bool Ended() const { return m_ended; }
+  // A final answer (BOOTP reply or ack) reached the device.
+  bool Answered() const { return m_answers > 0; }
+  // The device accepted the address with its ack.
+  bool Accepted() const { return m_accepted; }
+  // A DHCP offer reached the device.
+  bool Offered() const { return m_offered; }
+  // Checking after an answer: the window is open.
+  bool Checking() const { return m_checking; }
+
+ private:
+  struct Inbox;
+  void Take(const BootPServer::ReplyRecord& reply, std::vector<Event>& events);
+  void Take(const BootPServer::DeclineRecord& decline, std::vector<Event>& events);
+  void TakeProbe(std::uint64_t generation, const ProbeResult& result, std::vector<Event>& events);
+  void StartCheck();
+  void Finish(EventKind kind, std::string text, std::vector<Event>& events);
+
+  BootPServer& m_server;
+  AddressProber& m_prober;
+  const Settings m_settings;
+  std::shared_ptr<Inbox> m_inbox;
+  std::string m_macText;
+  std::string m_ipAddress;
+  bool m_armed = false;
+  bool m_ended = false;
+  int m_answers = 0;
+  bool m_accepted = false;
+  bool m_offered = false;
+  bool m_checking = false;
+  // The latest answer was the answer at once: without a way to check, the window still shows
+  // whether the device asks again.
+  bool m_lastEarly = false;
+  std::chrono::steady_clock::time_point m_windowEnd;
+  std::uint64_t m_probeGeneration = 0;
+  std::string m_cannotCheck;
+};
+
+}  // namespace quillnet

@@ -1,0 +1,213 @@
+#include "cli/assign.h"
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+#include "app/address_prober.h"
+#include "app/assignment_session.h"
+#include "bootp/adapter_query.h"
+#include "bootp/address_probe.h"
+#include "cli/serving.h"
+#include "platform/arp_socket.h"
+#include "platform/ipv4_text.h"
+
+namespace quillnet::cli {
+namespace {
+
+// The look for another holder before arming is short, so assign starts waiting at once; a
+// holder answers a probe within milliseconds.
+constexpr auto kInUseProbeDuration = std::chrono::milliseconds(300);
+constexpr auto kInUseProbeInterval = std::chrono::milliseconds(100);
+// A device may take seconds to set up the address it was sent, so the check keeps asking.
+constexpr auto kConfirmProbeInterval = std::chrono::milliseconds(500);
+// An answer handed to the sender as the time runs out still goes out, within this.
+constexpr auto kLastRepliesLimit = std::chrono::seconds(5);
+
+// Whether the address may be armed: held by another device or by this PC it is refused,
+// unless forced; a probe that cannot be made is only advice. An exit code, or none to go on.
+std::optional<int> CheckInUse(const AssignArguments& args, DeviceKey key, std::uint32_t ip,
+                              Output& output, const std::atomic<bool>& interrupted) {
+  const std::string& ipText = args.addresses.ipAddress;
+  std::string holder;
+  if (const std::string name = InterfaceWith(QueryOwnAddresses(SystemAdapterSource()), ip);
+      !name.empty()) {
+    holder = "this PC's interface " + name;
+  } else {
+    ProbeRequest request;
+    request.interfaces = ArpInterfaces();
+    request.ip = ip;
+    request.accept = [key](DeviceKey mac) { return mac != key; };
+    request.duration = kInUseProbeDuration;
+    request.interval = kInUseProbeInterval;
+    request.cancel = &interrupted;
+    const ProbeResult result = ProbeAddress(SystemArpSocketApi(), request);
+    if (result.outcome == ProbeOutcome::kNotPossible || result.outcome == ProbeOutcome::kBrokeOff) {
+      output.Warning("Warning: could not check whether " + ipText + " is in use: " +
+                     result.reason + ".");
+      return std::nullopt;
+    }
+    if (result.outcome == ProbeOutcome::kSilent) return std::nullopt;
+    holder = FormatMacAddress(result.holder);
+  }
+  if (args.force) {
+    output.Warning("Warning: " + ipText + " is already in use by " + holder + ".");
+    return std::nullopt;
+  }
+  output.Error(ipText + " is already in use by " + holder +
+               ". Give the device another address, or use --force to assign it all the same.");
+  return kExitRefused;
+}
+
+// Shows the session's events as they happened; the exit code once one ends the run.
+class AssignReport {
+ public:
+  AssignReport(Output& output, const AssignArguments& args, std::string macText)
+      : m_output(output), m_args(args), m_macText(std::move(macText)) {}
+
+  std::optional<int> Show(const std::vector<AssignmentSession::Event>& events, bool accepted) {
+    std::optional<int> exit;
+    for (const AssignmentSession::Event& event : events) {
+      const std::optional<int> code = Show(event, accepted);
+      if (code && !exit) exit = code;
+    }
+    return exit;
+  }
+
+ private:
+  std::optional<int> Show(const AssignmentSession::Event& event, bool accepted) {
+    using Kind = AssignmentSession::EventKind;
+    const std::string& ip = m_args.addresses.ipAddress;
+    switch (event.kind) {
+      case Kind::kSent:
+        ReportReply(m_output, event.reply, "");
+        // Sent, but not out of every interface.
+        if (!event.reply.failure.empty()) m_output.Warning("Warning: " + event.reply.failure);
+        return std::nullopt;
+      case Kind::kAccepted:
+        m_output.Event("accepted", "Accepted: " + m_macText + " took " + ip + " (DHCP)",
+                       {{"mac", m_macText}, {"ip", ip}});
+        return std::nullopt;
+      case Kind::kNotSent:
+        m_output.Error("The reply to " + m_macText + " could not be sent: " + event.text);
+        return kExitSendFailed;
+      case Kind::kDeclined:
+        m_output.Error(DeclinedText(m_macText, ip));
+        return kExitRefused;
+      case Kind::kOtherServer:
+        m_output.Error(event.text);
+        return kExitRefused;
+      case Kind::kConfirmed:
+        m_output.Event("confirmed", "Confirmed: " + m_macText + " answers at " + ip,
+                       {{"mac", m_macText}, {"ip", ip}});
+        return kExitSent;
+      case Kind::kNotConfirmed:
+        return NotConfirmed("Not confirmed: " + m_macText + " did not answer at " + ip + " " +
+                                WithinText(m_args.confirmSeconds) + ".",
+                            accepted);
+      case Kind::kCannotCheck:
+        m_output.Warning("Not confirmed: could not check whether " + m_macText + " answers at " +
+                         ip + ": " + event.text + ".");
+        return kExitSent;
+      case Kind::kCheckBrokeOff:
+        m_output.Error("Not confirmed: the check whether " + m_macText + " answers at " + ip +
+                       " broke off: " + event.text + ".");
+        return kExitNotConfirmed;
+      case Kind::kAskedTooOften:
+        m_output.Error(event.text);
+        return kExitNotConfirmed;
+    }
+    return std::nullopt;
+  }
+
+ public:
+  // A device that accepted the address in DHCP said so itself: its silence is only a warning.
+  int NotConfirmed(const std::string& text, bool accepted) {
+    if (accepted) {
+      m_output.Warning(text);
+      return kExitSent;
+    }
+    m_output.Error(text);
+    return kExitNotConfirmed;
+  }
+
+ private:
+  Output& m_output;
+  const AssignArguments& m_args;
+  const std::string m_macText;
+};
+
+}  // namespace
+
+int Assign(const AssignArguments& args, Output& output, const std::atomic<bool>& interrupted) {
+  DeviceKey key = 0;
+  if (auto refusal = ReadMacArgument(args.mac, key)) return Refuse(output, *refusal);
+  const std::string macText = FormatMacAddress(key);
+  std::vector<std::string> warnings;
+  if (auto refusal = CheckAddresses(args.addresses, QueryLocalNetwork(), warnings)) {
+    return Refuse(output, *refusal);
+  }
+  for (const std::string& warning : warnings) output.Warning(warning);
+  std::uint32_t ip = 0;
+  ReadIpv4Text(args.addresses.ipAddress, ip, LeadingZeros::kRefuse);
+
+  BootPServer server;
+  if (!StartServer(server, output)) return kExitStartFailed;
+  // Started first: a request that comes during the probe waits in the socket and is answered
+  // once armed.
+  if (const auto refused = CheckInUse(args, key, ip, output, interrupted)) return *refused;
+
+  AddressProber prober(SystemArpSocketApi());
+  AssignmentSession::Settings settings;
+  settings.checkWindow =
+      std::chrono::milliseconds(std::llround(std::ceil(args.confirmSeconds * 1000)));
+  settings.checkInterval = kConfirmProbeInterval;
+  settings.fallbackInterfaces = ArpInterfaces;
+  AssignmentSession session(server, prober, settings);
+  output.Event("waiting", "Waiting for a BOOTP or DHCP request from " + macText + " ...",
+               {{"mac", macText}});
+  session.Arm(macText, args.addresses.ipAddress, args.addresses.subnetMask,
+              args.addresses.defaultGateway);
+
+  AssignReport report(output, args, macText);
+  const Deadline deadline(args.timeoutSeconds);
+  // Runs until the end: a DHCP device may decline its address while it is being checked.
+  Worker worker(server);
+  std::vector<AssignmentSession::Event> events;
+  for (;;) {
+    events.clear();
+    session.Poll(events);
+    if (const auto exit = report.Show(events, session.Accepted())) return *exit;
+    if (session.Ended()) return kExitSent;  // answered, and no check was asked for
+    if (interrupted) break;
+    if (!session.Answered() && deadline.Passed()) {
+      // No new answer from here on; one already handed to the sender still goes out, and
+      // counts.
+      events.clear();
+      session.StopWaiting(kLastRepliesLimit, events);
+      if (const auto exit = report.Show(events, session.Accepted())) return *exit;
+      if (!session.Answered()) break;
+      if (session.Ended()) return kExitSent;
+    }
+    if (!server.IsRunning()) {
+      output.Error(MessageText(server));
+      return kExitStartFailed;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  const std::string& ipText = args.addresses.ipAddress;
+  if (session.Answered()) {
+    return report.NotConfirmed(
+        "Not confirmed: interrupted before " + macText + " answered at " + ipText + ".",
+        session.Accepted());
+  }
+  output.Error(interrupted         ? "Interrupted before " + macText + " asked for an address."
+               : session.Offered() ? macText + " was offered " + ipText +
+                                         " but did not ask for it " + deadline.WithinText() + "."
+                                   : "No BOOTP or DHCP request from " + macText + " " +
+                                         deadline.WithinText() + ".");
+  return kExitTimeout;
+}
+
+}  // namespace quillnet::cli

@@ -1,0 +1,60 @@
+#include "cli/listen.h"
+
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bootp/dhcp.h"
+#include "cli/serving.h"
+
+namespace quillnet::cli {
+namespace {
+
+struct RowSeen {
+  int count = 0;
+  bool valid = false;
+  std::uint8_t type = kBootpMessage;
+  bool operator==(const RowSeen&) const = default;
+};
+
+constexpr auto kListenInterval = std::chrono::milliseconds(100);
+
+}  // namespace
+
+int Listen(Output& output, const std::atomic<bool>& interrupted) {
+  BootPServer server;
+  if (!StartServer(server, output)) return kExitStartFailed;
+  output.Event("listening", "Listening for BOOTP and DHCP requests on UDP port 67; Ctrl+C ends.");
+  std::vector<RowSeen> seen;
+  {
+    Worker worker(server);
+    while (!interrupted && server.IsRunning()) {
+      const int rows = server.GetRequestCount();
+      for (int row = 0; row < rows; ++row) {
+        if (static_cast<std::size_t>(row) >= seen.size()) seen.emplace_back();
+        const RowSeen now{server.GetCount(row), server.IsValid(row), server.GetMessageType(row)};
+        if (now == seen[static_cast<std::size_t>(row)]) continue;
+        seen[static_cast<std::size_t>(row)] = now;
+        const std::string mac = server.GetMacText(row);
+        const std::string last = server.GetLastRequestTimeText(row);
+        const std::string type = MessageTypeText(now.type);
+        output.Event("request",
+                     mac + "  count " + std::to_string(now.count) + "  last " + last + "  " +
+                         (now.valid ? "valid" : "not valid") + "  " + type,
+                     {{"mac", mac},
+                      {"count", now.count},
+                      {"last", last},
+                      {"valid", now.valid},
+                      {"type", type}});
+      }
+      std::this_thread::sleep_for(kListenInterval);
+    }
+  }
+  const bool stoppedListening = !interrupted;
+  const std::string message = MessageText(server);
+  if (!message.empty()) output.Error(message);
+  return stoppedListening ? kExitStartFailed : 0;
+}
+
+}  // namespace quillnet::cli

@@ -1,0 +1,118 @@
+#include "cli/serve.h"
+
+#include <map>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "bootp/adapter_query.h"
+#include "cli/hosts_file.h"
+#include "cli/serving.h"
+#include "platform/local_time.h"
+
+namespace quillnet::cli {
+namespace {
+
+// Which rows have had their answer, and which declined it since: a decline undoes the answer,
+// as the device has no address; it is answered again when it asks again.
+class Answers {
+ public:
+  void Answered(const std::string& mac) {
+    std::lock_guard lock(m_mutex);
+    m_answered.insert(mac);
+    m_declined.erase(mac);
+  }
+  void Declined(const std::string& mac, const std::string& ip) {
+    std::lock_guard lock(m_mutex);
+    m_answered.erase(mac);
+    m_declined[mac] = ip;
+  }
+  std::size_t Count() const {
+    std::lock_guard lock(m_mutex);
+    return m_answered.size();
+  }
+  // " MAC (IP) declined its address as in use." for the rows whose last word was a decline;
+  // "" when none.
+  std::string DeclinedText() const {
+    std::lock_guard lock(m_mutex);
+    if (m_declined.empty()) return {};
+    std::vector<std::string> rows;
+    for (const auto& [mac, ip] : m_declined) rows.push_back(mac + " (" + ip + ")");
+    return " Declined as in use by another device: " + NamesText(rows) + ".";
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::unordered_set<std::string> m_answered;
+  std::map<std::string, std::string> m_declined;
+};
+
+}  // namespace
+
+int Serve(const ServeArguments& args, Output& output, const std::atomic<bool>& interrupted) {
+  const Deadline deadline(args.timeoutSeconds);
+  std::string text;
+  if (auto refusal = ReadHostsFile(args.hostsPath, text, {&interrupted, deadline.End()})) {
+    return Refuse(output, *refusal);
+  }
+  const HostsFile hosts = ParseHostsFile(text, args.hostsPath, QueryLocalNetwork(),
+                                         QueryOwnAddresses(SystemAdapterSource()));
+  if (hosts.refusal) return Refuse(output, *hosts.refusal);
+  for (const std::string& warning : hosts.warnings) output.Warning(warning);
+
+  std::vector<BootPServer::HostEntry> entries;
+  for (const HostRow& row : hosts.rows) {
+    entries.push_back({row.macText, row.addresses.ipAddress, row.addresses.subnetMask,
+                       row.addresses.defaultGateway});
+  }
+  BootPServer server;
+  server.SetHosts(entries);
+  Answers answers;
+  // Both handlers run on the server's sender thread, in the order things happened: a device's
+  // ack is counted before a decline that followed it is.
+  server.SetAnswerHandler([&](const BootPServer::ReplyRecord& reply) {
+    if (!reply.reachedDevice) {
+      output.Error("The reply to " + reply.macText + " could not be sent: " + reply.failure);
+      return;
+    }
+    ReportReply(output, reply, FormatLocalTime(reply.time, "%H:%M:%S") + "  ");
+    if (IsFinalAnswer(reply)) answers.Answered(reply.macText);
+  });
+  server.SetDeclineHandler([&](const BootPServer::DeclineRecord& decline) {
+    output.Error(FormatLocalTime(decline.time, "%H:%M:%S") + "  " +
+                 DeclinedText(decline.macText, decline.ipAddress));
+    answers.Declined(decline.macText, decline.ipAddress);
+  });
+  if (!StartServer(server, output)) return kExitStartFailed;
+  output.Event("serving",
+               "Serving " + DevicesText(entries.size()) + " from " + args.hostsPath +
+                   " on UDP port 67; Ctrl+C ends.",
+               {{"devices", entries.size()}, {"file", args.hostsPath}});
+
+  {
+    Worker worker(server);
+    while (!interrupted && server.IsRunning() && !deadline.Passed()) {
+      if (args.once && answers.Count() == entries.size()) break;
+      std::this_thread::sleep_for(kPollInterval);
+    }
+  }
+  const std::size_t answered = answers.Count();
+  const bool allAnswered = answered == entries.size();
+  // --once promises every device its answer; an interruption before that is no success.
+  if (interrupted && args.once && !allAnswered) {
+    output.Error("Interrupted: answered " + std::to_string(answered) + " of " +
+                 DevicesText(entries.size()) + "." + answers.DeclinedText());
+    return kExitTimeout;
+  }
+  if (interrupted || (allAnswered && (args.once || deadline.Passed()))) return kExitSent;
+  if (deadline.Passed()) {
+    output.Error(std::to_string(answered) + " of " + DevicesText(entries.size()) + " answered " +
+                 deadline.WithinText() + "." + answers.DeclinedText());
+    return kExitTimeout;
+  }
+  output.Error(MessageText(server));
+  return kExitStartFailed;
+}
+
+}  // namespace quillnet::cli

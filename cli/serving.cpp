@@ -1,0 +1,133 @@
+#include "cli/serving.h"
+
+#include <sstream>
+
+#include "bootp/adapter_query.h"
+#include "bootp/dhcp.h"
+#include "cli/doctor.h"
+#include "platform/local_time.h"
+#include "platform/net_helper.h"
+#include "platform/port_owners.h"
+#include "platform/winsock_errors.h"
+
+namespace quillnet::cli {
+
+Worker::Worker(BootPServer& server)
+    : m_server(server), m_thread([this] {
+        while (!m_stop && m_server.IsRunning()) m_server.ServiceOneRequest();
+      }) {}
+
+Worker::~Worker() {
+  m_stop = true;
+  m_server.Stop();
+  m_thread.join();
+}
+
+Deadline::Deadline(std::optional<double> seconds)
+    : m_seconds(seconds),
+      m_end(seconds ? std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(*seconds))
+                    : std::chrono::steady_clock::time_point::max()) {}
+
+bool Deadline::Passed() const { return std::chrono::steady_clock::now() >= m_end; }
+
+std::string Deadline::WithinText() const { return cli::WithinText(m_seconds.value_or(0)); }
+
+std::string WithinText(double seconds) { return "within " + SecondsText(seconds); }
+
+std::string SecondsText(double seconds) {
+  std::ostringstream text;
+  text << seconds << (seconds == 1 ? " second" : " seconds");
+  return text.str();
+}
+
+std::string MessageText(const BootPServer& server) {
+  std::string text;
+  server.GetMessageText(text);
+  return text;
+}
+
+int Refuse(Output& output, const Refusal& refusal) {
+  output.Error(refusal.text);
+  return refusal.exitCode;
+}
+
+bool StartServer(BootPServer& server, Output& output) {
+  if (server.Start()) return true;
+  if (server.GetStartError() == kWsaEaddrinuse) {
+    // The engine's text speaks of the wizard; here the holder is named, as doctor names it.
+    const std::string holders = PortHoldersText(FindUdpPortOwners(BootPServer::kServerPort));
+    output.Error("UDP port 67 is in use by " +
+                 (holders.empty() ? std::string("a program that could not be found") : holders) +
+                 "; stop it, then run this again. `quillnet-cli doctor` checks this PC.");
+    return false;
+  }
+  output.Error(MessageText(server));
+  if (server.GetStartError() == kWsaEacces && !NeedsNetHelper()) {
+    // Where any program may bind the port, a refusal means another one holds it exclusively,
+    // or the system keeps it for itself.
+    const std::string holders = PortHoldersText(FindUdpPortOwners(BootPServer::kServerPort));
+    output.Error("UDP port 67 is refused to this program" +
+                 (holders.empty() ? std::string() : ", held by " + holders) +
+                 ". `quillnet-cli doctor` checks this PC.");
+  } else if (server.GetStartError() == kWsaEacces) {
+    // Refused the port, the program asked quillnet-net-helper, which says what it lacks.
+    const std::string helper = LastPortHelperFailure();
+    output.Error("Binding UDP port 67 needs root or " + std::string(kNetHelperName) + ": " +
+                 (helper.empty() ? "it could not be asked" : helper));
+  }
+  return false;
+}
+
+LocalNetwork QueryLocalNetwork() {
+  LocalNetwork local;
+  std::string localGateway;
+  if (!QueryLocalAdapter(local.ipAddress, local.subnetMask, localGateway)) return {};
+  return local;
+}
+
+std::string NamesText(const std::vector<std::string>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
+  }
+  return text;
+}
+
+void ReportReply(Output& output, const BootPServer::ReplyRecord& reply, const std::string& prefix) {
+  const bool dhcp = reply.messageType != kBootpMessage;
+  const std::string type = MessageTypeText(reply.messageType);
+  // A nak carries no address: it only sends the device back to ask again.
+  const std::string carried = reply.messageType == kDhcpNak
+                                  ? ""
+                                  : ": IP address " + reply.ipAddress + ", subnet mask " +
+                                        reply.subnetMask + ", default gateway " +
+                                        reply.defaultGateway;
+  output.Event("sent",
+               prefix + "Sent " + (dhcp ? type + " " : "") + "to " + reply.macText + carried +
+                   " (through " + NamesText(reply.interfaceNames) + ")",
+               {{"time", FormatLocalTime(reply.time, "%H:%M:%S")},
+                {"type", type},
+                {"mac", reply.macText},
+                {"ip", reply.ipAddress},
+                {"mask", reply.subnetMask},
+                {"gateway", reply.defaultGateway},
+                {"interfaces", reply.interfaces},
+                {"interfaceNames", reply.interfaceNames}});
+}
+
+bool IsFinalAnswer(const BootPServer::ReplyRecord& reply) {
+  return reply.messageType == kBootpMessage || reply.messageType == kDhcpAck;
+}
+
+std::string DeclinedText(const std::string& mac, const std::string& ip) {
+  return "Declined: " + mac + " reports " + ip + " as in use by another device.";
+}
+
+std::string DevicesText(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " device" : " devices");
+}
+
+}  // namespace quillnet::cli
