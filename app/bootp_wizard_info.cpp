@@ -192,11 +192,13 @@ bool CBootpWizardInfo::SetDefaultGateway(const std::string& text) {
   return true;
 }
 
+AdapterSource& CBootpWizardInfo::Adapters() const {
+  return m_environment.adapters != nullptr ? *m_environment.adapters : SystemAdapterSource();
+}
+
 bool CBootpWizardInfo::QueryAdapter(std::string& ipAddress, std::string& subnetMask,
                                     std::string& defaultGateway) {
-  return m_environment.adapters != nullptr
-             ? QueryLocalAdapter(*m_environment.adapters, ipAddress, subnetMask, defaultGateway)
-             : QueryLocalAdapter(ipAddress, subnetMask, defaultGateway);
+  return QueryLocalAdapter(Adapters(), ipAddress, subnetMask, defaultGateway);
 }
 
 std::string CBootpWizardInfo::QueryLocalIpAddress() {
@@ -206,6 +208,10 @@ std::string CBootpWizardInfo::QueryLocalIpAddress() {
 }
 
 void CBootpWizardInfo::RefreshLocalAddress() {
+  // The device's network is the one of the interface it was last heard on; the first adapter
+  // (the Welcome page's) only stands in where that is not known.
+  const std::vector<int> heard =
+      m_bootpServer ? m_bootpServer->GetHeardInterfaces(m_macAddress) : std::vector<int>();
   // A query that fails leaves what it was given, as it does on the Welcome page; one that
   // finds no adapter leaves this PC without an address.
   std::string gateway;
@@ -213,6 +219,21 @@ void CBootpWizardInfo::RefreshLocalAddress() {
     m_localIpAddress.clear();
     m_localSubnetMask.clear();
   }
+  std::string ip;
+  std::string mask;
+  m_deviceOnAnotherNetwork = !heard.empty() &&
+                             QueryInterfaceAddress(Adapters(), heard.front(), ip, mask) &&
+                             ip != m_localIpAddress;
+  if (m_deviceOnAnotherNetwork) {
+    m_localIpAddress = ip;
+    m_localSubnetMask = mask;
+  }
+}
+
+bool CBootpWizardInfo::IsOwnAddress(const std::string& ipAddress) {
+  std::uint32_t ip = 0;
+  if (!ReadIpv4Text(ipAddress, ip)) return false;
+  return !InterfaceWith(QueryOwnAddresses(Adapters()), ip).empty();
 }
 
 bool CBootpWizardInfo::LoadRememberedAddresses() {

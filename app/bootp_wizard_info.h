@@ -133,9 +133,15 @@ class CBootpWizardInfo {
   // the mask and gateway also become the ones offered to the device.
   std::string QueryLocalIpAddress();
   // Queries this PC's address and mask again, leaving the device's addresses alone: the PC's
-  // address may have changed since the Welcome page.
+  // address may have changed since the Welcome page. They are this PC's on the interface the
+  // selected device was last heard on, else the first adapter's, as on the Welcome page.
   void RefreshLocalAddress();
+  // Whether the last RefreshLocalAddress found the device on another interface than the first
+  // adapter's: this PC's address and mask are then that interface's.
+  bool IsDeviceOnAnotherNetwork() const { return m_deviceOnAnotherNetwork; }
   std::string GetLocalIpAddress() const { return m_localIpAddress; }
+  // Whether `ipAddress` is one of this PC's addresses, on any interface.
+  bool IsOwnAddress(const std::string& ipAddress);
   // "" when not known.
   std::string GetLocalSubnetMask() const { return m_localSubnetMask; }
 
@@ -171,7 +177,8 @@ class CBootpWizardInfo {
 
  private:
   AddressProber& GetProber();
-  // The adapter query on the environment's adapters, else this machine's.
+  // The environment's adapters, else this machine's.
+  AdapterSource& Adapters() const;
   bool QueryAdapter(std::string& ipAddress, std::string& subnetMask, std::string& defaultGateway);
 
   std::string m_macAddress;
@@ -180,6 +187,7 @@ class CBootpWizardInfo {
   std::string m_defaultGateway;
   std::string m_localIpAddress;
   std::string m_localSubnetMask;
+  bool m_deviceOnAnotherNetwork = false;
   bool m_installed = false;
   std::unique_ptr<BootPServer> m_bootpServer;
   std::string m_statusMessage;

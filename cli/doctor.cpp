@@ -265,17 +265,6 @@ void CheckFirewall(Output& output) {
 
 }  // namespace
 
-std::string PortHoldersText(const std::vector<PortOwner>& owners) {
-  std::string holders;
-  for (const PortOwner& owner : owners) {
-    holders += holders.empty() ? "" : "; ";
-    holders += owner.pid != 0 ? owner.name + " (pid " + std::to_string(owner.pid) + ")"
-                              : "a process of user " + std::to_string(owner.uid) +
-                                    " that this user cannot see (run doctor as root to name it)";
-  }
-  return holders;
-}
-
 int RunDoctor(Output& output) {
   // Every check runs, so one run lists every problem.
   bool passed = CheckPortOwners(output);

@@ -15,10 +15,6 @@ namespace quillnet::cli {
 // cannot be read as nft's JSON.
 std::vector<std::string> FirewallFindings(std::string_view rulesetJson);
 
-// The holders of a port for a person: "name (pid N)" each, or what could not be seen of
-// another user's process, separated by "; ". Empty when there is none.
-std::string PortHoldersText(const std::vector<PortOwner>& owners);
-
 // Checks whether this PC can serve BOOTP: who holds UDP port 67, whether this program may bind
 // it and send ARP probes, the interfaces a reply leaves through, and the firewall. Prints one
 // line per check (OK, WARNING or FAIL with its fix); returns kExitSent when nothing failed,

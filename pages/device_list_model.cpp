@@ -19,13 +19,13 @@ int CDeviceListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant CDeviceListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
-  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != kSortRole) return {};
   const Row& row = m_rows[static_cast<std::size_t>(index.row())];
   switch (index.column()) {
     case kMacColumn:
       return row.mac;
     case kCountColumn:
-      return row.count;
+      return role == kSortRole ? QVariant(row.count.toInt()) : QVariant(row.count);
     case kTimeColumn:
       return row.time;
     default:
@@ -45,11 +45,6 @@ QVariant CDeviceListModel::headerData(int section, Qt::Orientation orientation, 
     default:
       return {};
   }
-}
-
-QString CDeviceListModel::MacText(int row) const {
-  if (row < 0 || row >= rowCount()) return {};
-  return m_rows[static_cast<std::size_t>(row)].mac;
 }
 
 bool CDeviceListModel::IsVendorMac(const std::string& macText) {

@@ -20,6 +20,8 @@ class BootPServer;
 class CDeviceListModel : public QAbstractTableModel {
  public:
   enum Column { kMacColumn, kCountColumn, kTimeColumn, kColumnCount };
+  // What a column sorts by: the count as a number, the other columns as their text.
+  static constexpr int kSortRole = Qt::UserRole;
 
   // MAC prefixes of the maker's devices, tested in this order.
   static constexpr const char* kVendorPrefixes[] = {"0a:5c:31:", "0a:5c:32:"};
@@ -35,9 +37,6 @@ class CDeviceListModel : public QAbstractTableModel {
   void Refresh(const BootPServer& server);
   // Removes every row and refills the list from the whole table under the new filters.
   void Reset(const BootPServer& server, bool vendorOnly, bool validOnly);
-
-  // The MAC text of a row; empty for a row that does not exist.
-  QString MacText(int row) const;
 
   static bool IsVendorMac(const std::string& macText);
 

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QSortFilterProxyModel>
 #include <QTreeView>
 #include <chrono>
 #include <thread>
@@ -50,7 +51,15 @@ bool CListenDlg::OnInitDialog() {
 void CListenDlg::InitList() {
   m_list = static_cast<QTreeView*>(Control(IDC_DEVICE_LIST));
   m_model = new CDeviceListModel(m_list);
-  m_list->setModel(m_model);
+  // A click on a column's header sorts by it; until then the rows keep the order in which the
+  // devices were first heard. The selection stays on its device as rows update and move.
+  auto* sorted = new QSortFilterProxyModel(m_list);
+  sorted->setSourceModel(m_model);
+  sorted->setSortRole(CDeviceListModel::kSortRole);
+  sorted->setDynamicSortFilter(true);
+  m_list->setModel(sorted);
+  m_list->header()->setSortIndicator(-1, Qt::AscendingOrder);
+  m_list->setSortingEnabled(true);
   m_list->setRootIsDecorated(false);
   m_list->setItemsExpandable(false);
   m_list->setUniformRowHeights(true);
@@ -81,6 +90,8 @@ void CListenDlg::SetWizButtons(int buttons) {
 
 int CListenDlg::OnSetActive() {
   SetWizButtons(PSWIZB_BACK);
+  // Choosing a device starts a new assignment: what the last one ended in is no longer true.
+  m_pWizardInfo->GetServer()->ClearAssignmentMessage();
   m_validOnlyCheck->setChecked(m_validOnly);
   ListenWorkerFlags& flags = m_pWizardInfo->WorkerFlags();
   if (!flags.running) StartWorker();
@@ -119,7 +130,7 @@ bool CListenDlg::UpdateSelection() {
     if (m_wizButtons != PSWIZB_BACK) SetWizButtons(PSWIZB_BACK);
     return false;
   }
-  const bool ok = m_pWizardInfo->SetMacAddress(m_model->MacText(selected.first().row()).toStdString());
+  const bool ok = m_pWizardInfo->SetMacAddress(selected.first().data().toString().toStdString());
   if (ok && m_wizButtons != (PSWIZB_BACK | PSWIZB_NEXT)) SetWizButtons(PSWIZB_BACK | PSWIZB_NEXT);
   return ok;
 }

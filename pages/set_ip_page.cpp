@@ -81,6 +81,11 @@ void CSetIPDlg::PrefillAddresses() {
   // Three parts and a trailing dot: the entry shows the PC's network and an empty fourth part.
   m_pWizardInfo->SetIpAddress(m_subnetPrefix);
   m_pWizardInfo->SetDefaultGateway("");
+  // The mask kept from the Welcome page is the first adapter's; a device on another network
+  // is offered that network's.
+  if (m_pWizardInfo->IsDeviceOnAnotherNetwork()) {
+    m_pWizardInfo->SetSubnetMask(m_pWizardInfo->GetLocalSubnetMask());
+  }
 }
 
 void CSetIPDlg::FillControls() {
@@ -107,6 +112,10 @@ bool CSetIPDlg::UpdateFromControls() {
   }
   m_passed = ok;
   if (ok) {
+    // Advice, as the subnet warning is; it takes the line as it is more of a problem for the
+    // device.
+    const std::string gatewayWarning = GatewayWarning(ipAddress, subnetMask, gateway);
+    if (!gatewayWarning.empty()) m_resultLine->setText(Latin1(gatewayWarning));
     m_pWizardInfo->SetIpAddress(ipAddress);
     m_pWizardInfo->SetSubnetMask(subnetMask);
     m_pWizardInfo->SetDefaultGateway(gateway);
@@ -141,8 +150,8 @@ void CSetIPDlg::CheckInUse(const std::string& ipAddress) {
   }
   m_probedIp = ipAddress;
   m_inUseBy.clear();
-  // This PC does not answer its own probes; its address is known without asking.
-  if (ipAddress == m_pWizardInfo->GetLocalIpAddress()) {
+  // This PC does not answer its own probes; its addresses are known without asking.
+  if (m_pWizardInfo->IsOwnAddress(ipAddress)) {
     m_inUseBy = "this PC";
     ShowInUse();
     return;

@@ -48,7 +48,9 @@ bool IsFile(const std::string& path) {
 
 NetHelperFailure NotFound(const std::string& program) {
   return {kWsaEacces, std::string(kNetHelperName) + " was not found beside " + program +
-                          " nor in " + kInstalledNetHelperFolder};
+                          " nor in " + kInstalledNetHelperFolder +
+                          ": install the package that holds it with `sudo apt install "
+                          "quillnet-cli`"};
 }
 
 // The package lets only the group quillnet run the helper.

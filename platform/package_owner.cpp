@@ -1,17 +1,10 @@
 #include "platform/package_owner.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <array>
 #include <cstdlib>
-#include <cerrno>
 #include <string_view>
 #include <vector>
 
-extern char** environ;
+#include "platform/run_program.h"
 
 namespace quillnet {
 namespace {
@@ -47,39 +40,12 @@ std::string OwnersFromOutput(std::string_view output) {
 }
 
 std::string QueryOwner(const std::string& path, const std::string& queryProgram) {
-  int pipeEnds[2];
-  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-  ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  const std::string pattern = LiteralPattern(path);
-  // No shell: the path goes to the program as one argument, whatever it holds.
-  std::vector<char*> arguments{const_cast<char*>(queryProgram.c_str()), const_cast<char*>("-S"),
-                               const_cast<char*>(pattern.c_str()), nullptr};
-  pid_t child = -1;
-  const int spawned =
-      ::posix_spawnp(&child, queryProgram.c_str(), &actions, nullptr, arguments.data(), environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeEnds[1]);
   std::string output;
-  if (spawned == 0) {
-    std::array<char, 4096> block{};
-    for (;;) {
-      const ssize_t read = ::read(pipeEnds[0], block.data(), block.size());
-      if (read < 0 && errno == EINTR) continue;
-      if (read <= 0) break;
-      output.append(block.data(), static_cast<std::size_t>(read));
-    }
+  // Exit status 0: a package owns it.
+  if (!RunProgram(queryProgram, {"-S", LiteralPattern(path)}, ProgramLookup::kSearchPath,
+                  output)) {
+    return {};
   }
-  ::close(pipeEnds[0]);
-  if (spawned != 0) return {};
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  // Exit status 0: a package owns it. A program that could not be run exits 127.
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
   return OwnersFromOutput(output);
 }
 

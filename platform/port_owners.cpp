@@ -1,6 +1,7 @@
 #include "platform/port_owners.h"
 
 #include <sys/capability.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <cstdio>
@@ -8,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
+
+#include "platform/run_program.h"
 
 namespace quillnet {
 namespace {
@@ -143,14 +146,14 @@ bool FileMayBindPorts(const std::string& path) {
 }
 
 bool ReadFirewallRuleset(std::string& json) {
-  FILE* pipe = popen("nft -j list ruleset 2>/dev/null", "r");
-  if (pipe == nullptr) return false;
-  json.clear();
-  char chunk[4096];
-  for (std::size_t read; (read = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
-    json.append(chunk, read);
+  // Run as root, doctor must not run whatever `nft` a PATH names: only the system's own, by
+  // its full path, from an empty environment.
+  for (const char* nft : {"/usr/sbin/nft", "/sbin/nft"}) {
+    if (::access(nft, X_OK) != 0) continue;
+    return RunProgram(nft, {"-j", "list", "ruleset"}, ProgramLookup::kExactPath, json) &&
+           !json.empty();
   }
-  return pclose(pipe) == 0 && !json.empty();
+  return false;
 }
 
 bool NeedsNetHelper() { return true; }

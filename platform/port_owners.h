@@ -33,6 +33,19 @@ struct PortOwner {
 // them where /proc lets this user see them.
 std::vector<PortOwner> FindUdpPortOwners(std::uint16_t port);
 
+// The holders of a port for a person: "name (pid N)" each, or what could not be seen of
+// another user's process, separated by "; ". Empty when there is none.
+inline std::string PortHoldersText(const std::vector<PortOwner>& owners) {
+  std::string holders;
+  for (const PortOwner& owner : owners) {
+    holders += holders.empty() ? "" : "; ";
+    holders += owner.pid != 0 ? owner.name + " (pid " + std::to_string(owner.pid) + ")"
+                              : "a process of user " + std::to_string(owner.uid) +
+                                    " that this user cannot see (run doctor as root to name it)";
+  }
+  return holders;
+}
+
 // Whether this process may bind a port below 1024: its effective capabilities hold
 // cap_net_bind_service (root has it), or the system lets everyone bind `port`.
 bool MayBindPort(std::uint16_t port);

@@ -10,11 +10,10 @@
 #include <QPushButton>
 #include <QTextCursor>
 #include <QTextEdit>
-#include <charconv>
-#include <string_view>
 
 #include "bootp/bootp_server.h"
 #include "platform/net_helper.h"
+#include "platform/port_owners.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
 #include "wizard/wait_cursor.h"
@@ -69,17 +68,6 @@ std::string FormatFailureText(const std::string& reason, const std::string& erro
   // The server's failure wins; the reason of the page left last is shown only without one.
   if (!error.empty()) return "ERROR:  \r\n" + error + "\r\n";
   return "WARNING:\r\n" + reason + "\r\n" + error + "\r\n";
-}
-
-bool IsPortPermissionFailure(const std::string& serverText) {
-  // The server's text for a failed bind, with its Winsock code in decimal after it.
-  constexpr std::string_view kBindFailed = "bind BOOTPS port failed ";
-  const std::string_view text(serverText);
-  if (!text.starts_with(kBindFailed)) return false;
-  int code = 0;
-  const char* digits = text.data() + kBindFailed.size();
-  const auto [end, error] = std::from_chars(digits, text.data() + text.size(), code);
-  return error == std::errc() && end != digits && code == kWsaEacces;
 }
 
 QString RichEditText(const std::string& text) {
@@ -286,10 +274,22 @@ bool CBootpWizardFailurePage::OnInitDialog() {
 void CBootpWizardFailurePage::FillSummary() {
   const std::string reason = m_pWizardInfo->GetStatusMessage();
   std::string error;
-  if (BootPServer* server = m_pWizardInfo->GetServer()) server->GetMessageText(error);
+  int startError = 0;
+  if (BootPServer* server = m_pWizardInfo->GetServer()) {
+    server->GetMessageText(error);
+    startError = server->GetStartError();
+  }
   std::string text = FormatFailureText(reason, error);
+  // The server's text stands as it is; what it cannot know follows: who holds the port, and
+  // what fixes a refusal.
+  if (!error.empty() && startError == kWsaEaddrinuse) {
+    if (const std::string holders = PortHoldersText(FindUdpPortOwners(BootPServer::kServerPort));
+        !holders.empty()) {
+      text += "UDP port 67 is held by " + holders + ".\r\n";
+    }
+  }
   // A bare code would leave the user who started a copy without the capability stuck.
-  if (IsPortPermissionFailure(error)) {
+  if (!error.empty() && startError == kWsaEacces) {
     // Refused the port, the program asked quillnet-net-helper, which says what it lacks.
     const std::string helper = LastPortHelperFailure();
     text += helper.empty() ? FormatCapabilityHint("This program", RunningProgramPath(), true, false)

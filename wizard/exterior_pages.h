@@ -35,9 +35,6 @@ inline constexpr int IDC_INSTALL_CHECK = 1226;
 std::string FormatSuccessSummary(const std::string& mac, const std::string& ip,
                                  const std::string& mask, const std::string& gateway);
 std::string FormatFailureText(const std::string& reason, const std::string& error);
-// Whether the server's message text says that binding the BOOTP port was refused for lack of
-// permission (Winsock code 10013).
-bool IsPortPermissionFailure(const std::string& serverText);
 // "\r\n", a bare "\r" and a bare "\n" each end one line.
 QString RichEditText(const std::string& text);
 

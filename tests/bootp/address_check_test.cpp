@@ -103,5 +103,38 @@ TEST(AddressCheck, WarnsWhenTheDeviceAndThePcAreInDifferentSubnets) {
   }
 }
 
+// The gateway must be a host of the subnet the mask gives the device, and not the device.
+TEST(GatewayWarning, NamesAGatewayTheDeviceCannotReach) {
+  constexpr char kOutside[] = "WARNING: the default gateway is outside the device's subnet.";
+  constexpr char kItself[] = "WARNING: the default gateway is the device's own address.";
+  constexpr char kNetwork[] =
+      "WARNING: the default gateway is the network address of the device's subnet.";
+  constexpr char kBroadcast[] =
+      "WARNING: the default gateway is the broadcast address of the device's subnet.";
+  const struct {
+    const char* ip;
+    const char* mask;
+    const char* gateway;
+    const char* warning;
+  } cases[] = {
+      {"10.77.0.50", "255.255.255.0", "10.77.0.1", ""},
+      {"10.77.0.50", "255.255.255.0", "", ""},  // none
+      {"10.77.0.50", "255.255.255.0", "0.0.0.0", ""},  // none, as typed
+      {"10.77.0.50", "255.255.255.0", "192.168.9.1", kOutside},
+      {"10.77.0.50", "255.255.255.0", "10.77.1.1", kOutside},
+      {"10.77.0.50", "255.255.0.0", "10.77.1.1", ""},
+      {"10.77.0.50", "255.255.255.0", "10.77.0.50", kItself},
+      {"10.77.0.50", "255.255.255.0", "10.77.0.0", kNetwork},
+      {"10.77.0.50", "255.255.255.0", "10.77.0.255", kBroadcast},
+      {"10.77.0.50", "255.255.255.0", "255.255.255.255", kOutside},
+      {"10.77.0.50", "255.255.255.252", "10.77.0.49", ""},
+      {"10.77.0.50", "255.255.255.252", "10.77.0.51", kBroadcast},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(GatewayWarning(c.ip, c.mask, c.gateway), c.warning)
+        << c.ip << "/" << c.mask << " via " << c.gateway;
+  }
+}
+
 }  // namespace
 }  // namespace quillnet

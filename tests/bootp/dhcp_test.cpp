@@ -277,6 +277,55 @@ TEST_F(DhcpServer, RenewingAndRebootingDevicesAreAckedByAddress) {
   EXPECT_NE(message.find("another DHCP server, 192.168.1.254."), std::string::npos) << message;
 }
 
+// A device that reboots while it is being checked asks again, and is given the same address
+// until the assignment ends; its decline ends that, and says so until a new assignment.
+TEST_F(DhcpServer, AfterItsAckTheDeviceIsAnsweredAgainUntilItDeclinesOrTheArmingEnds) {
+  std::vector<std::string> log;
+  server.SetAnswerHandler([&](const BootPServer::ReplyRecord& reply) {
+    log.push_back(MessageTypeText(reply.messageType));
+  });
+  server.SetDeclineHandler([&](const BootPServer::DeclineRecord& decline) {
+    log.push_back("decline " + decline.ipAddress);
+  });
+  ASSERT_TRUE(Arm());
+  ASSERT_EQ(TypeOf(Receive(RequestFor({192, 168, 1, 50}))[0]), kDhcpAck);
+  EXPECT_FALSE(server.IsArmed());
+  EXPECT_EQ(TypeOf(Receive(Discover())[0]), kDhcpOffer);
+  const auto again = Receive(RequestFor({192, 168, 1, 50}, {192, 168, 1, 2}));
+  ASSERT_EQ(again.size(), 2u);
+  EXPECT_EQ(TypeOf(again[0]), kDhcpAck);
+  EXPECT_EQ(ReadReplyAddresses(again[0].bytes).ipAddress, Ip(192, 168, 1, 50));
+  EXPECT_EQ(server.GetDeviceVerdict(), BootPServer::DeviceVerdict::kAccepted);
+
+  // Its ack and its decline taken in one receive: the ack is reported first, as it went out
+  // before the device could decline.
+  log.clear();
+  sockets.Push(RequestFor({192, 168, 1, 50}), 4);
+  sockets.Push(Dhcp({53, 1, kDhcpDecline, 50, 4, 192, 168, 1, 50}), 4);
+  server.ServiceOneRequest();
+  ASSERT_TRUE(server.WaitForReplies(std::chrono::seconds(5)));
+  EXPECT_EQ(log, (std::vector<std::string>{"DHCPACK", "decline 192.168.1.50"}));
+  EXPECT_EQ(server.GetDeviceVerdict(), BootPServer::DeviceVerdict::kDeclined);
+  EXPECT_TRUE(Receive(Discover()).empty());
+  std::string message;
+  server.GetMessageText(message);
+  EXPECT_NE(message.find("as in use by another device"), std::string::npos) << message;
+
+  // That text belongs to the assignment: the user starting over, or a new arming, forgets it.
+  server.ClearAssignmentMessage();
+  server.GetMessageText(message);
+  EXPECT_EQ(message, "");
+  server.Disarm();
+  ASSERT_TRUE(Arm());
+  Receive(Dhcp({53, 1, kDhcpDecline, 50, 4, 192, 168, 1, 50}));
+  ASSERT_TRUE(Arm());
+  server.GetMessageText(message);
+  EXPECT_EQ(message, "");
+  // After Disarm the device is only recorded.
+  server.Disarm();
+  EXPECT_TRUE(Receive(RequestFor({192, 168, 1, 50})).empty());
+}
+
 TEST_F(DhcpServer, ArmingAfterADiscoverOffersAtOnceButNeverAcksAStaleRequest) {
   Receive(Discover());
   now += 30;

@@ -53,7 +53,7 @@ if command -v setpriv >/dev/null && (($(cat /proc/sys/net/ipv4/ip_unprivileged_p
   qnt_expect_eq "doctor exit status as another user" 1 "$QNT_RC"
   expect_line user "FAIL  port 67: held by a process of user 0 that this user cannot see"
   # No helper beside the copy, and none installed.
-  missing="quillnet-net-helper was not found beside $CLI nor in /usr/lib/quillnet."
+  missing="quillnet-net-helper was not found beside $CLI nor in /usr/lib/quillnet: install the package that holds it with \`sudo apt install quillnet-cli\`."
   expect_line user "FAIL  permission: this program may not bind UDP port 67: $missing"
   expect_line user "WARN  ARP probes: this program cannot send ARP probes, so it cannot confirm that a device took its address nor find addresses in use: $missing"
 
