@@ -7,6 +7,7 @@
 #include <net/if_arp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/capability.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -24,6 +25,34 @@ namespace quillnet::helper {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The program that starts the helper sends its request at once; a helper left without one
+// does not wait for ever.
+constexpr int kFirstRequestTimeoutMs = 5000;
+
+// Keeps at most `capability` of the helper's capabilities, effective and permitted; what is
+// dropped cannot come back. A job drops what it does not need before it reads anything from
+// the network, and the rest once its socket is open.
+void KeepOnly(cap_value_t capability) {
+  cap_t kept = cap_init();
+  if (kept == nullptr) return;
+  cap_set_flag(kept, CAP_EFFECTIVE, 1, &capability, CAP_SET);
+  cap_set_flag(kept, CAP_PERMITTED, 1, &capability, CAP_SET);
+  // A capability the helper does not hold cannot be kept: then it keeps none, and the job's
+  // own call fails with the refusal it reports.
+  if (cap_set_proc(kept) != 0) {
+    cap_clear(kept);
+    cap_set_proc(kept);
+  }
+  cap_free(kept);
+}
+
+void KeepNone() {
+  cap_t none = cap_init();
+  if (none == nullptr) return;
+  cap_set_proc(none);
+  cap_free(none);
+}
 
 // The RFC 826 frame of an Ethernet/IPv4 ARP packet; the helper builds and reads only these.
 constexpr std::size_t kEthernetDestinationOffset = 0;
@@ -129,6 +158,7 @@ class Descriptor {
 };
 
 int OpenBootpSocket(int fd) {
+  KeepOnly(CAP_NET_BIND_SERVICE);
   Descriptor socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (socket.get() < 0) return Fail(fd, errno) ? 0 : 1;
   // The options the server sets before it binds: it learns each datagram's interface from
@@ -145,6 +175,7 @@ int OpenBootpSocket(int fd) {
   if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0) {
     return Fail(fd, errno) ? 0 : 1;
   }
+  KeepNone();
 
   const ReplyBytes bytes = EncodeReply({ReplyKind::kSocket, 0, 0});
   iovec data{const_cast<std::uint8_t*>(bytes.data()), bytes.size()};
@@ -208,6 +239,7 @@ bool CallerEnded(int fd) {
 }
 
 int ProbeArp(int fd, const Request& request) {
+  KeepOnly(CAP_NET_RAW);
   Mac mac{};
   if (const int error = InterfaceMac(request.interfaceIndex, mac); error != 0) {
     return Fail(fd, error) ? 0 : 1;
@@ -222,6 +254,8 @@ int ProbeArp(int fd, const Request& request) {
   if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0) {
     return Fail(fd, errno) ? 0 : 1;
   }
+  // The open socket sends and hears the frames; the probe needs no capability from here on.
+  KeepNone();
   const Frame probe = BuildProbe(mac, request.address);
   if (const int error = SendProbe(socket.get(), request.interfaceIndex, probe); error != 0) {
     return Fail(fd, error) ? 0 : 1;
@@ -275,6 +309,12 @@ bool IsUnixSocket(int fd) {
 }
 
 int Serve(int fd) {
+  pollfd waiting{fd, POLLIN, 0};
+  int ready = 0;
+  do {
+    ready = ::poll(&waiting, 1, kFirstRequestTimeoutMs);
+  } while (ready < 0 && errno == EINTR);
+  if (ready <= 0) return 1;
   std::array<std::uint8_t, kRequestSize + 1> bytes{};
   ssize_t length = 0;
   do {

@@ -118,6 +118,31 @@ check "empty hosts file" 3 "$TMP/empty.csv lists no device." serve --hosts "$TMP
 check "endless hosts file" 3 "/dev/zero is larger than 16 MiB, the most a hosts file may hold." \
   serve --hosts /dev/zero
 
+# A FIFO: opening it never waits for a writer; one that is held open but never written ends at
+# the time-out, or at Ctrl+C.
+mkfifo "$TMP/hosts.fifo"
+check "FIFO without a writer" 3 "$TMP/hosts.fifo lists no device." serve --hosts "$TMP/hosts.fifo"
+exec 7<>"$TMP/hosts.fifo"
+check "FIFO that never ends" 6 \
+  "The hosts file '$TMP/hosts.fifo' cannot be read: it did not end before the time-out." \
+  serve --hosts "$TMP/hosts.fifo" --timeout 1
+# Without the shell's descriptor 7, so that the FIFO it holds open is the program's own.
+"$CLI" serve --hosts "$TMP/hosts.fifo" >"$TMP/out" 2>"$TMP/err" </dev/null 7>&- &
+reader=$!
+# Interrupted once it has the FIFO open, which it opens after taking Ctrl+C as its own.
+for ((tries = 0; tries < 500; tries++)); do
+  ls -l "/proc/$reader/fd" 2>/dev/null | grep -qF "$TMP/hosts.fifo" && break
+  sleep 0.02
+done
+kill -INT "$reader"
+rc=0
+wait "$reader" || rc=$?
+if [[ "$rc" != 6 || "$(cat "$TMP/err")" != "Interrupted while reading the hosts file '$TMP/hosts.fifo'." ]]; then
+  echo "FAIL FIFO interrupted: expected exit 6, got $rc: $(cat "$TMP/err")" >&2
+  failures=$((failures + 1))
+fi
+exec 7>&-
+
 printf 'MAC,IP,MASK\n%s,10.0.0.5,255.0.0.0\n# a comment\n02:00:5e:10:20:31,10.0.0.5,255.0.0.0\n' \
   "$MAC" >"$TMP/hosts.csv"
 check "duplicate ip in hosts file" 3 \

@@ -105,8 +105,18 @@ std::string RowPaddedTo(std::size_t size) {
   return text;
 }
 
+// `text` (ASCII) in UTF-16 after the bytes `mark`.
+std::string Utf16(const std::string& mark, const std::string& text, bool bigEndian) {
+  std::string bytes = mark;
+  for (const char c : text) {
+    bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+  }
+  return bytes;
+}
+
 TEST(HostsFile, EdgesOfFilesFromTheField) {
   const std::string good = "02:00:5e:10:20:30,10.77.0.50,255.255.255.0\n";
+  const std::string good2 = "02:00:5e:10:20:31,10.77.0.51,255.255.255.0\n";
   const std::string otherSubnet = "255.255.255.0\n";
   std::string thirteenWarnings;
   for (int i = 0; i < 13; ++i) {
@@ -150,6 +160,21 @@ TEST(HostsFile, EdgesOfFilesFromTheField) {
       {"thirteen rows with one warning", good + thirteenWarnings, "", 14, 11,
        "h line 2: WARNING: this address is in a different Subnet.",
        "h: ... and 3 more rows with the same warning."},
+      // As spreadsheets save "Unicode text": UTF-16 with its byte order mark, or without.
+      {"UTF-16 little-endian with its mark", Utf16("\xFF\xFE", "MAC,IP,MASK\r\n" + good, false),
+       "", 1, 0, "", ""},
+      {"UTF-16 big-endian without a mark", Utf16("", good + good2, true), "", 2, 0, "", ""},
+      {"CR alone ends a line", "MAC,IP,MASK\r" + good.substr(0, good.size() - 1) + "\r" + good2,
+       "", 2, 0, "", ""},
+      {"semicolons", "02:00:5e:10:20:30;10.77.0.50;255.255.255.0\n",
+       "h line 1: expected MAC,IP,MASK or MAC,IP,MASK,GATEWAY; the fields are separated by "
+       "semicolons; use commas.",
+       0, 0, "", ""},
+      {"one field", "02:00:5e:10:20:30\n",
+       "h line 1: expected MAC,IP,MASK or MAC,IP,MASK,GATEWAY, found 1 field.", 0, 0, "", ""},
+      {"a gateway the device cannot reach", good2.substr(0, good2.size() - 1) + ",192.168.9.1\n",
+       "", 1, 1, "h line 1: WARNING: the default gateway is outside the device's subnet.",
+       "h line 1: WARNING: the default gateway is outside the device's subnet."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);

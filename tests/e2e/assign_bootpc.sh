@@ -1,8 +1,8 @@
 #!/bin/bash
 # quillnet-cli assign answers the real BOOTP client bootpc: the device takes the address, mask
-# and gateway it was given, and a run without a gateway hands out 0.0.0.0 as the gateway.
-# With no interface address to send from, the request is heard but assign reports the reply
-# as not sent.
+# and gateway it was given, and a run without a gateway hands out 0.0.0.0 as the gateway. A
+# device that asks again during the check is answered again. With no interface address to send
+# from, the request is heard but assign reports the reply as not sent.
 # Usage: assign_bootpc.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -63,6 +63,29 @@ if grep -q "255\.255\.255\.255" "$B"; then
 fi
 grep -qF "default gateway 0.0.0.0" "$QNT_TMP/nogw.cli.out" ||
   qnt_fail "assign did not report gateway 0.0.0.0: $(cat "$QNT_TMP/nogw.cli.out")"
+
+# A device that restarts while it is checked asks again: bootpc twice against one arming, each
+# run given the same addresses. bootpc configures nothing, so Ctrl+C ends the check.
+qnt_bg "$PC" "$QNT_TMP/reboot.cli.out" "$QNT_TMP/reboot.cli.err" "$CLI" assign "$MAC" \
+  10.77.0.51 255.255.255.0 10.77.0.1 --timeout 20 --confirm 60
+CLI_PID=$QNT_LAST_PID
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/reboot.cli.out" "Waiting for a BOOTP or DHCP request" ||
+  qnt_fail "reboot: the server did not start: $(cat "$QNT_TMP/reboot.cli.err")"
+for run in first second; do
+  rc=0
+  ip netns exec "$DEV" bootpc --dev dev0 --returniffail --timeoutwait 5 \
+    >"$QNT_TMP/reboot.$run.bootpc" 2>&1 || rc=$?
+  ((rc == 0)) || qnt_fail "reboot: the $run bootpc run got no answer (exit $rc): $(cat "$QNT_TMP/reboot.$run.bootpc" "$QNT_TMP/reboot.cli.out")"
+  qnt_expect_eq "reboot: the $run run's IPADDR" 10.77.0.51 \
+    "$(qnt_bootpc_value "$QNT_TMP/reboot.$run.bootpc" IPADDR)"
+done
+qnt_running "$CLI_PID" || qnt_fail "reboot: assign ended during the check: $(cat "$QNT_TMP/reboot.cli.err")"
+kill -INT "$CLI_PID"
+qnt_wait_exit "$CLI_PID" 10
+qnt_expect_eq "reboot: assign's exit status after Ctrl+C in the check" 7 "$QNT_RC"
+qnt_expect_eq "reboot: replies reported" 2 "$(grep -c "^Sent to $MAC: IP address 10.77.0.51" "$QNT_TMP/reboot.cli.out")"
+qnt_file_has "$QNT_TMP/reboot.cli.err" "Not confirmed: interrupted before $MAC answered at 10.77.0.51." ||
+  qnt_fail "reboot: $(cat "$QNT_TMP/reboot.cli.err")"
 
 # The PC's interface loses its address: the request still arrives, but no interface can send
 # the reply, and assign must say so rather than report it sent.

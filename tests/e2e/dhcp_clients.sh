@@ -337,6 +337,22 @@ expect_lines "$QNT_TMP/serve.out" \
   "Sent DHCPACK to $MAC: IP address 10.86.0.60, subnet mask $MASK, default gateway $GATEWAY (through br0)" \
   "Sent to $MAC_B: IP address 10.86.0.61, subnet mask 255.255.0.0, default gateway 0.0.0.0 (through br0)"
 
+# The PC's bridge loses its address: udhcpc's discover arrives, but no offer can leave, and
+# assign says so instead of reporting it sent.
+forget_address
+ip -n "$PC" addr del "$PC_IP/24" dev br0
+start_assign noaddr 10.86.0.73 "$MASK"
+assign=$QNT_LAST_PID
+udhcpc_on noaddr -q
+udhcpc=$QNT_LAST_PID
+expect_run noaddr 5 "$assign"
+expect_line "$QNT_TMP/noaddr.err" \
+  "The reply to $MAC could not be sent: No network interface could send the reply."
+expect_no_line "$QNT_TMP/noaddr.out" "Sent"
+kill "$udhcpc" 2>/dev/null || true
+qnt_wait_exit "$udhcpc" 10
+ip -n "$PC" addr add "$PC_IP/24" dev br0
+
 # listen shows the type of the device's last request: udhcpc's discover, then a BOOTP request
 # from the same device.
 qnt_bg "$PC" "$QNT_TMP/listen.out" "$QNT_TMP/listen.err" "$CLI" listen --json

@@ -25,7 +25,12 @@ expect_line() {
   qnt_file_has "$QNT_TMP/$1.out" "$2" || qnt_fail "$1: no line '$2' in: $(cat "$QNT_TMP/$1.out")"
 }
 
-doctor_run free
+# Run as root, doctor must not run an nft that PATH names.
+mkdir "$QNT_TMP/path"
+printf '#!/bin/sh\ntouch "%s"\n' "$QNT_TMP/nft-from-path" >"$QNT_TMP/path/nft"
+chmod 755 "$QNT_TMP/path/nft"
+doctor_run free env PATH="$QNT_TMP/path:$PATH"
+[[ ! -e "$QNT_TMP/nft-from-path" ]] || qnt_fail "doctor ran the nft it found on PATH"
 qnt_expect_eq "doctor exit status with the port free" 0 "$QNT_RC"
 expect_line free "OK    port 67: free"
 expect_line free "OK    permission: this program may bind UDP port 67"

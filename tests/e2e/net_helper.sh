@@ -2,8 +2,10 @@
 # quillnet-cli without any capability, as user nobody, assigns an address and confirms it
 # through quillnet-net-helper, the only file holding cap_net_bind_service and cap_net_raw: ISC
 # dhclient gets the reply and answers ARP at its new address, and the program's own effective
-# capabilities stay empty. A helper that is missing, lacks its capabilities or may not be run
-# by the user is named in the message, with the command that fixes it.
+# capabilities stay empty; the helper drops its own once its socket is open, and a helper that
+# dies during the check makes the check fail, not succeed. A helper that is missing, lacks its
+# capabilities or may not be run by the user is named in the message, with the command that
+# fixes it.
 # Usage: net_helper.sh <quillnet-cli> <quillnet-net-helper>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -69,6 +71,49 @@ ip -n "$DEV" -4 addr show dev dev0 | grep -qF "inet 10.89.0.50/24" ||
   qnt_fail "dhclient did not set the address: $(cat "$QNT_TMP/dhclient.err")"
 kill "$dhclient"
 qnt_wait_exit "$dhclient" 10
+
+# bootpc takes the reply and never answers ARP, so the helper probes through the whole check:
+# with no capability left once its socket is open. Killed, it leaves a check that could not
+# finish, and assign says so instead of reporting success.
+qnt_bg "$PC" "$QNT_TMP/killed.out" "$QNT_TMP/killed.err" "${AS_NOBODY[@]}" \
+  "$QNT_TMP/granted/quillnet-cli" assign "$MAC" 10.89.0.52 "$MASK" --confirm 60 --timeout 20
+assign=$QNT_LAST_PID
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/killed.out" "Waiting for a BOOTP or DHCP request" ||
+  qnt_fail "killed: assign did not start waiting: $(cat "$QNT_TMP/killed.out" "$QNT_TMP/killed.err")"
+ip netns exec "$DEV" bootpc --dev dev0 --returniffail --timeoutwait 10 >"$QNT_TMP/killed.bootpc" 2>&1 ||
+  qnt_fail "killed: bootpc got no answer: $(cat "$QNT_TMP/killed.bootpc" "$QNT_TMP/killed.err")"
+helper_pid() {
+  ip netns pids "$PC" | while read -r pid; do
+    [[ "$(cat "/proc/$pid/comm" 2>/dev/null)" == quillnet-net-he* ]] && echo "$pid"
+  done | head -n 1
+}
+# capabilities <pid> <CapEff|CapPrm>
+capabilities() { awk -v set="$2:" '$1 == set { print $2 }' "/proc/$1/status" 2>/dev/null; }
+probing_without_capabilities() {
+  HELPER_PID="$(helper_pid)"
+  [[ -n "$HELPER_PID" && "$(capabilities "$HELPER_PID" CapEff)" == 0000000000000000 ]]
+}
+qnt_wait_for 10 probing_without_capabilities ||
+  qnt_fail "killed: no probing helper without capabilities (pid ${HELPER_PID:-none}, CapEff $(capabilities "${HELPER_PID:-0}" CapEff))"
+qnt_expect_eq "the probing helper's permitted capabilities" 0000000000000000 \
+  "$(capabilities "$HELPER_PID" CapPrm)"
+kill -KILL "$HELPER_PID"
+qnt_wait_exit "$assign" 10
+qnt_expect_eq "killed: assign's exit status" 7 "$QNT_RC"
+qnt_file_has "$QNT_TMP/killed.err" \
+  "Not confirmed: the check whether $MAC answers at 10.89.0.52 broke off: $QNT_TMP/granted/quillnet-net-helper ended without an answer." ||
+  qnt_fail "killed: $(cat "$QNT_TMP/killed.err")"
+
+# A helper that is never sent a request ends by itself.
+python3 - "$QNT_TMP/granted/quillnet-net-helper" <<'PY' || qnt_fail "the helper waited on without a request"
+import os, socket, subprocess, sys
+ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+os.dup2(theirs.fileno(), 3)
+helper = subprocess.Popen([sys.argv[1]], pass_fds=[3])
+theirs.close()
+os.close(3)
+assert helper.wait(timeout=60) == 1
+PY
 
 # Each helper that cannot help is named with what fixes it; no device asks, the start fails.
 install_programs "$QNT_TMP/missing"

@@ -14,7 +14,9 @@
 //       passed since the device was listed. --expect-confirmed requires the Completion page
 //       to say that the device answers at its new address, --expect-not-answered that it has
 //       not answered yet. --expect-failure requires the run to end on the Failure page instead,
-//       with TEXT in its summary; Finish is pressed there.
+//       with TEXT in its summary; Finish is pressed there. --expect-local PC-IP requires the
+//       Set IP page to show PC-IP as this PC's address, to propose its network, and to pass
+//       the typed addresses without the subnet warning.
 //   wizard_driver listen-load STOP-FILE
 //       Next onto the Listen page; prints "LISTENING", then presses Down or Up in the device
 //       list every 100 ms, timing how long each key takes to move the selection, until
@@ -98,6 +100,8 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   const QString failureText = expectFailure ? args[failureAt + 1] : QString();
   const qsizetype typeIpAt = args.indexOf(QStringLiteral("--type-ip"));
   const QString typedIp = typeIpAt > 0 && typeIpAt + 1 < args.size() ? args[typeIpAt + 1] : ip;
+  const qsizetype localAt = args.indexOf(QStringLiteral("--expect-local"));
+  const QString expectedLocal = localAt > 0 && localAt + 1 < args.size() ? args[localAt + 1] : QString();
   const qsizetype armAfterAt = args.indexOf(QStringLiteral("--arm-after"));
   const int armAfterMs = armAfterAt > 0 && armAfterAt + 1 < args.size()
                              ? args[armAfterAt + 1].toInt() * 1000
@@ -113,6 +117,13 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   WaitUntil([&] { return driver.Enabled("nextButton"); }, 2000, "Next after selecting the device");
   Require(driver.Click("nextButton"), "Next on the Listen page");
   WaitUntil([&] { return driver.On("setIpPage"); }, 2000, "the Set IP page");
+  if (!expectedLocal.isEmpty()) {
+    const QString shown = driver.FindOnPage<QLineEdit>("localAddressEdit")->text();
+    Require(shown == expectedLocal, "this PC's address is shown as " + shown.toStdString());
+    const QString network = expectedLocal.left(expectedLocal.lastIndexOf(u'.') + 1);
+    const QString proposed = driver.Entry("ipAddressEdit")->text();
+    Require(proposed == network, "the proposed address is " + proposed.toStdString());
+  }
 
   if (expectPrefill) {
     Require(driver.Entry("ipAddressEdit")->text() == ip, "IP address not pre-filled: " +
@@ -137,6 +148,9 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   }
   WaitUntil([&] { return driver.Enabled("nextButton"); }, 2000,
             "Next on the Set IP page (result line: " + driver.ResultLine().toStdString() + ")");
+  if (!expectedLocal.isEmpty()) {
+    Require(driver.ResultLine().isEmpty(), "the Set IP page warns: " + driver.ResultLine().toStdString());
+  }
   if (armAfterMs > 0) QTest::qWait(static_cast<int>(armAfterMs - sinceListed.elapsed()));
   const qint64 clicked = QDateTime::currentMSecsSinceEpoch();
   Require(driver.Click("nextButton"), "Next on the Set IP page");
