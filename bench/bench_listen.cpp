@@ -1,5 +1,5 @@
 // The Listen page's 100 ms tick: bringing the device list up to date with the server's table,
-// with a view attached and a device selected, as the page shows it.
+// in the Qt frame's list view with a device selected, as the page shows it.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -8,7 +8,9 @@
 #include <memory>
 
 #include "bench/bench_support.h"
-#include "pages/device_list_model.h"
+#include "dialogs/dialog_ids.h"
+#include "pages/device_list.h"
+#include "wizard/qt/qt_wizard.h"
 
 namespace quillnet {
 namespace {
@@ -22,6 +24,13 @@ QApplication& Application() {
   return application;
 }
 
+// The Listen dialog with nothing but its list.
+class ListPage final : public CWizard97InteriorPageImpl {
+ public:
+  ListPage() : CWizard97InteriorPageImpl(kListenPageId, "listenPage", kWizardPageTitle) {}
+  CDeviceList rows;
+};
+
 // range(0) devices listed; range(1) of them ask again before each tick.
 void BM_ListenTick(benchmark::State& state) {
   Application();
@@ -30,23 +39,29 @@ void BM_ListenTick(benchmark::State& state) {
   const auto rows = static_cast<std::size_t>(state.range(0));
   const auto changedPerTick = static_cast<std::size_t>(state.range(1));
   auto server = TableOf(rows, sockets, routes);
-  QTreeView view;
-  CDeviceListModel model;
-  view.setModel(&model);
-  view.resize(500, 160);
-  view.show();
-  model.Reset(*server, false, true);
-  view.selectionModel()->select(model.index(static_cast<int>(rows / 2), 0),
-                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  ListPage page;
+  CWizard97SheetImpl sheet("Bench", 0);
+  sheet.AddPage(&page);
+  QtWizardSheet window(sheet);
+  if (!window.ShowModeless()) {
+    state.SkipWithError("no Listen page");
+    return;
+  }
+  QtPageWindow& host = *window.PageWindow(0);
+  host.SetListRows(IDC_DEVICE_LIST, &page.rows);
+  page.rows.Reset(*server, false, true, host, IDC_DEVICE_LIST);
+  auto* view = host.findChild<QTreeView*>();
+  view->selectionModel()->select(view->model()->index(static_cast<int>(rows / 2), 0),
+                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   std::size_t next = 0;
   for (auto _ : state) {
     for (std::size_t i = 0; i < changedPerTick; ++i) {
       server->RecordRequest(KeyOf(next), true);
       next = (next * 7 + 1) % rows;
     }
-    model.Refresh(*server);
+    page.rows.Refresh(*server, host, IDC_DEVICE_LIST);
   }
-  if (model.rowCount() != static_cast<int>(rows)) state.SkipWithError("rows were lost");
+  if (view->model()->rowCount() != static_cast<int>(rows)) state.SkipWithError("rows were lost");
 }
 
 BENCHMARK(BM_ListenTick)

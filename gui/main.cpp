@@ -3,9 +3,8 @@
 #include <vector>
 
 #include "app/wizard_main.h"
-#include "pages/interior_pages.h"
-#include "wizard/bootp_wizard_sheet.h"
-#include "wizard/wizard_application.h"
+#include "wizard/qt/qt_wizard.h"
+#include "wizard/qt/wizard_application.h"
 
 namespace {
 
@@ -37,8 +36,5 @@ void AnswerHelpAndVersion(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
   AnswerHelpAndVersion(argc, argv);
   return quillnet::WizardMain([&] { return quillnet::StartWizardApplication(argc, argv); },
-                              [](quillnet::CBootpWizardInfo& info) {
-                                return quillnet::ShowBootpWizardSheetWith(
-                                    info, quillnet::MakeInteriorPages);
-                              });
+                              quillnet::ShowBootpWizardSheet);
 }

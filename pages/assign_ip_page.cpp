@@ -1,14 +1,11 @@
 #include "pages/assign_ip_page.h"
 
-#include <QLabel>
-#include <QLineEdit>
-#include <QTextEdit>
 #include <chrono>
+#include <vector>
 
 #include "app/assignment_session.h"
 #include "bootp/bootp_server.h"
-#include "wizard/dialog_template.h"
-#include "wizard/exterior_pages.h"
+#include "dialogs/dialog_ids.h"
 
 namespace quillnet {
 
@@ -31,44 +28,30 @@ constexpr char kRebootHint[] =
 }  // namespace
 
 CAssignIPDlg::CAssignIPDlg()
-    : CWizard97InteriorPageImpl(kAssignIpPageId, QString::fromLatin1(kWizardPageTitle)) {
-  setObjectName(QStringLiteral("assignIpPage"));
-  SetHeaderTitle(QStringLiteral("Assign IP Address"));
-  SetHeaderSubTitle(QString::fromLatin1(kAttemptingSubTitle));
-  m_assignTimer.setInterval(kTimerMs);
-  connect(&m_assignTimer, &QTimer::timeout, this, [this] { OnTimer(); });
-  m_watchTimer.setInterval(kWatchMs);
-  connect(&m_watchTimer, &QTimer::timeout, this, [this] { OnWatch(); });
+    : CWizard97InteriorPageImpl(kAssignIpPageId, "assignIpPage", kWizardPageTitle) {
+  SetHeaderTitle("Assign IP Address");
+  SetHeaderSubTitle(kAttemptingSubTitle);
 }
 
 CAssignIPDlg::~CAssignIPDlg() = default;
 
 bool CAssignIPDlg::OnInitDialog() {
-  m_summaryEdit = static_cast<QTextEdit*>(Control(IDC_ASSIGN_SUMMARY));
-  m_elapsedEdit = static_cast<QLineEdit*>(Control(IDC_ELAPSED));
-  m_summaryEdit->setLineWrapMode(QTextEdit::NoWrap);
-  m_summaryEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  SetupSummaryFont();
+  Window().SetFont(IDC_ASSIGN_SUMMARY, FontRole::kSummary);
   ShowElapsed();
   return true;
 }
 
-void CAssignIPDlg::SetupSummaryFont() {
-  m_summaryFont = QFont(QStringLiteral("Arial"));
-  m_summaryFont.setStyleHint(QFont::SansSerif);
-  m_summaryFont.setPointSize(10);
-  m_summaryEdit->setFont(m_summaryFont);
-  m_summaryEdit->document()->setDefaultFont(m_summaryFont);
-  // A tab stop every four average characters of the summary font.
-  m_summaryEdit->setTabStopDistance(4.0 * AverageCharWidth(m_summaryFont));
+void CAssignIPDlg::ShowElapsed() {
+  Window().SetText(IDC_ELAPSED, std::to_string(m_elapsedSeconds));
 }
 
-void CAssignIPDlg::ShowElapsed() { m_elapsedEdit->setText(QString::number(m_elapsedSeconds)); }
-
 void CAssignIPDlg::ShowSummary(bool sent) {
-  m_summaryEdit->setPlainText(RichEditText(FormatAssignSummary(
-      m_pWizardInfo->GetMacAddress(), m_pWizardInfo->GetIpAddress(),
-      m_pWizardInfo->GetSubnetMask(), m_pWizardInfo->GetDefaultGateway(), sent)));
+  Window().SetRichText(IDC_ASSIGN_SUMMARY,
+                       FormatAssignSummary(m_pWizardInfo->GetMacAddress(),
+                                           m_pWizardInfo->GetIpAddress(),
+                                           m_pWizardInfo->GetSubnetMask(),
+                                           m_pWizardInfo->GetDefaultGateway(), sent),
+                       0);
 }
 
 std::chrono::milliseconds CAssignIPDlg::AnswerWindow() const {
@@ -78,22 +61,20 @@ std::chrono::milliseconds CAssignIPDlg::AnswerWindow() const {
 
 void CAssignIPDlg::ShowTexts(bool sent) {
   const std::string ip = m_pWizardInfo->GetIpAddress();
-  SetHeaderSubTitle(QString::fromLatin1(sent ? kCheckingSubTitle : kAttemptingSubTitle));
-  static_cast<QLabel*>(Control(IDC_ATTEMPTING_TEXT))
-      ->setText(sent ? Latin1("The reply with " + ip + " was sent to " +
+  SetHeaderSubTitle(sent ? kCheckingSubTitle : kAttemptingSubTitle);
+  Window().SetText(IDC_ATTEMPTING_TEXT,
+                   sent ? "The reply with " + ip + " was sent to " +
                               m_pWizardInfo->GetMacAddress() +
-                              ". The wizard checks whether the device answers there.")
-                     : QString::fromLatin1(kAttemptingText));
-  static_cast<QLabel*>(Control(IDC_REBOOT_HINT))
-      ->setText(sent ? QStringLiteral("The wizard goes on as soon as the device answers, and "
-                                      "after %1 seconds at most.")
-                           .arg(AnswerWindow().count() / 1000)
-                     : QString::fromLatin1(kRebootHint));
+                              ". The wizard checks whether the device answers there."
+                        : kAttemptingText);
+  Window().SetText(IDC_REBOOT_HINT,
+                   sent ? "The wizard goes on as soon as the device answers, and after " +
+                              std::to_string(AnswerWindow().count() / 1000) + " seconds at most."
+                        : kRebootHint);
   ShowSummary(sent);
 }
 
 int CAssignIPDlg::OnSetActive() {
-  m_wizButtons = PSWIZB_BACK;
   Sheet()->PostSetWizButtons(PSWIZB_BACK);
   // Remembered now, before the device has them: the Set IP page offers them again.
   m_pWizardInfo->SaveRememberedAddresses();
@@ -111,15 +92,24 @@ int CAssignIPDlg::OnSetActive() {
     m_leaveText = "The addresses for " + m_pWizardInfo->GetMacAddress() +
                   " could not be read; nothing was sent.";
   }
-  m_assignTimer.start();
-  m_watchTimer.start();
+  Window().StartTimer(kTimerId, kTimerMs);
+  Window().StartTimer(kWatchTimerId, kWatchMs);
   return 0;
 }
 
-void CAssignIPDlg::OnTimer() {
+void CAssignIPDlg::OnTimer(int timerId) {
+  if (timerId == kWatchTimerId) {
+    OnWatch();
+    return;
+  }
   // The count goes on while the device is being asked after the reply.
   ++m_elapsedSeconds;
   ShowElapsed();
+}
+
+void CAssignIPDlg::StopTimers() {
+  Window().StopTimer(kTimerId);
+  Window().StopTimer(kWatchTimerId);
 }
 
 void CAssignIPDlg::OnWatch() {
@@ -192,16 +182,14 @@ void CAssignIPDlg::Leave(int pageIndex) {
 }
 
 int CAssignIPDlg::OnKillActive() {
-  m_assignTimer.stop();
-  m_watchTimer.stop();
+  StopTimers();
   m_session.reset();
   m_pWizardInfo->SetStatusMessage(m_leaveText);
   return 0;
 }
 
 int CAssignIPDlg::OnWizardBack() {
-  m_assignTimer.stop();
-  m_watchTimer.stop();
+  StopTimers();
   return m_pWizardInfo->GetPreviousPage(kAssignIpPageId);
 }
 

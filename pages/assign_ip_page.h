@@ -1,25 +1,14 @@
 #pragma once
 
-#include <QFont>
-#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "app/bootp_wizard_info.h"
-#include "wizard/wizard97.h"
-
-class QLineEdit;
-class QTextEdit;
+#include "pages/wizard97.h"
 
 namespace quillnet {
-
-// Control ids of the Assign IP dialog.
-inline constexpr int IDC_ATTEMPTING_TEXT = 1005;
-inline constexpr int IDC_ASSIGN_SUMMARY = 1007;
-inline constexpr int IDC_REBOOT_HINT = 1009;
-inline constexpr int IDC_ELAPSED = 1217;
 
 // The summary of what is being assigned: MAC address, IP address, subnet mask, gateway. Once
 // the reply has gone out, `sent` makes it say so instead of "Attempting to assign".
@@ -47,8 +36,10 @@ class AssignmentSession;
 // is being checked, leads to the Failure page.
 class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
  public:
+  static constexpr int kTimerId = 1;
   static constexpr int kTimerMs = 1000;
-  // How often the page looks at the server's answer.
+  // How often the page looks at the assignment.
+  static constexpr int kWatchTimerId = 2;
   static constexpr int kWatchMs = 100;
   // How long after a reply the page waits for the device to answer at its address or to ask
   // again. A client that did not take the reply asks again within its retry interval: bootpc
@@ -69,9 +60,9 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   int OnKillActive() override;
   int OnWizardNext() override;
   int OnWizardBack() override;
+  void OnTimer(int timerId) override;
 
  private:
-  void OnTimer();
   void OnWatch();
   void Finish(const std::string& confirmation);
   // Ends the page on the page at `pageIndex`: the Completion page or the Failure page.
@@ -80,14 +71,8 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   std::chrono::milliseconds AnswerWindow() const;
   void ShowSummary(bool sent);
   void ShowElapsed();
-  void SetupSummaryFont();
+  void StopTimers();
 
-  int m_wizButtons = 0;
-  QFont m_summaryFont;
-  QTextEdit* m_summaryEdit = nullptr;
-  QLineEdit* m_elapsedEdit = nullptr;
-  QTimer m_assignTimer;
-  QTimer m_watchTimer;
   int m_elapsedSeconds = 0;
   // The assignment under way, from activation until the page is left.
   std::unique_ptr<AssignmentSession> m_session;

@@ -1,35 +1,16 @@
 #include "pages/listen_page.h"
 
-#include <QCheckBox>
-#include <QHeaderView>
-#include <QItemSelectionModel>
-#include <QSortFilterProxyModel>
-#include <QTreeView>
-#include <chrono>
 #include <thread>
 
 #include "bootp/bootp_server.h"
-#include "pages/device_list_model.h"
-#include "wizard/wait_cursor.h"
+#include "dialogs/dialog_ids.h"
 
 namespace quillnet {
-namespace {
-
-constexpr int kColumnWidths[] = {100, 45, 120};
-static_assert(std::size(kColumnWidths) == CDeviceListModel::kColumnCount);
-constexpr auto kStartPoll = std::chrono::milliseconds(10);
-// A start is one bind; this only keeps a broken start from freezing the window.
-constexpr auto kStartLimit = std::chrono::seconds(5);
-
-}  // namespace
 
 CListenDlg::CListenDlg()
-    : CWizard97InteriorPageImpl(kListenPageId, QString::fromLatin1(kWizardPageTitle)) {
-  setObjectName(QStringLiteral("listenPage"));
-  SetHeaderTitle(QStringLiteral("IP Address Request Listener"));
-  SetHeaderSubTitle(QStringLiteral("Please select a MAC address."));
-  m_listenTimer.setInterval(kTimerMs);
-  connect(&m_listenTimer, &QTimer::timeout, this, [this] { OnTimer(); });
+    : CWizard97InteriorPageImpl(kListenPageId, "listenPage", kWizardPageTitle) {
+  SetHeaderTitle("IP Address Request Listener");
+  SetHeaderSubTitle("Please select a MAC address.");
 }
 
 CListenDlg::~CListenDlg() {
@@ -41,7 +22,7 @@ CListenDlg::~CListenDlg() {
 }
 
 bool CListenDlg::OnInitDialog() {
-  WaitCursor wait;
+  WaitCursor wait(Window());
   InitList();
   m_vendorOnly = false;
   m_validOnly = true;
@@ -49,53 +30,17 @@ bool CListenDlg::OnInitDialog() {
 }
 
 void CListenDlg::InitList() {
-  m_list = static_cast<QTreeView*>(Control(IDC_DEVICE_LIST));
-  m_model = new CDeviceListModel(m_list);
-  // A click on a column's header sorts by it; until then the rows keep the order in which the
-  // devices were first heard. The selection stays on its device as rows update and move.
-  auto* sorted = new QSortFilterProxyModel(m_list);
-  sorted->setSourceModel(m_model);
-  sorted->setSortRole(CDeviceListModel::kSortRole);
-  sorted->setDynamicSortFilter(true);
-  m_list->setModel(sorted);
-  m_list->header()->setSortIndicator(-1, Qt::AscendingOrder);
-  m_list->setSortingEnabled(true);
-  m_list->setRootIsDecorated(false);
-  m_list->setItemsExpandable(false);
-  m_list->setUniformRowHeights(true);
-  m_list->setAllColumnsShowFocus(true);
-  m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-  m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-  m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  m_list->header()->setStretchLastSection(false);
-  m_list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  m_list->header()->setSectionsMovable(false);
-  for (int column = 0; column < CDeviceListModel::kColumnCount; ++column) {
-    m_list->setColumnWidth(column, kColumnWidths[column]);
-  }
-  connect(m_list, &QTreeView::doubleClicked, this, [this] { OnDoubleClick(); });
-
-  m_vendorOnlyCheck = static_cast<QCheckBox*>(Control(IDC_VENDOR_ONLY));
-  m_validOnlyCheck = static_cast<QCheckBox*>(Control(IDC_VALID_ONLY));
-  for (QCheckBox* box : {m_vendorOnlyCheck, m_validOnlyCheck}) {
-    connect(box, &QCheckBox::clicked, this, [this] { OnFilterClicked(); });
-  }
-  m_validOnlyCheck->hide();
-}
-
-void CListenDlg::SetWizButtons(int buttons) {
-  m_wizButtons = buttons;
-  Sheet()->PostSetWizButtons(buttons);
+  Window().SetListRows(IDC_DEVICE_LIST, &m_rows);
+  Window().Show(IDC_VALID_ONLY, false);
 }
 
 int CListenDlg::OnSetActive() {
-  SetWizButtons(PSWIZB_BACK);
+  Sheet()->PostSetWizButtons(PSWIZB_BACK);
   // Choosing a device starts a new assignment: what the last one ended in is no longer true.
   m_pWizardInfo->GetServer()->ClearAssignmentMessage();
-  m_validOnlyCheck->setChecked(m_validOnly);
-  ListenWorkerFlags& flags = m_pWizardInfo->WorkerFlags();
-  if (!flags.running) StartWorker();
-  m_listenTimer.start();
+  Window().SetCheck(IDC_VALID_ONLY, m_validOnly);
+  if (!m_pWizardInfo->WorkerFlags().running) StartWorker();
+  Window().StartTimer(kTimerId, kTimerMs);
   return 0;
 }
 
@@ -104,17 +49,16 @@ void CListenDlg::StartWorker() {
   flags.running = true;
   m_listenServer = m_pWizardInfo->GetServer();
   flags.server = m_listenServer;
+  // The page does not wait for the start: the list shows at once, and the first tick finds a
+  // start that failed.
   m_pWizardInfo->AdoptWorker(std::thread(ListenThreadProc, std::ref(flags)));
-  // Wait until the server listens or has failed to start; the first tick then shows the
-  // Failure page for a failed start.
-  const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-  while (flags.running && !flags.ready && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(kStartPoll);
-  }
 }
 
-void CListenDlg::OnTimer() {
-  if (m_listenServer == nullptr || !m_listenServer->IsRunning()) {
+void CListenDlg::OnTimer(int timerId) {
+  if (timerId != kTimerId) return;
+  ListenWorkerFlags& flags = m_pWizardInfo->WorkerFlags();
+  // A worker still starting the server has not failed yet.
+  if (m_listenServer == nullptr || (!m_listenServer->IsRunning() && !(flags.running && !flags.ready))) {
     // The Failure page has set its buttons; a selection update now would post this page's
     // Back and Next after them.
     Sheet()->SetCurSel(Sheet()->GetPageCount() - 2);
@@ -125,40 +69,50 @@ void CListenDlg::OnTimer() {
 }
 
 bool CListenDlg::UpdateSelection() {
-  const QModelIndexList selected = m_list->selectionModel()->selectedRows(CDeviceListModel::kMacColumn);
-  if (selected.isEmpty()) {
-    if (m_wizButtons != PSWIZB_BACK) SetWizButtons(PSWIZB_BACK);
+  const int row = Window().ListSelectedRow(IDC_DEVICE_LIST);
+  if (row < 0) {
+    Sheet()->PostSetWizButtons(PSWIZB_BACK);
     return false;
   }
-  const bool ok = m_pWizardInfo->SetMacAddress(selected.first().data().toString().toStdString());
-  if (ok && m_wizButtons != (PSWIZB_BACK | PSWIZB_NEXT)) SetWizButtons(PSWIZB_BACK | PSWIZB_NEXT);
+  const bool ok = m_pWizardInfo->SetMacAddress(m_rows.Cell(row, CDeviceList::kMacColumn));
+  if (ok) Sheet()->PostSetWizButtons(PSWIZB_BACK | PSWIZB_NEXT);
   return ok;
 }
 
 void CListenDlg::RefreshList() {
-  if (m_listenServer != nullptr) m_model->Refresh(*m_listenServer);
+  if (m_listenServer != nullptr) m_rows.Refresh(*m_listenServer, Window(), IDC_DEVICE_LIST);
+}
+
+void CListenDlg::OnCommand(int id, ControlEvent event) {
+  if ((id == IDC_VENDOR_ONLY || id == IDC_VALID_ONLY) && event == ControlEvent::kClicked) {
+    OnFilterClicked();
+  } else if (id == IDC_DEVICE_LIST && event == ControlEvent::kDoubleClicked) {
+    OnDoubleClick();
+  }
 }
 
 void CListenDlg::OnFilterClicked() {
-  m_vendorOnly = m_vendorOnlyCheck->isChecked();
-  m_validOnly = m_validOnlyCheck->isChecked();
-  if (m_listenServer != nullptr) m_model->Reset(*m_listenServer, m_vendorOnly, m_validOnly);
+  m_vendorOnly = Window().GetCheck(IDC_VENDOR_ONLY);
+  m_validOnly = Window().GetCheck(IDC_VALID_ONLY);
+  if (m_listenServer != nullptr) {
+    m_rows.Reset(*m_listenServer, m_vendorOnly, m_validOnly, Window(), IDC_DEVICE_LIST);
+  }
 }
 
 int CListenDlg::OnKillActive() {
-  m_listenTimer.stop();
+  Window().StopTimer(kTimerId);
   m_pWizardInfo->SetStatusMessage("You have not selected a device for IP assignment.");
   return 0;
 }
 
 int CListenDlg::OnWizardNext() {
   if (!UpdateSelection()) return -1;
-  m_listenTimer.stop();
+  Window().StopTimer(kTimerId);
   return m_pWizardInfo->GetNextPage(kListenPageId);
 }
 
 int CListenDlg::OnWizardBack() {
-  m_listenTimer.stop();
+  Window().StopTimer(kTimerId);
   return m_pWizardInfo->GetPreviousPage(kListenPageId);
 }
 

@@ -1,27 +1,18 @@
 #pragma once
 
-#include <QTimer>
-
 #include "app/bootp_wizard_info.h"
-#include "wizard/wizard97.h"
-
-class QCheckBox;
-class QTreeView;
+#include "pages/device_list.h"
+#include "pages/wizard97.h"
 
 namespace quillnet {
 
 class BootPServer;
-class CDeviceListModel;
-
-// Control ids of the Listen dialog.
-inline constexpr int IDC_DEVICE_LIST = 1210;
-inline constexpr int IDC_VENDOR_ONLY = 1229;
-inline constexpr int IDC_VALID_ONLY = 1230;
 
 // The first interior page: starts the server's worker on its first visit, lists the devices
 // heard, and stores the selected device's MAC text in the shared state.
 class CListenDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
  public:
+  static constexpr int kTimerId = 1;
   static constexpr int kTimerMs = 100;
 
   CListenDlg();
@@ -32,26 +23,23 @@ class CListenDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef 
   int OnKillActive() override;
   int OnWizardNext() override;
   int OnWizardBack() override;
+  void OnTimer(int timerId) override;
+
+ protected:
+  void OnCommand(int id, ControlEvent event) override;
 
  private:
   void InitList();
-  void OnTimer();
   bool UpdateSelection();
   void RefreshList();
   void OnFilterClicked();
   void OnDoubleClick();
   void StartWorker();
-  void SetWizButtons(int buttons);
 
-  int m_wizButtons = 0;
-  QTreeView* m_list = nullptr;
-  CDeviceListModel* m_model = nullptr;
   BootPServer* m_listenServer = nullptr;
-  QCheckBox* m_vendorOnlyCheck = nullptr;
-  QCheckBox* m_validOnlyCheck = nullptr;
+  CDeviceList m_rows;
   bool m_vendorOnly = false;
   bool m_validOnly = true;
-  QTimer m_listenTimer;
 };
 
 }  // namespace quillnet

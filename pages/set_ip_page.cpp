@@ -1,57 +1,38 @@
 #include "pages/set_ip_page.h"
 
-#include <QLabel>
-#include <QLineEdit>
 #include <chrono>
 
 #include "bootp/address_check.h"
 #include "bootp/address_probe.h"
-#include "pages/page_probe.h"
+#include "dialogs/dialog_ids.h"
 #include "platform/ipv4_text.h"
-#include "wizard/dialog_template.h"
-#include "wizard/ip_address_edit.h"
 
 namespace quillnet {
 namespace {
 
 constexpr char kIncompleteGatewayText[] = "ERROR: Incomplete Default gateway.";
 
-std::string Latin1Text(const QString& text) { return text.toLatin1().toStdString(); }
-
 }  // namespace
 
-CSetIPDlg::CSetIPDlg()
-    : CWizard97InteriorPageImpl(kSetIpPageId, QString::fromLatin1(kWizardPageTitle)) {
-  setObjectName(QStringLiteral("setIpPage"));
-  SetHeaderTitle(QStringLiteral("Set IP Address"));
-  SetHeaderSubTitle(QStringLiteral("Please specify an IP address to use."));
+CSetIPDlg::CSetIPDlg() : CWizard97InteriorPageImpl(kSetIpPageId, "setIpPage", kWizardPageTitle) {
+  SetHeaderTitle("Set IP Address");
+  SetHeaderSubTitle("Please specify an IP address to use.");
 }
 
 CSetIPDlg::~CSetIPDlg() {
   if (m_pWizardInfo != nullptr) m_pWizardInfo->CancelProbes();
 }
 
-bool CSetIPDlg::OnInitDialog() {
-  m_macAddressEdit = static_cast<QLineEdit*>(Control(IDC_SELECTED_MAC));
-  m_ipAddressEdit = static_cast<IpAddressEdit*>(Control(IDC_IP_ADDRESS));
-  m_subnetMaskEdit = static_cast<IpAddressEdit*>(Control(IDC_SUBNET_MASK));
-  m_gatewayEdit = static_cast<IpAddressEdit*>(Control(IDC_DEFAULT_GATEWAY));
-  m_localAddressEdit = static_cast<QLineEdit*>(Control(IDC_PC_ADDRESS));
-  m_resultLine = static_cast<QLabel*>(Control(IDC_RESULT_LINE));
+void CSetIPDlg::OnCommand(int id, ControlEvent event) {
   // Each of the three is checked on every change, so that completing any of them enables Next.
-  for (IpAddressEdit* edit : {m_ipAddressEdit, m_subnetMaskEdit, m_gatewayEdit}) {
-    connect(edit, &IpAddressEdit::fieldChanged, this, [this] { UpdateFromControls(); });
+  if (event == ControlEvent::kFieldChanged &&
+      (id == IDC_IP_ADDRESS || id == IDC_SUBNET_MASK || id == IDC_DEFAULT_GATEWAY)) {
+    UpdateFromControls();
   }
-  return true;
-}
-
-void CSetIPDlg::SetWizButtons(int buttons) {
-  m_wizButtons = buttons;
-  Sheet()->PostSetWizButtons(buttons);
 }
 
 int CSetIPDlg::OnSetActive() {
-  SetWizButtons(PSWIZB_BACK);
+  Sheet()->PostSetWizButtons(PSWIZB_BACK);
   // This PC's address may have changed since the Welcome page, and the subnet check and the
   // in-use check rely on it.
   m_pWizardInfo->RefreshLocalAddress();
@@ -64,12 +45,12 @@ bool CSetIPDlg::ValidateAddresses(const std::string& ipAddress, const std::strin
   std::string line;
   const LocalNetwork local{m_pWizardInfo->GetLocalIpAddress(), m_pWizardInfo->GetLocalSubnetMask()};
   const bool ok = quillnet::ValidateAddresses(ipAddress, subnetMask, local, line);
-  m_resultLine->setText(Latin1(line));
+  Window().SetText(IDC_RESULT_LINE, line);
   return ok;
 }
 
 void CSetIPDlg::PrefillAddresses() {
-  const std::string shownMac = Latin1Text(m_macAddressEdit->text());
+  const std::string shownMac = Window().GetText(IDC_SELECTED_MAC);
   const std::string mac = m_pWizardInfo->GetMacAddress();
   m_subnetPrefix = SubnetPrefix(m_pWizardInfo->GetLocalIpAddress());
   // Back from the next page with the same device: what passed before stays.
@@ -90,24 +71,28 @@ void CSetIPDlg::PrefillAddresses() {
 
 void CSetIPDlg::FillControls() {
   PrefillAddresses();
-  m_macAddressEdit->setText(Latin1(m_pWizardInfo->GetMacAddress()));
-  m_ipAddressEdit->setText(Latin1(m_pWizardInfo->GetIpAddress()));
-  m_subnetMaskEdit->setText(Latin1(m_pWizardInfo->GetSubnetMask()));
-  m_gatewayEdit->setText(Latin1(m_pWizardInfo->GetDefaultGateway()));
-  m_localAddressEdit->setText(Latin1(m_pWizardInfo->GetLocalIpAddress()));
+  // The entries tell of each part they are given; none of that is the user's typing.
+  const Filling filling(*this);
+  PageHost& window = Window();
+  window.SetText(IDC_SELECTED_MAC, m_pWizardInfo->GetMacAddress());
+  window.SetAddress(IDC_IP_ADDRESS, IpEntry::FromText(m_pWizardInfo->GetIpAddress()));
+  window.SetAddress(IDC_SUBNET_MASK, IpEntry::FromText(m_pWizardInfo->GetSubnetMask()));
+  window.SetAddress(IDC_DEFAULT_GATEWAY, IpEntry::FromText(m_pWizardInfo->GetDefaultGateway()));
+  window.SetText(IDC_PC_ADDRESS, m_pWizardInfo->GetLocalIpAddress());
 }
 
 bool CSetIPDlg::UpdateFromControls() {
   // Stored as they are read, without leading zeros: the texts shown later are those sent.
-  const std::string ipAddress = NormalizedIpv4Text(Latin1Text(m_ipAddressEdit->text()));
-  const std::string subnetMask = NormalizedIpv4Text(Latin1Text(m_subnetMaskEdit->text()));
-  const std::string gateway = NormalizedIpv4Text(Latin1Text(m_gatewayEdit->text()));
+  PageHost& window = Window();
+  const std::string ipAddress = NormalizedIpv4Text(window.GetAddress(IDC_IP_ADDRESS).Text());
+  const std::string subnetMask = NormalizedIpv4Text(window.GetAddress(IDC_SUBNET_MASK).Text());
+  const std::string gateway = NormalizedIpv4Text(window.GetAddress(IDC_DEFAULT_GATEWAY).Text());
   bool ok = ValidateAddresses(ipAddress, subnetMask);
   // A gateway with empty parts would reach the device as 0.0.0.0 while the summary shows what
   // was typed: it must be complete, or empty for none.
   std::uint32_t gatewayAddress = 0;
   if (ok && !gateway.empty() && !ReadIpv4Text(gateway, gatewayAddress)) {
-    m_resultLine->setText(QString::fromLatin1(kIncompleteGatewayText));
+    window.SetText(IDC_RESULT_LINE, kIncompleteGatewayText);
     ok = false;
   }
   m_passed = ok;
@@ -115,15 +100,15 @@ bool CSetIPDlg::UpdateFromControls() {
     // Advice, as the subnet warning is; it takes the line as it is more of a problem for the
     // device.
     const std::string gatewayWarning = GatewayWarning(ipAddress, subnetMask, gateway);
-    if (!gatewayWarning.empty()) m_resultLine->setText(Latin1(gatewayWarning));
+    if (!gatewayWarning.empty()) window.SetText(IDC_RESULT_LINE, gatewayWarning);
     m_pWizardInfo->SetIpAddress(ipAddress);
     m_pWizardInfo->SetSubnetMask(subnetMask);
     m_pWizardInfo->SetDefaultGateway(gateway);
     CheckInUse(ipAddress);
-    if (m_wizButtons != (PSWIZB_BACK | PSWIZB_NEXT)) SetWizButtons(PSWIZB_BACK | PSWIZB_NEXT);
+    Sheet()->PostSetWizButtons(PSWIZB_BACK | PSWIZB_NEXT);
     return true;
   }
-  if (m_wizButtons != PSWIZB_BACK) SetWizButtons(PSWIZB_BACK);
+  Sheet()->PostSetWizButtons(PSWIZB_BACK);
   return false;
 }
 
@@ -156,12 +141,16 @@ void CSetIPDlg::CheckInUse(const std::string& ipAddress) {
     ShowInUse();
     return;
   }
+  // The result comes on the prober's thread; the page takes it on its own, while it is there.
+  PageHost* window = &Window();
   m_probeGeneration = m_pWizardInfo->ProbeDeviceAddress(
       ipAddress, CBootpWizardInfo::ProbeFor::kAnotherDevice,
       std::chrono::milliseconds(kInUseProbeMs), std::chrono::milliseconds(kInUseProbeIntervalMs),
-      OnPageThread(this, [this, ipAddress](std::uint64_t generation, const ProbeResult& result) {
-        OnInUseResult(generation, ipAddress, result);
-      }));
+      [this, window, ipAddress](std::uint64_t generation, const ProbeResult& result) {
+        window->Post([this, generation, ipAddress, result] {
+          OnInUseResult(generation, ipAddress, result);
+        });
+      });
 }
 
 void CSetIPDlg::OnInUseResult(std::uint64_t generation, const std::string& ipAddress,
@@ -175,7 +164,7 @@ void CSetIPDlg::OnInUseResult(std::uint64_t generation, const std::string& ipAdd
 void CSetIPDlg::ShowInUse() {
   // An error keeps the line; the warning is advice, like the subnet warning it replaces.
   if (!m_passed || m_inUseBy.empty()) return;
-  m_resultLine->setText(Latin1("WARNING: " + m_probedIp + " is already in use by " + m_inUseBy + "."));
+  Window().SetText(IDC_RESULT_LINE, "WARNING: " + m_probedIp + " is already in use by " + m_inUseBy + ".");
 }
 
 }  // namespace quillnet

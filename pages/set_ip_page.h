@@ -4,30 +4,17 @@
 #include <string>
 
 #include "app/bootp_wizard_info.h"
-#include "wizard/wizard97.h"
-
-class QLabel;
-class QLineEdit;
+#include "pages/wizard97.h"
 
 namespace quillnet {
-
-class IpAddressEdit;
-
-// Control ids of the Set IP dialog.
-inline constexpr int IDC_SELECTED_MAC = 1213;
-inline constexpr int IDC_IP_ADDRESS = 1214;
-inline constexpr int IDC_SUBNET_MASK = 1215;
-inline constexpr int IDC_DEFAULT_GATEWAY = 1216;
-inline constexpr int IDC_PC_ADDRESS = 1218;
-inline constexpr int IDC_RESULT_LINE = 1225;
 
 struct ProbeResult;
 
 // The page on which the user gives the selected device its addresses. Every change of the IP
 // address, the subnet mask or the gateway is checked; the result is one line on the page, and
 // the three texts are stored in the shared state, without leading zeros, whenever the check
-// passes. An address that passes is
-// also asked for on the network: another device that answers at it is named on the line.
+// passes. An address that passes is also asked for on the network: another device that
+// answers at it is named on the line.
 class CSetIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
  public:
   // How long the network is asked whether an address is in use, and how often.
@@ -38,11 +25,13 @@ class CSetIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
   // A probe's result must not reach a page that is gone.
   ~CSetIPDlg() override;
 
-  bool OnInitDialog() override;
   int OnSetActive() override;
   int OnKillActive() override;
   int OnWizardNext() override;
   int OnWizardBack() override;
+
+ protected:
+  void OnCommand(int id, ControlEvent event) override;
 
  private:
   // Checks the two texts and writes the result line; stores nothing.
@@ -50,7 +39,6 @@ class CSetIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
   bool UpdateFromControls();
   void PrefillAddresses();
   void FillControls();
-  void SetWizButtons(int buttons);
   // Asks whether a device other than the selected one answers at `ipAddress`, unless that was
   // asked already; shows what is known of it.
   void CheckInUse(const std::string& ipAddress);
@@ -58,13 +46,6 @@ class CSetIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
                      const ProbeResult& result);
   void ShowInUse();
 
-  int m_wizButtons = 0;
-  QLineEdit* m_macAddressEdit = nullptr;
-  QLineEdit* m_localAddressEdit = nullptr;
-  IpAddressEdit* m_ipAddressEdit = nullptr;
-  IpAddressEdit* m_subnetMaskEdit = nullptr;
-  IpAddressEdit* m_gatewayEdit = nullptr;
-  QLabel* m_resultLine = nullptr;
   std::string m_subnetPrefix;
   // The address last asked for, and who answered at it: a MAC text, "this PC", or "" for none.
   std::string m_probedIp;

@@ -4,6 +4,14 @@
 
 namespace quillnet {
 
+// Where the install puts the copy of the program, in the folder the user chooses.
+inline constexpr char kInstalledProgramName[] = "quillnet";
+
+// The file name of the launchers of the copy in `folder` (a full path): a desktop ID of the
+// copy's own, so that it never hides the package's Quillnet.desktop, and the same for the
+// same folder, so that installing there again replaces its launchers.
+std::string CopyLauncherFileName(const std::string& folder);
+
 // The running program's own file. It reads as the program that runs, even after the file on
 // disk has been replaced or removed.
 inline constexpr char kRunningProgramFile[] = "/proc/self/exe";

@@ -23,4 +23,6 @@ std::string RunningProgramPath() {
   }
 }
 
+std::string CapabilityCommand(const std::string& /*programPath*/) { return {}; }
+
 }  // namespace quillnet

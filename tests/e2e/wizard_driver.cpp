@@ -49,10 +49,10 @@
 
 #include "app/bootp_wizard_info.h"
 #include "bootp/bootp_server.h"
-#include "pages/interior_pages.h"
-#include "tests/pages/page_driver.h"
-#include "wizard/bootp_wizard_sheet.h"
-#include "wizard/wizard_application.h"
+#include "pages/bootp_wizard_sheet.h"
+#include "tests/wizard/page_driver.h"
+#include "wizard/qt/qt_wizard.h"
+#include "wizard/qt/wizard_application.h"
 
 namespace {
 
@@ -288,7 +288,8 @@ int main(int argc, char* argv[]) {
   {
     quillnet::CBootpWizardInfo info;
     info.LoadSettings();
-    quillnet::CBootpWizardSheet sheet(&info, 0, nullptr, quillnet::MakeInteriorPages);
+    quillnet::CBootpWizardSheet pages(&info, 0);
+    quillnet::QtWizardSheet sheet(pages);
     QTimer::singleShot(0, &sheet, [&] {
       const PageDriver driver(sheet);
       try {

@@ -1,35 +1,27 @@
-// The Install page in the real sheet, reached through the end pages' install check box and
-// driven through its widgets, with the user's folders in a temporary home.
+// The Install page's logic in the real sheet, reached through the end pages' install check
+// box, in the fake frame; the copy and its launchers are real files, in a home of the test's own.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QFile>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QTextEdit>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "dialogs/dialog_ids.h"
 #include "pages/install_page.h"
-#include "pages/interior_pages.h"
 #include "platform/program_copy.h"
+#include "platform/program_icon.h"
 #include "platform/program_file.h"
-#include "tests/pages/page_driver.h"
+#include "tests/pages/page_test_support.h"
 #include "tests/platform/file_contents.h"
 #include "tests/platform/scoped_environment.h"
-#include "tests/wizard/wizard_test_support.h"
 
 namespace quillnet {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::FileMode;
-using testing::Find;
-using testing::ModalAnswerer;
 using testing::ReadFile;
-using testing::WaitFor;
 
 class InstallPageTest : public testing::WizardOnFakes {
  protected:
@@ -40,63 +32,36 @@ class InstallPageTest : public testing::WizardOnFakes {
     m_variables.Set("XDG_CONFIG_HOME", std::nullopt);
     m_variables.Set("XDG_DATA_HOME", std::nullopt);
   }
-  ~InstallPageTest() override {
-    m_sheet.reset();
-    m_info.reset();
-  }
-
-  void Show() {
-    m_sheet.reset();
-    m_info = std::make_unique<CBootpWizardInfo>(m_environment);
-    m_info->LoadSettings();
-    m_sheet = std::make_unique<CBootpWizardSheet>(m_info.get(), 0, nullptr, MakeInteriorPages);
-    ASSERT_TRUE(m_sheet->ShowModeless());
-  }
-
-  testing::PageDriver Driver() const { return testing::PageDriver(*m_sheet); }
-  bool On(const char* page) const { return Driver().On(page); }
-  CWizard97PageImpl* Current() const { return m_sheet->GetPage(m_sheet->GetCurrentIndex()); }
-  template <typename T>
-  T* OnPage(const char* name) const {
-    return Current()->findChild<T*>(QString::fromLatin1(name));
-  }
 
   // From the end page at `index`: tick the install box, Next.
   void ToInstallPage(int index) {
     if (m_sheet->GetCurrentIndex() != index) {
       ASSERT_TRUE(m_sheet->SetCurSel(index));
+      Wizard().Run();
     }
-    auto* box = OnPage<QCheckBox>("installCheck");
-    ASSERT_TRUE(box->isVisible());
-    if (!box->isChecked()) QTest::mouseClick(box, Qt::LeftButton);
-    ASSERT_TRUE(Driver().Click("nextButton"));
+    ASSERT_TRUE(Wizard().Window().Shown(IDC_INSTALL_CHECK));
+    if (!Wizard().Window().GetCheck(IDC_INSTALL_CHECK)) Wizard().Check(IDC_INSTALL_CHECK);
+    ASSERT_TRUE(Wizard().Next());
     ASSERT_TRUE(On("installPage"));
   }
 
-  QLineEdit* PathEdit() const { return Driver().Find<QLineEdit>("installPathEdit"); }
+  std::string PathText() const { return Wizard().WindowOf(4)->Text(IDC_INSTALL_PATH); }
 
-  // Types the path over what the field shows, ticks the boxes asked for and presses Next,
-  // answering whatever box the page opens. Returns what the page showed.
-  std::vector<ModalAnswerer::Shown> Install(const std::string& path, bool desktop, bool startMenu) {
-    QLineEdit* edit = PathEdit();
-    m_sheet->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(m_sheet.get()));
-    QTest::mouseClick(edit, Qt::LeftButton);
-    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(edit, QString::fromStdString(path));
-    for (auto [name, wanted] : {std::pair{"desktopShortcutCheck", desktop},
-                                std::pair{"startMenuShortcutCheck", startMenu}}) {
-      auto* box = Driver().Find<QCheckBox>(name);
-      if (box->isChecked() != wanted) QTest::mouseClick(box, Qt::LeftButton);
-    }
-    const ModalAnswerer answerer;
-    EXPECT_TRUE(Driver().Click("nextButton"));
-    return answerer.shown();
+  // Types the path over what the field shows, ticks the boxes asked for and presses Next.
+  // Returns the message boxes the page showed.
+  std::vector<testing::FakePageWindow::Box> Install(const std::string& path, bool desktop,
+                                                    bool startMenu) {
+    Wizard().Window().SetText(IDC_INSTALL_PATH, path);
+    Wizard().Window().SetCheck(IDC_DESKTOP_SHORTCUT, desktop);
+    Wizard().Window().SetCheck(IDC_START_MENU_SHORTCUT, startMenu);
+    Wizard().boxes.clear();
+    EXPECT_TRUE(Wizard().Next());
+    return Wizard().boxes;
   }
 
   // The texts on the end page shown: its title and its summary.
-  std::string EndPageTitle() const { return OnPage<QLabel>("titleText")->text().toStdString(); }
-  std::string Summary() const { return OnPage<QTextEdit>("summaryEdit")->toPlainText().toStdString(); }
+  std::string EndPageTitle() const { return Wizard().Window().Text(IDC_TITLE); }
+  std::string Summary() const { return Wizard().Window().Text(IDC_SUMMARY); }
 
   static std::vector<std::string> FileNames(const fs::path& folder) {
     std::vector<std::string> names;
@@ -117,7 +82,6 @@ class InstallPageTest : public testing::WizardOnFakes {
   testing::ScopedEnvironment m_variables;
   const fs::path m_home;
   const fs::path m_work;
-  std::unique_ptr<CBootpWizardSheet> m_sheet;
 };
 
 TEST_F(InstallPageTest, InstallsFromTheCompletionPageAndThenStopsOfferingIt) {
@@ -144,36 +108,32 @@ TEST_F(InstallPageTest, InstallsFromTheCompletionPageAndThenStopsOfferingIt) {
   std::ofstream(m_home / "Desktop/Quillnet.desktop") << "[Desktop Entry]\nExec=/usr/bin/quillnet\n";
 
   Show();
+  ASSERT_TRUE(m_sheet->SetCurSel(6));
   ToInstallPage(6);
-  EXPECT_EQ(Find<QLabel>(m_sheet.get(), "headerTitle")->text(), "Path and Filter to Find Files");
-  EXPECT_EQ(PathEdit()->text(), "/opt/Varnholt/Tools");
-  EXPECT_TRUE(WaitFor([&] { return m_sheet->WizButtons() == (PSWIZB_BACK | PSWIZB_NEXT); }));
-  EXPECT_FALSE(Driver().Find<QCheckBox>("desktopShortcutCheck")->isChecked());
-  EXPECT_FALSE(Driver().Find<QCheckBox>("startMenuShortcutCheck")->isChecked());
+  EXPECT_EQ(Wizard().HeaderTitle(), "Path and Filter to Find Files");
+  EXPECT_EQ(PathText(), "/opt/Varnholt/Tools");
+  EXPECT_EQ(Wizard().Buttons(), PSWIZB_BACK | PSWIZB_NEXT);
+  EXPECT_FALSE(Wizard().Window().GetCheck(IDC_DESKTOP_SHORTCUT));
+  EXPECT_FALSE(Wizard().Window().GetCheck(IDC_START_MENU_SHORTCUT));
 
   // The chooser opens at the field's folder, or the nearest one above it that exists.
   fs::create_directories(m_work / "chosen");
-  PathEdit()->setText(QString::fromStdString((m_work / "not/yet").string()));
-  {
-    QString openedAt;
-    const ModalAnswerer chooser([&](QWidget* window) {
-      auto* dialog = qobject_cast<QFileDialog*>(window);
-      openedAt = dialog->directory().absolutePath();
-      dialog->setDirectory(QString::fromStdString((m_work / "chosen").string()));
-      static_cast<QDialog*>(dialog)->accept();  // as the Choose button does
-    });
-    QTest::mouseClick(Driver().Find<QPushButton>("browseFolderButton"), Qt::LeftButton);
-    ASSERT_EQ(chooser.shown().size(), 1u);
-    EXPECT_EQ(chooser.shown()[0].title, "Root directory:");
-    EXPECT_EQ(openedAt.toStdString(), m_work.string());
-    EXPECT_EQ(PathEdit()->text().toStdString(), (m_work / "chosen").string());
-  }
+  Wizard().Window().SetText(IDC_INSTALL_PATH, (m_work / "not/yet").string());
+  Wizard().folderAnswer = (m_work / "chosen").string();
+  Wizard().Click(IDC_BROWSE_FOLDER);
+  ASSERT_EQ(Wizard().folderStarts.size(), 1u);
+  EXPECT_EQ(Wizard().folderStarts[0], m_work.string());
+  EXPECT_EQ(PathText(), (m_work / "chosen").string());
+  // A chooser cancelled leaves the field as it was.
+  Wizard().folderAnswer.reset();
+  Wizard().Click(IDC_BROWSE_FOLDER);
+  EXPECT_EQ(PathText(), (m_work / "chosen").string());
 
   // Back leads to the Listen page; the field keeps its text for the next visit.
-  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(Wizard().Back());
   ASSERT_TRUE(On("listenPage"));
   ToInstallPage(6);
-  EXPECT_EQ(PathEdit()->text().toStdString(), (m_work / "chosen").string());
+  EXPECT_EQ(PathText(), (m_work / "chosen").string());
 
   // Folders below an existing one, blanks around the path, both launchers.
   EXPECT_TRUE(Install("  " + folder.string() + " \t", true, true).empty()) << "no message box";
@@ -184,9 +144,8 @@ TEST_F(InstallPageTest, InstallsFromTheCompletionPageAndThenStopsOfferingIt) {
   EXPECT_EQ(FileMode(copy), 0755u);
   EXPECT_FALSE(HasPortCapability(copy));
   EXPECT_FALSE(FileHasRawCapability(copy));
-  QFile icon(":/icons/134.png");
-  ASSERT_TRUE(icon.open(QIODevice::ReadOnly));
-  EXPECT_EQ(ReadFile(folder / "quillnet.png"), icon.readAll().toStdString());
+  EXPECT_EQ(ReadFile(folder / "quillnet.png"), std::string(ProgramIconPng()));
+  EXPECT_EQ(ReadFile(folder / "quillnet.png"), ReadFile(QUILLNET_SOURCE_DIR "/res/icons/quillnet.png"));
 
   // The copy's launchers have a desktop ID of their own, never the package's.
   const std::string id = CopyLauncherFileName(folder.string());
@@ -206,14 +165,13 @@ TEST_F(InstallPageTest, InstallsFromTheCompletionPageAndThenStopsOfferingIt) {
 
   EXPECT_TRUE(m_info->IsInstalled());
   EXPECT_TRUE(InstalledInTheSettings());
-  EXPECT_EQ(EndPageTitle(), "Congratulations");
-  EXPECT_TRUE(Summary().ends_with("\nA copy of Quillnet was saved in " + folder.string() + ".\n"))
+  EXPECT_TRUE(Summary().ends_with("\r\nA copy of Quillnet was saved in " + folder.string() + ".\r\n"))
       << Summary();
   EXPECT_EQ(Summary().find("setcap"), std::string::npos);
-  EXPECT_FALSE(OnPage<QCheckBox>("installCheck")->isVisible());
-  EXPECT_TRUE(WaitFor([&] { return m_sheet->WizButtons() == (PSWIZB_BACK | PSWIZB_FINISH); }));
+  EXPECT_FALSE(Wizard().Window().Shown(IDC_INSTALL_CHECK));
+  EXPECT_EQ(Wizard().Buttons(), PSWIZB_BACK | PSWIZB_FINISH);
   ASSERT_TRUE(m_sheet->SetCurSel(5));
-  EXPECT_FALSE(OnPage<QCheckBox>("installCheck")->isVisible());
+  EXPECT_FALSE(Wizard().Window().Shown(IDC_INSTALL_CHECK));
 }
 
 // Cancelled on the Welcome page, nothing was assigned: the install from the Failure page
@@ -221,20 +179,18 @@ TEST_F(InstallPageTest, InstallsFromTheCompletionPageAndThenStopsOfferingIt) {
 // taken below the home folder.
 TEST_F(InstallPageTest, AfterACancelTheInstallReturnsToTheFailurePage) {
   Show();
-  m_sheet->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(m_sheet.get()));
-  QTest::keyClick(m_sheet.get(), Qt::Key_Escape);
+  Wizard().Escape();
   ASSERT_TRUE(On("failurePage"));
   ToInstallPage(5);
   EXPECT_TRUE(Install("tools/quillnet", false, true).empty()) << "no message box";
 
   const fs::path folder = m_home / "tools/quillnet";
   EXPECT_TRUE(fs::is_regular_file(folder / "quillnet"));
-  EXPECT_EQ(PathEdit()->text().toStdString(), folder.string());
+  EXPECT_EQ(PathText(), folder.string());
   ASSERT_TRUE(On("failurePage"));
   EXPECT_EQ(EndPageTitle(), "Cancelled");
-  EXPECT_EQ(Summary(), "WARNING:\nCancelled from Welcome Page.\n\n\nA copy of Quillnet was saved in " +
-                           folder.string() + ".\n");
+  EXPECT_EQ(Summary(), "WARNING:\r\nCancelled from Welcome Page.\r\n\r\n\r\nA copy of Quillnet was saved in " +
+                           folder.string() + ".\r\n");
   EXPECT_TRUE(m_info->IsInstalled());
 }
 
@@ -261,7 +217,7 @@ TEST_F(InstallPageTest, EveryFailureIsReportedAndNothingIsRecorded) {
     const char* what;
     std::string path;
     bool userDirs;
-    const char* box;
+    const char* boxTitle;
     std::string boxText;
     std::string result;  // the install's line on the Failure page; "" when it stays
     bool copied;
@@ -269,26 +225,26 @@ TEST_F(InstallPageTest, EveryFailureIsReportedAndNothingIsRecorded) {
   };
   const std::string work = m_work.string();
   const Case cases[] = {
-      {"blank path", "   ", false, "noPathBox", "Please provide a location to find files.", "",
+      {"blank path", "   ", false, "No path", "Please provide a location to find files.", "",
        false, {}},
-      {"package owns the copy's file", work + "/owned", false, "packageFileBox",
+      {"package owns the copy's file", work + "/owned", false, "Choose another folder",
        work + "/owned/quillnet belongs to the installed package quillnet; choose another folder.",
        "", false, m_work / "owned"},
-      {"package owns the icon's file", work + "/icon-owned", false, "packageFileBox",
+      {"package owns the icon's file", work + "/icon-owned", false, "Choose another folder",
        work + "/icon-owned/quillnet.png belongs to the installed package quillnet; choose "
               "another folder.",
        "", false, m_work / "icon-owned"},
-      {"folder cannot be made", work + "/afile/sub", false, "installErrorBox",
+      {"folder cannot be made", work + "/afile/sub", false, "Error",
        "Can't create specified folder.\n\nNot a directory",
        "Quillnet was not installed in " + work + "/afile/sub: Not a directory.", false, {}},
-      {"copy fails", work + "/taken", false, "installErrorBox",
+      {"copy fails", work + "/taken", false, "Error",
        "Can't create specified folder.\n\nIs a directory",
        "Quillnet was not installed in " + work + "/taken: Is a directory.", false, {}},
-      {"copy fails in folders it made", deep.string(), false, "installErrorBox",
+      {"copy fails in folders it made", deep.string(), false, "Error",
        "Can't create specified folder.\n\nFile name too long",
        "Quillnet was not installed in " + deep.string() + ": File name too long.", false,
        m_work / "long"},
-      {"desktop launcher fails", work + "/tools", true, "installErrorBox",
+      {"desktop launcher fails", work + "/tools", true, "Error",
        "Can't create specified folder.\n\nThe launcher " + work + "/afile/" +
            CopyLauncherFileName(work + "/tools") + " could not be written",
        "A copy of Quillnet was saved in " + work + "/tools, but the launcher " + work + "/afile/" +
@@ -301,24 +257,23 @@ TEST_F(InstallPageTest, EveryFailureIsReportedAndNothingIsRecorded) {
     m_variables.Set("XDG_CONFIG_HOME",
                       each.userDirs ? std::optional((m_folder.Path() / "config").string()) : std::nullopt);
     Show();
+    Wizard().Escape();
     ToInstallPage(5);
     const auto shown = Install(each.path, true, true);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].name.toStdString(), each.box);
-    EXPECT_EQ(shown[0].text.toStdString(), each.boxText);
-    EXPECT_EQ(shown[0].buttons, QMessageBox::Ok);
+    EXPECT_EQ(shown[0].title, each.boxTitle);
+    EXPECT_EQ(shown[0].text, each.boxText);
     if (each.result.empty()) {
       // Nothing was tried: the user corrects the path here.
-      EXPECT_EQ(shown[0].icon, QMessageBox::Warning);
+      EXPECT_EQ(shown[0].icon, BoxIcon::kWarning);
       EXPECT_TRUE(On("installPage"));
-      EXPECT_EQ(m_sheet->focusWidget(), PathEdit());
+      EXPECT_EQ(Wizard().Window().focus, IDC_INSTALL_PATH);
     } else {
-      EXPECT_EQ(shown[0].title, "Error");
-      EXPECT_EQ(shown[0].icon, QMessageBox::NoIcon);
+      EXPECT_EQ(shown[0].icon, BoxIcon::kNone);
       ASSERT_TRUE(On("failurePage"));
-      EXPECT_EQ(Summary(), "WARNING:\nCancelled from Welcome Page.\n\n\n" + each.result + "\n");
+      EXPECT_EQ(Summary(), "WARNING:\r\nCancelled from Welcome Page.\r\n\r\n\r\n" + each.result + "\r\n");
       // Not installed, so the box is still offered, ticked, for another try.
-      EXPECT_TRUE(OnPage<QCheckBox>("installCheck")->isVisible());
+      EXPECT_TRUE(Wizard().Window().Shown(IDC_INSTALL_CHECK));
     }
     if (!each.gone.empty()) {
       EXPECT_FALSE(fs::exists(each.gone));

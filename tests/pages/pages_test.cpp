@@ -1,45 +1,49 @@
-// The Listen, Set IP and Assign IP pages in the real sheet, on fake sockets and routes, driven
-// through their widgets with mouse and key events.
+// The Listen, Set IP and Assign IP pages' logic in the real sheet, on fake sockets and routes,
+// shown in the fake frame and driven as a user would.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
-#include <QTextEdit>
-#include <QTreeView>
-
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <map>
 #include <string>
+#include <vector>
 
 #include "bootp/arp.h"
-#include "bootp/bootp_server.h"
+#include "dialogs/dialog_ids.h"
 #include "pages/assign_ip_page.h"
-#include "pages/set_ip_page.h"
-#include "pages/interior_pages.h"
 #include "pages/listen_page.h"
-#include "platform/ipv4_text.h"
+#include "pages/set_ip_page.h"
+#include "platform/port_owners.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
-#include "tests/pages/page_driver.h"
-#include "tests/support/requests.h"
-#include "tests/wizard/wizard_test_support.h"
-#include "wizard/exterior_pages.h"
-#include "wizard/ip_address_edit.h"
+#include "tests/pages/page_test_support.h"
 
 namespace quillnet {
 namespace {
 
-using testing::Find;
+using namespace std::chrono_literals;
 using testing::Ip;
 using testing::Request;
-using testing::WaitFor;
 
 constexpr DeviceKey kDeviceA = 0x02005E000001;
 constexpr DeviceKey kDeviceB = 0x02005E000002;
 constexpr DeviceKey kDeviceC = 0x02005E000003;
+const std::string kMacA = "02:00:5e:00:00:01";
+const std::string kMacB = "02:00:5e:00:00:02";
+const std::string kMacC = "02:00:5e:00:00:03";
+
+// "\r\n", a bare "\r" and a bare "\n" each end one line, as a rich-edit control shows them.
+std::string Shown(std::string text) {
+  std::string lines;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '\r') {
+      lines += '\n';
+      if (at + 1 < text.size() && text[at + 1] == '\n') ++at;
+    } else {
+      lines += text[at];
+    }
+  }
+  return lines;
+}
 
 class PagesTest : public testing::WizardOnFakes {
  protected:
@@ -50,18 +54,6 @@ class PagesTest : public testing::WizardOnFakes {
   }
   // Short, so that a device that never answers ends a test soon.
   static constexpr int kAnswerWindowMs = 1500;
-  ~PagesTest() override {
-    // The sheet goes first, as in the program; the shared state then ends the worker.
-    m_sheet.reset();
-    m_info.reset();
-  }
-
-  void Show() {
-    m_info = std::make_unique<CBootpWizardInfo>(m_environment);
-    m_info->LoadSettings();
-    m_sheet = std::make_unique<CBootpWizardSheet>(m_info.get(), 0, nullptr, MakeInteriorPages);
-    ASSERT_TRUE(m_sheet->ShowModeless());
-  }
 
   void Hear(DeviceKey mac, bool valid = true) {
     Request request;
@@ -70,31 +62,53 @@ class PagesTest : public testing::WizardOnFakes {
     m_sockets.Push(request.Bytes());
   }
 
-  QWidget* Sheet() const { return m_sheet.get(); }
-  bool On(const char* page) const { return Driver().On(page); }
-  testing::PageDriver Driver() const { return testing::PageDriver(*m_sheet); }
-  QTreeView* List() const { return Driver().List(); }
-  QStringList ListedMacs() const { return Driver().ListedMacs(); }
-  IpAddressEdit* Entry(const char* name) const { return Driver().Entry(name); }
-  QString ResultLine() const { return Driver().ResultLine(); }
-  bool NextEnabled() const { return Driver().Enabled("nextButton"); }
-  void Type(const char* entry, const char* text) { Driver().Type(entry, QString::fromLatin1(text)); }
+  std::vector<std::string> ListedMacs() const {
+    std::vector<std::string> macs;
+    const ListRows* rows = Wizard().Window().rows;
+    for (int row = 0; rows != nullptr && row < rows->RowCount(); ++row) {
+      macs.push_back(rows->Cell(row, CDeviceList::kMacColumn));
+    }
+    return macs;
+  }
+  bool Listed(const std::string& mac) const {
+    const auto macs = ListedMacs();
+    return std::find(macs.begin(), macs.end(), mac) != macs.end();
+  }
+  int RowOf(const std::string& mac) const {
+    const auto macs = ListedMacs();
+    return static_cast<int>(std::find(macs.begin(), macs.end(), mac) - macs.begin());
+  }
+  std::string SelectedMac() const {
+    const testing::FakePageWindow& window = Wizard().Window();
+    return window.selectedRow < 0 ? std::string()
+                                  : window.rows->Cell(window.selectedRow, CDeviceList::kMacColumn);
+  }
+  std::string ResultLine() const { return Wizard().Window().Text(IDC_RESULT_LINE); }
+  std::string Entry(int id) const { return Wizard().Window().GetAddress(id).Text(); }
+  // The summary of the page shown: the Assign IP page and the end pages each have one.
+  std::string Summary() const {
+    const testing::FakePageWindow& window = Wizard().Window();
+    return Shown(window.Text(On("assignIpPage") ? IDC_ASSIGN_SUMMARY : IDC_SUMMARY));
+  }
+  template <typename Condition>
+  bool WaitFor(Condition condition) {
+    return Wizard().WaitFor(condition);
+  }
 
   void GoToListen() {
     ASSERT_TRUE(On("welcomePage"));
-    ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
-    ASSERT_TRUE(Driver().Click("nextButton"));
-    ASSERT_TRUE(WaitFor([&] { return On("listenPage"); }));
+    ASSERT_TRUE(Wizard().Next());
+    ASSERT_TRUE(On("listenPage"));
   }
   // Listen page → the device heard and selected → Set IP page.
   void GoToSetIp(DeviceKey mac) {
     GoToListen();
     Hear(mac);
-    ASSERT_TRUE(WaitFor([&] { return ListedMacs().contains(QString::fromStdString(FormatMacAddress(mac))); }));
-    Driver().ClickRow(0);
-    ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
-    ASSERT_TRUE(Driver().Click("nextButton"));
-    ASSERT_TRUE(WaitFor([&] { return On("setIpPage"); }));
+    ASSERT_TRUE(WaitFor([&] { return Listed(FormatMacAddress(mac)); }));
+    Wizard().SelectRow(RowOf(FormatMacAddress(mac)));
+    ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+    ASSERT_TRUE(Wizard().Next());
+    ASSERT_TRUE(On("setIpPage"));
   }
   // The fake network answers every ARP probe for an address of `holders` as its holder would.
   void AnswerProbes(const std::map<std::string, DeviceKey>& holders) {
@@ -106,69 +120,69 @@ class PagesTest : public testing::WizardOnFakes {
     }
     m_arp.AnswerProbes(std::move(byAddress));
   }
-
-  std::unique_ptr<CBootpWizardSheet> m_sheet;
 };
 
 TEST_F(PagesTest, ListenListsValidDevicesAndTheSelectionStaysOnItsDevice) {
   Show();
   GoToListen();
-  EXPECT_TRUE(ListedMacs().isEmpty());
-  EXPECT_TRUE(WaitFor([&] { return m_sheet->WizButtons() == PSWIZB_BACK; }));
-  EXPECT_FALSE(Find<QCheckBox>(Sheet(), "validOnlyCheck")->isVisible());
+  EXPECT_TRUE(ListedMacs().empty());
+  EXPECT_EQ(Wizard().Buttons(), PSWIZB_BACK);
+  EXPECT_FALSE(Wizard().Window().Shown(IDC_VALID_ONLY));
+  EXPECT_TRUE(Wizard().Window().GetCheck(IDC_VALID_ONLY));
 
   // A device heard only with invalid requests is not listed until a valid one arrives.
   Hear(kDeviceA, false);
   Hear(kDeviceB);
   Hear(kDeviceC);
-  ASSERT_TRUE(WaitFor([&] { return ListedMacs() == QStringList({"02:00:5e:00:00:02", "02:00:5e:00:00:03"}); }));
-  Driver().ClickRow(1);
-  ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
-  EXPECT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:03");
+  ASSERT_TRUE(WaitFor([&] { return ListedMacs() == std::vector<std::string>{kMacB, kMacC}; }));
+  Wizard().SelectRow(1);
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  EXPECT_EQ(m_info->GetMacAddress(), kMacC);
 
   // A turns valid: it takes its place in table order, above the selected device, and the
   // selection and the stored MAC stay with C.
   Hear(kDeviceA);
   Hear(kDeviceC);
   ASSERT_TRUE(WaitFor([&] {
-    return ListedMacs().size() == 3 && List()->model()->index(2, 1).data().toString() == "2";
+    return ListedMacs().size() == 3 && Wizard().Window().rows->Cell(2, 1) == "2";
   }));
-  EXPECT_EQ(ListedMacs(), QStringList({"02:00:5e:00:00:01", "02:00:5e:00:00:02", "02:00:5e:00:00:03"}));
-  QTest::qWait(3 * CListenDlg::kTimerMs);
-  EXPECT_EQ(Driver().SelectedMac(), "02:00:5e:00:00:03");
-  EXPECT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:03");
+  EXPECT_EQ(ListedMacs(), (std::vector<std::string>{kMacA, kMacB, kMacC}));
+  Wizard().Run(3 * std::chrono::milliseconds(CListenDlg::kTimerMs));
+  EXPECT_EQ(SelectedMac(), kMacC);
+  EXPECT_EQ(m_info->GetMacAddress(), kMacC);
 
   // The maker's devices only; the prefix counts only at the start.
   Hear(0x0A5C31123456);
   Hear(0x0A5C32000001);
   Hear(0x0011220A5C31);
   ASSERT_TRUE(WaitFor([&] { return ListedMacs().size() == 6; }));
-  QTest::mouseClick(Find<QCheckBox>(Sheet(), "vendorOnlyCheck"), Qt::LeftButton);
-  EXPECT_EQ(ListedMacs(), QStringList({"0a:5c:31:12:34:56", "0a:5c:32:00:00:01"}));
+  Wizard().Check(IDC_VENDOR_ONLY);
+  EXPECT_EQ(ListedMacs(), (std::vector<std::string>{"0a:5c:31:12:34:56", "0a:5c:32:00:00:01"}));
   // The selection went with the old rows: Back only, the stored MAC stays.
-  EXPECT_TRUE(WaitFor([&] { return m_sheet->WizButtons() == PSWIZB_BACK; }));
-  EXPECT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:03");
-  EXPECT_FALSE(NextEnabled());
+  EXPECT_TRUE(WaitFor([&] { return Wizard().Buttons() == PSWIZB_BACK; }));
+  EXPECT_EQ(m_info->GetMacAddress(), kMacC);
+  EXPECT_FALSE(Wizard().NextEnabled());
 }
 
 TEST_F(PagesTest, DoubleClickMovesOnAndReturningStartsNoSecondWorker) {
   Show();
   GoToListen();
-  QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, QPoint(5, List()->viewport()->height() - 5));
+  // On no row: nothing happens.
+  Wizard().DoubleClick(IDC_DEVICE_LIST);
   EXPECT_TRUE(On("listenPage"));
   Hear(kDeviceB);
   ASSERT_TRUE(WaitFor([&] { return ListedMacs().size() == 1; }));
-  Driver().ClickRow(0);
-  Driver().ClickRow(0, true);
+  Wizard().SelectRow(0);
+  Wizard().DoubleClick(IDC_DEVICE_LIST);
   ASSERT_TRUE(On("setIpPage"));
-  EXPECT_EQ(Find<QLineEdit>(Sheet(), "macAddressEdit")->text(), "02:00:5e:00:00:02");
+  EXPECT_EQ(Wizard().Window().Text(IDC_SELECTED_MAC), kMacB);
 
-  ASSERT_TRUE(Driver().Click("backButton"));
-  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(Wizard().Back());
+  ASSERT_TRUE(Wizard().Back());
   ASSERT_TRUE(On("welcomePage"));
-  ASSERT_TRUE(Driver().Click("nextButton"));
+  ASSERT_TRUE(Wizard().Next());
   ASSERT_TRUE(On("listenPage"));
-  EXPECT_EQ(ListedMacs().size(), 1);
+  EXPECT_EQ(ListedMacs().size(), 1u);
   EXPECT_EQ(m_serversMade, 1);
   const std::vector<std::string> log = m_sockets.log();
   EXPECT_EQ(std::count_if(log.begin(), log.end(),
@@ -180,18 +194,18 @@ TEST_F(PagesTest, PortTakenShowsTheFailurePageAndBackRetriesTheStart) {
   m_sockets.failAnyBindNumber = 1;
   m_sockets.failAnyBindError = 10048;
   Show();
-  ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
-  ASSERT_TRUE(Driver().Click("nextButton"));
+  ASSERT_TRUE(Wizard().Next());
+  // The page shows at once; the first tick after the failed start goes on.
   ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
-  EXPECT_TRUE(m_sheet->FailurePage().findChild<QTextEdit*>("summaryEdit")->toPlainText().contains(
-      "Bootp Server Startup failed. There is already a Bootp Server running"));
+  EXPECT_NE(Summary().find("Bootp Server Startup failed. There is already a Bootp Server running"),
+            std::string::npos);
 
   // The port is free again: Back retries the start and the Listen page stays.
-  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(Wizard().Back());
   ASSERT_TRUE(On("listenPage"));
-  QTest::qWait(3 * CListenDlg::kTimerMs);
+  ASSERT_TRUE(WaitFor([&] { return m_info->GetServer()->IsRunning(); }));
+  Wizard().Run(3 * std::chrono::milliseconds(CListenDlg::kTimerMs));
   EXPECT_TRUE(On("listenPage"));
-  EXPECT_TRUE(m_info->GetServer()->IsRunning());
   Hear(kDeviceB);
   EXPECT_TRUE(WaitFor([&] { return ListedMacs().size() == 1; }));
 }
@@ -200,25 +214,28 @@ TEST_F(PagesTest, PortRefusedForLackOfPermissionNamesTheCommandThatGrantsIt) {
   m_sockets.failAnyBindNumber = 1;
   m_sockets.failAnyBindError = 10013;
   Show();
-  ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
-  ASSERT_TRUE(Driver().Click("nextButton"));
+  ASSERT_TRUE(Wizard().Next());
   ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
-  EXPECT_EQ(m_sheet->FailurePage().findChild<QTextEdit*>("summaryEdit")->toPlainText().toStdString(),
-            "ERROR:  \nbind BOOTPS port failed 10013 (0000271D)\n\n"
-            "This program may not listen on BOOTP port 67: it lacks the capability "
-            "cap_net_bind_service. To grant it, run:\nsudo setcap "
-            "cap_net_bind_service,cap_net_raw=+ep '" + RunningProgramPath() + "'\n");
+  // Where the port needs a capability, the command that grants it; where any program may
+  // bind it, that another holds it.
+  const std::string advice =
+      NeedsNetHelper() ? "This program may not listen on BOOTP port 67: it lacks the capability "
+                         "cap_net_bind_service. To grant it, run:\nsudo setcap "
+                         "cap_net_bind_service,cap_net_raw=+ep '" + RunningProgramPath() + "'\n"
+                       : "UDP port 67 is refused to this program.\n";
+  EXPECT_EQ(Summary(), "ERROR:  \nbind BOOTPS port failed 10013 (0000271D)\n\n" + advice);
+  EXPECT_EQ(Wizard().Window().bold.at(IDC_SUMMARY), 8);
 }
 
 TEST_F(PagesTest, SetIpPrefillsChecksEveryChangeAndStoresWhatPasses) {
   Show();
   GoToSetIp(kDeviceB);
   // The PC's network with an empty fourth part, the PC's mask, no gateway; Next waits.
-  EXPECT_EQ(Entry("ipAddressEdit")->text(), "192.168.0.");
-  EXPECT_EQ(Entry("subnetMaskEdit")->text(), "255.255.255.0");
-  EXPECT_EQ(Entry("gatewayEdit")->text(), "");
-  EXPECT_EQ(Find<QLineEdit>(Sheet(), "localAddressEdit")->text(), "192.168.0.5");
-  EXPECT_TRUE(WaitFor([&] { return m_sheet->WizButtons() == PSWIZB_BACK; }));
+  EXPECT_EQ(Entry(IDC_IP_ADDRESS), "192.168.0.");
+  EXPECT_EQ(Entry(IDC_SUBNET_MASK), "255.255.255.0");
+  EXPECT_EQ(Entry(IDC_DEFAULT_GATEWAY), "");
+  EXPECT_EQ(Wizard().Window().Text(IDC_PC_ADDRESS), "192.168.0.5");
+  EXPECT_FALSE(Wizard().NextEnabled());
 
   struct Case {
     const char* ip;
@@ -234,54 +251,71 @@ TEST_F(PagesTest, SetIpPrefillsChecksEveryChangeAndStoresWhatPasses) {
   };
   for (const Case& each : cases) {
     SCOPED_TRACE(each.ip);
-    Type("ipAddressEdit", each.ip);
-    EXPECT_EQ(ResultLine(), QString::fromLatin1(each.expectedLine));
-    EXPECT_TRUE(WaitFor([&] { return NextEnabled() == each.passes; }));
+    Wizard().Type(IDC_IP_ADDRESS, each.ip);
+    EXPECT_EQ(ResultLine(), each.expectedLine);
+    EXPECT_EQ(Wizard().NextEnabled(), each.passes);
   }
   EXPECT_EQ(m_info->GetIpAddress(), "192.168.0.20");
-  // Leading zeros go as each part is completed: shown, stored and sent as the same address.
-  Type("ipAddressEdit", "192.168.000.021");
-  EXPECT_EQ(Entry("ipAddressEdit")->text(), "192.168.0.21");
-  EXPECT_EQ(m_info->GetIpAddress(), "192.168.0.21");
-  Type("ipAddressEdit", "192.168.0.20");
 
   // A gateway with an empty part is refused as it is typed; completing it enables Next.
-  Type("gatewayEdit", "192.168.0.");
+  Wizard().Type(IDC_DEFAULT_GATEWAY, "192.168.0.");
   EXPECT_EQ(ResultLine(), "ERROR: Incomplete Default gateway.");
-  EXPECT_FALSE(NextEnabled());
+  EXPECT_FALSE(Wizard().NextEnabled());
   // One the device cannot reach is advice, as the subnet warning is: Next is offered.
-  Type("gatewayEdit", "192.168.9.1");
+  Wizard().Type(IDC_DEFAULT_GATEWAY, "192.168.9.1");
   EXPECT_EQ(ResultLine(), "WARNING: the default gateway is outside the device's subnet.");
-  EXPECT_TRUE(WaitFor([&] { return NextEnabled(); }));
-  Type("gatewayEdit", "192.168.0.1");
+  EXPECT_TRUE(Wizard().NextEnabled());
+  Wizard().Type(IDC_DEFAULT_GATEWAY, "192.168.0.1");
   EXPECT_EQ(ResultLine(), "");
-  ASSERT_TRUE(Driver().Click("nextButton"));
+  ASSERT_TRUE(Wizard().Next());
   ASSERT_TRUE(On("assignIpPage"));
   EXPECT_EQ(m_info->GetDefaultGateway(), "192.168.0.1");
 
   // Back with the same device: the values stay and Next is offered at once.
-  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(Wizard().Back());
   ASSERT_TRUE(On("setIpPage"));
-  EXPECT_EQ(Entry("ipAddressEdit")->text(), "192.168.0.20");
-  EXPECT_TRUE(WaitFor([&] { return m_sheet->WizButtons() == (PSWIZB_BACK | PSWIZB_NEXT); }));
+  EXPECT_EQ(Entry(IDC_IP_ADDRESS), "192.168.0.20");
+  EXPECT_EQ(Wizard().Buttons(), PSWIZB_BACK | PSWIZB_NEXT);
 
   // Another device with a remembered record gets that record.
-  m_info->SetMacAddress("02:00:5e:00:00:01");
+  m_info->SetMacAddress(kMacA);
   m_info->SetIpAddress("172.16.5.9");
   m_info->SetSubnetMask("255.255.0.0");
   m_info->SetDefaultGateway("172.16.0.1");
   m_info->SaveRememberedAddresses();
-  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(Wizard().Back());
   ASSERT_TRUE(On("listenPage"));
   Hear(kDeviceA);
   ASSERT_TRUE(WaitFor([&] { return ListedMacs().size() == 2; }));
-  Driver().ClickRow(1);
-  ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
-  ASSERT_TRUE(Driver().Click("nextButton"));
+  Wizard().SelectRow(1);
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  ASSERT_TRUE(Wizard().Next());
   ASSERT_TRUE(On("setIpPage"));
-  EXPECT_EQ(Entry("ipAddressEdit")->text(), "172.16.5.9");
-  EXPECT_EQ(Entry("subnetMaskEdit")->text(), "255.255.0.0");
-  EXPECT_EQ(Entry("gatewayEdit")->text(), "172.16.0.1");
+  EXPECT_EQ(Entry(IDC_IP_ADDRESS), "172.16.5.9");
+  EXPECT_EQ(Entry(IDC_SUBNET_MASK), "255.255.0.0");
+  EXPECT_EQ(Entry(IDC_DEFAULT_GATEWAY), "172.16.0.1");
+}
+
+// A Win32 IP address control tells of every part it is given, last part first: while the page
+// fills its entries, none of that is taken for the user's typing.
+TEST_F(PagesTest, SetIpTakesNoChangeWhileItFillsItsEntries) {
+  Show();
+  GoToSetIp(kDeviceB);
+  Wizard().Type(IDC_IP_ADDRESS, "192.168.0.20");
+  Wizard().Type(IDC_DEFAULT_GATEWAY, "192.168.0.1");
+  ASSERT_TRUE(Wizard().Next());
+  ASSERT_TRUE(On("assignIpPage"));
+  ASSERT_TRUE(Wizard().Back());
+  Wizard().Window().notifyWhileFilled = true;
+  // Back to the Listen page and to this page again: the same values are filled in anew.
+  ASSERT_TRUE(Wizard().Back());
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  ASSERT_TRUE(Wizard().Next());
+  ASSERT_TRUE(On("setIpPage"));
+  EXPECT_EQ(Entry(IDC_IP_ADDRESS), "192.168.0.20");
+  EXPECT_EQ(m_info->GetIpAddress(), "192.168.0.20");
+  EXPECT_EQ(m_info->GetDefaultGateway(), "192.168.0.1");
+  EXPECT_EQ(ResultLine(), "");
 }
 
 TEST_F(PagesTest, SetIpNamesAnotherDeviceThatAnswersAtTheAddress) {
@@ -290,29 +324,49 @@ TEST_F(PagesTest, SetIpNamesAnotherDeviceThatAnswersAtTheAddress) {
   m_adapters.adapters.push_back({"eth1", {{"10.9.0.5", "255.255.255.0"}}, "0.0.0.0", 3});
   Show();
   GoToSetIp(kDeviceB);
-  Type("ipAddressEdit", "192.168.0.30");
+  Wizard().Type(IDC_IP_ADDRESS, "192.168.0.30");
   // Advice, like the subnet warning: Next stays offered.
   EXPECT_TRUE(WaitFor([&] {
     return ResultLine() == "WARNING: 192.168.0.30 is already in use by 02:00:5e:00:00:99.";
   }));
-  EXPECT_TRUE(NextEnabled());
+  EXPECT_TRUE(Wizard().NextEnabled());
   // An error takes the line first; once the mask is right again, the warning is back.
-  Type("subnetMaskEdit", "255.0.255.0");
+  Wizard().Type(IDC_SUBNET_MASK, "255.0.255.0");
   EXPECT_EQ(ResultLine(), "ERROR: Invalid Subnet Mask.");
-  Type("subnetMaskEdit", "255.255.255.0");
+  Wizard().Type(IDC_SUBNET_MASK, "255.255.255.0");
   EXPECT_EQ(ResultLine(), "WARNING: 192.168.0.30 is already in use by 02:00:5e:00:00:99.");
   // This PC's own address: it never answers its own probes, so it is known without them.
-  Type("ipAddressEdit", "192.168.0.5");
+  Wizard().Type(IDC_IP_ADDRESS, "192.168.0.5");
   EXPECT_EQ(ResultLine(), "WARNING: 192.168.0.5 is already in use by this PC.");
   // So are its addresses on its other interfaces.
-  Type("ipAddressEdit", "10.9.0.5");
+  Wizard().Type(IDC_IP_ADDRESS, "10.9.0.5");
   EXPECT_EQ(ResultLine(), "WARNING: 10.9.0.5 is already in use by this PC.");
-  // The selected device itself answering is no conflict: it may hold the address already.
-  Type("ipAddressEdit", "192.168.0.31");
-  const auto asked = m_arp.sent().size();
-  ASSERT_TRUE(WaitFor([&] { return m_arp.sent().size() > asked; }));
-  EXPECT_FALSE(QTest::qWaitFor([&] { return !ResultLine().isEmpty(); },
-                               2 * CSetIPDlg::kInUseProbeMs));
+  // The selected device itself answering there is no warning.
+  Wizard().Type(IDC_IP_ADDRESS, "192.168.0.31");
+  Wizard().WaitFor([] { return false; }, 500ms);
+  EXPECT_EQ(ResultLine(), "");
+}
+
+// A device heard on the PC's second network: the page takes this PC's address, mask and
+// prefix from that interface.
+TEST_F(PagesTest, SetIpProposesTheNetworkTheDeviceWasHeardOn) {
+  m_adapters.adapters.push_back({"eth1", {{"10.92.0.1", "255.255.0.0"}}, "0.0.0.0", 7});
+  Show();
+  GoToListen();
+  Request request;
+  request.mac = kDeviceB;
+  m_sockets.Push(request.Bytes(), 7);
+  ASSERT_TRUE(WaitFor([&] { return Listed(kMacB); }));
+  Wizard().SelectRow(0);
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  ASSERT_TRUE(Wizard().Next());
+  ASSERT_TRUE(On("setIpPage"));
+  EXPECT_EQ(Wizard().Window().Text(IDC_PC_ADDRESS), "10.92.0.1");
+  EXPECT_EQ(Entry(IDC_IP_ADDRESS), "10.92.0.");
+  EXPECT_EQ(Entry(IDC_SUBNET_MASK), "255.255.0.0");
+  Wizard().Type(IDC_IP_ADDRESS, "10.92.0.50");
+  EXPECT_EQ(ResultLine(), "");
+  EXPECT_TRUE(Wizard().NextEnabled());
 }
 
 class AssignTest : public PagesTest {
@@ -326,33 +380,29 @@ class AssignTest : public PagesTest {
       Hear(kDeviceB, false);
       ASSERT_TRUE(WaitFor([&] { return m_info->GetServer()->GetCount(0) == 2; }));
     }
-    Type("ipAddressEdit", "192.168.0.20");
-    Type("gatewayEdit", "192.168.0.1");
-    ASSERT_TRUE(Driver().Click("nextButton"));
+    Wizard().Type(IDC_IP_ADDRESS, "192.168.0.20");
+    Wizard().Type(IDC_DEFAULT_GATEWAY, "192.168.0.1");
+    ASSERT_TRUE(Wizard().Next());
     ASSERT_TRUE(On("assignIpPage"));
   }
-  QString Elapsed() const { return Find<QLineEdit>(Sheet(), "elapsedEdit")->text(); }
+  std::string Elapsed() const { return Wizard().Window().Text(IDC_ELAPSED); }
   // Waits longer than WaitFor: a check that nobody answers takes the whole window.
   template <typename Condition>
-  static bool WaitForConfirmation(Condition condition) {
-    return QTest::qWaitFor(condition, 5000 + 2 * kAnswerWindowMs);
+  bool WaitForConfirmation(Condition condition) {
+    return Wizard().WaitFor(condition, std::chrono::milliseconds(5000 + 2 * kAnswerWindowMs));
   }
-  // The summary of the page shown: the Assign IP page and the end pages each have one.
-  QString Summary() const {
-    return m_sheet->GetPage(m_sheet->GetCurrentIndex())->findChild<QTextEdit*>("summaryEdit")->toPlainText();
-  }
+  bool Contains(const std::string& text) const { return Summary().find(text) != std::string::npos; }
 };
 
 TEST_F(AssignTest, ADeviceThatJustAskedIsAnsweredAtOnceAndItsAnswerEndsTheAssignment) {
   AnswerProbes({{"192.168.0.20", kDeviceB}});
   GoToAssign(true);
   ASSERT_TRUE(WaitFor([&] { return On("completionPage"); }));
-  EXPECT_EQ(Elapsed(), "0");
   EXPECT_FALSE(m_info->GetServer()->IsArmed());
   const auto sent = m_sockets.sent();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].bytes[kYiaddrOffset + 3], 20);
-  EXPECT_TRUE(Summary().contains("The device answers at 192.168.0.20."));
+  EXPECT_TRUE(Contains("The device answers at 192.168.0.20."));
   // The probe that was answered asked for the address from 0.0.0.0, so no neighbour learnt
   // anything from it.
   ArpPacket probe;
@@ -367,24 +417,29 @@ TEST_F(AssignTest, WithoutTheWayToAskTheReplyCountsAndTheCompletionPageSaysWhy) 
   GoToAssign(true);
   ASSERT_TRUE(WaitFor([&] { return On("completionPage"); }));
   EXPECT_EQ(m_sockets.sent().size(), 1u);
-  EXPECT_TRUE(Summary().contains("Could not check that the device answers at 192.168.0.20: "
-                                 "this program lacks the CAP_NET_RAW capability"));
+  EXPECT_TRUE(Contains("Could not check that the device answers at 192.168.0.20: "
+                       "this program lacks the CAP_NET_RAW capability"));
   // The programs hold no capability: the way to ask is the helper's, never a setcap on them.
-  EXPECT_FALSE(Summary().contains("setcap"));
+  EXPECT_FALSE(Contains("setcap"));
 }
 
 TEST_F(AssignTest, ArmsCountsAndMovesToCompletionOnceTheReplyHasGoneOut) {
   GoToAssign();
   EXPECT_EQ(Elapsed(), "0");
   EXPECT_TRUE(m_info->GetServer()->IsArmed());
-  EXPECT_TRUE(Summary().startsWith("Attempting to assign MAC address:\n\t02:00:5e:00:00:02\n\nthe following:"));
+  EXPECT_EQ(Summary().rfind("Attempting to assign MAC address:\n\t02:00:5e:00:00:02\n\nthe following:", 0), 0u);
+  EXPECT_EQ(Wizard().Window().fonts.at(IDC_ASSIGN_SUMMARY), FontRole::kSummary);
   // Remembered before the device has them.
   m_info->SetIpAddress("");
   ASSERT_TRUE(m_info->LoadRememberedAddresses());
   EXPECT_EQ(m_info->GetIpAddress(), "192.168.0.20");
-  EXPECT_TRUE(WaitFor([&] { return Elapsed() == "2"; }));
+  Wizard().Fire(CAssignIPDlg::kTimerId);
+  Wizard().Fire(CAssignIPDlg::kTimerId);
+  EXPECT_EQ(Elapsed(), "2");
   EXPECT_TRUE(On("assignIpPage"));
-  EXPECT_FALSE(NextEnabled());
+  EXPECT_FALSE(Wizard().NextEnabled());
+  // A Next sent by other means is refused.
+  EXPECT_EQ(m_sheet->GetPage(3)->OnWizardNext(), -1);
 
   Hear(kDeviceB);
   ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
@@ -393,13 +448,13 @@ TEST_F(AssignTest, ArmsCountsAndMovesToCompletionOnceTheReplyHasGoneOut) {
   const std::vector<std::uint8_t> yiaddr(sent[0].bytes.begin() + kYiaddrOffset,
                                          sent[0].bytes.begin() + kYiaddrOffset + 4);
   EXPECT_EQ(yiaddr, (std::vector<std::uint8_t>{192, 168, 0, 20}));
-  // Nobody answers the probes: the page asks for its five seconds, counting on, and then
-  // says so without calling it a failure.
-  const int elapsedAtReply = Elapsed().toInt();
+  // Nobody answers the probes: the page asks through its window, counting on, and then says
+  // so without calling it a failure.
+  const int elapsedAtReply = std::stoi(Elapsed());
   ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
-  EXPECT_GT(Elapsed().toInt(), elapsedAtReply);
-  EXPECT_TRUE(Summary().contains("192.168.0.20"));
-  EXPECT_TRUE(Summary().contains("The device has not answered at 192.168.0.20 yet."));
+  EXPECT_GT(std::stoi(Wizard().WindowOf(3)->Text(IDC_ELAPSED)), elapsedAtReply);
+  EXPECT_TRUE(Contains("192.168.0.20"));
+  EXPECT_TRUE(Contains("The device has not answered at 192.168.0.20 yet."));
 }
 
 // A DHCP device's messages; it asks for 192.168.0.20 from the PC's interface.
@@ -422,12 +477,11 @@ TEST_F(AssignTest, ADhcpDeviceIsOfferedItsAddressAndAcceptsIt) {
   GoToAssign();
   m_sockets.Push(dhcp.Discover());
   ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
-  QTest::qWait(300);
+  Wizard().WaitFor([] { return false; }, 300ms);
   EXPECT_TRUE(On("assignIpPage"));
   m_sockets.Push(dhcp.Request20());
   ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
-  EXPECT_TRUE(Summary().contains(
-      "The device accepted 192.168.0.20.\nThe device answers at 192.168.0.20."));
+  EXPECT_TRUE(Contains("The device accepted 192.168.0.20.\nThe device answers at 192.168.0.20."));
 }
 
 // A device that finds the address in use after its ack, while it is being checked.
@@ -438,8 +492,7 @@ TEST_F(AssignTest, ADhcpDeviceThatDeclinesItsAddressEndsOnTheFailurePage) {
   ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
   m_sockets.Push(dhcp.Decline20());
   ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
-  EXPECT_TRUE(Summary().contains(
-      "The device 02:00:5e:00:00:02 reports 192.168.0.20 as in use by another device."));
+  EXPECT_TRUE(Contains("The device 02:00:5e:00:00:02 reports 192.168.0.20 as in use by another device."));
 }
 
 TEST_F(AssignTest, AReplyThatLeftThroughNoInterfaceEndsOnTheFailurePage) {
@@ -447,13 +500,13 @@ TEST_F(AssignTest, AReplyThatLeftThroughNoInterfaceEndsOnTheFailurePage) {
   GoToAssign();
   Hear(kDeviceB);
   ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
-  EXPECT_TRUE(Summary().startsWith("ERROR:"));
-  EXPECT_TRUE(Summary().contains("No network interface could send the reply"));
+  EXPECT_EQ(Summary().rfind("ERROR:", 0), 0u);
+  EXPECT_TRUE(Contains("No network interface could send the reply"));
 }
 
 TEST_F(AssignTest, BackDisarmsSoALaterRequestIsOnlyRecorded) {
   GoToAssign();
-  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(Wizard().Back());
   ASSERT_TRUE(On("setIpPage"));
   EXPECT_FALSE(m_info->GetServer()->IsArmed());
   Hear(kDeviceB);
@@ -461,19 +514,20 @@ TEST_F(AssignTest, BackDisarmsSoALaterRequestIsOnlyRecorded) {
   ASSERT_TRUE(WaitFor([&] { return m_info->GetServer()->GetCount(0) == 3; }));
   EXPECT_TRUE(m_sockets.sent().empty());
   // Cancel while armed: the Failure page, disarmed, with the abort text.
-  ASSERT_TRUE(Driver().Click("nextButton"));
+  ASSERT_TRUE(Wizard().Next());
   ASSERT_TRUE(On("assignIpPage"));
-  ASSERT_TRUE(Driver().Click("cancelButton"));
+  Wizard().Escape();
   ASSERT_TRUE(On("failurePage"));
   EXPECT_FALSE(m_info->GetServer()->IsArmed());
-  EXPECT_TRUE(Summary().contains("You aborted the IP assignment before it could be completed."));
+  EXPECT_TRUE(Contains("You aborted the IP assignment before it could be completed."));
 }
 
 TEST_F(AssignTest, ClosingTheWindowWhileArmedEndsTheRunWithTheWorkerJoined) {
   GoToAssign();
   ASSERT_TRUE(m_info->GetServer()->IsArmed());
-  m_sheet->close();
-  EXPECT_EQ(m_sheet->result(), 0);
+  Wizard().CloseWindow();
+  EXPECT_EQ(Wizard().Result(), 0);
+  m_wizard.reset();
   m_sheet.reset();
   // Ends the worker, which is blocked in the receive, before the server goes.
   m_info.reset();
@@ -485,12 +539,11 @@ TEST_F(AssignTest, ADeviceThatTakesTheAnswerAtOnceButNeverAnswersEndsTheAssignme
   GoToAssign(true);
   ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
   EXPECT_TRUE(WaitFor([&] {
-    return m_sheet->findChild<QLabel*>("headerSubTitle")->text() ==
-           "Checking whether the device answers at its new address.";
+    return Wizard().HeaderSubTitle() == "Checking whether the device answers at its new address.";
   }));
-  EXPECT_TRUE(Summary().startsWith("Sent to MAC address:"));
+  EXPECT_EQ(Summary().rfind("Sent to MAC address:", 0), 0u);
   ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
-  EXPECT_TRUE(Summary().contains("The device has not answered at 192.168.0.20 yet."));
+  EXPECT_TRUE(Contains("The device has not answered at 192.168.0.20 yet."));
   EXPECT_FALSE(m_info->GetServer()->IsArmed());
   // The device was asked all through the window, not only at its start.
   EXPECT_GE(m_arp.sent().size(), std::size_t{kAnswerWindowMs / CAssignIPDlg::kConfirmIntervalMs});
@@ -505,19 +558,35 @@ TEST_F(AssignTest, ADeviceThatAsksAgainAfterTheAnswerAtOnceIsAnsweredAndThenAske
   Hear(kDeviceB);
   ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
   EXPECT_EQ(m_sockets.sent().size(), 2u);
-  EXPECT_TRUE(Summary().contains("The device answers at 192.168.0.20."));
+  EXPECT_TRUE(Contains("The device answers at 192.168.0.20."));
+}
+
+TEST_F(AssignTest, ADeviceThatRebootsWhileItIsCheckedIsAnsweredAgain) {
+  GoToAssign();
+  Hear(kDeviceB);
+  ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Summary().rfind("Sent to MAC address:", 0) == 0; }));
+  // It restarted before it took up the address, and asks again: the same reply, and the
+  // device then answers there.
+  Hear(kDeviceB);
+  ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 2; }));
+  EXPECT_TRUE(On("assignIpPage"));
+  EXPECT_EQ(m_sockets.sent()[1].bytes[kYiaddrOffset + 3], 20);
+  AnswerProbes({{"192.168.0.20", kDeviceB}});
+  ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
+  EXPECT_TRUE(Contains("The device answers at 192.168.0.20."));
 }
 
 TEST_F(AssignTest, LeavingAfterTheReplyWentOutIsNoAbort) {
   GoToAssign();
   Hear(kDeviceB);
   ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
-  ASSERT_TRUE(WaitFor([&] { return Summary().startsWith("Sent to MAC address:"); }));
-  ASSERT_TRUE(Driver().Click("cancelButton"));
+  ASSERT_TRUE(WaitFor([&] { return Summary().rfind("Sent to MAC address:", 0) == 0; }));
+  Wizard().Escape();
   ASSERT_TRUE(On("failurePage"));
-  EXPECT_FALSE(Summary().contains("aborted"));
-  EXPECT_TRUE(Summary().contains("The reply with 192.168.0.20 was sent to 02:00:5e:00:00:02 "
-                                 "before you left the page"));
+  EXPECT_FALSE(Contains("aborted"));
+  EXPECT_TRUE(Contains("The reply with 192.168.0.20 was sent to 02:00:5e:00:00:02 "
+                       "before you left the page"));
 }
 
 TEST_F(AssignTest, AReplyThatMissedTheDevicesInterfaceIsAFailureThatNamesIt) {
@@ -530,59 +599,9 @@ TEST_F(AssignTest, AReplyThatMissedTheDevicesInterfaceIsAFailureThatNamesIt) {
   m_sockets.Push(request.Bytes(), 7);
   ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
   EXPECT_EQ(m_sockets.sent().size(), 1u) << "the other interfaces still get their copies";
-  EXPECT_TRUE(Summary().contains("The reply could not be sent through if7, where the device "
-                                 "asked: if7 has no IPv4 address or is down."))
-      << Summary().toStdString();
-}
-
-TEST_F(PagesTest, ListenSortsByTheClickedColumnAndTheSelectionStaysOnItsDevice) {
-  Show();
-  GoToListen();
-  // A asks once, B twice, C three times.
-  for (const DeviceKey device : {kDeviceA, kDeviceB, kDeviceB, kDeviceC, kDeviceC, kDeviceC}) {
-    Hear(device);
-  }
-  ASSERT_TRUE(WaitFor([&] {
-    return ListedMacs().size() == 3 && List()->model()->index(2, 1).data().toString() == "3";
-  }));
-  Driver().ClickRow(0);
-  ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
-  ASSERT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:01");
-
-  QHeaderView* header = List()->header();
-  const QPoint count(header->sectionViewportPosition(1) + 5, header->height() / 2);
-  QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, count);
-  QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, count);
-  ASSERT_TRUE(WaitFor([&] {
-    return ListedMacs() == QStringList({"02:00:5e:00:00:03", "02:00:5e:00:00:02", "02:00:5e:00:00:01"});
-  }));
-  EXPECT_EQ(Driver().SelectedMac(), "02:00:5e:00:00:01");
-
-  // A asks on and climbs past the others, as numbers (10 above 9), with the selection.
-  for (int request = 0; request < 9; ++request) Hear(kDeviceA);
-  ASSERT_TRUE(WaitFor([&] {
-    return ListedMacs().first() == "02:00:5e:00:00:01" &&
-           List()->model()->index(0, 1).data().toString() == "10";
-  }));
-  QTest::qWait(3 * CListenDlg::kTimerMs);
-  EXPECT_EQ(Driver().SelectedMac(), "02:00:5e:00:00:01");
-  EXPECT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:01");
-}
-
-TEST_F(AssignTest, ADeviceThatRebootsWhileItIsCheckedIsAnsweredAgain) {
-  GoToAssign();
-  Hear(kDeviceB);
-  ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
-  ASSERT_TRUE(WaitFor([&] { return Summary().startsWith("Sent to MAC address:"); }));
-  // It restarted before it took up the address, and asks again: the same reply, and the
-  // device then answers there.
-  Hear(kDeviceB);
-  ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 2; }));
-  EXPECT_TRUE(On("assignIpPage"));
-  EXPECT_EQ(m_sockets.sent()[1].bytes[kYiaddrOffset + 3], 20);
-  AnswerProbes({{"192.168.0.20", kDeviceB}});
-  ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
-  EXPECT_TRUE(Summary().contains("The device answers at 192.168.0.20."));
+  EXPECT_TRUE(Contains("The reply could not be sent through if7, where the device "
+                       "asked: if7 has no IPv4 address or is down."))
+      << Summary();
 }
 
 // An error text belongs to the assignment that ended in it: once the user chooses a device
@@ -594,31 +613,32 @@ TEST_F(AssignTest, AFailuresTextGoesOnceTheUserStartsOver) {
   ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
   m_sockets.Push(dhcp.Decline20());
   ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
-  ASSERT_TRUE(Summary().contains("reports 192.168.0.20 as in use by another device."));
-  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(Contains("reports 192.168.0.20 as in use by another device."));
+  ASSERT_TRUE(Wizard().Back());
   ASSERT_TRUE(On("listenPage"));
-  Driver().ClickRow(0);
-  ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
-  ASSERT_TRUE(Driver().Click("nextButton"));
+  Wizard().SelectRow(0);
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  ASSERT_TRUE(Wizard().Next());
   ASSERT_TRUE(On("setIpPage"));
-  QTest::keyClick(Sheet(), Qt::Key_Escape);
+  Wizard().Escape();
   ASSERT_TRUE(On("failurePage"));
   EXPECT_EQ(Summary(), "WARNING:\nNo IP address was entered for the selected device.\n\n");
 
   // A reply that could not be sent, then Back and Escape on the Listen page.
   m_routes.rows.clear();
-  ASSERT_TRUE(Driver().Click("backButton"));
-  Driver().ClickRow(0);
-  ASSERT_TRUE(WaitFor([&] { return NextEnabled(); }));
-  ASSERT_TRUE(Driver().Click("nextButton"));
-  ASSERT_TRUE(Driver().Click("nextButton"));
+  ASSERT_TRUE(Wizard().Back());
+  Wizard().SelectRow(0);
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  ASSERT_TRUE(Wizard().Next());
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  ASSERT_TRUE(Wizard().Next());
   ASSERT_TRUE(On("assignIpPage"));
   Hear(kDeviceB);
   ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
-  ASSERT_TRUE(Summary().contains("No network interface could send the reply"));
-  ASSERT_TRUE(Driver().Click("backButton"));
+  ASSERT_TRUE(Contains("No network interface could send the reply"));
+  ASSERT_TRUE(Wizard().Back());
   ASSERT_TRUE(On("listenPage"));
-  QTest::keyClick(Sheet(), Qt::Key_Escape);
+  Wizard().Escape();
   ASSERT_TRUE(On("failurePage"));
   EXPECT_EQ(Summary(), "WARNING:\nYou have not selected a device for IP assignment.\n\n");
 }

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/platform/settings_location.h"
+#include "tests/support/settings_location.h"
 
 namespace quillnet {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/win_text.h"
-#include "tests/platform/settings_location.h"
+#include "tests/support/settings_location.h"
 
 namespace quillnet {
 namespace {

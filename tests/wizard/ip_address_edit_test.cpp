@@ -1,4 +1,4 @@
-#include "wizard/ip_address_edit.h"
+#include "wizard/qt/ip_address_edit.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "wizard/dialog_template.h"
+#include "wizard/qt/dialog_template.h"
 
 namespace quillnet {
 namespace {

@@ -6,7 +6,7 @@
 #include "bootp/bootp_server.h"
 #include "bootp/message.h"
 #include "tests/wizard/wizard_test_support.h"
-#include "wizard/server_messages.h"
+#include "wizard/qt/server_messages.h"
 
 namespace quillnet {
 namespace {
@@ -70,7 +70,8 @@ TEST(ServerMessages, FailureOnTheWorkerIsShownAsAMessageBoxOnTheUiThread) {
   environment.settingsFile = folder.File("registry.sqlite3");
   environment.serverFactory = [&] { return std::make_unique<BootPServer>(sockets, routes); };
   CBootpWizardInfo info(environment);
-  CBootpWizardSheet sheet(&info, 0, nullptr);
+  CBootpWizardSheet pages(&info, 0, {});
+  QtWizardSheet sheet(pages);
 
   BootPServer* server = info.GetServer();
   ASSERT_TRUE(server->Start());

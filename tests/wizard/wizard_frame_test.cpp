@@ -18,19 +18,22 @@ using testing::Find;
 using testing::RecordingPage;
 using testing::WaitFor;
 
+// The Qt frame: where the focus starts, where the buttons sit, icons and fonts, the modal loop.
+// What the sheet does on each button is tested with the pages' logic.
+
 // For messages: the object name of the window's focus widget.
 std::string FocusName(QWidget* window) {
   QWidget* focus = window->focusWidget();
   return focus == nullptr ? "nothing" : focus->objectName().toStdString();
 }
 
-// A plain sheet over four recording pages 501 to 504.
+// A plain sheet over four recording pages 501 to 504, in the Qt frame.
 class FrameTest : public ::testing::Test {
  protected:
-  FrameTest() : m_sheet(QStringLiteral("Test Wizard"), 0, nullptr) {
+  FrameTest() : m_logic("Test Wizard", 0), m_sheet(m_logic) {
     for (int id = 501; id <= 504; ++id) {
       m_pages.push_back(std::make_unique<RecordingPage>(id, m_log));
-      m_sheet.AddPage(m_pages.back().get());
+      m_logic.AddPage(m_pages.back().get());
     }
   }
   void SetUp() override {
@@ -39,85 +42,35 @@ class FrameTest : public ::testing::Test {
     m_log.clear();
   }
   RecordingPage& Page(int index) { return *m_pages[static_cast<std::size_t>(index)]; }
-  // Clicks a button and waits for the buttons the new page asked for.
-  void Press(const char* button) {
-    Click(&m_sheet, button);
-    ASSERT_TRUE(WaitFor([&] { return m_sheet.WizButtons() == Page(m_sheet.GetCurrentIndex()).buttons; }));
-  }
 
   std::vector<std::string> m_log;
-  CWizard97SheetImpl m_sheet;
-  // Declared after the sheet so the pages leave it before it goes.
   std::vector<std::unique_ptr<RecordingPage>> m_pages;
+  CWizard97SheetImpl m_logic;
+  QtWizardSheet m_sheet;
 };
-
-TEST_F(FrameTest, HandlerResultsPickNeighbourStayOrNamedPage) {
-  Press("nextButton");
-  EXPECT_EQ(m_sheet.GetCurrentIndex(), 1);
-
-  Page(1).nextResult = -1;
-  Press("nextButton");
-  EXPECT_EQ(m_sheet.GetCurrentIndex(), 1);
-
-  Page(1).nextResult = 504;
-  Press("nextButton");
-  EXPECT_EQ(m_sheet.GetCurrentIndex(), 3);
-
-  Press("backButton");
-  EXPECT_EQ(m_sheet.GetCurrentIndex(), 2);
-
-  Page(2).backResult = 501;
-  Press("backButton");
-  EXPECT_EQ(m_sheet.GetCurrentIndex(), 0);
-
-  Page(0).backResult = -1;
-  Press("backButton");
-  EXPECT_EQ(m_sheet.GetCurrentIndex(), 0);
-}
-
-TEST_F(FrameTest, PageBeingLeftIsToldBeforeTheNewPageAndEachPageIsBuiltOnce) {
-  Press("nextButton");                 // 501 → 502
-  Page(1).nextResult = 504;
-  Press("nextButton");                 // 502 → 504 by number
-  Press("backButton");                 // 504 → 503
-  ASSERT_TRUE(m_sheet.SetCurSel(1));   // 503 → 502, sent
-  EXPECT_EQ(m_log, (std::vector<std::string>{
-                       "next 501", "kill 501", "init 502", "set 502",
-                       "next 502", "kill 502", "init 504", "set 504",
-                       "back 504", "kill 504", "init 503", "set 503",
-                       "kill 503", "set 502"}));
-
-  // A page that refuses to be left keeps the sheet where it is.
-  m_log.clear();
-  Page(1).killResult = 1;
-  EXPECT_FALSE(m_sheet.SetCurSel(3));
-  EXPECT_EQ(m_sheet.GetCurrentIndex(), 1);
-  EXPECT_EQ(m_log, std::vector<std::string>{"kill 502"});
-  EXPECT_FALSE(m_sheet.SetCurSel(4));
-}
 
 TEST_F(FrameTest, ButtonRequestsTakeEffectAfterTheHandlerInTheOrderPosted) {
   Page(1).buttons = PSWIZB_BACK | PSWIZB_FINISH;
-  ASSERT_TRUE(m_sheet.SetCurSel(1));
+  ASSERT_TRUE(m_logic.SetCurSel(1));
   // Still the earlier set: the request waits for the event loop.
   EXPECT_EQ(m_sheet.WizButtons(), PSWIZB_BACK | PSWIZB_NEXT);
   ASSERT_TRUE(WaitFor([&] { return m_sheet.WizButtons() == (PSWIZB_BACK | PSWIZB_FINISH); }));
   EXPECT_TRUE(Find<QPushButton>(&m_sheet, "finishButton")->isVisible());
   EXPECT_FALSE(Find<QPushButton>(&m_sheet, "nextButton")->isVisible());
 
-  m_sheet.PostSetWizButtons(PSWIZB_NEXT);
-  m_sheet.PostSetWizButtons(PSWIZB_BACK);
-  m_sheet.PostSetWizButtons(0);
-  m_sheet.PostSetWizButtons(PSWIZB_BACK | PSWIZB_NEXT);
+  m_logic.PostSetWizButtons(PSWIZB_NEXT);
+  m_logic.PostSetWizButtons(PSWIZB_BACK);
+  m_logic.PostSetWizButtons(0);
+  m_logic.PostSetWizButtons(PSWIZB_BACK | PSWIZB_NEXT);
   ASSERT_TRUE(WaitFor([&] { return m_sheet.WizButtons() == (PSWIZB_BACK | PSWIZB_NEXT); }));
   EXPECT_TRUE(Find<QPushButton>(&m_sheet, "nextButton")->isEnabled());
   EXPECT_TRUE(Find<QPushButton>(&m_sheet, "backButton")->isEnabled());
 
   // A disabled Next does nothing, even when asked for.
-  m_sheet.PostSetWizButtons(PSWIZB_BACK);
+  m_logic.PostSetWizButtons(PSWIZB_BACK);
   ASSERT_TRUE(WaitFor([&] { return m_sheet.WizButtons() == PSWIZB_BACK; }));
-  m_sheet.PressNext();
-  EXPECT_EQ(m_sheet.GetCurrentIndex(), 1);
+  m_logic.PressNext();
+  EXPECT_EQ(m_logic.GetCurrentIndex(), 1);
 }
 
 TEST_F(FrameTest, PageWithoutControlsStartsOnTheButtonToPressNeverOnCancel) {
@@ -129,25 +82,26 @@ TEST_F(FrameTest, PageWithoutControlsStartsOnTheButtonToPressNeverOnCancel) {
       {PSWIZB_BACK | PSWIZB_NEXT, Find<QWidget>(&m_sheet, "nextButton")},
       {PSWIZB_BACK | PSWIZB_FINISH, Find<QWidget>(&m_sheet, "finishButton")},
       {PSWIZB_BACK, Find<QWidget>(&m_sheet, "backButton")},
-      {0, &Page(1)},
+      {0, nullptr},
   };
   for (const auto& [buttons, focus] : cases) {
     SCOPED_TRACE(buttons);
-    ASSERT_TRUE(m_sheet.SetCurSel(0));
+    ASSERT_TRUE(m_logic.SetCurSel(0));
     cancel->setFocus(Qt::TabFocusReason);
     Page(1).buttons = buttons;
-    ASSERT_TRUE(m_sheet.SetCurSel(1));
-    EXPECT_TRUE(WaitFor([&] { return m_sheet.focusWidget() == focus; }))
+    ASSERT_TRUE(m_logic.SetCurSel(1));
+    QWidget* const expected = focus != nullptr ? focus : m_sheet.PageWindow(1);
+    EXPECT_TRUE(WaitFor([&] { return m_sheet.focusWidget() == expected; }))
         << "focus on " << FocusName(&m_sheet);
   }
 
   // Next turning into Finish under the focus hands the focus on to Finish.
   Page(1).buttons = PSWIZB_BACK | PSWIZB_NEXT;
-  ASSERT_TRUE(m_sheet.SetCurSel(0));
-  ASSERT_TRUE(m_sheet.SetCurSel(1));
+  ASSERT_TRUE(m_logic.SetCurSel(0));
+  ASSERT_TRUE(m_logic.SetCurSel(1));
   auto* next = Find<QWidget>(&m_sheet, "nextButton");
   ASSERT_TRUE(WaitFor([&] { return m_sheet.focusWidget() == next; }));
-  m_sheet.PostSetWizButtons(PSWIZB_BACK | PSWIZB_FINISH);
+  m_logic.PostSetWizButtons(PSWIZB_BACK | PSWIZB_FINISH);
   ASSERT_TRUE(WaitFor([&] { return m_sheet.WizButtons() == (PSWIZB_BACK | PSWIZB_FINISH); }));
   EXPECT_EQ(m_sheet.focusWidget(), Find<QWidget>(&m_sheet, "finishButton"));
 }
@@ -163,72 +117,17 @@ TEST_F(FrameTest, PlainSheetClosesOnCancelAndHeaderShowsThePageTexts) {
 }
 
 // The wizard itself, with recording pages in place of the interior pages.
-class BootpSheetTest : public testing::WizardOnFakes {
+class BootpSheetTest : public testing::QtWizardOnFakes {
  protected:
   BootpSheetTest() { m_info = std::make_unique<CBootpWizardInfo>(m_environment); }
 };
 
-TEST_F(BootpSheetTest, SevenPagesInOrderWithTheTitleOnEachAndNoTestWizard) {
-  auto sheet = MakeSheet(true);
-  ASSERT_EQ(sheet->GetPageCount(), 7);
-  const int ids[] = {kWelcomePageId, kListenPageId, kSetIpPageId, kAssignIpPageId,
-                     kInstallPageId, kEndPageId, kEndPageId};
-  for (int index = 0; index < 7; ++index) {
-    EXPECT_EQ(sheet->GetPage(index)->DialogId(), ids[index]);
-    ASSERT_TRUE(sheet->SetCurSel(index));
-    EXPECT_EQ(sheet->windowTitle(), "Varnholt - Quillnet " QUILLNET_TITLE_VERSION);
-  }
-  EXPECT_EQ(sheet->GetPage(5), &sheet->FailurePage());
-  EXPECT_EQ(sheet->GetPage(6), &sheet->CompletionPage());
-}
-
-TEST_F(BootpSheetTest, CancelAndEscOnTheFirstFivePagesShowTheFailurePage) {
-  auto sheet = MakeSheet(true);
-  for (int index = 0; index < 5; ++index) {
-    for (bool escape : {false, true}) {
-      SCOPED_TRACE(::testing::Message() << "page " << index << (escape ? " Esc" : " Cancel"));
-      ASSERT_TRUE(sheet->SetCurSel(index));
-      m_log.clear();
-      ASSERT_TRUE(WaitFor([&] { return Find<QPushButton>(sheet.get(), "cancelButton")->isVisible(); }));
-      if (escape) {
-        QTest::keyClick(sheet.get(), Qt::Key_Escape);
-      } else {
-        Click(sheet.get(), "cancelButton");
-      }
-      EXPECT_EQ(sheet->GetCurrentIndex(), 5);
-      EXPECT_TRUE(sheet->isVisible());
-      if (index > 0) {
-        EXPECT_EQ(m_log, std::vector<std::string>{"kill " + std::to_string(sheet->GetPage(index)->DialogId())});
-      }
-    }
-  }
-}
-
-TEST_F(BootpSheetTest, OnTheEndPagesCancelIsHiddenEscDoesNothingAndBackGoesToListen) {
-  auto sheet = MakeSheet(true);
-  for (int index : {5, 6}) {
-    SCOPED_TRACE(index);
-    ASSERT_TRUE(sheet->SetCurSel(index));
-    ASSERT_TRUE(WaitFor([&] { return sheet->WizButtons() == (PSWIZB_BACK | PSWIZB_FINISH); }));
-    EXPECT_FALSE(Find<QPushButton>(sheet.get(), "cancelButton")->isVisible());
-    EXPECT_FALSE(Find<QPushButton>(sheet.get(), "nextButton")->isVisible());
-    QTest::keyClick(sheet.get(), Qt::Key_Escape);
-    EXPECT_EQ(sheet->GetCurrentIndex(), index);
-    EXPECT_TRUE(sheet->isVisible());
-
-    Click(sheet.get(), "backButton");
-    EXPECT_EQ(sheet->GetCurrentIndex(), 1);
-    EXPECT_TRUE(Find<QPushButton>(sheet.get(), "cancelButton")->isVisible());
-    EXPECT_EQ(m_info->GetStatusMessage(), "From Finish Page");
-  }
-}
-
 TEST_F(BootpSheetTest, ButtonsKeepTheirPlacesAndNoPageStartsOnCancel) {
-  auto sheet = MakeSheet(true);
-  auto* back = Find<QPushButton>(sheet.get(), "backButton");
-  auto* next = Find<QPushButton>(sheet.get(), "nextButton");
-  auto* finish = Find<QPushButton>(sheet.get(), "finishButton");
-  auto* cancel = Find<QPushButton>(sheet.get(), "cancelButton");
+  auto wizard = MakeSheet(true);
+  auto* back = Find<QPushButton>(wizard.Window(), "backButton");
+  auto* next = Find<QPushButton>(wizard.Window(), "nextButton");
+  auto* finish = Find<QPushButton>(wizard.Window(), "finishButton");
+  auto* cancel = Find<QPushButton>(wizard.Window(), "cancelButton");
   const struct {
     int buttons;
     // Where the first focus must be, where the page's template decides (read-only fields are
@@ -239,34 +138,35 @@ TEST_F(BootpSheetTest, ButtonsKeepTheirPlacesAndNoPageStartsOnCancel) {
       {PSWIZB_BACK | PSWIZB_NEXT, nullptr},  {PSWIZB_BACK | PSWIZB_NEXT, nullptr},
       {PSWIZB_BACK | PSWIZB_NEXT, nullptr},  {PSWIZB_BACK | PSWIZB_FINISH, "installCheck"},
       {PSWIZB_BACK | PSWIZB_FINISH, "installCheck"}};
-  ASSERT_EQ(sheet->GetPageCount(), 7);
+  ASSERT_EQ(wizard->GetPageCount(), 7);
   int backX = -1;
   int nextOrFinishX = -1;
   for (int index = 0; index < 7; ++index) {
     SCOPED_TRACE(::testing::Message() << "page " << index);
-    CWizard97PageImpl* page = sheet->GetPage(index);
+    QWidget* page = nullptr;
     // A button set no page asks for, so that the page's own can be seen to arrive; and the
     // focus on Cancel, as for a user who has tabbed there.
-    sheet->PostSetWizButtons(PSWIZB_BACK);
-    ASSERT_TRUE(WaitFor([&] { return sheet->WizButtons() == PSWIZB_BACK; }));
+    wizard->PostSetWizButtons(PSWIZB_BACK);
+    ASSERT_TRUE(WaitFor([&] { return wizard.Window()->WizButtons() == PSWIZB_BACK; }));
     if (cancel->isVisible()) cancel->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(sheet->SetCurSel(index));
-    ASSERT_TRUE(WaitFor([&] { return sheet->WizButtons() == pages[index].buttons; }));
-    const auto focused = [&] { return sheet->focusWidget(); };
+    ASSERT_TRUE(wizard->SetCurSel(index));
+    page = wizard.Current();
+    ASSERT_TRUE(WaitFor([&] { return wizard.Window()->WizButtons() == pages[index].buttons; }));
+    const auto focused = [&] { return wizard.Window()->focusWidget(); };
     if (pages[index].focus != nullptr) {
       QWidget* expected = Find<QWidget>(page, pages[index].focus);
-      if (expected == nullptr) expected = Find<QWidget>(sheet.get(), pages[index].focus);
+      if (expected == nullptr) expected = Find<QWidget>(wizard.Window(), pages[index].focus);
       EXPECT_TRUE(WaitFor([&] { return focused() == expected; }))
-          << "focus on " << FocusName(sheet.get());
+          << "focus on " << FocusName(wizard.Window());
     } else {
       EXPECT_TRUE(WaitFor([&] { return focused() != cancel; }));
       EXPECT_TRUE(focused() == next || (focused() != page && page->isAncestorOf(focused())))
-          << "focus on " << FocusName(sheet.get());
+          << "focus on " << FocusName(wizard.Window());
     }
     EXPECT_NE(focused(), cancel);
 
     // Next and Finish take turns in one slot; Back stays put, Cancel shown or hidden.
-    sheet->layout()->activate();
+    wizard.Window()->layout()->activate();
     QPushButton* nextOrFinish = next->isHidden() ? finish : next;
     if (index == 0) {
       backX = back->x();
@@ -281,16 +181,17 @@ TEST_F(BootpSheetTest, ButtonsKeepTheirPlacesAndNoPageStartsOnCancel) {
 
 TEST_F(BootpSheetTest, TitleBarCloseEndsTheWizardFromAnyPage) {
   for (int index : {0, 5}) {
-    auto sheet = MakeSheet(false);
-    ASSERT_TRUE(sheet->SetCurSel(index == 0 ? 0 : sheet->GetPageCount() - 2));
-    EXPECT_TRUE(sheet->close());
-    EXPECT_FALSE(sheet->isVisible());
-    EXPECT_EQ(sheet->result(), 0);
+    auto wizard = MakeSheet(false);
+    ASSERT_TRUE(wizard->SetCurSel(index == 0 ? 0 : wizard->GetPageCount() - 2));
+    EXPECT_TRUE(wizard.Window()->close());
+    EXPECT_FALSE(wizard.Window()->isVisible());
+    EXPECT_EQ(wizard.Window()->result(), 0);
   }
 }
 
 TEST_F(BootpSheetTest, FinishEndsTheModalWizardWithOneAndRestoresTheCursor) {
-  CBootpWizardSheet sheet(m_info.get(), 0, nullptr);
+  CBootpWizardSheet pages(m_info.get(), 0, {});
+  QtWizardSheet sheet(pages);
   QTimer::singleShot(0, &sheet, [&] {
     Click(&sheet, "cancelButton");
     QTimer::singleShot(0, &sheet, [&] {
@@ -303,23 +204,23 @@ TEST_F(BootpSheetTest, FinishEndsTheModalWizardWithOneAndRestoresTheCursor) {
 }
 
 TEST_F(BootpSheetTest, WindowIconsAreSetOnceAndFontsAreLent) {
-  auto sheet = MakeSheet(false);
-  ASSERT_TRUE(WaitFor([&] { return !sheet->windowIcon().isNull(); }));
-  const qint64 icon = sheet->windowIcon().cacheKey();
-  EXPECT_TRUE(sheet->windowIcon().availableSizes().contains(QSize(48, 48)));
-  QResizeEvent resize(QSize(800, 600), sheet->size());
-  QApplication::sendEvent(sheet.get(), &resize);
-  EXPECT_EQ(sheet->windowIcon().cacheKey(), icon);
+  auto wizard = MakeSheet(false);
+  ASSERT_TRUE(WaitFor([&] { return !wizard.Window()->windowIcon().isNull(); }));
+  const qint64 icon = wizard.Window()->windowIcon().cacheKey();
+  EXPECT_TRUE(wizard.Window()->windowIcon().availableSizes().contains(QSize(48, 48)));
+  QResizeEvent resize(QSize(800, 600), wizard.Window()->size());
+  QApplication::sendEvent(wizard.Window(), &resize);
+  EXPECT_EQ(wizard.Window()->windowIcon().cacheKey(), icon);
 
-  const QFont* title = sheet->GetExteriorPageTitleFont();
+  const QFont* title = wizard.Window()->GetExteriorPageTitleFont();
   ASSERT_NE(title, nullptr);
   EXPECT_TRUE(title->bold());
   EXPECT_EQ(title->pointSize(), 12);
-  const QFont* bullet = sheet->GetBulletFont();
+  const QFont* bullet = wizard.Window()->GetBulletFont();
   ASSERT_NE(bullet, nullptr);
   EXPECT_EQ(bullet->family(), "Marlett");
   EXPECT_EQ(bullet->pointSize(), 8);
-  EXPECT_EQ(Find<QLabel>(&sheet->WelcomePage(), "titleText")->font(), *title);
+  EXPECT_EQ(Find<QLabel>(wizard.Window()->PageWindow(0), "titleText")->font(), *title);
 }
 
 TEST(DialogTemplate, MalformedTemplatesAreRefusedWithTheReason) {

@@ -1,4 +1,4 @@
-#include "wizard/wizard_application.h"
+#include "wizard/qt/wizard_application.h"
 
 #include <QApplication>
 #include <QIcon>

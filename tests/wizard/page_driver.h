@@ -17,8 +17,8 @@
 #include <functional>
 #include <vector>
 
-#include "wizard/ip_address_edit.h"
-#include "wizard/wizard97.h"
+#include "wizard/qt/ip_address_edit.h"
+#include "wizard/qt/qt_wizard.h"
 
 namespace quillnet::testing {
 
@@ -26,7 +26,7 @@ class PageDriver {
  public:
   static constexpr int kKeyDelayMs = 1;
 
-  explicit PageDriver(CWizard97SheetImpl& sheet) : m_sheet(sheet) {}
+  explicit PageDriver(QtWizardSheet& sheet) : m_sheet(sheet) {}
 
   template <typename T>
   T* Find(const char* name) const {
@@ -36,12 +36,12 @@ class PageDriver {
   // A control of the page shown; pages share control names.
   template <typename T>
   T* FindOnPage(const char* name) const {
-    const CWizard97PageImpl* page = m_sheet.GetPage(m_sheet.GetCurrentIndex());
+    const QtPageWindow* page = m_sheet.PageWindow(m_sheet.Sheet().GetCurrentIndex());
     return page != nullptr ? page->findChild<T*>(QString::fromLatin1(name)) : nullptr;
   }
 
   QString Page() const {
-    const CWizard97PageImpl* page = m_sheet.GetPage(m_sheet.GetCurrentIndex());
+    const QtPageWindow* page = m_sheet.PageWindow(m_sheet.Sheet().GetCurrentIndex());
     return page != nullptr ? page->objectName() : QString();
   }
   bool On(const char* page) const { return Page() == QLatin1String(page); }
@@ -100,7 +100,7 @@ class PageDriver {
   QString ResultLine() const { return Find<QLabel>("resultText")->text(); }
 
  private:
-  CWizard97SheetImpl& m_sheet;
+  QtWizardSheet& m_sheet;
 };
 
 // Answers the modal windows a page opens while it lives, as the user would: a message box

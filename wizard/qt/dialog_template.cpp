@@ -1,4 +1,4 @@
-#include "wizard/dialog_template.h"
+#include "wizard/qt/dialog_template.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -17,7 +17,7 @@
 #include <set>
 #include <utility>
 
-#include "wizard/ip_address_edit.h"
+#include "wizard/qt/ip_address_edit.h"
 
 namespace quillnet {
 namespace {
@@ -239,6 +239,11 @@ std::map<int, QWidget*> BuildDialog(QWidget* parent, const DialogTemplate& dialo
         edit->setVerticalScrollBarPolicy(control.styles.contains("vscroll")
                                              ? Qt::ScrollBarAsNeeded
                                              : Qt::ScrollBarAlwaysOff);
+        // A control that scrolls sideways keeps its lines whole.
+        if (control.styles.contains("hscroll")) {
+          edit->setLineWrapMode(QTextEdit::NoWrap);
+          edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        }
         edit->setPlainText(control.text);
         widget = edit;
         break;

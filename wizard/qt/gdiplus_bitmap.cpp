@@ -1,4 +1,4 @@
-#include "wizard/gdiplus_bitmap.h"
+#include "wizard/qt/gdiplus_bitmap.h"
 
 #include <QFile>
 

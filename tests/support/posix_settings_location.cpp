@@ -1,4 +1,4 @@
-#include "tests/platform/settings_location.h"
+#include "tests/support/settings_location.h"
 
 #include <filesystem>
 #include <random>

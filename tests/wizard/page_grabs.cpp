@@ -16,12 +16,12 @@
 
 #include "app/bootp_wizard_info.h"
 #include "bootp/bootp_server.h"
-#include "pages/interior_pages.h"
+#include "pages/bootp_wizard_sheet.h"
 #include "tests/app/temporary_folder.h"
-#include "tests/pages/page_driver.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/requests.h"
-#include "wizard/bootp_wizard_sheet.h"
+#include "tests/wizard/page_driver.h"
+#include "wizard/qt/qt_wizard.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ constexpr int kSelected = 1;
 
 class Grabber {
  public:
-  Grabber(CBootpWizardSheet& sheet, QDir folder, QStringList only)
+  Grabber(QtWizardSheet& sheet, QDir folder, QStringList only)
       : m_sheet(sheet), m_folder(std::move(folder)), m_only(std::move(only)) {}
 
   bool Grab(const char* name) {
@@ -47,7 +47,7 @@ class Grabber {
   }
 
  private:
-  CBootpWizardSheet& m_sheet;
+  QtWizardSheet& m_sheet;
   QDir m_folder;
   QStringList m_only;
 };
@@ -86,7 +86,8 @@ int main(int argc, char* argv[]) {
 
   bool ok = false;
   {
-    CBootpWizardSheet sheet(&info, 0, nullptr, MakeInteriorPages);
+    CBootpWizardSheet pages(&info, 0);
+    QtWizardSheet sheet(pages);
     if (!sheet.ShowModeless()) return 1;
     const PageDriver driver(sheet);
     Grabber grabber(sheet, folder, args.mid(1));
@@ -146,7 +147,7 @@ int main(int argc, char* argv[]) {
     ok = grabber.Grab("install") && ok;
     driver.Click("backButton");
     ok = Reached(driver, "listenPage") && ok;
-    QTest::mouseClick(sheet.CancelButton(), Qt::LeftButton);
+    QTest::mouseClick(driver.Find<QPushButton>("cancelButton"), Qt::LeftButton);
     ok = Reached(driver, "failurePage") && ok;
     ok = grabber.Grab("failure") && ok;
 

@@ -1,9 +1,9 @@
-#include "wizard/server_messages.h"
+#include "wizard/qt/server_messages.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
-#include "wizard/dialog_template.h"
+#include "wizard/qt/dialog_template.h"
 
 namespace quillnet {
 

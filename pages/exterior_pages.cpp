@@ -1,42 +1,18 @@
-#include "wizard/exterior_pages.h"
+#include "pages/exterior_pages.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QFontInfo>
-#include <QFontMetrics>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTextCursor>
-#include <QTextEdit>
+#include <vector>
 
 #include "bootp/bootp_server.h"
+#include "dialogs/dialog_ids.h"
 #include "platform/net_helper.h"
 #include "platform/port_owners.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
-#include "wizard/wait_cursor.h"
 
 namespace quillnet {
 namespace {
 
-constexpr char kPictureType[] = "JPEG";
-constexpr int kWelcomePicture = 135;
-constexpr int kCompletionPicture = 136;
-constexpr int kFailurePicture = 137;
 constexpr int kBoldPrefixLength = 8;  // "ERROR:  " and "WARNING:"
-
-QString Text(const char* text) { return QString::fromLatin1(text); }
-
-void SetTextColor(QWidget* widget, const QColor& color) {
-  QPalette palette = widget->palette();
-  palette.setColor(QPalette::WindowText, color);
-  palette.setColor(QPalette::Text, color);
-  palette.setColor(QPalette::Base, Qt::transparent);
-  widget->setPalette(palette);
-  widget->setAutoFillBackground(false);
-}
 
 // What the user is told when `subject`, the program at `programPath`, lacks a capability: what
 // it may not do, the capabilities it lacks, and the one command that grants both, as they are
@@ -70,83 +46,47 @@ std::string FormatFailureText(const std::string& reason, const std::string& erro
   return "WARNING:\r\n" + reason + "\r\n" + error + "\r\n";
 }
 
-QString RichEditText(const std::string& text) {
-  QString result = Latin1(text);
-  result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return result;
-}
-
 // ---- common --------------------------------------------------------------------------------
 
-CBootpWizardExteriorPage::CBootpWizardExteriorPage(int dialogId, const QString& title,
-                                                   int pictureId)
-    : CWizard97ExteriorPageImpl(dialogId, title), m_pictureId(pictureId) {}
+CBootpWizardExteriorPage::CBootpWizardExteriorPage(int dialogId, std::string name, int pictureId)
+    : CWizard97ExteriorPageImpl(dialogId, std::move(name), kWizardPageTitle),
+      m_pictureId(pictureId) {}
 
 void CBootpWizardExteriorPage::OnSize() {
-  if (m_splashControl != nullptr) return;
-  m_splashControl = new QLabel(this);
-  m_splashControl->setObjectName(QStringLiteral("splashImage"));
-  m_splashControl->setAccessibleName(QStringLiteral("Welcome Screen Splash Image"));
-  const bool loaded = m_splash.Load(m_pictureId, kPictureType);
-  if (loaded) {
-    m_splashControl->setPixmap(m_splash.Handle());
-    m_splashControl->setGeometry(QRect(QPoint(0, 0), m_splash.Handle().size()));
-  } else {
-    m_splashControl->setGeometry(0, 0, 1, 1);
-  }
-  // Below the page's own controls, so the texts that only exist as controls stay readable.
-  m_splashControl->lower();
-  m_splashControl->show();
-  OnPictureCreated(loaded);
+  if (m_pictureCreated) return;
+  m_pictureCreated = true;
+  // A picture that cannot be shown leaves the page without one; it works as before.
+  m_pictureShown = Window().ShowPicture(m_pictureId);
+  OnPictureCreated(m_pictureShown);
 }
 
 // ---- Welcome -------------------------------------------------------------------------------
 
-CBootpWizardWelcomePage::CBootpWizardWelcomePage(const QString& title)
-    : CBootpWizardExteriorPage(kWelcomePageId, title, kWelcomePicture) {
-  setObjectName(QStringLiteral("welcomePage"));
-}
+CBootpWizardWelcomePage::CBootpWizardWelcomePage()
+    : CBootpWizardExteriorPage(kWelcomePageId, "welcomePage", kWelcomePicture) {}
 
 bool CBootpWizardWelcomePage::OnInitDialog() {
-  if (const QFont* titleFont = Sheet()->GetExteriorPageTitleFont()) {
-    Control(IDC_TITLE)->setFont(*titleFont);
-  }
-  if (const QFont* bulletFont = Sheet()->GetBulletFont()) {
-    // In Marlett "h" is a bullet. Without Marlett the letter would show, so the bullet is
-    // written as the character itself.
-    const bool marlett = QFontInfo(*bulletFont).family() == QStringLiteral("Marlett");
-    for (int id : {IDC_BULLET1, IDC_BULLET2, IDC_BULLET3}) {
-      auto* bullet = static_cast<QLabel*>(Control(id));
-      if (marlett) {
-        bullet->setFont(*bulletFont);
-      } else {
-        bullet->setText(QString(QChar(0x2022)));
-      }
-    }
-  }
-  m_versionText = static_cast<QLineEdit*>(Control(IDC_VERSION));
-  m_localAddressText = static_cast<QLabel*>(Control(IDC_LOCAL_ADDRESS));
-  m_localAddressText->setText(QString::fromStdString(m_pWizardInfo->QueryLocalIpAddress()));
-  m_versionText->setText(Text(kProgramVersion));
+  PageHost& window = Window();
+  window.SetFont(IDC_TITLE, FontRole::kExteriorTitle);
+  for (const int id : {IDC_BULLET1, IDC_BULLET2, IDC_BULLET3}) window.SetFont(id, FontRole::kBullet);
+  window.SetText(IDC_LOCAL_ADDRESS, m_pWizardInfo->QueryLocalIpAddress());
+  window.SetText(IDC_VERSION, kProgramVersion);
   return true;
 }
 
 void CBootpWizardWelcomePage::OnPictureCreated(bool loaded) {
   if (!loaded) return;
+  PageHost& window = Window();
   // The picture carries the title, the introduction and the steps in its own pixels; the
   // controls with the same texts would print them a second time over it.
-  for (int id : {IDC_TITLE, IDC_INTRO, IDC_BULLET1, IDC_BULLET2, IDC_BULLET3, IDC_STEP1,
-                 IDC_STEP2, IDC_STEP3}) {
-    Control(id)->hide();
+  for (const int id : {IDC_TITLE, IDC_INTRO, IDC_BULLET1, IDC_BULLET2, IDC_BULLET3, IDC_STEP1,
+                       IDC_STEP2, IDC_STEP3}) {
+    window.Show(id, false);
   }
   // The remaining texts sit on the picture's dark panel.
-  const QColor onPanel(0xF2, 0xF6, 0xFA);
-  for (QWidget* widget : {static_cast<QWidget*>(m_versionText),
-                          static_cast<QWidget*>(m_localAddressText),
-                          findChild<QWidget*>(QStringLiteral("continueText")),
-                          findChild<QWidget*>(QStringLiteral("localAddressLabel"))}) {
-    if (widget != nullptr) SetTextColor(widget, onPanel);
+  for (const int id : {IDC_VERSION, IDC_LOCAL_ADDRESS, IDC_CONTINUE_TEXT,
+                       IDC_LOCAL_ADDRESS_LABEL}) {
+    window.SetOnPicture(id);
   }
 }
 
@@ -166,29 +106,19 @@ int CBootpWizardWelcomePage::OnWizardBack() { return -1; }
 
 // ---- end pages -----------------------------------------------------------------------------
 
-CBootpWizardEndPage::CBootpWizardEndPage(const QString& title, int pictureId)
-    : CBootpWizardExteriorPage(kEndPageId, title, pictureId) {}
+CBootpWizardEndPage::CBootpWizardEndPage(std::string name, int pictureId)
+    : CBootpWizardExteriorPage(kEndPageId, std::move(name), pictureId) {}
 
 bool CBootpWizardEndPage::OnInitDialog() {
-  if (const QFont* titleFont = Sheet()->GetExteriorPageTitleFont()) {
-    Control(IDC_TITLE)->setFont(*titleFont);
-  }
-  m_summaryEdit = static_cast<QTextEdit*>(Control(IDC_SUMMARY));
-  m_installCheck = static_cast<QCheckBox*>(Control(IDC_INSTALL_CHECK));
-  m_cancelButton = Sheet()->CancelButton();
-
-  m_summaryFont = QFont(QStringLiteral("Arial"));
-  m_summaryFont.setStyleHint(QFont::SansSerif);
-  m_summaryFont.setPointSize(10);
-  m_summaryEdit->setFont(m_summaryFont);
-  m_summaryEdit->document()->setDefaultFont(m_summaryFont);
-  // A tab stop every four average characters of the summary font.
-  m_summaryEdit->setTabStopDistance(4.0 * AverageCharWidth(m_summaryFont));
-
-  connect(m_installCheck, &QCheckBox::clicked, this, [this](bool checked) {
-    Sheet()->PostSetWizButtons(checked ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK | PSWIZB_FINISH);
-  });
+  Window().SetFont(IDC_TITLE, FontRole::kExteriorTitle);
+  Window().SetFont(IDC_SUMMARY, FontRole::kSummary);
   return true;
+}
+
+void CBootpWizardEndPage::OnCommand(int id, ControlEvent event) {
+  if (id != IDC_INSTALL_CHECK || event != ControlEvent::kClicked) return;
+  Sheet()->PostSetWizButtons(Window().GetCheck(IDC_INSTALL_CHECK) ? PSWIZB_BACK | PSWIZB_NEXT
+                                                                  : PSWIZB_BACK | PSWIZB_FINISH);
 }
 
 bool CBootpWizardEndPage::OffersInstall() const {
@@ -198,17 +128,17 @@ bool CBootpWizardEndPage::OffersInstall() const {
 int CBootpWizardEndPage::OnSetActive() {
   const bool offerInstall = OffersInstall();
   // A box still ticked from an earlier visit keeps Next on offer.
-  const bool toInstall = offerInstall && m_installCheck->isChecked();
+  const bool toInstall = offerInstall && Window().GetCheck(IDC_INSTALL_CHECK);
   Sheet()->PostSetWizButtons(toInstall ? PSWIZB_BACK | PSWIZB_NEXT
                                        : PSWIZB_BACK | PSWIZB_FINISH);
-  m_cancelButton->hide();
-  m_installCheck->setVisible(offerInstall);
+  Sheet()->ShowCancelButton(false);
+  Window().Show(IDC_INSTALL_CHECK, offerInstall);
   FillSummary();
   return 0;
 }
 
 int CBootpWizardEndPage::OnKillActive() {
-  m_cancelButton->show();
+  Sheet()->ShowCancelButton(true);
   if (!m_toInstall) m_pWizardInfo->SetStatusMessage("From Finish Page");
   m_toInstall = false;
   return 0;
@@ -225,7 +155,7 @@ int CBootpWizardEndPage::OnWizardNext() {
 int CBootpWizardEndPage::OnWizardFinish() {
   bool ok = false;
   {
-    WaitCursor wait;
+    WaitCursor wait(Window());
     ok = m_pWizardInfo->FinishWizard(this);
   }
   // A setting held up until now did not get saved; the user hears of it before the window
@@ -237,7 +167,7 @@ int CBootpWizardEndPage::OnWizardFinish() {
       text += (text.empty() ? "" : "\n") + problems[index];
     }
     m_shownProblems = problems.size();
-    QMessageBox::warning(this, windowTitle(), QString::fromLatin1(text.c_str()));
+    Window().MessageBox(Title(), text, BoxIcon::kWarning);
   }
   return ok ? 0 : 1;
 }
@@ -255,19 +185,16 @@ std::string CBootpWizardEndPage::SettingsProblemLines() {
   return text;
 }
 
-CBootpWizardFailurePage::CBootpWizardFailurePage(const QString& title)
-    : CBootpWizardEndPage(title, kFailurePicture) {
-  setObjectName(QStringLiteral("failurePage"));
-}
+CBootpWizardFailurePage::CBootpWizardFailurePage()
+    : CBootpWizardEndPage("failurePage", kFailurePicture) {}
 
 bool CBootpWizardFailurePage::OnInitDialog() {
-  static_cast<QLabel*>(Control(IDC_TITLE))->setText(QStringLiteral("Cancelled"));
+  PageHost& window = Window();
+  window.SetText(IDC_TITLE, "Cancelled");
   CBootpWizardEndPage::OnInitDialog();
-  static_cast<QLabel*>(Control(IDC_INTRO))
-      ->setText(QStringLiteral("You did not complete an IP assignment."));
-  static_cast<QLabel*>(Control(IDC_FINISH_HINT))
-      ->setText(QStringLiteral("Click Finish to exit, or click Back to start over."));
-  m_installCheck->setChecked(m_pWizardInfo->IsInstalled());
+  window.SetText(IDC_INTRO, "You did not complete an IP assignment.");
+  window.SetText(IDC_FINISH_HINT, "Click Finish to exit, or click Back to start over.");
+  window.SetCheck(IDC_INSTALL_CHECK, m_pWizardInfo->IsInstalled());
   return true;
 }
 
@@ -288,8 +215,15 @@ void CBootpWizardFailurePage::FillSummary() {
       text += "UDP port 67 is held by " + holders + ".\r\n";
     }
   }
+  // Where any program may bind the port, a refusal means another one holds it exclusively, or
+  // the system keeps it for itself.
+  if (!error.empty() && startError == kWsaEacces && !NeedsNetHelper()) {
+    const std::string holders = PortHoldersText(FindUdpPortOwners(BootPServer::kServerPort));
+    text += "UDP port 67 is refused to this program" +
+            (holders.empty() ? std::string() : ", held by " + holders) + ".\r\n";
+  }
   // A bare code would leave the user who started a copy without the capability stuck.
-  if (!error.empty() && startError == kWsaEacces) {
+  if (!error.empty() && startError == kWsaEacces && NeedsNetHelper()) {
     // Refused the port, the program asked quillnet-net-helper, which says what it lacks.
     const std::string helper = LastPortHelperFailure();
     text += helper.empty() ? FormatCapabilityHint("This program", RunningProgramPath(), true, false)
@@ -298,19 +232,11 @@ void CBootpWizardFailurePage::FillSummary() {
   }
   text += InstallResultLines();
   text += SettingsProblemLines();
-  m_summaryEdit->setPlainText(RichEditText(text));
-  QTextCursor cursor(m_summaryEdit->document());
-  cursor.setPosition(0);
-  cursor.setPosition(kBoldPrefixLength, QTextCursor::KeepAnchor);
-  QTextCharFormat bold;
-  bold.setFontWeight(QFont::Bold);
-  cursor.mergeCharFormat(bold);
+  Window().SetRichText(IDC_SUMMARY, text, kBoldPrefixLength);
 }
 
-CBootpWizardCompletionPage::CBootpWizardCompletionPage(const QString& title)
-    : CBootpWizardEndPage(title, kCompletionPicture) {
-  setObjectName(QStringLiteral("completionPage"));
-}
+CBootpWizardCompletionPage::CBootpWizardCompletionPage()
+    : CBootpWizardEndPage("completionPage", kCompletionPicture) {}
 
 void CBootpWizardCompletionPage::FillSummary() {
   std::string text = FormatSuccessSummary(
@@ -322,7 +248,7 @@ void CBootpWizardCompletionPage::FillSummary() {
   }
   text += InstallResultLines();
   text += SettingsProblemLines();
-  m_summaryEdit->setPlainText(RichEditText(text));
+  Window().SetRichText(IDC_SUMMARY, text, 0);
 }
 
 }  // namespace quillnet

@@ -4,13 +4,13 @@
 #include <memory>
 
 #include "app/bootp_wizard_info.h"
-#include "wizard/exterior_pages.h"
-#include "wizard/wizard97.h"
+#include "pages/exterior_pages.h"
+#include "pages/wizard97.h"
 
 namespace quillnet {
 
-// The four interior pages, made by the library that holds them. A page left null is not
-// added, and the wizard runs with the pages it has.
+// The four interior pages. A page left null is not added, and the wizard runs with the pages
+// it has.
 struct InteriorPages {
   std::unique_ptr<CWizard97PageImpl> listen;
   std::unique_ptr<CWizard97PageImpl> setIp;
@@ -19,13 +19,17 @@ struct InteriorPages {
 };
 using InteriorPageMaker = std::function<InteriorPages()>;
 
+// The wizard's Listen, Set IP, Assign IP and Install pages.
+InteriorPages MakeInteriorPages();
+
 // The wizard: Welcome, Listen, Set IP, Assign IP, Install, Failure, Completion, in this order.
 // Cancel and Esc on the pages before Failure show the Failure page; on the two end pages they
 // do nothing. Cancel never closes the wizard; the window's close command does.
 class CBootpWizardSheet : public CWizard97SheetImpl, public CBootpWizardInfoRef {
  public:
-  CBootpWizardSheet(CBootpWizardInfo* info, int startPage, QWidget* parent,
-                    const InteriorPageMaker& makeInteriorPages = {});
+  // The interior pages come from `makeInteriorPages`, by default the wizard's own.
+  CBootpWizardSheet(CBootpWizardInfo* info, int startPage,
+                    const InteriorPageMaker& makeInteriorPages = MakeInteriorPages);
   ~CBootpWizardSheet() override;
 
   CBootpWizardWelcomePage& WelcomePage() { return m_welcomePage; }
@@ -44,11 +48,5 @@ class CBootpWizardSheet : public CWizard97SheetImpl, public CBootpWizardInfoRef 
   CBootpWizardFailurePage m_failurePage;
   CBootpWizardCompletionPage m_completionPage;
 };
-
-// Builds the sheet for `info` (start page 0, no parent), shows it modally with the active
-// window as its owner and returns the result.
-int ShowBootpWizardSheet(CBootpWizardInfo& info);
-// The same with interior pages.
-int ShowBootpWizardSheetWith(CBootpWizardInfo& info, const InteriorPageMaker& makeInteriorPages);
 
 }  // namespace quillnet

@@ -1,4 +1,4 @@
-#include "wizard/ip_address_edit.h"
+#include "wizard/qt/ip_address_edit.h"
 
 #include <QFontMetrics>
 #include <QKeyEvent>

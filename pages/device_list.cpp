@@ -1,74 +1,65 @@
-#include "pages/device_list_model.h"
+#include "pages/device_list.h"
 
 #include <algorithm>
-#include <string>
+#include <iterator>
 #include <tuple>
 
 #include "bootp/bootp_server.h"
-#include "wizard/dialog_template.h"
 
 namespace quillnet {
+namespace {
 
-int CDeviceListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+constexpr const char* kColumnTitles[] = {"MAC Address", "Count", "Last Request Time"};
+constexpr int kColumnWidths[] = {100, 45, 120};
+static_assert(std::size(kColumnTitles) == CDeviceList::kColumnCount);
+static_assert(std::size(kColumnWidths) == CDeviceList::kColumnCount);
+
+}  // namespace
+
+std::string CDeviceList::ColumnTitle(int column) const {
+  return column >= 0 && column < kColumnCount ? kColumnTitles[column] : std::string();
 }
 
-int CDeviceListModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kColumnCount;
+int CDeviceList::ColumnWidth(int column) const {
+  return column >= 0 && column < kColumnCount ? kColumnWidths[column] : 0;
 }
 
-QVariant CDeviceListModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= rowCount()) return {};
-  if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != kSortRole) return {};
-  const Row& row = m_rows[static_cast<std::size_t>(index.row())];
-  switch (index.column()) {
+std::string CDeviceList::Cell(int row, int column) const {
+  if (row < 0 || row >= RowCount()) return {};
+  const Row& entry = m_rows[static_cast<std::size_t>(row)];
+  switch (column) {
     case kMacColumn:
-      return row.mac;
+      return entry.mac;
     case kCountColumn:
-      return role == kSortRole ? QVariant(row.count.toInt()) : QVariant(row.count);
+      return entry.count;
     case kTimeColumn:
-      return row.time;
+      return entry.time;
     default:
       return {};
   }
 }
 
-QVariant CDeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  switch (section) {
-    case kMacColumn:
-      return QStringLiteral("MAC Address");
-    case kCountColumn:
-      return QStringLiteral("Count");
-    case kTimeColumn:
-      return QStringLiteral("Last Request Time");
-    default:
-      return {};
-  }
-}
-
-bool CDeviceListModel::IsVendorMac(const std::string& macText) {
+bool CDeviceList::IsVendorMac(const std::string& macText) {
   return std::any_of(std::begin(kVendorPrefixes), std::end(kVendorPrefixes),
                      [&](const char* prefix) { return macText.starts_with(prefix); });
 }
 
-bool CDeviceListModel::Passes(const BootPServer& server, int tableRow,
-                              const std::string& mac) const {
+bool CDeviceList::Passes(const BootPServer& server, int tableRow, const std::string& mac) const {
   if (m_vendorOnly && !IsVendorMac(mac)) return false;
   return !m_validOnly || server.IsValid(tableRow);
 }
 
-void CDeviceListModel::Reset(const BootPServer& server, bool vendorOnly, bool validOnly) {
-  beginResetModel();
+void CDeviceList::Reset(const BootPServer& server, bool vendorOnly, bool validOnly,
+                        PageHost& host, int listId) {
   m_rows.clear();
   m_revision = 0;
   m_vendorOnly = vendorOnly;
   m_validOnly = validOnly;
-  endResetModel();
-  Refresh(server);
+  host.ListReset(listId);
+  Refresh(server, host, listId);
 }
 
-void CDeviceListModel::Refresh(const BootPServer& server) {
+void CDeviceList::Refresh(const BootPServer& server, PageHost& host, int listId) {
   if (!server.IsTableUpdated()) return;
   std::vector<int> changed;
   m_revision = server.GetChangedRows(m_revision, changed);
@@ -86,8 +77,8 @@ void CDeviceListModel::Refresh(const BootPServer& server) {
   for (const int tableRow : changed) {
     const std::string mac = server.GetMacText(tableRow);
     if (mac.empty() || !Passes(server, tableRow, mac)) continue;
-    Row fresh{tableRow, Latin1(mac), QString::number(server.GetCount(tableRow)),
-              Latin1(server.GetLastRequestTimeText(tableRow))};
+    Row fresh{tableRow, mac, std::to_string(server.GetCount(tableRow)),
+              server.GetLastRequestTimeText(tableRow)};
     const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), tableRow,
                                      [](const Row& row, int key) { return row.tableRow < key; });
     const auto position = static_cast<std::size_t>(at - m_rows.begin());
@@ -102,10 +93,7 @@ void CDeviceListModel::Refresh(const BootPServer& server) {
         first = std::min(first, static_cast<int>(column));
         last = std::max(last, static_cast<int>(column));
       }
-      if (last >= 0) {
-        const int row = static_cast<int>(position);
-        emit dataChanged(index(row, first), index(row, last));
-      }
+      if (last >= 0) host.ListRowChanged(listId, static_cast<int>(position), first, last);
     } else {
       insertions.push_back({position, std::move(fresh)});
     }
@@ -118,13 +106,12 @@ void CDeviceListModel::Refresh(const BootPServer& server) {
     while (end < insertions.size() && insertions[end].before == insertions[first].before) ++end;
     const std::size_t at = insertions[first].before + shift;
     const auto count = end - first;
-    beginInsertRows(QModelIndex(), static_cast<int>(at), static_cast<int>(at + count - 1));
     std::vector<Row> run;
     run.reserve(count);
     for (std::size_t each = first; each < end; ++each) run.push_back(std::move(insertions[each].row));
     m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(at),
                   std::make_move_iterator(run.begin()), std::make_move_iterator(run.end()));
-    endInsertRows();
+    host.ListRowsInserted(listId, static_cast<int>(at), static_cast<int>(count));
     shift += count;
     first = end;
   }

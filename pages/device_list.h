@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pages/page_host.h"
+
+namespace quillnet {
+
+class BootPServer;
+
+// The Listen page's list: the devices of the server's request table that pass the filters, in
+// table order (the order in which they were first heard), with their request count and the
+// time of their last request.
+//
+// A refresh only inserts rows and rewrites the cells that changed, and tells the list control
+// which, so that the control keeps its selection and scroll position, and a selected device
+// stays selected when a device heard earlier is inserted above it. A refresh costs time in
+// proportion to the rows the server changed since the last one.
+class CDeviceList final : public ListRows {
+ public:
+  enum Column { kMacColumn, kCountColumn, kTimeColumn, kColumnCount };
+
+  // MAC prefixes of the maker's devices, tested in this order.
+  static constexpr const char* kVendorPrefixes[] = {"0a:5c:31:", "0a:5c:32:"};
+
+  int ColumnCount() const override { return kColumnCount; }
+  std::string ColumnTitle(int column) const override;
+  int ColumnWidth(int column) const override;
+  int RowCount() const override { return static_cast<int>(m_rows.size()); }
+  std::string Cell(int row, int column) const override;
+  bool IsNumeric(int column) const override { return column == kCountColumn; }
+
+  // Brings the rows up to date with the server's table and tells `host`'s list `listId`.
+  void Refresh(const BootPServer& server, PageHost& host, int listId);
+  // Removes every row and refills the list from the whole table under the new filters.
+  void Reset(const BootPServer& server, bool vendorOnly, bool validOnly, PageHost& host,
+             int listId);
+
+  static bool IsVendorMac(const std::string& macText);
+
+ private:
+  struct Row {
+    int tableRow = 0;
+    std::string mac;
+    std::string count;
+    std::string time;
+  };
+
+  bool Passes(const BootPServer& server, int tableRow, const std::string& mac) const;
+
+  std::vector<Row> m_rows;
+  // The server's table revision that the rows reflect.
+  std::uint64_t m_revision = 0;
+  bool m_vendorOnly = false;
+  bool m_validOnly = true;
+};
+
+}  // namespace quillnet

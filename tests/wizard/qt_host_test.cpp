@@ -1,0 +1,192 @@
+// The Qt frame as a host of the pages: what it draws for them, and how its services behave.
+#include <gtest/gtest.h>
+
+#include <QFontInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTreeView>
+#include <thread>
+
+#include "bootp/bootp_server.h"
+#include "dialogs/dialog_ids.h"
+#include "pages/listen_page.h"
+#include "tests/wizard/page_driver.h"
+#include "tests/wizard/wizard_test_support.h"
+#include "wizard/qt/gdiplus_bitmap.h"
+
+namespace quillnet {
+namespace {
+
+using testing::Click;
+using testing::Find;
+using testing::WaitFor;
+
+class QtHostTest : public testing::QtWizardOnFakes {
+ protected:
+  testing::QtWizard Show(bool interiorPages = false) {
+    m_info = std::make_unique<CBootpWizardInfo>(m_environment);
+    m_info->LoadSettings();
+    return MakeSheet(interiorPages);
+  }
+  // Whether each character of the summary in [from, to) is bold.
+  static std::vector<bool> Bold(QTextEdit* edit, int from, int to) {
+    std::vector<bool> bold;
+    for (int position = from; position < to; ++position) {
+      QTextCursor cursor(edit->document());
+      cursor.setPosition(position + 1);  // the format of the character before the cursor
+      bold.push_back(cursor.charFormat().fontWeight() >= QFont::Bold);
+    }
+    return bold;
+  }
+  static QLabel* Picture(QWidget* page) { return Find<QLabel>(page, "splashImage"); }
+};
+
+TEST_F(QtHostTest, ThePictureLiesAtTheTopLeftBelowTheTextsItDoesNotCarry) {
+  auto wizard = Show();
+  QtPageWindow* page = wizard.Current();
+  auto* version = Find<QLineEdit>(page, "versionText");
+  EXPECT_EQ(version->text(), kProgramVersion);
+  EXPECT_TRUE(version->isReadOnly());
+  ASSERT_TRUE(WaitFor([&] { return Picture(page) != nullptr; }));
+  EXPECT_EQ(Picture(page)->geometry(), QRect(0, 0, 497, 314));
+  for (const char* carried : {"titleText", "introText", "bullet1", "step1Text", "step3Text"}) {
+    EXPECT_FALSE(Find<QWidget>(page, carried)->isVisible()) << carried;
+  }
+  for (const char* shown : {"versionText", "continueText", "localAddressLabel", "localAddressText"}) {
+    QWidget* widget = Find<QWidget>(page, shown);
+    EXPECT_TRUE(widget->isVisible()) << shown;
+    EXPECT_GT(page->children().indexOf(widget), page->children().indexOf(Picture(page)))
+        << shown << " is drawn below the picture";
+    EXPECT_EQ(widget->palette().color(QPalette::WindowText), QColor(0xF2, 0xF6, 0xFA)) << shown;
+  }
+  // Without Marlett the bullets are bullets, never the letter h.
+  if (QFontInfo(*wizard.Window()->GetBulletFont()).family() != "Marlett") {
+    for (const char* bullet : {"bullet1", "bullet2", "bullet3"}) {
+      EXPECT_EQ(Find<QLabel>(page, bullet)->text(), QString(QChar(0x2022)));
+    }
+  }
+}
+
+TEST_F(QtHostTest, SummariesAreBoldAsAskedInArialWithTabStopsOfFourAverageCharacters) {
+  auto wizard = Show();
+  Click(wizard.Window(), "cancelButton");
+  ASSERT_EQ(wizard->GetCurrentIndex(), 1);
+  auto* failure = Find<QTextEdit>(wizard.Current(), "summaryEdit");
+  EXPECT_EQ(failure->toPlainText(), "WARNING:\nCancelled from Welcome Page.\n\n");
+  EXPECT_EQ(Bold(failure, 0, 12), (std::vector<bool>{true, true, true, true, true, true, true,
+                                                      true, false, false, false, false}));
+  EXPECT_TRUE(failure->isReadOnly());
+  ASSERT_TRUE(WaitFor([&] { return Picture(wizard.Current()) != nullptr; }));
+  EXPECT_EQ(Picture(wizard.Current())->geometry(), QRect(0, 0, 164, 314));
+
+  m_info->SetMacAddress("00:1b:2c:3d:4e:5f");
+  ASSERT_TRUE(wizard->SetCurSel(wizard->GetPageCount() - 1));
+  auto* summary = Find<QTextEdit>(wizard.Current(), "summaryEdit");
+  EXPECT_EQ(Bold(summary, 0, 8), std::vector<bool>(8, false));
+  EXPECT_EQ(summary->font().pointSize(), 10);
+  EXPECT_EQ(QFontInfo(summary->font()).family(), QFontInfo(QFont("Arial")).family());
+  // Arial's average character is 904/2048 of its size (its OS/2 table); Liberation Sans
+  // has Arial's widths, whatever its own table says.
+  const double average = QFontInfo(summary->font()).pixelSize() * 904.0 / 2048.0;
+  EXPECT_NEAR(summary->tabStopDistance(), 4.0 * average, 4.0 * 0.5);
+  EXPECT_DOUBLE_EQ(summary->tabStopDistance(), 4.0 * AverageCharWidth(summary->font()));
+}
+
+// A page's timer runs while the page is shown; what the page posts reaches it on the
+// user-interface thread, and is dropped once the page's window is gone.
+TEST_F(QtHostTest, TimersFireAndPostsAreDroppedOnceTheWindowIsGone) {
+  auto wizard = Show();
+  struct Ticking : testing::RecordingPage {
+    using RecordingPage::RecordingPage;
+    int ticks = 0;
+    void OnTimer(int) override { ++ticks; }
+  };
+  std::vector<std::string> log;
+  Ticking page(999, log);
+  QtWizardSheet& sheet = *wizard.Window();
+  bool ran = false;
+  {
+    QtPageWindow host(page, sheet);
+    ASSERT_TRUE(host.Build(sheet.Units()));
+    host.StartTimer(1, 10);
+    EXPECT_TRUE(WaitFor([&] { return page.ticks >= 3; }));
+    host.StopTimer(1);
+    const int stopped = page.ticks;
+    QTest::qWait(50);
+    EXPECT_EQ(page.ticks, stopped);
+    // From another thread, as a probe's result comes.
+    std::thread([&] { host.Post([&] { ran = true; }); }).join();
+    EXPECT_TRUE(WaitFor([&] { return ran; }));
+    host.Post([&] { ran = false; });
+  }
+  // The window went before the loop ran the second post.
+  QTest::qWait(50);
+  EXPECT_TRUE(ran) << "a post to a window that is gone ran";
+}
+
+// Sorting is the list control's: a click on a column header sorts by it, and the selection
+// stays on the chosen device while rows update and move.
+TEST_F(QtHostTest, TheDeviceListSortsByTheClickedColumnAndTheSelectionStaysOnItsDevice) {
+  m_routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, testing::Ip(192, 168, 0, 5)}};
+  ShowQt();
+  const testing::PageDriver driver(*m_qt->Window());
+  ASSERT_TRUE(driver.Click("nextButton"));
+  ASSERT_TRUE(WaitFor([&] { return driver.On("listenPage"); }));
+  auto hear = [&](DeviceKey mac) {
+    testing::Request request;
+    request.mac = mac;
+    m_sockets.Push(request.Bytes());
+  };
+  constexpr DeviceKey kA = 0x02005E000001;
+  constexpr DeviceKey kB = 0x02005E000002;
+  constexpr DeviceKey kC = 0x02005E000003;
+  // A asks once, B twice, C three times.
+  for (const DeviceKey device : {kA, kB, kB, kC, kC, kC}) hear(device);
+  ASSERT_TRUE(WaitFor([&] {
+    return driver.ListedMacs().size() == 3 &&
+           driver.List()->model()->index(2, 1).data().toString() == "3";
+  }));
+  driver.ClickRow(0);
+  ASSERT_TRUE(WaitFor([&] { return driver.Enabled("nextButton"); }));
+  ASSERT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:01");
+
+  QHeaderView* header = driver.List()->header();
+  const QPoint count(header->sectionViewportPosition(1) + 5, header->height() / 2);
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, count);
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, count);
+  ASSERT_TRUE(WaitFor([&] {
+    return driver.ListedMacs() ==
+           QStringList({"02:00:5e:00:00:03", "02:00:5e:00:00:02", "02:00:5e:00:00:01"});
+  }));
+  EXPECT_EQ(driver.SelectedMac(), "02:00:5e:00:00:01");
+
+  // A asks on and climbs past the others, as numbers (10 above 9), with the selection.
+  for (int request = 0; request < 9; ++request) hear(kA);
+  ASSERT_TRUE(WaitFor([&] {
+    return driver.ListedMacs().first() == "02:00:5e:00:00:01" &&
+           driver.List()->model()->index(0, 1).data().toString() == "10";
+  }));
+  QTest::qWait(3 * CListenDlg::kTimerMs);
+  EXPECT_EQ(driver.SelectedMac(), "02:00:5e:00:00:01");
+  EXPECT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:01");
+}
+
+TEST(PictureResource, LoadsAtItsStoredSizeAndRefusesWhatItCannotDecode) {
+  CGdiPlusBitmapResource picture;
+  ASSERT_TRUE(picture.Load(135, "JPEG"));
+  EXPECT_EQ(picture.Handle().size(), QSize(497, 314));
+  ASSERT_TRUE(picture.Load(137, "JPEG"));
+  EXPECT_EQ(picture.Bitmap().size(), QSize(164, 314));
+  EXPECT_FALSE(picture.Load(999, "JPEG"));
+  EXPECT_TRUE(picture.Bitmap().isNull());
+  EXPECT_TRUE(picture.Handle().isNull());
+  // The dialog templates are resources too, but no picture.
+  EXPECT_FALSE(picture.Load(115, "dialogs"));
+  EXPECT_TRUE(picture.Handle().isNull());
+}
+
+}  // namespace
+}  // namespace quillnet
