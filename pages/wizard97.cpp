@@ -22,7 +22,14 @@ void CWizard97PageImpl::Command(int id, ControlEvent event) {
 
 int CWizard97PageImpl::Finish() {
   const int result = OnWizardFinish();
-  m_finished = result == 0;
+  // The wizard closes: what its controls tell from here on (a Win32 IP address control tells
+  // once more as its window goes) is nobody's input, on any page.
+  if (result == 0 && m_sheet != nullptr) {
+    for (int index = 0; index < m_sheet->GetPageCount(); ++index) {
+      m_sheet->GetPage(index)->m_finished = true;
+    }
+  }
+  if (result == 0) m_finished = true;
   return result;
 }
 

@@ -10,7 +10,7 @@
 
 #include "app/wizard_main.h"
 #include "bootp/bootp_server.h"
-#include "tests/app/temporary_folder.h"
+#include "tests/support/settings_location.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/requests.h"
 
@@ -20,7 +20,6 @@ namespace {
 using testing::FakeSocketApi;
 using testing::FakeAdapterSource;
 using testing::FakeRouteSource;
-using testing::TemporaryFolder;
 
 std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 std::vector<std::uint8_t> Dword(std::uint32_t value) {
@@ -48,8 +47,8 @@ class WizardInfoTest : public ::testing::Test {
     return value;
   }
 
-  TemporaryFolder m_folder;
-  std::string m_file = m_folder.File("Varnholt/Quillnet/registry.sqlite3");
+  testing::SettingsLocation m_settings;
+  std::string m_file = m_settings.Path();
 };
 
 TEST_F(WizardInfoTest, WithoutAKeyNothingIsInstalledRememberedOrCreated) {
@@ -60,7 +59,7 @@ TEST_F(WizardInfoTest, WithoutAKeyNothingIsInstalledRememberedOrCreated) {
   info.SetIpAddress("1.2.3.4");
   EXPECT_FALSE(info.LoadRememberedAddresses());
   EXPECT_EQ(info.GetIpAddress(), "1.2.3.4");
-  EXPECT_FALSE(std::filesystem::exists(m_file));
+  EXPECT_FALSE(m_settings.Exists());
 }
 
 struct InstalledCase {
@@ -88,7 +87,8 @@ TEST_F(WizardInfoTest, InstalledOnlyWithANonZeroDwordAndExactlyThisVersion) {
   };
   for (const InstalledCase& row : cases) {
     SCOPED_TRACE(row.name);
-    std::filesystem::remove(m_file);
+    const testing::SettingsLocation fresh;
+    m_file = fresh.Path();
     Put("unrelated", kRegSz, Bytes("x"));
     if (row.installed) Put("Installed", row.installed->first, row.installed->second);
     if (row.version) Put("Version", row.version->first, row.version->second);

@@ -410,6 +410,14 @@ TEST_F(AssignTest, ADeviceThatJustAskedIsAnsweredAtOnceAndItsAnswerEndsTheAssign
   ASSERT_TRUE(ParseArpFrame(m_arp.sent().back().bytes, probe));
   EXPECT_EQ(probe.senderIp, 0u);
   EXPECT_EQ(probe.targetIp, Ip(192, 168, 0, 20));
+
+  // Finish closes the wizard; an address control that tells of a change as its window goes
+  // changes nothing.
+  ASSERT_TRUE(Wizard().Finish());
+  EXPECT_EQ(Wizard().Result(), 1);
+  Wizard().WindowOf(2)->addresses[IDC_IP_ADDRESS] = IpEntry::FromText("192.168.0.99");
+  m_sheet->GetPage(2)->Command(IDC_IP_ADDRESS, ControlEvent::kFieldChanged);
+  EXPECT_EQ(m_info->GetIpAddress(), "192.168.0.20");
 }
 
 TEST_F(AssignTest, WithoutTheWayToAskTheReplyCountsAndTheCompletionPageSaysWhy) {
