@@ -129,12 +129,16 @@ check "FIFO that never ends" 6 \
 # Without the shell's descriptor 7, so that the FIFO it holds open is the program's own.
 "$CLI" serve --hosts "$TMP/hosts.fifo" >"$TMP/out" 2>"$TMP/err" </dev/null 7>&- &
 reader=$!
-# Interrupted once it has the FIFO open, which it opens after taking Ctrl+C as its own.
-for ((tries = 0; tries < 500; tries++)); do
-  ls -l "/proc/$reader/fd" 2>/dev/null | grep -qF "$TMP/hosts.fifo" && break
+# Interrupted once it has the FIFO open, which it opens after taking Ctrl+C as its own; Ctrl+C
+# again while it runs, should the first come before that on a slow machine.
+until ls -l "/proc/$reader/fd" 2>/dev/null | grep -qF "$TMP/hosts.fifo"; do
+  kill -0 "$reader" 2>/dev/null || break
   sleep 0.02
 done
-kill -INT "$reader"
+for ((tries = 0; tries < 1500 && $(kill -0 "$reader" 2>/dev/null && echo 1 || echo 0); tries++)); do
+  kill -INT "$reader" 2>/dev/null || true
+  sleep 0.02
+done
 rc=0
 wait "$reader" || rc=$?
 if [[ "$rc" != 6 || "$(cat "$TMP/err")" != "Interrupted while reading the hosts file '$TMP/hosts.fifo'." ]]; then

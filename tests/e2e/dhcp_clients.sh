@@ -289,7 +289,8 @@ held_declined() {
   grep -qE "^[0-9]{2}:[0-9]{2}:[0-9]{2}  Declined: $MAC reports 10\.86\.0\.77 as in use by another device\.$" \
     "$QNT_TMP/held.out"
 }
-qnt_wait_for 10 held_declined || qnt_fail "serve: no decline reported: $(cat "$QNT_TMP/held.out")"
+qnt_wait_for 20 held_declined ||
+  qnt_fail "serve: no decline reported: $(cat "$QNT_TMP/held.out" "$QNT_TMP/held.udhcpc.err")"
 expect_lines "$QNT_TMP/held.out" "Sent DHCPACK to $MAC" "Declined: $MAC"
 kill "$udhcpc"
 qnt_wait_exit "$udhcpc" 10
