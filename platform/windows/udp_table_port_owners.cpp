@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "platform/port_owners.h"
-#include "platform/win_text.h"
+#include "platform/windows/wide_text.h"
 
 namespace quillnet {
 namespace {

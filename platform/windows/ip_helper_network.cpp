@@ -11,7 +11,7 @@
 #include <algorithm>
 
 #include "platform/network_info.h"
-#include "platform/win_adapters.h"
+#include "platform/windows/adapter_addresses.h"
 
 namespace quillnet {
 namespace {

@@ -17,7 +17,7 @@
 #include "platform/network_info.h"
 #include "platform/port_owners.h"
 #include "platform/program_file.h"
-#include "platform/win_arp_frame.h"
+#include "platform/windows/arp_reply_frame.h"
 #include "tests/platform/loopback_sockets.h"
 
 namespace quillnet {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/win_text.h"
+#include "platform/windows/wide_text.h"
 #include "tests/support/settings_location.h"
 
 namespace quillnet {

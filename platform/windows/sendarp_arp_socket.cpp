@@ -22,8 +22,8 @@
 #include "platform/arp_socket.h"
 #include "platform/net_helper.h"
 #include "platform/port_owners.h"
-#include "platform/win_adapters.h"
-#include "platform/win_arp_frame.h"
+#include "platform/windows/adapter_addresses.h"
+#include "platform/windows/arp_reply_frame.h"
 
 namespace quillnet {
 namespace {

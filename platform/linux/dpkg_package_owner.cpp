@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/run_program.h"
+#include "platform/linux/run_program.h"
 
 namespace quillnet {
 namespace {

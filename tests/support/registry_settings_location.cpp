@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "platform/win_text.h"
+#include "platform/windows/wide_text.h"
 
 namespace quillnet::testing {
 namespace {

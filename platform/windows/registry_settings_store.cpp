@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/win_text.h"
+#include "platform/windows/wide_text.h"
 
 namespace quillnet {
 namespace {

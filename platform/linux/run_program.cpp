@@ -1,4 +1,4 @@
-#include "platform/run_program.h"
+#include "platform/linux/run_program.h"
 
 #include <fcntl.h>
 #include <spawn.h>

@@ -1,4 +1,4 @@
-#include "platform/win_adapters.h"
+#include "platform/windows/adapter_addresses.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "platform/win_text.h"
+#include "platform/windows/wide_text.h"
 
 namespace quillnet {
 namespace {

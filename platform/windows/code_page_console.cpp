@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "platform/console.h"
-#include "platform/win_text.h"
+#include "platform/windows/wide_text.h"
 
 namespace quillnet {
 namespace {

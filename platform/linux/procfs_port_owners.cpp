@@ -10,7 +10,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "platform/run_program.h"
+#include "platform/linux/run_program.h"
 
 namespace quillnet {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "platform/program_file.h"
 #include "platform/program_installer.h"
-#include "platform/win_text.h"
+#include "platform/windows/wide_text.h"
 
 namespace quillnet {
 namespace {

@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "platform/file_read.h"
-#include "platform/win_text.h"
+#include "platform/windows/wide_text.h"
 
 namespace quillnet {
 namespace {

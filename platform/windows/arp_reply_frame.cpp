@@ -1,4 +1,4 @@
-#include "platform/win_arp_frame.h"
+#include "platform/windows/arp_reply_frame.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/program_file.h"
-#include "platform/win_text.h"
+#include "platform/windows/wide_text.h"
 
 namespace quillnet {
 

@@ -1,4 +1,4 @@
-#include "platform/win_text.h"
+#include "platform/windows/wide_text.h"
 
 #include <windows.h>
 
