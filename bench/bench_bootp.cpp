@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "bootp/bootp_server.h"
-#include "bootp/message.h"
 #include "bench/bench_support.h"
+#include "bootp/bootp_server.h"
+#include "wire/message.h"
 
 namespace quillnet {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <utility>
 
-#include "bootp/arp.h"
 #include "platform/winsock_errors.h"
+#include "wire/arp.h"
 
 namespace quillnet {
 namespace {

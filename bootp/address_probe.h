@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "bootp/message.h"
 #include "platform/arp_socket.h"
+#include "wire/message.h"
 
 namespace quillnet {
 

@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
-#include "bootp/dhcp.h"
-#include "bootp/message.h"
 #include "platform/network_info.h"
 #include "platform/socket_api.h"
+#include "wire/dhcp.h"
+#include "wire/message.h"
 
 namespace quillnet {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bootp/address_check.h"
-#include "bootp/message.h"
+#include "wire/message.h"
 
 namespace quillnet::cli {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "bootp/adapter_query.h"
-#include "bootp/message.h"
 #include "cli/arguments.h"
 #include "platform/file_read.h"
+#include "wire/message.h"
 
 namespace quillnet::cli {
 

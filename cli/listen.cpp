@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "bootp/dhcp.h"
 #include "cli/serving.h"
+#include "wire/dhcp.h"
 
 namespace quillnet::cli {
 namespace {

@@ -3,12 +3,12 @@
 #include <sstream>
 
 #include "bootp/adapter_query.h"
-#include "bootp/dhcp.h"
 #include "cli/doctor.h"
 #include "platform/local_time.h"
 #include "platform/net_helper.h"
 #include "platform/port_owners.h"
 #include "platform/winsock_errors.h"
+#include "wire/dhcp.h"
 
 namespace quillnet::cli {
 

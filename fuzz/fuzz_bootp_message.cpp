@@ -8,9 +8,9 @@
 #include <span>
 #include <string_view>
 
-#include "bootp/arp.h"
-#include "bootp/dhcp.h"
-#include "bootp/message.h"
+#include "wire/arp.h"
+#include "wire/dhcp.h"
+#include "wire/message.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quillnet;

@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "bootp/message.h"
 #include "cli/doctor.h"
 #include "cli/hosts_file.h"
 #include "platform/ipv4_text.h"
 #include "platform/port_owners.h"
+#include "wire/message.h"
 
 namespace {
 

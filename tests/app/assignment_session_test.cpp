@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "app/address_prober.h"
-#include "bootp/dhcp.h"
 #include "platform/winsock_errors.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/requests.h"
+#include "wire/dhcp.h"
 
 namespace quillnet {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "bootp/arp.h"
 #include "platform/winsock_errors.h"
 #include "tests/support/fake_platform.h"
+#include "wire/arp.h"
 
 namespace quillnet {
 namespace {

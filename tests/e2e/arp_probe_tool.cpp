@@ -9,9 +9,9 @@
 #include <string>
 
 #include "bootp/address_probe.h"
-#include "bootp/message.h"
 #include "platform/arp_socket.h"
 #include "platform/ipv4_text.h"
+#include "wire/message.h"
 
 int main(int argc, char** argv) {
   using namespace quillnet;

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "bootp/arp.h"
 #include "dialogs/dialog_ids.h"
 #include "pages/assign_ip_page.h"
 #include "pages/listen_page.h"
@@ -16,6 +15,7 @@
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
 #include "tests/pages/page_test_support.h"
+#include "wire/arp.h"
 
 namespace quillnet {
 namespace {

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "bootp/address_probe.h"
-#include "bootp/arp.h"
 #include "platform/arp_socket.h"
 #include "platform/ipv4_text.h"
 #include "platform/network_info.h"
@@ -19,6 +18,7 @@
 #include "platform/program_file.h"
 #include "platform/windows/arp_reply_frame.h"
 #include "tests/platform/loopback_sockets.h"
+#include "wire/arp.h"
 
 namespace quillnet {
 

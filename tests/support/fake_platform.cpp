@@ -4,18 +4,11 @@
 #include <chrono>
 #include <cstring>
 
-#include "bootp/arp.h"
 #include "platform/ipv4_text.h"
 #include "platform/winsock_errors.h"
+#include "wire/arp.h"
 
 namespace quillnet::testing {
-
-std::uint32_t Ip(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
-  const std::uint8_t bytes[4] = {a, b, c, d};
-  std::uint32_t address = 0;
-  std::memcpy(&address, bytes, sizeof address);
-  return address;
-}
 
 int FakeSocketApi::Startup(std::uint16_t, std::uint16_t& granted) {
   granted = grantedVersion;

@@ -16,11 +16,9 @@
 #include "platform/arp_socket.h"
 #include "platform/network_info.h"
 #include "platform/socket_api.h"
+#include "tests/support/requests.h"
 
 namespace quillnet::testing {
-
-// Builds an address in network byte order from its four dotted parts.
-std::uint32_t Ip(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d);
 
 class FakeSocketApi final : public SocketApi {
  public:

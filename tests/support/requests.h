@@ -1,12 +1,24 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "bootp/message.h"
+#include "wire/dhcp.h"
+#include "wire/message.h"
 
 namespace quillnet::testing {
+
+// Builds an address in network byte order from its four dotted parts.
+inline std::uint32_t Ip(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  const std::uint8_t bytes[4] = {a, b, c, d};
+  std::uint32_t address = 0;
+  std::memcpy(&address, bytes, sizeof address);
+  return address;
+}
 
 // A BOOTP request as a device sends it; every field the server reads can be set.
 struct Request {
@@ -60,5 +72,24 @@ struct Request {
     return copy;
   }
 };
+
+// A DHCP message with `request`'s fields and `options`.
+inline std::vector<std::uint8_t> Dhcp(std::vector<std::uint8_t> options, Request request = {}) {
+  return request.WithOptions(std::move(options));
+}
+
+inline std::vector<std::uint8_t> Discover() { return Dhcp({53, 1, kDhcpDiscover}); }
+
+// A request for a.b.c.d, naming the server s (none when s is 0).
+inline std::vector<std::uint8_t> RequestFor(std::array<std::uint8_t, 4> address,
+                                            std::array<std::uint8_t, 4> server = {}) {
+  std::vector<std::uint8_t> options = {53, 1, kDhcpRequest, 50, 4};
+  options.insert(options.end(), address.begin(), address.end());
+  if (server != std::array<std::uint8_t, 4>{}) {
+    options.insert(options.end(), {54, 4});
+    options.insert(options.end(), server.begin(), server.end());
+  }
+  return Dhcp(options);
+}
 
 }  // namespace quillnet::testing

@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "bootp/bootp_server.h"
-#include "bootp/message.h"
 #include "tests/wizard/wizard_test_support.h"
 #include "wizard/qt/server_messages.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "bootp/message.h"
+#include "wire/message.h"
 
 namespace quillnet {
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "bootp/message.h"
+#include "wire/message.h"
 
 namespace quillnet {
 

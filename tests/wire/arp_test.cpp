@@ -1,4 +1,4 @@
-#include "bootp/arp.h"
+#include "wire/arp.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/fake_platform.h"
+#include "tests/support/requests.h"
 
 namespace quillnet {
 namespace {

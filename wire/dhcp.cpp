@@ -1,4 +1,4 @@
-#include "bootp/dhcp.h"
+#include "wire/dhcp.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "bootp/message.h"
+#include "wire/message.h"
 
 #include <cstdio>
 #include <cstring>

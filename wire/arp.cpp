@@ -1,4 +1,4 @@
-#include "bootp/arp.h"
+#include "wire/arp.h"
 
 #include <cstring>
 
