@@ -56,7 +56,7 @@ Clock::time_point Later(Clock::time_point from, std::chrono::milliseconds span) 
 struct Port {
   int index = 0;
   DeviceKey mac = 0;
-  std::array<std::uint8_t, kArpFrameSize> probe{};
+  ArpFrame probe{};
 };
 
 class Prober {

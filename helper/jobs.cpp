@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "helper/protocol.h"
+#include "wire/arp.h"
 
 namespace quillnet::helper {
 namespace {
@@ -54,82 +55,12 @@ void KeepNone() {
   cap_free(none);
 }
 
-// The RFC 826 frame of an Ethernet/IPv4 ARP packet; the helper builds and reads only these.
-constexpr std::size_t kEthernetDestinationOffset = 0;
-constexpr std::size_t kEthernetSourceOffset = kEthernetDestinationOffset + kMacSize;
-constexpr std::size_t kEthertypeOffset = kEthernetSourceOffset + kMacSize;
-constexpr std::size_t kEthernetHeaderSize = kEthertypeOffset + 2;
-constexpr std::size_t kArpHtypeOffset = kEthernetHeaderSize;
-constexpr std::size_t kArpPtypeOffset = kArpHtypeOffset + 2;
-constexpr std::size_t kArpHlenOffset = kArpPtypeOffset + 2;
-constexpr std::size_t kArpPlenOffset = kArpHlenOffset + 1;
-constexpr std::size_t kArpOperOffset = kArpPlenOffset + 1;
-constexpr std::size_t kArpShaOffset = kArpOperOffset + 2;
-constexpr std::size_t kIpv4Size = 4;
-constexpr std::size_t kArpSpaOffset = kArpShaOffset + kMacSize;
-constexpr std::size_t kArpThaOffset = kArpSpaOffset + kIpv4Size;
-constexpr std::size_t kArpTpaOffset = kArpThaOffset + kMacSize;
-constexpr std::size_t kArpFrameSize = kArpTpaOffset + kIpv4Size;
-static_assert(kEthernetHeaderSize == 14);
-static_assert(kArpFrameSize == kEthernetHeaderSize + 28);
-
-constexpr std::uint16_t kEthertypeArp = ETH_P_ARP;
-constexpr std::uint16_t kArpHardwareEthernet = ARPHRD_ETHER;
-constexpr std::uint16_t kArpProtocolIpv4 = ETH_P_IP;
-constexpr std::uint16_t kArpOperationRequest = ARPOP_REQUEST;
-constexpr std::uint16_t kArpOperationReply = ARPOP_REPLY;
-static_assert(kEthertypeArp == 0x0806 && kArpProtocolIpv4 == 0x0800);
+// The packet socket is opened and addressed with wire/arp's ethertype, which must be the kernel's.
+static_assert(kEthertypeArp == ETH_P_ARP);
 
 // Room for an ARP frame padded to the Ethernet minimum of 60 bytes, and then some.
 constexpr std::size_t kFrameBufferSize = 64;
 static_assert(kFrameBufferSize >= kArpFrameSize);
-
-using Mac = std::array<std::uint8_t, kMacSize>;
-using Frame = std::array<std::uint8_t, kArpFrameSize>;
-
-void Put16(Frame& frame, std::size_t offset, std::uint16_t value) {
-  frame[offset] = static_cast<std::uint8_t>(value >> 8);
-  frame[offset + 1] = static_cast<std::uint8_t>(value);
-}
-
-std::uint16_t Get16(const std::uint8_t* bytes, std::size_t offset) {
-  return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
-}
-
-// An RFC 5227 probe: a broadcast request from `mac` whose sender address is 0.0.0.0, so no
-// host's ARP cache learns from it, asking who has `address`.
-Frame BuildProbe(const Mac& mac, std::uint32_t address) {
-  Frame frame{};
-  std::fill_n(frame.begin() + kEthernetDestinationOffset, kMacSize, 0xFF);
-  std::copy(mac.begin(), mac.end(), frame.begin() + kEthernetSourceOffset);
-  Put16(frame, kEthertypeOffset, kEthertypeArp);
-  Put16(frame, kArpHtypeOffset, kArpHardwareEthernet);
-  Put16(frame, kArpPtypeOffset, kArpProtocolIpv4);
-  frame[kArpHlenOffset] = kMacSize;
-  frame[kArpPlenOffset] = kIpv4Size;
-  Put16(frame, kArpOperOffset, kArpOperationRequest);
-  std::copy(mac.begin(), mac.end(), frame.begin() + kArpShaOffset);
-  std::memcpy(frame.data() + kArpTpaOffset, &address, kIpv4Size);
-  return frame;
-}
-
-// The sender MAC of an ARP request or reply whose sender says it holds `address`.
-bool ClaimsAddress(const std::uint8_t* frame, std::size_t length, std::uint32_t address,
-                   std::uint64_t& mac) {
-  if (length < kArpFrameSize) return false;
-  const std::uint16_t operation = Get16(frame, kArpOperOffset);
-  if (Get16(frame, kEthertypeOffset) != kEthertypeArp ||
-      Get16(frame, kArpHtypeOffset) != kArpHardwareEthernet ||
-      Get16(frame, kArpPtypeOffset) != kArpProtocolIpv4 || frame[kArpHlenOffset] != kMacSize ||
-      frame[kArpPlenOffset] != kIpv4Size ||
-      (operation != kArpOperationRequest && operation != kArpOperationReply)) {
-    return false;
-  }
-  if (std::memcmp(frame + kArpSpaOffset, &address, kIpv4Size) != 0) return false;
-  mac = 0;
-  for (std::size_t i = 0; i < kMacSize; ++i) mac = mac << 8 | frame[kArpShaOffset + i];
-  return true;
-}
 
 bool Answer(int fd, const Reply& reply) {
   const ReplyBytes bytes = EncodeReply(reply);
@@ -199,7 +130,7 @@ int OpenBootpSocket(int fd) {
 }
 
 // The interface's own MAC, from SIOCGIFHWADDR; an errno, or EINVAL when it is not Ethernet.
-int InterfaceMac(int interfaceIndex, Mac& mac) {
+int InterfaceMac(int interfaceIndex, DeviceKey& mac) {
   ifreq request{};
   if (::if_indextoname(static_cast<unsigned>(interfaceIndex), request.ifr_name) == nullptr) {
     return errno;
@@ -208,11 +139,13 @@ int InterfaceMac(int interfaceIndex, Mac& mac) {
   if (query.get() < 0) return errno;
   if (::ioctl(query.get(), SIOCGIFHWADDR, &request) < 0) return errno;
   if (request.ifr_hwaddr.sa_family != ARPHRD_ETHER) return EINVAL;
-  std::memcpy(mac.data(), request.ifr_hwaddr.sa_data, kMacSize);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(request.ifr_hwaddr.sa_data);
+  mac = 0;
+  for (std::size_t i = 0; i < kMacSize; ++i) mac = mac << 8 | bytes[i];
   return 0;
 }
 
-int SendProbe(int socket, int interfaceIndex, const Frame& frame) {
+int SendProbe(int socket, int interfaceIndex, const ArpFrame& frame) {
   sockaddr_ll target{};
   target.sll_family = AF_PACKET;
   target.sll_protocol = htons(kEthertypeArp);
@@ -240,7 +173,7 @@ bool CallerEnded(int fd) {
 
 int ProbeArp(int fd, const Request& request) {
   KeepOnly(CAP_NET_RAW);
-  Mac mac{};
+  DeviceKey mac = 0;
   if (const int error = InterfaceMac(request.interfaceIndex, mac); error != 0) {
     return Fail(fd, error) ? 0 : 1;
   }
@@ -256,7 +189,7 @@ int ProbeArp(int fd, const Request& request) {
   }
   // The open socket sends and hears the frames; the probe needs no capability from here on.
   KeepNone();
-  const Frame probe = BuildProbe(mac, request.address);
+  const ArpFrame probe = BuildArpProbe(mac, request.address);
   if (const int error = SendProbe(socket.get(), request.interfaceIndex, probe); error != 0) {
     return Fail(fd, error) ? 0 : 1;
   }
@@ -290,8 +223,10 @@ int ProbeArp(int fd, const Request& request) {
     if (length < 0) continue;
     // The socket also sees this host's own frames going out, the probes among them.
     if (from.sll_pkttype == PACKET_OUTGOING) continue;
-    std::uint64_t holder = 0;
-    if (ClaimsAddress(buffer.data(), static_cast<std::size_t>(length), request.address, holder) &&
+    ArpPacket packet{};
+    DeviceKey holder = 0;
+    if (ParseArpFrame(std::span(buffer.data(), static_cast<std::size_t>(length)), packet) &&
+        ArpClaimsAddress(packet, request.address, holder) &&
         !Answer(fd, {ReplyKind::kClaim, 0, holder})) {
       return 1;
     }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "wire/message.h"
+
 // The messages between a Quillnet program and quillnet-net-helper over their Unix socket pair
 // (SOCK_SEQPACKET, so every message arrives whole or not at all). Both ends are built together
 // and run on one host; multi-byte numbers are big-endian all the same, so that the bytes read
@@ -66,7 +68,6 @@ enum class ReplyKind : std::uint8_t {
   kProbeEnd = 4,  // the probe's duration passed
 };
 
-inline constexpr std::size_t kMacSize = 6;
 inline constexpr std::size_t kReplyKindOffset = 0;
 inline constexpr std::size_t kReplyReservedOffset = 1;
 inline constexpr std::size_t kReplyReservedSize = 3;

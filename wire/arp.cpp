@@ -29,24 +29,34 @@ DeviceKey GetMac(const std::uint8_t* in) {
   return mac;
 }
 
-}  // namespace
-
-std::array<std::uint8_t, kArpFrameSize> BuildArpProbe(DeviceKey senderMac, std::uint32_t targetIp) {
-  std::array<std::uint8_t, kArpFrameSize> frame{};
+ArpFrame BuildArpFrame(std::uint16_t operation, DeviceKey destination, DeviceKey senderMac,
+                       std::uint32_t senderIp, DeviceKey targetMac, std::uint32_t targetIp) {
+  ArpFrame frame{};
   std::uint8_t* const out = frame.data();
-  PutMac(out + kEthernetDestinationOffset, kBroadcastMac);
+  PutMac(out + kEthernetDestinationOffset, destination);
   PutMac(out + kEthernetSourceOffset, senderMac);
   PutU16(out + kEthertypeOffset, kEthertypeArp);
   PutU16(out + kArpHtypeOffset, kArpHardwareEthernet);
   PutU16(out + kArpPtypeOffset, kArpProtocolIpv4);
   out[kArpHlenOffset] = kEthernetAddressLength;
   out[kArpPlenOffset] = kArpIpv4Length;
-  PutU16(out + kArpOperOffset, kArpOperationRequest);
+  PutU16(out + kArpOperOffset, operation);
   PutMac(out + kArpShaOffset, senderMac);
-  std::memcpy(out + kArpSpaOffset, &kUnspecifiedIp, kAddressSize);
-  PutMac(out + kArpThaOffset, 0);
+  std::memcpy(out + kArpSpaOffset, &senderIp, kAddressSize);
+  PutMac(out + kArpThaOffset, targetMac);
   std::memcpy(out + kArpTpaOffset, &targetIp, kAddressSize);
   return frame;
+}
+
+}  // namespace
+
+ArpFrame BuildArpProbe(DeviceKey senderMac, std::uint32_t targetIp) {
+  return BuildArpFrame(kArpOperationRequest, kBroadcastMac, senderMac, kUnspecifiedIp, 0,
+                       targetIp);
+}
+
+ArpFrame BuildArpReply(DeviceKey holder, std::uint32_t ip, DeviceKey asker) {
+  return BuildArpFrame(kArpOperationReply, asker, holder, ip, asker, kUnspecifiedIp);
 }
 
 bool ParseArpFrame(std::span<const std::uint8_t> frame, ArpPacket& packet) {
@@ -65,6 +75,13 @@ bool ParseArpFrame(std::span<const std::uint8_t> frame, ArpPacket& packet) {
   std::memcpy(&packet.senderIp, in + kArpSpaOffset, kAddressSize);
   packet.targetMac = GetMac(in + kArpThaOffset);
   std::memcpy(&packet.targetIp, in + kArpTpaOffset, kAddressSize);
+  return true;
+}
+
+bool ArpRequestTarget(std::span<const std::uint8_t> frame, std::uint32_t& ip) {
+  ArpPacket packet{};
+  if (!ParseArpFrame(frame, packet) || packet.operation != kArpOperationRequest) return false;
+  ip = packet.targetIp;
   return true;
 }
 

@@ -49,9 +49,16 @@ inline constexpr std::uint16_t kArpOperationReply = 2;
 static_assert(kArpIpv4Length == kAddressSize);
 static_assert(kEthernetAddressLength == kMacSize);
 
+using ArpFrame = std::array<std::uint8_t, kArpFrameSize>;
+
 // An RFC 5227 probe from `senderMac` for `targetIp`: a broadcast ARP request whose sender IP is
 // 0.0.0.0, so that no host's ARP cache learns anything from it.
-std::array<std::uint8_t, kArpFrameSize> BuildArpProbe(DeviceKey senderMac, std::uint32_t targetIp);
+ArpFrame BuildArpProbe(DeviceKey senderMac, std::uint32_t targetIp);
+
+// The reply of `holder`, which holds `ip`, to `asker`'s probe: sent to the asker alone, its
+// target IP the probe's sender IP, 0.0.0.0. Where the system answers a probe only with the
+// holder's MAC address (SendARP), this is the frame the holder sent.
+ArpFrame BuildArpReply(DeviceKey holder, std::uint32_t ip, DeviceKey asker);
 
 struct ArpPacket {
   std::uint16_t operation;
@@ -64,6 +71,10 @@ struct ArpPacket {
 // True for an Ethernet/IPv4 ARP request or reply of at least kArpFrameSize bytes; then fills
 // `packet`, which is left alone otherwise.
 bool ParseArpFrame(std::span<const std::uint8_t> frame, ArpPacket& packet);
+
+// True for a frame ParseArpFrame takes that is a request; `ip` then gets the address it asks
+// for, and is left alone otherwise.
+bool ArpRequestTarget(std::span<const std::uint8_t> frame, std::uint32_t& ip);
 
 // True when the packet's sender says it holds `ip` (its sender IP is `ip`); `holder` then gets
 // its sender MAC. A probe, whose sender IP is 0.0.0.0, claims nothing, whatever `ip` is.

@@ -25,7 +25,7 @@
 namespace quillnet {
 namespace {
 
-namespace wire = helper;
+namespace protocol = helper;
 
 // The helper answers the port request at once; a helper that does not is taken as failed.
 constexpr int kPortAnswerTimeoutMs = 10'000;
@@ -99,8 +99,8 @@ NetHelperFailure Start(const std::string& path, Helper& helper) {
     return {code, "making the socket pair for " + path + " failed " + WinsockCodeText(code)};
   }
   // dup2 onto itself would leave close-on-exec set, so the child's end is moved off fd 3.
-  if (pair[1] == wire::kRequestFd) {
-    const int moved = ::fcntl(pair[1], F_DUPFD_CLOEXEC, wire::kRequestFd + 1);
+  if (pair[1] == protocol::kRequestFd) {
+    const int moved = ::fcntl(pair[1], F_DUPFD_CLOEXEC, protocol::kRequestFd + 1);
     ::close(pair[1]);
     pair[1] = moved;
     if (moved < 0) {
@@ -111,8 +111,8 @@ NetHelperFailure Start(const std::string& path, Helper& helper) {
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pair[1], wire::kRequestFd);
-  posix_spawn_file_actions_addclosefrom_np(&actions, wire::kRequestFd + 1);
+  posix_spawn_file_actions_adddup2(&actions, pair[1], protocol::kRequestFd);
+  posix_spawn_file_actions_addclosefrom_np(&actions, protocol::kRequestFd + 1);
   std::string name = kNetHelperName;
   std::array<char*, 2> argv{name.data(), nullptr};
   std::array<char*, 1> environment{nullptr};
@@ -131,8 +131,8 @@ NetHelperFailure Start(const std::string& path, Helper& helper) {
   return {};
 }
 
-bool SendRequest(int fd, const wire::Request& request) {
-  const wire::RequestBytes bytes = wire::EncodeRequest(request);
+bool SendRequest(int fd, const protocol::Request& request) {
+  const protocol::RequestBytes bytes = protocol::EncodeRequest(request);
   ssize_t sent = 0;
   do {
     sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -142,9 +142,9 @@ bool SendRequest(int fd, const wire::Request& request) {
 
 // One reply, and the descriptor that came with it (-1 when none did). False when the helper
 // closed its end or sent something that is no reply.
-bool ReceiveReply(int fd, wire::Reply& reply, int& passed) {
+bool ReceiveReply(int fd, protocol::Reply& reply, int& passed) {
   passed = -1;
-  std::array<std::uint8_t, wire::kReplySize + 1> bytes{};
+  std::array<std::uint8_t, protocol::kReplySize + 1> bytes{};
   iovec data{bytes.data(), bytes.size()};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))]{};
   msghdr message{};
@@ -164,10 +164,10 @@ bool ReceiveReply(int fd, wire::Reply& reply, int& passed) {
       std::memcpy(&passed, CMSG_DATA(header), sizeof passed);
     }
   }
-  reply = wire::ParseReply(std::span(bytes.data(), static_cast<std::size_t>(length)));
-  const bool fits = (reply.kind == wire::ReplyKind::kSocket) == (passed >= 0) &&
+  reply = protocol::ParseReply(std::span(bytes.data(), static_cast<std::size_t>(length)));
+  const bool fits = (reply.kind == protocol::ReplyKind::kSocket) == (passed >= 0) &&
                     (message.msg_flags & MSG_CTRUNC) == 0;
-  if (reply.kind == wire::ReplyKind::kRefused || !fits) {
+  if (reply.kind == protocol::ReplyKind::kRefused || !fits) {
     if (passed >= 0) ::close(passed);
     passed = -1;
     return false;
@@ -218,10 +218,10 @@ class HelperClaims final : public NetHelperClaims {
     for (std::size_t i = 0; i < entries.size(); ++i) {
       if (entries[i].revents == 0) continue;
       Probe& probe = *running[i];
-      wire::Reply reply;
+      protocol::Reply reply;
       int passed = -1;
       if (!ReceiveReply(probe.helper.fd, reply, passed) ||
-          reply.kind == wire::ReplyKind::kSocket) {
+          reply.kind == protocol::ReplyKind::kSocket) {
         if (passed >= 0) ::close(passed);
         NetHelperFailure ended = NoAnswer(m_path);
         ended.brokeOff = true;
@@ -230,15 +230,15 @@ class HelperClaims final : public NetHelperClaims {
         continue;
       }
       switch (reply.kind) {
-        case wire::ReplyKind::kClaim:
+        case protocol::ReplyKind::kClaim:
           mac = reply.mac;
           interfaceIndex = probe.interfaceIndex;
           return;
-        case wire::ReplyKind::kProbeEnd:
+        case protocol::ReplyKind::kProbeEnd:
           m_anyRan = true;
           probe.ended = true;
           break;
-        case wire::ReplyKind::kFailed:
+        case protocol::ReplyKind::kFailed:
           Note(JobFailure(m_path, reply.error, "cap_net_raw",
                           "probing on interface " + std::to_string(probe.interfaceIndex)));
           probe.ended = true;
@@ -304,15 +304,15 @@ int OpenBootpSocketThroughHelper(NetHelperFailure& failure) {
   if (failure.error == 0) failure = Start(path, helper);
   int bound = -1;
   if (failure.error == 0) {
-    wire::Reply reply;
+    protocol::Reply reply;
     pollfd entry{helper.fd, POLLIN, 0};
-    if (!SendRequest(helper.fd, {wire::RequestKind::kOpenBootpSocket, 0, 0, 0, 0}) ||
+    if (!SendRequest(helper.fd, {protocol::RequestKind::kOpenBootpSocket, 0, 0, 0, 0}) ||
         ::poll(&entry, 1, kPortAnswerTimeoutMs) <= 0 ||
         !ReceiveReply(helper.fd, reply, bound)) {
       failure = NoAnswer(path);
-    } else if (reply.kind == wire::ReplyKind::kFailed) {
+    } else if (reply.kind == protocol::ReplyKind::kFailed) {
       failure = JobFailure(path, reply.error, "cap_net_bind_service", "binding UDP port 67");
-    } else if (reply.kind != wire::ReplyKind::kSocket) {
+    } else if (reply.kind != protocol::ReplyKind::kSocket) {
       failure = NoAnswer(path);
     }
     ::close(helper.fd);
@@ -338,13 +338,14 @@ std::unique_ptr<NetHelperClaims> StartNetHelperProbes(const std::vector<int>& in
     return nullptr;
   }
   // No probe after the first is asked as rarely as the helper allows.
-  wire::Request request{wire::RequestKind::kProbeArp, 0, ip, 0, 0};
+  protocol::Request request{protocol::RequestKind::kProbeArp, 0, ip, 0, 0};
   request.durationMs = static_cast<std::uint32_t>(std::clamp<std::chrono::milliseconds::rep>(
-      duration.count(), wire::kMinDurationMs, wire::kMaxDurationMs));
-  request.intervalMs = interval.count() <= 0
-                           ? wire::kMaxIntervalMs
-                           : static_cast<std::uint32_t>(std::clamp<std::chrono::milliseconds::rep>(
-                                 interval.count(), wire::kMinIntervalMs, wire::kMaxIntervalMs));
+      duration.count(), protocol::kMinDurationMs, protocol::kMaxDurationMs));
+  request.intervalMs =
+      interval.count() <= 0
+          ? protocol::kMaxIntervalMs
+          : static_cast<std::uint32_t>(std::clamp<std::chrono::milliseconds::rep>(
+                interval.count(), protocol::kMinIntervalMs, protocol::kMaxIntervalMs));
   std::vector<HelperClaims::Probe> probes;
   for (const int index : interfaces) {
     Helper helper;

@@ -23,7 +23,7 @@
 #include "platform/net_helper.h"
 #include "platform/port_owners.h"
 #include "platform/windows/adapter_addresses.h"
-#include "platform/windows/arp_reply_frame.h"
+#include "wire/arp.h"
 
 namespace quillnet {
 namespace {
@@ -94,16 +94,16 @@ class WinArpSocketApi final : public ArpSocketApi {
     try {
       std::thread([probe, ip, asker, interfaceIndex] {
         ULONG mac[2] = {};
-        ULONG length = kArpMacBytes;
+        ULONG length = kMacSize;
         const DWORD result = ::SendARP(ip, 0, mac, &length);
         std::lock_guard lock(probe->mutex);
         probe->asking.erase(ip);
         // No answer (ERROR_BAD_NET_NAME) is what silence looks like here.
-        if (result != NO_ERROR || length != kArpMacBytes || probe->closed) return;
+        if (result != NO_ERROR || length != kMacSize || probe->closed) return;
         std::uint64_t holder = 0;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(mac);
-        for (std::size_t i = 0; i < kArpMacBytes; ++i) holder = (holder << 8) | bytes[i];
-        probe->replies.emplace_back(ArpReplyFrame(holder, ip, asker), interfaceIndex);
+        for (std::size_t i = 0; i < kMacSize; ++i) holder = (holder << 8) | bytes[i];
+        probe->replies.emplace_back(BuildArpReply(holder, ip, asker), interfaceIndex);
         probe->arrived.notify_all();
       }).detach();
     } catch (const std::system_error&) {

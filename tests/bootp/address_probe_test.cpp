@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -25,9 +24,7 @@ const std::uint32_t kAddress = Ip(10, 0, 0, 7);
 
 // An ARP reply in which `mac` says it holds `ip`.
 std::vector<std::uint8_t> Claim(DeviceKey mac, std::uint32_t ip) {
-  auto frame = BuildArpProbe(mac, Ip(10, 0, 0, 1));
-  frame[kArpOperOffset + 1] = kArpOperationReply;
-  std::memcpy(frame.data() + kArpSpaOffset, &ip, sizeof ip);
+  const ArpFrame frame = BuildArpReply(mac, ip, kOurMacA);
   return {frame.begin(), frame.end()};
 }
 

@@ -16,9 +16,7 @@
 #include "platform/network_info.h"
 #include "platform/port_owners.h"
 #include "platform/program_file.h"
-#include "platform/windows/arp_reply_frame.h"
 #include "tests/platform/loopback_sockets.h"
-#include "wire/arp.h"
 
 namespace quillnet {
 
@@ -90,30 +88,6 @@ TEST_F(LoopbackSockets, ThePortsHolderIsNamedWithItsProcess) {
   const std::string program = RunningProgramPath();
   ASSERT_FALSE(program.empty());
   EXPECT_EQ(owners[0].name, program.substr(program.find_last_of('\\') + 1));
-}
-
-// SendARP's answer reaches the probe as a frame: the engine must read the probe's question
-// from its frame, and the answer made here as the holder's claim.
-TEST(WindowsArp, FramesReadAsTheEngineWritesAndReadsThem) {
-  constexpr DeviceKey kOwn = 0x02005e100001;
-  constexpr DeviceKey kHolder = 0x02005e100002;
-  std::uint32_t ip = 0;
-  ASSERT_TRUE(ReadIpv4Text("10.77.0.50", ip));
-  std::uint32_t asked = 0;
-  ASSERT_TRUE(ArpRequestTarget(BuildArpProbe(kOwn, ip), asked));
-  EXPECT_EQ(asked, ip);
-
-  const ArpFrame reply = ArpReplyFrame(kHolder, ip, kOwn);
-  ArpPacket packet{};
-  ASSERT_TRUE(ParseArpFrame(reply, packet));
-  EXPECT_EQ(packet.operation, kArpOperationReply);
-  EXPECT_EQ(packet.targetMac, kOwn);
-  DeviceKey holder = 0;
-  ASSERT_TRUE(ArpClaimsAddress(packet, ip, holder));
-  EXPECT_EQ(holder, kHolder);
-  // A reply is no question: only a request is handed to SendARP.
-  EXPECT_FALSE(ArpRequestTarget(reply, asked));
-  EXPECT_FALSE(ArpRequestTarget(std::span(reply).first(kArpFrameBytes - 1), asked));
 }
 
 // Where SendARP is missing (Wine), a probe says so at once, and never claims an answer.

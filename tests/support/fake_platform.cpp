@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
 #include "platform/ipv4_text.h"
 #include "platform/winsock_errors.h"
@@ -234,9 +233,7 @@ void FakeArpSocketApi::AnswerProbes(std::map<std::uint32_t, std::uint64_t> holde
     if (!ParseArpFrame(frame.bytes, probe)) return;
     const auto found = holders.find(probe.targetIp);
     if (found == holders.end()) return;
-    auto reply = BuildArpProbe(found->second, 0);
-    reply[kArpOperOffset + 1] = kArpOperationReply;
-    std::memcpy(reply.data() + kArpSpaOffset, &found->first, sizeof found->first);
+    const ArpFrame reply = BuildArpReply(found->second, found->first, probe.senderMac);
     Push(frame.interfaceIndex, {reply.begin(), reply.end()});
   };
 }

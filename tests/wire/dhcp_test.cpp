@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <vector>
 
 #include "tests/support/requests.h"
@@ -76,7 +78,7 @@ TEST(DhcpReply, GoldenOfferAckAndNak) {
   request[kFileOffset] = 'f';
 
   // The reply common to all three, written out field by field.
-  std::vector<std::uint8_t> common = {
+  const std::uint8_t header[] = {
       0x02,                    // op: boot reply
       0x01, 0x06, 0x00,        // htype, hlen as asked; hops 0
       0x56, 0xf3, 0xea, 0x22,  // xid
@@ -88,8 +90,10 @@ TEST(DhcpReply, GoldenOfferAckAndNak) {
       0, 0, 0, 7,              // giaddr, as asked
       0x02, 0x00, 0x5e, 0x10, 0x20, 0x30, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // chaddr
   };
-  common.resize(kCookieOffset, 0);  // sname, file: empty
-  common.insert(common.end(), {99, 130, 83, 99});
+  const std::uint8_t cookie[] = {99, 130, 83, 99};
+  std::vector<std::uint8_t> common(kOptionsOffset, 0);  // sname, file: empty
+  std::copy(std::begin(header), std::end(header), common.begin());
+  std::copy(std::begin(cookie), std::end(cookie), common.begin() + kCookieOffset);
   const std::vector<std::uint8_t> addressOptions = {
       54, 4, 192, 168, 1, 2,        // server identifier
       51, 4, 255, 255, 255, 255,    // lease: infinite
