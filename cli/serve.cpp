@@ -1,26 +1,35 @@
 #include "cli/serve.h"
 
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "bootp/adapter_query.h"
 #include "cli/hosts_file.h"
 #include "cli/serving.h"
 #include "platform/local_time.h"
+#include "wire/dhcp.h"
 
 namespace quillnet::cli {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A DHCP client checks the address it was acked before it uses it (RFC 2131 section 4.4.1; the
+// RFC 5227 probes take up to 7 seconds) and declines it when another device answers there.
+// Until this has passed since its ack, a DHCP device's answer may still be undone.
+constexpr auto kDeclineWindow = std::chrono::seconds(10);
 
 // Which rows have had their answer, and which declined it since: a decline undoes the answer,
 // as the device has no address; it is answered again when it asks again.
 class Answers {
  public:
-  void Answered(const std::string& mac) {
+  // `dhcp`: the answer was an ack, which the device may still decline.
+  void Answered(const std::string& mac, bool dhcp) {
     std::lock_guard lock(m_mutex);
-    m_answered.insert(mac);
+    m_answered[mac] = dhcp ? Clock::now() + kDeclineWindow : Clock::time_point::min();
     m_declined.erase(mac);
   }
   void Declined(const std::string& mac, const std::string& ip) {
@@ -28,9 +37,16 @@ class Answers {
     m_answered.erase(mac);
     m_declined[mac] = ip;
   }
+  // The rows answered for good: a BOOTP reply, or an ack the device has not declined within
+  // kDeclineWindow.
   std::size_t Count() const {
     std::lock_guard lock(m_mutex);
-    return m_answered.size();
+    const Clock::time_point now = Clock::now();
+    std::size_t count = 0;
+    for (const auto& [mac, settled] : m_answered) {
+      if (settled <= now) ++count;
+    }
+    return count;
   }
   // " MAC (IP) declined its address as in use." for the rows whose last word was a decline;
   // "" when none.
@@ -44,7 +60,8 @@ class Answers {
 
  private:
   mutable std::mutex m_mutex;
-  std::unordered_set<std::string> m_answered;
+  // When each answer is for good.
+  std::map<std::string, Clock::time_point> m_answered;
   std::map<std::string, std::string> m_declined;
 };
 
@@ -77,7 +94,7 @@ int Serve(const ServeArguments& args, Output& output, const std::atomic<bool>& i
       return;
     }
     ReportReply(output, reply, FormatLocalTime(reply.time, "%H:%M:%S") + "  ");
-    if (IsFinalAnswer(reply)) answers.Answered(reply.macText);
+    if (IsFinalAnswer(reply)) answers.Answered(reply.macText, reply.messageType == kDhcpAck);
   });
   server.SetDeclineHandler([&](const BootPServer::DeclineRecord& decline) {
     output.Error(FormatLocalTime(decline.time, "%H:%M:%S") + "  " +

@@ -18,7 +18,7 @@ DRIVER="${1:?usage: $0 <wizard_driver>}"
 [[ -x "$DRIVER" ]] || qnt_fail "not an executable: $DRIVER"
 command -v bootpc >/dev/null || qnt_fail "bootpc is not installed (Debian package bootpc)"
 command -v dhclient >/dev/null || qnt_fail "dhclient is not installed (Debian package isc-dhcp-client)"
-busybox --list 2>/dev/null | grep -qx udhcpc ||
+busybox --list 2>/dev/null | grep -x udhcpc >/dev/null ||
   qnt_fail "busybox udhcpc is not installed (Debian package busybox)"
 qnt_init
 
