@@ -113,6 +113,13 @@ int FakeSocketApi::SendFrom(SocketHandle socket, std::span<const std::uint8_t> d
   return 0;
 }
 
+int FakeSocketApi::SourceToward(std::uint32_t address, std::uint16_t, std::uint32_t& source) {
+  std::lock_guard lock(m_mutex);
+  const auto found = sourceToward.find(address);
+  source = found != sourceToward.end() ? found->second : 0;
+  return found != sourceToward.end() ? 0 : kWsaEnetunreach;
+}
+
 void FakeSocketApi::Shutdown(SocketHandle socket) {
   std::lock_guard lock(m_mutex);
   m_log.push_back("shutdown " + std::to_string(socket));
