@@ -25,11 +25,11 @@ QApplication& Application() {
 // range(0) devices listed; range(1) of them ask again before each tick.
 void BM_ListenTick(benchmark::State& state) {
   Application();
-  NoSockets sockets;
+  AskingSockets sockets;
   NoRoutes routes;
   const auto rows = static_cast<std::size_t>(state.range(0));
   const auto changedPerTick = static_cast<std::size_t>(state.range(1));
-  auto server = TableOf(rows, sockets, routes);
+  auto server = ServerOf(rows, sockets, routes);
   QTreeView view;
   CDeviceListModel model;
   view.setModel(&model);
@@ -41,9 +41,10 @@ void BM_ListenTick(benchmark::State& state) {
   std::size_t next = 0;
   for (auto _ : state) {
     for (std::size_t i = 0; i < changedPerTick; ++i) {
-      server->RecordRequest(KeyOf(next), true);
+      sockets.Ask(KeyOf(next));
       next = (next * 7 + 1) % rows;
     }
+    if (changedPerTick > 0) server->ServiceOneRequest();
     model.Refresh(*server);
   }
   if (model.rowCount() != static_cast<int>(rows)) state.SkipWithError("rows were lost");

@@ -1,16 +1,20 @@
 #!/bin/bash
 # Devices behind a router reach this PC through a relay agent: ISC dhcrelay in a namespace
-# between the PC's network and the device's forwards their requests with giaddr set. assign
-# answers ISC dhclient through it (offer and ack to the relay, from this PC's address toward
-# it, which is the server identifier) and confirms the device with ICMP echo, ARP not passing
-# the router; it answers a BOOTP device that sets the broadcast flag (the relay delivers a
+# between the PC's network and the device's forwards their requests with giaddr set. assign,
+# run as nobody without any capability, answers ISC dhclient through it (offer and ack to the
+# relay, from this PC's address toward it, which is the server identifier) and confirms the
+# device with ICMP echo, ARP not passing the router: sent by quillnet-net-helper, as the
+# namespace lets nobody have a ping socket. As root, assign answers a BOOTP device that sets the broadcast flag (the relay delivers a
 # reply to a device without an address by unicast otherwise, which bootpc cannot take). serve
 # answers both from one hosts file, and listen and serve name the relay.
-# Usage: relay_agent.sh <quillnet-cli>
+# Usage: relay_agent.sh <quillnet-cli> <quillnet-net-helper>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 
 qnt_cli_test "${1:-}"
+HELPER="${2:?usage: $0 <quillnet-cli> <quillnet-net-helper>}"
+command -v setpriv >/dev/null || qnt_fail "setpriv is not installed (Debian package util-linux)"
+command -v setcap >/dev/null || qnt_fail "setcap is not installed (Debian package libcap2-bin)"
 command -v dhclient >/dev/null || qnt_fail "dhclient is not installed (Debian package isc-dhcp-client)"
 command -v dhcrelay >/dev/null || qnt_fail "dhcrelay is not installed (Debian package isc-dhcp-relay)"
 qnt_init
@@ -60,10 +64,19 @@ dhclient_on() {
     -sf "$HERE/dhclient_set_address.sh" dev0
 }
 
-# assign answers dhclient through the relay and finds it at its address with ICMP echo.
+# assign, as nobody, answers dhclient through the relay and finds it at its address with ICMP
+# echo, both through the helper.
 readonly D_IP=10.88.0.50
-qnt_bg "$PC" "$QNT_TMP/dhcp.out" "$QNT_TMP/dhcp.err" "$CLI" assign "$MAC" "$D_IP" "$MASK" \
-  "$RELAY" --timeout 40 --confirm 20
+mkdir -p "$QNT_TMP/granted"
+cp "$CLI" "$HELPER" "$QNT_TMP/granted/"
+chmod 755 "$QNT_TMP" "$QNT_TMP/granted" "$QNT_TMP/granted"/*
+setcap cap_net_bind_service,cap_net_raw=+ep "$QNT_TMP/granted/$(basename "$HELPER")" ||
+  qnt_fail "cannot set a file capability on the helper"
+ip netns exec "$PC" sysctl -qw net.ipv4.ping_group_range="1 0"
+qnt_bg "$PC" "$QNT_TMP/dhcp.out" "$QNT_TMP/dhcp.err" \
+  setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
+  "$QNT_TMP/granted/$(basename "$CLI")" assign "$MAC" "$D_IP" "$MASK" "$RELAY" --timeout 40 \
+  --confirm 20
 assign=$QNT_LAST_PID
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/dhcp.out" "Waiting for a BOOTP or DHCP request" ||
   qnt_fail "assign did not start: $(cat "$QNT_TMP/dhcp.out" "$QNT_TMP/dhcp.err")"
