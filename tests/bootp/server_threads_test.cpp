@@ -112,6 +112,8 @@ class ReplyInProgress : public ::testing::Test {
   // sender, and the worker is free again.
   void BlockInReply(int requests = 1) {
     ASSERT_TRUE(server.Start());
+    // The sender's first look at the routes passes; the reply's is held.
+    ASSERT_TRUE(routes.WaitForFirstQuery());
     ASSERT_TRUE(server.Arm(kTarget, "192.168.1.50", "255.255.255.0", ""));
     for (int i = 0; i < requests; ++i) sockets.Push(Request{}.Bytes());
     calls.push_back(std::async(std::launch::async, [this] { server.ServiceOneRequest(); }));
@@ -212,6 +214,7 @@ TEST_F(ReplyInProgress, ListedDeviceAnswerLeavesTheArmingAlone) {
     EXPECT_EQ(record.macText, kTarget);
   });
   ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(routes.WaitForFirstQuery());
   ASSERT_TRUE(server.Arm("00:1b:2c:3d:4e:5f", "10.0.0.9", "255.0.0.0", ""));
   sockets.Push(Request{}.Bytes());
   calls.push_back(std::async(std::launch::async, [this] { server.ServiceOneRequest(); }));

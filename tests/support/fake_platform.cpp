@@ -186,6 +186,7 @@ RouteQueryResult GatedRouteSource::QueryRoutes(std::vector<RouteRow>& out) {
   std::unique_lock lock(m_mutex);
   if (++m_queries == 1) {
     out = m_rows;
+    m_changed.notify_all();
     return RouteQueryResult::kOk;
   }
   ++m_waiting;
@@ -194,6 +195,11 @@ RouteQueryResult GatedRouteSource::QueryRoutes(std::vector<RouteRow>& out) {
   --m_waiting;
   out = m_rows;
   return RouteQueryResult::kOk;
+}
+
+bool GatedRouteSource::WaitForFirstQuery() const {
+  std::unique_lock lock(m_mutex);
+  return m_changed.wait_for(lock, std::chrono::seconds(5), [&] { return m_queries > 0; });
 }
 
 bool GatedRouteSource::WaitForQuery() const {

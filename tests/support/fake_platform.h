@@ -117,6 +117,9 @@ class GatedRouteSource final : public RouteSource {
  public:
   explicit GatedRouteSource(std::vector<RouteRow> rows) : m_rows(std::move(rows)) {}
   RouteQueryResult QueryRoutes(std::vector<RouteRow>& out) override;
+  // Waits until the first query has been answered, so that the next one blocks; false after
+  // about five seconds.
+  bool WaitForFirstQuery() const;
   // Waits until a query is blocked; false after about five seconds.
   bool WaitForQuery() const;
   // Lets every query, present and future, return.
