@@ -3,8 +3,9 @@
 # between the PC's network and the device's forwards their requests with giaddr set. assign,
 # run as nobody without any capability, answers ISC dhclient through it (offer and ack to the
 # relay, from this PC's address toward it, which is the server identifier) and confirms the
-# device with ICMP echo, ARP not passing the router: sent by quillnet-net-helper, as the
-# namespace lets nobody have a ping socket. As root, assign answers a BOOTP device that sets the broadcast flag (the relay delivers a
+# device with ICMP echo, ARP not passing the router: sent by quillnet-net-helper where the
+# namespace gives nobody no ping socket, by the program itself where it does. As root, assign
+# answers a BOOTP device that sets the broadcast flag (the relay delivers a
 # reply to a device without an address by unicast otherwise, which bootpc cannot take). serve
 # answers both from one hosts file, and listen and serve name the relay.
 # Usage: relay_agent.sh <quillnet-cli> <quillnet-net-helper>
@@ -98,6 +99,27 @@ qnt_wait_exit "$dhclient" 10
 # The server identifier the device took is this PC's address toward the relay.
 grep -q "option dhcp-server-identifier $PC_IP;" "$QNT_TMP/dhcp.leases" ||
   qnt_fail "dhclient's lease: $(cat "$QNT_TMP/dhcp.leases")"
+
+# Where the system gives the user's group a ping socket (Debian's default), the program sends
+# the echo requests itself: dhclient, rebooting with its lease, is acked and found again.
+ip netns exec "$PC" sysctl -qw net.ipv4.ping_group_range="0 2147483647"
+qnt_bg "$PC" "$QNT_TMP/ping.out" "$QNT_TMP/ping.err" \
+  setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
+  "$QNT_TMP/granted/$(basename "$CLI")" assign "$MAC" "$D_IP" "$MASK" "$RELAY" --timeout 40 \
+  --confirm 20
+assign=$QNT_LAST_PID
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/ping.out" "Waiting for a BOOTP or DHCP request" ||
+  qnt_fail "assign did not start: $(cat "$QNT_TMP/ping.out" "$QNT_TMP/ping.err")"
+# The helper must not be asked: without its capabilities it could not send a thing.
+setcap -r "$QNT_TMP/granted/$(basename "$HELPER")"
+dhclient_on dhcp
+dhclient=$QNT_LAST_PID
+qnt_wait_exit "$assign" 45
+((QNT_RC == 0)) || qnt_fail "ping socket: assign exited $QNT_RC: $(cat "$QNT_TMP/ping.out" \
+  "$QNT_TMP/ping.err")"
+expect_line "$QNT_TMP/ping.out" "Confirmed: $MAC answers at $D_IP"
+kill "$dhclient"
+qnt_wait_exit "$dhclient" 10
 
 # A BOOTP device that sets the broadcast flag takes its reply through the relay; it answers
 # nothing, so it is not checked.
