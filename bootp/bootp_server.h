@@ -83,8 +83,8 @@ class BootPServer {
   static constexpr std::size_t kMaxPendingReplies = 4096;
 
   using Clock = std::function<std::int64_t()>;
-  // Receives a failure that needs the user's attention (text, caption). Called on the
-  // sender thread without the server's lock held.
+  // Receives a failure that needs the user's attention (text, caption). Called on the thread
+  // that sends (the worker's or the sender's) without the server's lock held.
   using ErrorHandler = std::function<void(const std::string& text, const std::string& caption)>;
 
   // The addresses one listed device is answered with, as texts (read as Arm's are).
@@ -140,9 +140,10 @@ class BootPServer {
     // ask this one again.
     kOtherServer,
   };
-  // Receives every reply. Called on the sender thread without the server's lock held.
+  // Receives every reply. Called on the thread that sent it, the worker's or the sender's, one
+  // call at a time, without the server's lock held.
   using AnswerHandler = std::function<void(const ReplyRecord&)>;
-  // Receives every decline, of the armed device or a listed one. Called on the sender thread
+  // Receives every decline, of the armed device or a listed one. Called as the answer handler
   // without the server's lock held, in its place among the replies: after every reply that
   // was queued before the decline arrived, so a device's ack is reported before the decline
   // that followed it.
