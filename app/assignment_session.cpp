@@ -138,6 +138,7 @@ void AssignmentSession::Take(const BootPServer::ReplyRecord& reply, std::vector<
     return;
   }
   m_lastEarly = reply.early;
+  m_lastRelayed = !reply.relay.empty();
   StartCheck();
 }
 
@@ -181,8 +182,10 @@ void AssignmentSession::StartCheck() {
   m_windowEnd = std::chrono::steady_clock::now() + m_settings.checkWindow;
   ProbeRequest request;
   ReadIpv4Text(m_ipAddress, request.ip);
-  request.interfaces = m_server.GetHeardInterfaces(m_macText);
-  if (request.interfaces.empty() && m_settings.fallbackInterfaces) {
+  // ARP does not pass the relay agent's router: a device behind it is asked with ICMP echo.
+  request.echo = m_lastRelayed;
+  if (!request.echo) request.interfaces = m_server.GetHeardInterfaces(m_macText);
+  if (!request.echo && request.interfaces.empty() && m_settings.fallbackInterfaces) {
     request.interfaces = m_settings.fallbackInterfaces();
   }
   const DeviceKey device = ParseMacKey(m_macText);

@@ -21,7 +21,8 @@ struct ProbeResult;
 // device answers at its new address. The front ends only show what Poll reports.
 //
 // How it ends, for each kind of device:
-// - it takes the reply and answers ARP there: kConfirmed;
+// - it takes the reply and answers ARP there (ICMP echo when it asked through a relay agent:
+//   ARP does not pass the router): kConfirmed;
 // - it takes the reply and stays silent (a BOOTP device that configures nothing): kNotConfirmed
 //   when the window has passed since the last answer;
 // - it asks again (it rebooted, or an answer at once came too late for it): it is answered
@@ -116,6 +117,8 @@ class AssignmentSession {
   // The latest answer was the answer at once: without a way to check, the window still shows
   // whether the device asks again.
   bool m_lastEarly = false;
+  // The latest answer went to the relay agent the device asked through.
+  bool m_lastRelayed = false;
   std::chrono::steady_clock::time_point m_windowEnd;
   std::uint64_t m_probeGeneration = 0;
   std::string m_cannotCheck;

@@ -212,12 +212,21 @@ void CBootpWizardInfo::RefreshLocalAddress() {
   // (the Welcome page's) only stands in where that is not known.
   const std::vector<int> heard =
       m_bootpServer ? m_bootpServer->GetHeardInterfaces(m_macAddress) : std::vector<int>();
+  // A device behind a router was heard through its relay agent, which sits on its network.
+  m_relayAddress = m_bootpServer ? m_bootpServer->GetRelayOf(m_macAddress) : std::string();
   // A query that fails leaves what it was given, as it does on the Welcome page; one that
   // finds no adapter leaves this PC without an address.
   std::string gateway;
   if (!QueryAdapter(m_localIpAddress, m_localSubnetMask, gateway)) {
     m_localIpAddress.clear();
     m_localSubnetMask.clear();
+  }
+  if (!m_relayAddress.empty()) {
+    // The relay's subnet: its address, and the three-part network the page proposes.
+    m_deviceOnAnotherNetwork = true;
+    m_localIpAddress = m_relayAddress;
+    m_localSubnetMask = kRelaySubnetMask;
+    return;
   }
   std::string ip;
   std::string mask;

@@ -134,11 +134,21 @@ class CBootpWizardInfo {
   std::string QueryLocalIpAddress();
   // Queries this PC's address and mask again, leaving the device's addresses alone: the PC's
   // address may have changed since the Welcome page. They are this PC's on the interface the
-  // selected device was last heard on, else the first adapter's, as on the Welcome page.
+  // selected device was last heard on, else the first adapter's, as on the Welcome page. For a
+  // device heard through a relay agent they are the relay's network instead: the relay's
+  // address and kRelaySubnetMask (the relay does not say its mask), against which the
+  // subnet warning compares and from which the Set IP page proposes the device's network.
   void RefreshLocalAddress();
-  // Whether the last RefreshLocalAddress found the device on another interface than the first
-  // adapter's: this PC's address and mask are then that interface's.
+  // The mask taken for a relay agent's network: the one of the three-part network proposed.
+  static constexpr char kRelaySubnetMask[] = "255.255.255.0";
+  // Whether the last RefreshLocalAddress found the device on another network than the first
+  // adapter's (another interface's, or behind a relay agent): the address and mask below are
+  // then that network's.
   bool IsDeviceOnAnotherNetwork() const { return m_deviceOnAnotherNetwork; }
+  // The relay agent the selected device was last heard through, as the last
+  // RefreshLocalAddress found it; "" when it asked on one of this PC's networks. While it is
+  // set, GetLocalIpAddress is the relay's address, not this PC's.
+  std::string GetRelayAddress() const { return m_relayAddress; }
   std::string GetLocalIpAddress() const { return m_localIpAddress; }
   // Whether `ipAddress` is one of this PC's addresses, on any interface.
   bool IsOwnAddress(const std::string& ipAddress);
@@ -187,6 +197,7 @@ class CBootpWizardInfo {
   std::string m_defaultGateway;
   std::string m_localIpAddress;
   std::string m_localSubnetMask;
+  std::string m_relayAddress;
   bool m_deviceOnAnotherNetwork = false;
   bool m_installed = false;
   std::unique_ptr<BootPServer> m_bootpServer;

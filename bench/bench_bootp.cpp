@@ -14,13 +14,11 @@ namespace {
 
 // A device already in a table of range(0) rows asks again.
 void BM_RecordRequest_ExistingKey(benchmark::State& state) {
-  NoSockets sockets;
-  NoRoutes routes;
   const auto rows = static_cast<std::size_t>(state.range(0));
-  auto server = TableOf(rows, sockets, routes);
+  RequestTable table = TableOf(rows);
   std::size_t i = 0;
   for (auto _ : state) {
-    server->RecordRequest(KeyOf(i), true);
+    table.Record(KeyOf(i), true, 1);
     i = (i * 7 + 1) % rows;
   }
 }
@@ -29,20 +27,18 @@ void BM_RecordRequest_ExistingKey(benchmark::State& state) {
 // by at most 1024 rows before it is built again; at 65536 rows the device is not recorded.
 void BM_RecordRequest_NewKey(benchmark::State& state) {
   constexpr std::size_t kBatch = 1024;
-  NoSockets sockets;
-  NoRoutes routes;
   const auto rows = static_cast<std::size_t>(state.range(0));
-  auto server = TableOf(rows, sockets, routes);
+  RequestTable table = TableOf(rows);
   std::size_t added = 0;
   for (auto _ : state) {
     // A full table turns new devices away and stays as it is; only a growing one is rebuilt.
-    if (added == kBatch && rows < BootPServer::kMaxRows) {
+    if (added == kBatch && rows < RequestTable::kMaxRows) {
       state.PauseTiming();
-      server = TableOf(rows, sockets, routes);
+      table = TableOf(rows);
       added = 0;
       state.ResumeTiming();
     }
-    server->RecordRequest(KeyOf(rows + added), true);
+    table.Record(KeyOf(rows + added), true, 1);
     added = added == kBatch ? 0 : added + 1;
   }
 }

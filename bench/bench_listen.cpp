@@ -34,11 +34,11 @@ class ListPage final : public CWizard97InteriorPageImpl {
 // range(0) devices listed; range(1) of them ask again before each tick.
 void BM_ListenTick(benchmark::State& state) {
   Application();
-  NoSockets sockets;
+  AskingSockets sockets;
   NoRoutes routes;
   const auto rows = static_cast<std::size_t>(state.range(0));
   const auto changedPerTick = static_cast<std::size_t>(state.range(1));
-  auto server = TableOf(rows, sockets, routes);
+  auto server = ServerOf(rows, sockets, routes);
   ListPage page;
   CWizard97SheetImpl sheet("Bench", 0);
   sheet.AddPage(&page);
@@ -56,9 +56,10 @@ void BM_ListenTick(benchmark::State& state) {
   std::size_t next = 0;
   for (auto _ : state) {
     for (std::size_t i = 0; i < changedPerTick; ++i) {
-      server->RecordRequest(KeyOf(next), true);
+      sockets.Ask(KeyOf(next));
       next = (next * 7 + 1) % rows;
     }
+    if (changedPerTick > 0) server->ServiceOneRequest();
     page.rows.Refresh(*server, host, IDC_DEVICE_LIST);
   }
   if (view->model()->rowCount() != static_cast<int>(rows)) state.SkipWithError("rows were lost");

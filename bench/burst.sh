@@ -27,13 +27,19 @@
 # Needs root (network namespaces), python3, dnsmasq for burst and fresh (Debian dnsmasq-base,
 # installed when missing), and BUILD_DIR with cli/quillnet-cli built; page needs
 # tests/e2e/e2e_wizard_driver too (the wizard and the tests configured on). Builds nothing.
+# QUILLNET_CLI runs that program instead of BUILD_DIR's (the installed /usr/bin/quillnet-cli);
+# QUILLNET_AS_GROUP runs it as nobody in that group (quillnet: port 67 through the helper).
 # shellcheck source=../tests/e2e/netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/netns_lib.sh"
 
 readonly USAGE="usage: $0 BUILD_DIR [burst [N]] [steady|page [RATE] [DEVICES] [SECONDS]] [fresh [K]]"
 BUILD="${1:?$USAGE}"
 shift
-CLI="$BUILD/cli/quillnet-cli"
+CLI="${QUILLNET_CLI:-$BUILD/cli/quillnet-cli}"
+AS=()
+if [[ -n "${QUILLNET_AS_GROUP:-}" ]]; then
+  AS=(setpriv --reuid=nobody --regid=nogroup --groups "$QUILLNET_AS_GROUP" --inh-caps=-all)
+fi
 DRIVER="$BUILD/tests/e2e/e2e_wizard_driver"
 CLIENT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/burst_client.py"
 [[ -x "$CLI" ]] || qnt_fail "$CLI not found: build $BUILD's quillnet-cli"
@@ -102,6 +108,8 @@ if ((needs_dnsmasq)) && ! command -v dnsmasq >/dev/null; then
     qnt_fail "dnsmasq is not installed and dnsmasq-base could not be installed"
 fi
 qnt_init
+# The program as another user reads the hosts files written here.
+((${#AS[@]} == 0)) || chmod 755 "$QNT_TMP"
 
 readonly MASK="255.255.0.0"
 readonly GATEWAY="10.93.0.1"
@@ -165,7 +173,7 @@ measurement_failed() { qnt_fail "the measurement of $1 failed: $(tail -n 5 "$ERR
 
 start_listen() {
   start_server "$1" qnt_file_has "$QNT_TMP/$1.out" '"event":"listening"' -- \
-    "$CLI" listen --json
+    "${AS[@]}" "$CLI" listen --json
 }
 
 # start_dnsmasq <label> <dhcp-host file>: nothing of the host's (no configuration file, DNS
@@ -197,7 +205,7 @@ burst_mode() {
 
   qnt_log "burst: $n devices, $ROUNDS rounds to quillnet-cli serve"
   start_server burst-serve qnt_file_has "$QNT_TMP/burst-serve.out" '"event":"serving"' -- \
-    "$CLI" serve --hosts "$hosts" --json
+    "${AS[@]}" "$CLI" serve --hosts "$hosts" --json
   client burst "$n" "$ROUNDS" --server-pid "$SERVER" >"$QNT_TMP/burst-serve.json" ||
     measurement_failed "quillnet-cli serve"
   stop_server "quillnet-cli serve"
@@ -244,7 +252,7 @@ fresh_quillnet() {
   device=$(tool device "$1")
   read -r mac ip <<<"$device"
   start_server fresh-assign qnt_file_has "$QNT_TMP/fresh-assign.out" '"event":"waiting"' -- \
-    "$CLI" assign "$mac" "$ip" "$MASK" "$GATEWAY" --confirm 0 --timeout 10 --json
+    "${AS[@]}" "$CLI" assign "$mac" "$ip" "$MASK" "$GATEWAY" --confirm 0 --timeout 10 --json
   client fresh "$1" >>"$QNT_TMP/fresh-quillnet.samples" ||
     qnt_fail "assign did not answer $mac: $(cat "$OUT" "$ERR")"
   qnt_wait_exit "$SERVER" 30

@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -27,6 +28,11 @@ constexpr int kWsaEperm = kWsaBase + EPERM;
 constexpr char kNoInterfaceText[] = "no interface to send ARP probes on";
 constexpr char kNoCapabilityText[] =
     "this program lacks the CAP_NET_RAW capability, which ARP probes need";
+constexpr char kNoEchoCapabilityText[] =
+    "this program may not send ICMP echo requests, which reach a device behind a router: it "
+    "lacks the CAP_NET_RAW capability, and its group is not in net.ipv4.ping_group_range";
+constexpr char kNoEchoText[] = "ICMP echo requests, which reach a device behind a router, "
+                               "cannot be sent on this system";
 
 bool IsRefused(int code) { return code == kWsaEperm || code == kWsaEacces; }
 
@@ -158,6 +164,38 @@ class Prober {
   std::string m_firstReason;
 };
 
+// Waits for the helper's claims until one counts (kAnswered), the duration passes or cancel is
+// set (kSilent), or the helper fails. `counts` gives the holder a claim reports, or nullopt
+// for a claim that does not count.
+template <typename Counts>
+ProbeResult AwaitHelperClaims(NetHelperClaims& claims, const ProbeRequest& request,
+                              Counts counts) {
+  const Clock::time_point deadline = Later(Clock::now(), request.duration);
+  for (;;) {
+    if (request.cancel != nullptr && request.cancel->load()) return {};
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) return {};
+    const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(
+        std::min(deadline, Later(now, kCancelCheckPeriod)) - now);
+    DeviceKey claim = 0;
+    int arrivedOn = 0;
+    bool ended = false;
+    NetHelperFailure failure;
+    claims.Next(claim, arrivedOn, ended, timeout, failure);
+    if (failure.error != 0) {
+      return NotPossible(failure.error, failure.text,
+                         failure.brokeOff ? ProbeOutcome::kBrokeOff : ProbeOutcome::kNotPossible);
+    }
+    if (ended) return {};
+    if (const std::optional<DeviceKey> holder = counts(claim)) {
+      ProbeResult result;
+      result.outcome = ProbeOutcome::kAnswered;
+      result.holder = *holder;
+      return result;
+    }
+  }
+}
+
 // The probe made by quillnet-net-helper for a program refused the packet socket: the helper
 // sends the probes and reports the devices that claim the address; this side still decides
 // which of them count.
@@ -175,35 +213,26 @@ ProbeResult ProbeThroughHelper(ArpSocketApi& api, const ProbeRequest& request, i
   for (const int index : request.interfaces) {
     if (DeviceKey mac = 0; api.HardwareAddress(index, mac) == 0) ownMacs.push_back(mac);
   }
-  const Clock::time_point deadline = Later(Clock::now(), request.duration);
-  for (;;) {
-    if (request.cancel != nullptr && request.cancel->load()) return {};
-    const Clock::time_point now = Clock::now();
-    if (now >= deadline) return {};
-    const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(
-        std::min(deadline, Later(now, kCancelCheckPeriod)) - now);
-    DeviceKey holder = 0;
-    int arrivedOn = 0;
-    bool ended = false;
-    claims->Next(holder, arrivedOn, ended, timeout, failure);
-    if (failure.error != 0) {
-      return NotPossible(failure.error, failure.text,
-                         failure.brokeOff ? ProbeOutcome::kBrokeOff : ProbeOutcome::kNotPossible);
+  return AwaitHelperClaims(*claims, request, [&](DeviceKey holder) -> std::optional<DeviceKey> {
+    if (holder == 0 || holder == kNetHelperEchoReply ||
+        std::find(ownMacs.begin(), ownMacs.end(), holder) != ownMacs.end() ||
+        (request.accept && !request.accept(holder))) {
+      return std::nullopt;
     }
-    if (ended) return {};
-    if (holder != 0 && std::find(ownMacs.begin(), ownMacs.end(), holder) == ownMacs.end() &&
-        (!request.accept || request.accept(holder))) {
-      ProbeResult result;
-      result.outcome = ProbeOutcome::kAnswered;
-      result.holder = holder;
-      return result;
-    }
-  }
+    return holder;
+  });
+}
+
+std::string EchoFailureText(const std::string& what, int code) {
+  if (IsRefused(code)) return kNoEchoCapabilityText;
+  if (code == kWsaEopnotsupp) return kNoEchoText;
+  return what + " " + WinsockCodeText(code);
 }
 
 }  // namespace
 
 ProbeResult ProbeAddress(ArpSocketApi& api, const ProbeRequest& request) {
+  if (request.echo) return ProbeByEcho(api, request);
   if (request.interfaces.empty()) return NotPossible(0, kNoInterfaceText);
   SocketHandle socket = kInvalidSocket;
   if (const int error = api.Open(socket); error != 0) {
@@ -211,6 +240,60 @@ ProbeResult ProbeAddress(ArpSocketApi& api, const ProbeRequest& request) {
     return NotPossible(error, FailureText("opening the ARP socket failed", error));
   }
   ProbeResult result = Prober(api, socket, request).Run();
+  api.Close(socket);
+  return result;
+}
+
+}  // namespace quillnet
+
+namespace quillnet {
+
+ProbeResult ProbeByEcho(ArpSocketApi& api, const ProbeRequest& request) {
+  SocketHandle socket = kInvalidSocket;
+  if (const int error = api.OpenEcho(socket); error != 0) {
+    if (!IsRefused(error)) return NotPossible(error, EchoFailureText("opening the ICMP socket failed", error));
+    NetHelperFailure failure;
+    const std::unique_ptr<NetHelperClaims> claims =
+        api.StartHelperEcho(request.ip, request.duration, request.interval, failure);
+    if (!claims) {
+      if (failure.error == 0) return NotPossible(error, EchoFailureText("", error));
+      return NotPossible(failure.error, failure.text);
+    }
+    return AwaitHelperClaims(*claims, request, [](DeviceKey claim) -> std::optional<DeviceKey> {
+      if (claim != kNetHelperEchoReply) return std::nullopt;
+      return DeviceKey{0};
+    });
+  }
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline = Later(start, request.duration);
+  std::uint16_t sequence = 0;
+  ProbeResult result;
+  if (const int error = api.SendEcho(socket, request.ip, ++sequence); error != 0) {
+    result = NotPossible(error, EchoFailureText("sending an ICMP echo request failed", error));
+  }
+  Clock::time_point next = request.interval.count() > 0 ? Later(start, request.interval)
+                                                         : Clock::time_point::max();
+  while (result.error == 0) {
+    if (request.cancel != nullptr && request.cancel->load()) break;
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) break;
+    if (now >= next) {
+      // A failed resend is not the end: the first request went out.
+      api.SendEcho(socket, request.ip, ++sequence);
+      next = Later(now, request.interval);
+    }
+    const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(
+        std::min({deadline, next, Later(now, kCancelCheckPeriod)}) - now);
+    bool answered = false;
+    if (const int error = api.ReceiveEcho(socket, request.ip, answered, timeout); error != 0) {
+      // Not hearing is not silence: the caller must not read "it does not answer" from this.
+      result = NotPossible(error, EchoFailureText("receiving ICMP echo replies failed", error),
+                           ProbeOutcome::kBrokeOff);
+    } else if (answered) {
+      result.outcome = ProbeOutcome::kAnswered;
+      break;
+    }
+  }
   api.Close(socket);
   return result;
 }

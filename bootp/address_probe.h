@@ -27,7 +27,12 @@ struct ProbeResult {
 
 struct ProbeRequest {
   // Where to ask. ArpInterfaces() is not called here: the caller passes them (empty: kNotPossible).
+  // Not read for an echo.
   std::vector<int> interfaces;
+  // Asks with ICMP echo requests instead of ARP: the device is behind a router, where ARP
+  // cannot reach. An answer cannot name its MAC: kAnswered with holder 0, and `accept` is not
+  // asked.
+  bool echo = false;
   std::uint32_t ip = 0;  // network byte order
   // Which holder ends the probe (the confirmed device, or any other device); empty: any.
   std::function<bool(DeviceKey)> accept;
@@ -48,5 +53,8 @@ struct ProbeRequest {
 // Refused the packet socket, it has quillnet-net-helper probe instead; when the helper cannot,
 // the reason says why and how to fix it.
 ProbeResult ProbeAddress(ArpSocketApi& api, const ProbeRequest& request);
+// The same with ICMP echo requests to `request.ip`, every interval for the duration: kAnswered
+// at the first echo reply from it. Refused the echo socket, it has quillnet-net-helper ask.
+ProbeResult ProbeByEcho(ArpSocketApi& api, const ProbeRequest& request);
 
 }  // namespace quillnet

@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <list>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -15,9 +14,12 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
+#include "bootp/answer_policy.h"
+#include "bootp/kept_requests.h"
+#include "bootp/reply_sender.h"
+#include "bootp/request_table.h"
 #include "platform/network_info.h"
 #include "platform/socket_api.h"
 #include "wire/dhcp.h"
@@ -26,7 +28,9 @@
 namespace quillnet {
 
 // The BOOTP server of one run: the listening socket on port 67, the table of devices heard,
-// the one armed reply and the replies to listed devices.
+// the one armed reply and the replies to listed devices. The facade the pages and the CLI use;
+// its parts are the request table (RequestTable), the kept requests (KeptRequests), the answer
+// policy (answer_policy.h) and the reply sender (ReplySender).
 //
 // A request that carries a DHCP message type is answered in DHCP: a DISCOVER with an offer, a
 // REQUEST for the device's address with an ack, a REQUEST for another address with a nak (the
@@ -34,14 +38,18 @@ namespace quillnet {
 // the ack ends the arming, as the BOOTP reply does. A DECLINE from the armed device ends the
 // arming as a failure: it found the address in use; so does a REQUEST that takes another
 // server's offer. After its answer the armed device is still answered, with the same
-// addresses, until Disarm: a device that reboots while it is being checked asks again.
+// addresses, until Disarm: a device that reboots while it is being checked asks again. A
+// request that came through a relay agent is answered through it (see ReplySender).
 //
-// Two threads do the network work. The caller's worker thread calls ServiceOneRequest, which
-// only drains the listening socket and records what it took; it hands each reply to the
-// server's own sender thread, so an arrival never waits for a send. The sender sends each
-// reply through the listening socket, once per interface, naming the interface and its
-// address: the socket stays open and bound to port 67 for the server's whole life, so no
-// request queued on it is lost and no other program can take the port between two replies.
+// The caller's worker thread calls ServiceOneRequest, which drains the listening socket and
+// records what it took. A reply to a server that was idle leaves at once from that thread: a
+// hand-over to another thread costs a wake-up, which on a virtual machine costs more than the
+// send. While replies wait or go out, the worker hands further ones to the server's own sender
+// thread, so a burst of arrivals never waits for the sends. Either sends each reply through
+// the listening socket, naming the interface and its address: the socket stays open and bound
+// to port 67 for the server's whole life, so no request queued on it is lost and no other
+// program can take the port between two replies. One thread sends at a time, so the handlers
+// are called one at a time and in the order things happened.
 //
 // One lock guards all of the server's state, so the worker, the sender and the user-interface
 // thread that reads the table and arms the server may call it at the same time. The lock is
@@ -57,23 +65,14 @@ namespace quillnet {
 // the kept requests at most kStoredRequestBudget bytes.
 class BootPServer {
  public:
-  static constexpr std::uint16_t kServerPort = 67;
-  static constexpr std::uint16_t kClientPort = 68;
-  // The table keeps this many devices; later new devices are not recorded.
-  static constexpr std::size_t kMaxRows = 65536;
+  static constexpr std::uint16_t kServerPort = ReplySender::kServerPort;
+  static constexpr std::uint16_t kClientPort = ReplySender::kClientPort;
+  static constexpr std::size_t kMaxRows = RequestTable::kMaxRows;
   // Arming answers the device's latest request at once when that request was valid and came
-  // at most this many seconds ago: a waiting client takes a reply to its latest request
-  // between its retries, which come ever further apart.
-  static constexpr std::int64_t kEarlyAnswerSeconds = 60;
-  // The latest request of each device is kept for that, within this many bytes in all: each
-  // costs its bytes up to the last non-zero one (the rest of the receive buffer is zero)
-  // plus kStoredRequestOverhead. When a new one does not fit, the requests heard longest ago
-  // go first (about 10,000 devices with 300-byte requests stay); a device whose request was
-  // dropped is answered at its next request. Requests older than kEarlyAnswerSeconds go too.
-  static constexpr std::size_t kStoredRequestBudget = std::size_t{4} << 20;
-  static constexpr std::size_t kStoredRequestOverhead = 160;
-  // The interfaces a device was last heard on, most recent first.
-  static constexpr std::size_t kHeardInterfaces = 4;
+  // at most this many seconds ago (see KeptRequests).
+  static constexpr std::int64_t kEarlyAnswerSeconds = KeptRequests::kEarlyAnswerSeconds;
+  static constexpr std::size_t kStoredRequestBudget = KeptRequests::kBudget;
+  static constexpr std::size_t kHeardInterfaces = RequestTable::kHeardInterfaces;
   // Room for a burst of requests while the worker is not draining: about 3,000 datagrams of
   // a 300-byte request as the kernel counts them.
   static constexpr int kReceiveBufferBytes = 8 << 20;
@@ -84,8 +83,8 @@ class BootPServer {
   static constexpr std::size_t kMaxPendingReplies = 4096;
 
   using Clock = std::function<std::int64_t()>;
-  // Receives a failure that needs the user's attention (text, caption). Called on the
-  // sender thread without the server's lock held.
+  // Receives a failure that needs the user's attention (text, caption). Called on the thread
+  // that sends (the worker's or the sender's) without the server's lock held.
   using ErrorHandler = std::function<void(const std::string& text, const std::string& caption)>;
 
   // The addresses one listed device is answered with, as texts (read as Arm's are).
@@ -105,8 +104,12 @@ class BootPServer {
     std::size_t interfaces = 0;  // the interfaces it left through; 0: not sent
     std::vector<std::string> interfaceNames;  // their names, in the order sent
     // A copy left through the interface the request came in on (any copy, where that
-    // interface is not known): only then can the device have it.
+    // interface is not known), or to the relay agent it came through: only then can the
+    // device have it.
     bool reachedDevice = false;
+    // The relay agent the device asked through, which the reply went to; empty when it asked
+    // on one of this PC's networks and the reply was broadcast there.
+    std::string relay;
     bool armed = false;  // the answer to the arming, not to a listed device
     std::uint64_t arming = 0;  // which arming (see GetArming); 0 for a listed device
     // The answer at once to the request the device made before the arming.
@@ -137,9 +140,10 @@ class BootPServer {
     // ask this one again.
     kOtherServer,
   };
-  // Receives every reply. Called on the sender thread without the server's lock held.
+  // Receives every reply. Called on the thread that sent it, the worker's or the sender's, one
+  // call at a time, without the server's lock held.
   using AnswerHandler = std::function<void(const ReplyRecord&)>;
-  // Receives every decline, of the armed device or a listed one. Called on the sender thread
+  // Receives every decline, of the armed device or a listed one. Called as the answer handler
   // without the server's lock held, in its place among the replies: after every reply that
   // was queued before the decline arrived, so a device's ack is reported before the decline
   // that followed it.
@@ -163,8 +167,10 @@ class BootPServer {
   // Started and listening.
   bool IsRunning() const;
   // Waits for a datagram, then takes every one waiting behind it (up to kReceiveBatch),
-  // records the accepted requests and hands the sender a reply for each that is to be
-  // answered: the armed device's, or a listed device's.
+  // records the accepted requests and answers each that is to be answered: the armed
+  // device's, or a listed device's. A request that passed more than kMaxHops relay agents is
+  // dropped. The one reply to an idle server is sent before this returns; others go to the
+  // sender.
   void ServiceOneRequest();
   // Waits until the sender has sent every reply handed to it so far, or has ended; false when
   // `limit` passed first.
@@ -184,7 +190,6 @@ class BootPServer {
   void Stop();
 
   // Request table.
-  void RecordRequest(DeviceKey key, bool valid);
   bool IsTableUpdated() const;
   int GetRequestCount() const;
   std::string GetMacText(int row) const;
@@ -197,11 +202,14 @@ class BootPServer {
   // revision `since` into `rows` (each once, most recent first; every row for 0) and returns
   // the current revision. Costs time in proportion to the rows returned.
   std::uint64_t GetChangedRows(std::uint64_t since, std::vector<int>& rows) const;
+  // The relay agent the row's latest request came through, as dotted text; empty when the
+  // device asked on one of this PC's networks.
+  std::string GetRelay(int row) const;
+  // The same for the device with that MAC text; empty when it was not heard.
+  std::string GetRelayOf(std::string_view macText) const;
   // The indexes of the interfaces the device was last heard on, most recent first; empty
   // when it was not heard or the interfaces were not known.
   std::vector<int> GetHeardInterfaces(std::string_view macText) const;
-  // What the kept requests cost, counted as kStoredRequestBudget counts it.
-  std::size_t GetStoredRequestBytes() const;
 
   // Arming and the reply.
   // Arms the server for one device; false when it is armed already, or when the IP address or
@@ -238,42 +246,6 @@ class BootPServer {
   void SetErrorHandler(ErrorHandler handler);
 
  private:
-  struct RowState {
-    std::int32_t count = 0;
-    bool valid = false;
-    std::int64_t lastTime = 0;
-    std::uint8_t messageType = kBootpMessage;
-    // The table revision of the row's last change, and its neighbours in the list of rows
-    // ordered by that revision (-1 at either end).
-    std::uint64_t revision = 0;
-    std::int32_t newer = -1;
-    std::int32_t older = -1;
-    std::array<std::int32_t, kHeardInterfaces> interfaces{};  // 0: none
-  };
-  // A device's latest request, kept to answer it when the device is armed.
-  struct StoredRequest {
-    DeviceKey key = 0;
-    std::int64_t time = 0;
-    int interfaceIndex = 0;  // where it came in; 0 when not known
-    std::uint8_t messageType = kBootpMessage;
-    std::vector<std::uint8_t> bytes;  // up to the last non-zero byte
-  };
-  using StoredRequests = std::list<StoredRequest>;
-  static_assert(sizeof(StoredRequest) + 2 * sizeof(void*) +  // the list node
-                    sizeof(std::pair<const DeviceKey, StoredRequests::iterator>) +
-                    4 * sizeof(void*) <=  // the index node and its bucket
-                kStoredRequestOverhead);
-  struct PendingError {
-    std::string text;
-    std::string caption;
-  };
-  // What sending a reply came to.
-  struct ReplyOutcome {
-    std::size_t interfaces = 0;  // the interfaces it left through
-    std::vector<std::string> interfaceNames;
-    bool reachedDevice = false;  // see ReplyRecord
-    std::string message;  // for m_message; empty when every interface sent it
-  };
   // kArmed ends the arming once sent; kArmedEarly and kArmedOffer (a DHCP offer or nak) leave
   // it armed; kArmedAgain answers the armed device after its answer.
   enum class Answer { kListed, kArmed, kArmedEarly, kArmedOffer, kArmedAgain };
@@ -289,89 +261,53 @@ class BootPServer {
     // Not a reply but a device's word, reported in its place among the replies.
     std::optional<DeclineRecord> notice;
   };
-  // One interface a reply leaves through: its limited-broadcast row.
-  struct BroadcastInterface {
-    std::uint32_t address = 0;
-    int index = 0;
-    mutable std::string name;  // asked for once a copy has left through it
-  };
-  // The interfaces of one query of the routes, for a batch of replies.
-  struct SendRoutes {
-    std::vector<BroadcastInterface> interfaces;
-    PendingError pending;  // reported once for the batch
-  };
+  using Batch = std::deque<PendingReply>;
 
   // These run with m_mutex held.
   bool SetUpSocket(SocketHandle& socket);
   bool CloseSocket(SocketHandle& socket);
-  void RecordRequestLocked(DeviceKey key, bool valid, int interfaceIndex = 0,
-                           std::uint8_t messageType = kBootpMessage);
-  void StoreRequestLocked(DeviceKey key, bool valid, std::span<const std::uint8_t> request,
-                          int interfaceIndex, std::uint8_t messageType);
-  void DropStoredRequestLocked(StoredRequests::iterator stored);
-  // The armed device's kept request, when it is one to answer at once.
-  const StoredRequest* EarlyRequestLocked() const;
-  void BuildArmedReplyLocked(std::span<std::uint8_t> buffer) const;
-  // The armed addresses as a DHCP reply carries them; the type and server identifier are
-  // set for each reply.
-  DhcpReplyFields ArmedDhcpFieldsLocked() const;
   // Records one received datagram and queues its reply, if it gets one.
   void TakeDatagramLocked(std::span<std::uint8_t> buffer, const ReceivedDatagram& datagram);
-  void QueueReplyLocked(std::span<const std::uint8_t> reply, Answer answer,
-                        std::uint64_t generation, int deviceInterface,
-                        std::uint8_t messageType = kBootpMessage);
-  // Answers a DHCP message from the armed device or a listed one, or takes its decline.
-  void TakeDhcpRequestLocked(std::span<const std::uint8_t> request, const DhcpOptions& options,
-                             DeviceKey key, int interfaceIndex);
-  // Queues the DHCP reply of `type` to `request`; false when the queue for listed devices is
-  // full.
-  bool QueueDhcpReplyLocked(std::span<const std::uint8_t> request, std::uint8_t type,
-                            const DhcpReplyFields& addresses, Answer answer,
-                            int interfaceIndex);
+  // What the server holds for the device `key`, for the answer policy.
+  PolicyRows RowsLocked(DeviceKey key) const;
+  // Acts on the policy's answer to `request` (a buffer of kMessageBufferSize bytes).
+  void AnswerLocked(std::span<const std::uint8_t> request, const PolicyRequest& policyRequest,
+                    int interfaceIndex, bool early);
   void DeclineLocked(DeviceKey key, std::uint32_t ip, bool armed);
   // The armed device took another server's offer, named in `serverId`.
   void OtherServerLocked(DeviceKey key, std::uint32_t serverId);
   // Queues a device's word for the sender, which reports it after the replies before it.
   void QueueNoticeLocked(DeclineRecord record);
-  // Whether requests from `key` are answered with the armed addresses.
-  bool ServesTargetLocked(DeviceKey key) const;
   void SetServerMessageLocked(std::string text);
   void SetAssignmentMessageLocked(std::string text);
   void ClearAssignmentMessageLocked();
-  // Whether `address` is one of this PC's interface addresses, as the sender last saw them:
-  // a DHCP REQUEST that names another server's identifier took that server's offer.
-  bool IsServerIdLocked(std::uint32_t address) const;
   bool IsArmedLocked() const;
-  const RowState* RowAt(int row) const;
+  // Whoever sends next: the sender thread, woken, unless a send is under way.
+  void WakeSenderLocked();
 
   // The sender thread: sends the queued replies until Stop.
   void SendLoop();
-  // These need no lock: they touch no member state but the socket and route interfaces.
-  SendRoutes QuerySendRoutes();
-  // A DHCP reply (`messageType` not kBootpMessage) names each interface's address as the
-  // server identifier of the copy that leaves through it.
-  ReplyOutcome SendReply(SocketHandle socket, const SendRoutes& routes,
-                         std::span<const std::uint8_t> message, std::uint8_t messageType,
-                         int deviceInterface);
+  // Sends a batch, reporting each reply and notice; takes m_mutex itself, only briefly.
+  void SendBatch(SocketHandle socket, const Batch& batch);
   // Keeps the interface addresses of a look at the routes; takes m_mutex itself.
-  void KeepServerIds(const SendRoutes& routes);
+  void KeepServerIds(const ReplySender::Routes& routes);
   // Records the outcome of one reply, keeps its record and hands it to the answer handler;
   // takes m_mutex itself.
-  void FinishReply(const PendingReply& reply, const ReplyOutcome& outcome);
+  void FinishReply(const PendingReply& reply, const ReplySender::Outcome& outcome);
   // Take m_mutex only to read the handler; call it without the lock.
-  void Report(const PendingError& pending) const;
+  void Report(const std::string& text, const std::string& caption) const;
   void ReportNotice(const DeclineRecord& record) const;
   // The record of a reply, read back from its bytes; its time is set when it is kept.
   static ReplyRecord MakeReplyRecord(std::span<const std::uint8_t> reply,
-                                     std::uint8_t messageType, const ReplyOutcome& outcome,
-                                     bool armed);
+                                     std::uint8_t messageType,
+                                     const ReplySender::Outcome& outcome, bool armed);
 
   SocketApi& m_sockets;
-  RouteSource& m_routes;
   Clock m_clock;
+  // Used by one sending thread at a time (m_sending).
+  ReplySender m_sender;
 
   mutable std::mutex m_mutex;
-  std::vector<std::string> m_macTexts;
   SocketHandle m_socket = kInvalidSocket;
   bool m_winsockReady = false;
   int m_startupError = 0;
@@ -380,11 +316,15 @@ class BootPServer {
   bool m_started = false;
   // Stop came: the server never starts again.
   bool m_stopped = false;
-  // A receive, or the sender, use m_socket; Stop leaves the close to the last of them.
+  // A receive, or the worker's send, or the sender, use m_socket; Stop leaves the close to
+  // the last of them.
   bool m_receiving = false;
   bool m_senderRunning = false;
-  // The sender is sending a batch of replies.
+  // A batch of replies is being sent, by the sender or by the worker (m_workerSending), on
+  // m_sendingThread.
   bool m_sending = false;
+  bool m_workerSending = false;
+  std::thread::id m_sendingThread;
   bool m_armed = false;
   // The answer to the armed device's request waits for the sender or is being sent; the
   // server counts as armed until it has gone out.
@@ -402,44 +342,32 @@ class BootPServer {
   DeviceKey m_targetKey = 0;
   std::string m_targetMac;
   std::string m_targetIp;
-  std::string m_targetMask;
-  std::string m_targetGateway;
-  std::vector<DeviceKey> m_keys;
-  std::vector<RowState> m_rowStates;
-  std::uint64_t m_revision = 0;
-  std::int32_t m_newestRow = -1;
-  // Hash index beside the ordered rows: device key to row index.
-  std::unordered_map<DeviceKey, std::size_t> m_rowByKey;
-  bool m_tableUpdated = false;
-  StoredRequests m_storedRequests;  // most recent first
-  std::unordered_map<DeviceKey, StoredRequests::iterator> m_storedByKey;
-  std::size_t m_storedBytes = 0;
+  Assignment m_target;
+  RequestTable m_table;
+  KeptRequests m_kept;
   ErrorHandler m_errorHandler;
   // Listed devices, by key; the armed device is answered first.
-  struct HostAddresses {
-    std::uint32_t ip = 0;
-    std::uint32_t mask = 0;
-    std::uint32_t gateway = 0;
-  };
-  std::unordered_map<DeviceKey, HostAddresses> m_hosts;
+  std::unordered_map<DeviceKey, Assignment> m_hosts;
   bool m_hasLastReply = false;
   ReplyRecord m_lastReply;
   AnswerHandler m_answerHandler;
   DeclineHandler m_declineHandler;
-  // This PC's interface addresses, from the sender's last look at the routes.
+  // This PC's addresses, as server identifiers: the interfaces' from the last look at the
+  // routes, and those replies to relay agents left from.
   std::vector<std::uint32_t> m_serverIds;
+  std::vector<std::uint32_t> m_relaySources;
 
   // The worker's receive buffers; only the thread in ServiceOneRequest touches them.
   std::vector<std::uint8_t> m_receiveBuffers;
   std::vector<ReceivedDatagram> m_datagrams;
 
-  std::deque<PendingReply> m_pendingReplies;
+  Batch m_pendingReplies;
   std::size_t m_listedRepliesPending = 0;
-  // Wakes the sender (a reply queued, or Stop) and the callers of WaitForReplies (the queue
-  // went empty with no batch being sent).
+  // Wakes the sender (a reply queued, a send ended, or Stop) and the callers of
+  // WaitForReplies (the queue went empty with no batch being sent).
   mutable std::condition_variable m_senderWake;
   mutable std::condition_variable m_repliesDone;
-  std::thread m_sender;
+  std::thread m_senderThread;
 };
 
 }  // namespace quillnet

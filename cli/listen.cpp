@@ -15,6 +15,7 @@ struct RowSeen {
   int count = 0;
   bool valid = false;
   std::uint8_t type = kBootpMessage;
+  std::string relay;
   bool operator==(const RowSeen&) const = default;
 };
 
@@ -33,20 +34,25 @@ int Listen(Output& output, const std::atomic<bool>& interrupted) {
       const int rows = server.GetRequestCount();
       for (int row = 0; row < rows; ++row) {
         if (static_cast<std::size_t>(row) >= seen.size()) seen.emplace_back();
-        const RowSeen now{server.GetCount(row), server.IsValid(row), server.GetMessageType(row)};
+        const RowSeen now{server.GetCount(row), server.IsValid(row), server.GetMessageType(row),
+                          server.GetRelay(row)};
         if (now == seen[static_cast<std::size_t>(row)]) continue;
         seen[static_cast<std::size_t>(row)] = now;
         const std::string mac = server.GetMacText(row);
         const std::string last = server.GetLastRequestTimeText(row);
         const std::string type = MessageTypeText(now.type);
+        nlohmann::json fields{{"mac", mac},
+                              {"count", now.count},
+                              {"last", last},
+                              {"valid", now.valid},
+                              {"type", type}};
+        // A device behind a router is heard through its relay agent.
+        if (!now.relay.empty()) fields["relay"] = now.relay;
         output.Event("request",
                      mac + "  count " + std::to_string(now.count) + "  last " + last + "  " +
-                         (now.valid ? "valid" : "not valid") + "  " + type,
-                     {{"mac", mac},
-                      {"count", now.count},
-                      {"last", last},
-                      {"valid", now.valid},
-                      {"type", type}});
+                         (now.valid ? "valid" : "not valid") + "  " + type +
+                         (now.relay.empty() ? "" : "  via relay " + now.relay),
+                     fields);
       }
       std::this_thread::sleep_for(kListenInterval);
     }

@@ -86,7 +86,7 @@ int Serve(const ServeArguments& args, Output& output, const std::atomic<bool>& i
   BootPServer server;
   server.SetHosts(entries);
   Answers answers;
-  // Both handlers run on the server's sender thread, in the order things happened: a device's
+  // Both handlers run on the thread that sends, one at a time, in the order things happened: a device's
   // ack is counted before a decline that followed it is.
   server.SetAnswerHandler([&](const BootPServer::ReplyRecord& reply) {
     if (!reply.reachedDevice) {

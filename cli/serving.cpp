@@ -105,17 +105,21 @@ void ReportReply(Output& output, const BootPServer::ReplyRecord& reply, const st
                                   : ": IP address " + reply.ipAddress + ", subnet mask " +
                                         reply.subnetMask + ", default gateway " +
                                         reply.defaultGateway;
+  // A device behind a router is answered through the relay agent it asked through.
+  const std::string via = reply.relay.empty() ? "" : "relay agent " + reply.relay + ", ";
+  nlohmann::json fields{{"time", FormatLocalTime(reply.time, "%H:%M:%S")},
+                        {"type", type},
+                        {"mac", reply.macText},
+                        {"ip", reply.ipAddress},
+                        {"mask", reply.subnetMask},
+                        {"gateway", reply.defaultGateway},
+                        {"interfaces", reply.interfaces},
+                        {"interfaceNames", reply.interfaceNames}};
+  if (!reply.relay.empty()) fields["relay"] = reply.relay;
   output.Event("sent",
                prefix + "Sent " + (dhcp ? type + " " : "") + "to " + reply.macText + carried +
-                   " (through " + NamesText(reply.interfaceNames) + ")",
-               {{"time", FormatLocalTime(reply.time, "%H:%M:%S")},
-                {"type", type},
-                {"mac", reply.macText},
-                {"ip", reply.ipAddress},
-                {"mask", reply.subnetMask},
-                {"gateway", reply.defaultGateway},
-                {"interfaces", reply.interfaces},
-                {"interfaceNames", reply.interfaceNames}});
+                   " (through " + via + NamesText(reply.interfaceNames) + ")",
+               fields);
 }
 
 bool IsFinalAnswer(const BootPServer::ReplyRecord& reply) {

@@ -8,6 +8,7 @@
 #include <span>
 #include <string_view>
 
+#include "bootp/answer_policy.h"
 #include "wire/arp.h"
 #include "wire/dhcp.h"
 #include "wire/message.h"
@@ -36,6 +37,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   if (verdict.accepted) {
+    // The policy's answer for an armed device, in the bytes the server sends: a reply keeps
+    // the request's relay agent, where it goes, and fits the buffer.
+    const Assignment armed{0x3201A8C0u, 0x00FFFFFFu, 0x0101A8C0u};
+    PolicyRows rows;
+    rows.armed = &armed;
+    rows.firstAnswer = true;
+    const PolicyAnswer answer = Decide({buffer, verdict.key, options}, rows);
+    if (answer.kind == PolicyAnswer::Kind::kReply) {
+      std::array<std::uint8_t, kMessageBufferSize> reply{};
+      const std::size_t length = WriteAnswer(buffer, answer, reply);
+      if (length < kMinRequestLength || length > kMessageBufferSize ||
+          RelayOf(std::span(reply).first(length)) != RelayOf(buffer)) {
+        std::abort();
+      }
+    }
     if (size < kMinRequestLength || size > kMessageBufferSize) std::abort();
     if (verdict.key >> 48 != 0) std::abort();
     if (ParseMacKey(FormatMacAddress(verdict.key)) != verdict.key) std::abort();

@@ -12,10 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Request request = ParseRequest(std::span(data, size));
   if (request.kind == RequestKind::kRefused) return 0;
   if (size != kRequestSize) std::abort();
-  if (request.kind == RequestKind::kProbeArp &&
-      (request.interfaceIndex <= 0 || request.address == 0 || request.address == 0xFFFFFFFF ||
-       request.durationMs < kMinDurationMs || request.durationMs > kMaxDurationMs ||
-       request.intervalMs < kMinIntervalMs || request.intervalMs > kMaxIntervalMs)) {
+  const bool probe = request.kind == RequestKind::kProbeArp || request.kind == RequestKind::kProbeEcho;
+  if (probe && ((request.kind == RequestKind::kProbeArp) != (request.interfaceIndex > 0) ||
+                request.interfaceIndex < 0 || request.address == 0 || request.address == 0xFFFFFFFF ||
+                request.durationMs < kMinDurationMs || request.durationMs > kMaxDurationMs ||
+                request.intervalMs < kMinIntervalMs || request.intervalMs > kMaxIntervalMs)) {
     std::abort();
   }
   const RequestBytes again = EncodeRequest(request);

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "helper/icmp_echo.h"
 #include "helper/protocol.h"
 #include "wire/arp.h"
 
@@ -171,6 +172,35 @@ bool CallerEnded(int fd) {
          RequestKind::kCancel;
 }
 
+// The loop of a probe whose first message went out: `resend` every interval until the
+// duration passes, `take` whenever the socket has something (false: the caller cannot be
+// answered); the caller's end closing or a cancel ends it early.
+template <typename Resend, typename Take>
+int RunProbe(int fd, const Request& request, int socket, Resend resend, Take take) {
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline = start + std::chrono::milliseconds(request.durationMs);
+  const std::chrono::milliseconds interval(request.intervalMs);
+  Clock::time_point next = start + interval;
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) return Answer(fd, {ReplyKind::kProbeEnd, 0, 0}) ? 0 : 1;
+    if (now >= next) {
+      // A failed resend is not the end: the first one went out, and answers are still heard.
+      resend();
+      next += interval;
+      if (next <= now) next = now + interval;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::min(deadline, next) - now);
+    std::array<pollfd, 2> entries{{{fd, POLLIN, 0}, {socket, POLLIN, 0}}};
+    const int ready = ::poll(entries.data(), entries.size(),
+                             static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return 1;
+    if (entries[0].revents != 0 && CallerEnded(fd)) return 0;
+    if ((entries[1].revents & POLLIN) != 0 && !take()) return 1;
+  }
+}
+
 int ProbeArp(int fd, const Request& request) {
   KeepOnly(CAP_NET_RAW);
   DeviceKey mac = 0;
@@ -194,43 +224,48 @@ int ProbeArp(int fd, const Request& request) {
     return Fail(fd, error) ? 0 : 1;
   }
 
-  const Clock::time_point start = Clock::now();
-  const Clock::time_point deadline = start + std::chrono::milliseconds(request.durationMs);
-  const std::chrono::milliseconds interval(request.intervalMs);
-  Clock::time_point next = start + interval;
   std::array<std::uint8_t, kFrameBufferSize> buffer{};
-  for (;;) {
-    Clock::time_point now = Clock::now();
-    if (now >= deadline) return Answer(fd, {ReplyKind::kProbeEnd, 0, 0}) ? 0 : 1;
-    if (now >= next) {
-      // A failed resend is not the end: the first probe went out, and claims are still heard.
-      SendProbe(socket.get(), request.interfaceIndex, probe);
-      next += interval;
-      if (next <= now) next = now + interval;
-    }
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::min(deadline, next) - now);
-    std::array<pollfd, 2> entries{{{fd, POLLIN, 0}, {socket.get(), POLLIN, 0}}};
-    const int ready = ::poll(entries.data(), entries.size(),
-                             static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return 1;
-    if (entries[0].revents != 0 && CallerEnded(fd)) return 0;
-    if ((entries[1].revents & POLLIN) == 0) continue;
-    sockaddr_ll from{};
-    socklen_t fromLength = sizeof from;
-    const ssize_t length = ::recvfrom(socket.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (length < 0) continue;
-    // The socket also sees this host's own frames going out, the probes among them.
-    if (from.sll_pkttype == PACKET_OUTGOING) continue;
-    ArpPacket packet{};
-    DeviceKey holder = 0;
-    if (ParseArpFrame(std::span(buffer.data(), static_cast<std::size_t>(length)), packet) &&
-        ArpClaimsAddress(packet, request.address, holder) &&
-        !Answer(fd, {ReplyKind::kClaim, 0, holder})) {
-      return 1;
-    }
+  return RunProbe(
+      fd, request, socket.get(),
+      [&] { SendProbe(socket.get(), request.interfaceIndex, probe); },
+      [&] {
+        sockaddr_ll from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t length = ::recvfrom(socket.get(), buffer.data(), buffer.size(),
+                                          MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                                          &fromLength);
+        // The socket also sees this host's own frames going out, the probes among them.
+        if (length < 0 || from.sll_pkttype == PACKET_OUTGOING) return true;
+        ArpPacket packet{};
+        DeviceKey holder = 0;
+        return !ParseArpFrame(std::span(buffer.data(), static_cast<std::size_t>(length)),
+                              packet) ||
+               !ArpClaimsAddress(packet, request.address, holder) ||
+               Answer(fd, {ReplyKind::kClaim, 0, holder});
+      });
+}
+
+// Echo requests to an address behind a router, every interval for the duration, each reply
+// from it reported.
+int ProbeEcho(int fd, const Request& request) {
+  KeepOnly(CAP_NET_RAW);
+  int opened = -1;
+  if (const int error = OpenEchoSocket(opened); error != 0) return Fail(fd, error) ? 0 : 1;
+  Descriptor socket(opened);
+  // The open socket sends and hears the messages; the probe needs no capability from here on.
+  KeepNone();
+  std::uint16_t sequence = 0;
+  if (const int error = SendEcho(socket.get(), request.address, ++sequence); error != 0) {
+    return Fail(fd, error) ? 0 : 1;
   }
+  return RunProbe(
+      fd, request, socket.get(), [&] { SendEcho(socket.get(), request.address, ++sequence); },
+      [&] {
+        bool answered = false;
+        return ReceiveEcho(socket.get(), request.address, answered, std::chrono::milliseconds(0)) !=
+                   0 ||
+               !answered || Answer(fd, {ReplyKind::kEchoReply, 0, 0});
+      });
 }
 
 }  // namespace
@@ -262,6 +297,8 @@ int Serve(int fd) {
       return OpenBootpSocket(fd);
     case RequestKind::kProbeArp:
       return ProbeArp(fd, request);
+    case RequestKind::kProbeEcho:
+      return ProbeEcho(fd, request);
     case RequestKind::kCancel:
     case RequestKind::kRefused:
       break;

@@ -44,17 +44,23 @@ Request ParseRequest(std::span<const std::uint8_t> bytes) {
       if (!AllZero(fields)) return {};
       request.kind = static_cast<RequestKind>(bytes[kRequestKindOffset]);
       return request;
-    case RequestKind::kProbeArp: {
+    case RequestKind::kProbeArp:
+    case RequestKind::kProbeEcho: {
+      const auto kind = static_cast<RequestKind>(bytes[kRequestKindOffset]);
       const std::uint32_t index = ReadU32(bytes, kRequestInterfaceOffset);
       request.address = ReadAddress(bytes, kRequestAddressOffset);
       request.durationMs = ReadU32(bytes, kRequestDurationOffset);
       request.intervalMs = ReadU32(bytes, kRequestIntervalOffset);
-      if (index == 0 || index > static_cast<std::uint32_t>(INT32_MAX)) return {};
+      // An ARP probe names its interface; an echo goes where the routes lead.
+      if (kind == RequestKind::kProbeEcho ? index != 0
+                                          : index == 0 || index > static_cast<std::uint32_t>(INT32_MAX)) {
+        return {};
+      }
       if (request.address == 0 || request.address == kBroadcastAddress) return {};
       if (request.durationMs < kMinDurationMs || request.durationMs > kMaxDurationMs) return {};
       if (request.intervalMs < kMinIntervalMs || request.intervalMs > kMaxIntervalMs) return {};
       request.interfaceIndex = static_cast<int>(index);
-      request.kind = RequestKind::kProbeArp;
+      request.kind = kind;
       return request;
     }
     case RequestKind::kRefused:
@@ -87,6 +93,7 @@ Reply ParseReply(std::span<const std::uint8_t> bytes) {
   switch (static_cast<ReplyKind>(bytes[kReplyKindOffset])) {
     case ReplyKind::kSocket:
     case ReplyKind::kProbeEnd:
+    case ReplyKind::kEchoReply:
       if (error != 0 || mac != 0) return {};
       break;
     case ReplyKind::kFailed:

@@ -22,6 +22,9 @@ enum class RequestKind : std::uint8_t {
   kOpenBootpSocket = 1,
   kProbeArp = 2,
   kCancel = 3,  // ends a running probe
+  // ICMP echo requests to an address behind a router, where ARP cannot reach; the interface
+  // field is 0: the routes choose.
+  kProbeEcho = 4,
 };
 
 inline constexpr std::size_t kRequestKindOffset = 0;
@@ -66,6 +69,7 @@ enum class ReplyKind : std::uint8_t {
   kFailed = 2,    // error: the errno of the call that failed
   kClaim = 3,     // mac: a device that says it holds the probed address
   kProbeEnd = 4,  // the probe's duration passed
+  kEchoReply = 5,  // the probed address answered an echo request
 };
 
 inline constexpr std::size_t kReplyKindOffset = 0;

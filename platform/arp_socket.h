@@ -9,10 +9,11 @@
 
 #include "platform/net_helper.h"
 #include "platform/socket_api.h"
+#include "platform/winsock_errors.h"
 
 namespace quillnet {
 
-// The raw-frame calls an ARP probe makes. Every call returns 0 on success or a Winsock-numbered
+// The raw-frame calls an ARP probe makes, and the ICMP echo calls of a check behind a router. Every call returns 0 on success or a Winsock-numbered
 // error code (platform/winsock_errors.h). Interfaces are kernel interface indexes; a MAC
 // address is held in the low 48 bits of a std::uint64_t, its first byte most significant.
 class ArpSocketApi {
@@ -38,6 +39,31 @@ class ArpSocketApi {
   virtual std::unique_ptr<NetHelperClaims> StartHelperProbes(
       [[maybe_unused]] const std::vector<int>& interfaces, [[maybe_unused]] std::uint32_t ip,
       [[maybe_unused]] std::chrono::milliseconds duration,
+      [[maybe_unused]] std::chrono::milliseconds interval, NetHelperFailure& failure) {
+    failure = {};
+    return nullptr;
+  }
+
+  // ICMP echo, where ARP cannot reach (a device behind a router). A socket that sends echo
+  // requests and hears their replies; a system without one refuses (kWsaEopnotsupp).
+  virtual int OpenEcho(SocketHandle& socket) {
+    socket = kInvalidSocket;
+    return kWsaEopnotsupp;
+  }
+  virtual int SendEcho([[maybe_unused]] SocketHandle socket, [[maybe_unused]] std::uint32_t ip,
+                       [[maybe_unused]] std::uint16_t sequence) {
+    return kWsaEopnotsupp;
+  }
+  // Waits at most `timeout` for a reply from `ip` to the socket's requests.
+  virtual int ReceiveEcho([[maybe_unused]] SocketHandle socket, [[maybe_unused]] std::uint32_t ip,
+                          bool& answered, [[maybe_unused]] std::chrono::milliseconds timeout) {
+    answered = false;
+    return kWsaEopnotsupp;
+  }
+  // For a program refused the echo socket: echo requests sent by quillnet-net-helper, as
+  // StartHelperProbes.
+  virtual std::unique_ptr<NetHelperClaims> StartHelperEcho(
+      [[maybe_unused]] std::uint32_t ip, [[maybe_unused]] std::chrono::milliseconds duration,
       [[maybe_unused]] std::chrono::milliseconds interval, NetHelperFailure& failure) {
     failure = {};
     return nullptr;

@@ -36,7 +36,11 @@ std::string LastPortHelperFailure();
 // A descriptor of a UDP socket bound to 0.0.0.0:67 by the helper, or -1 with `failure` filled.
 int OpenBootpSocketThroughHelper(NetHelperFailure& failure);
 
-// Devices that say they hold an address, heard by the helper's ARP probes.
+// What a claim reports for an answer to an echo request: the address answered, and no MAC
+// address is known (no MAC has bit 48 set).
+inline constexpr std::uint64_t kNetHelperEchoReply = std::uint64_t{1} << 48;
+
+// Devices that say they hold an address, heard by the helper's ARP probes or echo requests.
 class NetHelperClaims {
  public:
   virtual ~NetHelperClaims() = default;
@@ -54,5 +58,13 @@ std::unique_ptr<NetHelperClaims> StartNetHelperProbes(const std::vector<int>& in
                                                       std::chrono::milliseconds duration,
                                                       std::chrono::milliseconds interval,
                                                       NetHelperFailure& failure);
+
+// One helper sending echo requests to `ip` (network byte order) every `interval` for
+// `duration`, within the helper's bounds; its claims are kNetHelperEchoReply. Null with
+// `failure` filled when it could not be started.
+std::unique_ptr<NetHelperClaims> StartNetHelperEcho(std::uint32_t ip,
+                                                    std::chrono::milliseconds duration,
+                                                    std::chrono::milliseconds interval,
+                                                    NetHelperFailure& failure);
 
 }  // namespace quillnet

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/winsock_errors.h"
+
 namespace quillnet {
 
 using SocketHandle = int;
@@ -47,6 +49,14 @@ class SocketApi {
   virtual int SendFrom(SocketHandle socket, std::span<const std::uint8_t> data,
                        std::uint32_t source, int interfaceIndex, std::uint32_t address,
                        std::uint16_t port) = 0;
+  // The address of this host that the routes send from toward `address`:`port`, as a reply to
+  // a relay agent leaves (no datagram is sent). A socket layer that cannot ask the routes
+  // knows no route.
+  virtual int SourceToward([[maybe_unused]] std::uint32_t address,
+                           [[maybe_unused]] std::uint16_t port, std::uint32_t& source) {
+    source = 0;
+    return kWsaEnetunreach;
+  }
   // Shuts both directions down; wakes a receive blocked on the socket.
   virtual void Shutdown(SocketHandle socket) = 0;
   virtual void Close(SocketHandle socket) = 0;

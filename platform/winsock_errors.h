@@ -13,6 +13,7 @@ inline constexpr int kWsaEinval = 10022;
 inline constexpr int kWsaEwouldblock = 10035;
 inline constexpr int kWsaEnotsock = 10038;
 inline constexpr int kWsaEmsgsize = 10040;
+inline constexpr int kWsaEopnotsupp = 10045;
 inline constexpr int kWsaEaddrinuse = 10048;
 inline constexpr int kWsaEaddrnotavail = 10049;
 inline constexpr int kWsaEnetdown = 10050;

@@ -14,7 +14,8 @@ windows=(cmake ninja-build mingw-w64 binutils-mingw-w64-x86-64 wine wine64 googl
 case "$purpose" in
   run)  extra=() ;;
   test) extra=(clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-               bootpc isc-dhcp-client busybox iproute2 python3 xvfb xauth x11-utils git
+               bootpc isc-dhcp-client isc-dhcp-relay dnsmasq-base busybox iproute2 python3 xvfb
+               xauth x11-utils git
                desktop-file-utils lintian appstream file dpkg-dev devscripts) ;;
   windows) build=("${windows[@]}"); extra=() ;;
   windows-test) build=("${windows[@]}"); extra=(bootpc isc-dhcp-client iproute2 python3) ;;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <functional>
 
+#include "helper/icmp_echo.h"
 #include "platform/arp_socket.h"
 #include "platform/winsock_errors.h"
 
@@ -124,6 +125,29 @@ class PacketArpSocketApi final : public ArpSocketApi {
                                                      std::chrono::milliseconds interval,
                                                      NetHelperFailure& failure) override {
     return StartNetHelperProbes(interfaces, ip, duration, interval, failure);
+  }
+
+  int OpenEcho(SocketHandle& socket) override {
+    const int error = OpenEchoSocket(socket);
+    return error != 0 ? WinsockErrorFromErrno(error) : 0;
+  }
+
+  int SendEcho(SocketHandle socket, std::uint32_t ip, std::uint16_t sequence) override {
+    const int error = quillnet::SendEcho(socket, ip, sequence);
+    return error != 0 ? WinsockErrorFromErrno(error) : 0;
+  }
+
+  int ReceiveEcho(SocketHandle socket, std::uint32_t ip, bool& answered,
+                  std::chrono::milliseconds timeout) override {
+    const int error = quillnet::ReceiveEcho(socket, ip, answered, timeout);
+    return error != 0 ? WinsockErrorFromErrno(error) : 0;
+  }
+
+  std::unique_ptr<NetHelperClaims> StartHelperEcho(std::uint32_t ip,
+                                                   std::chrono::milliseconds duration,
+                                                   std::chrono::milliseconds interval,
+                                                   NetHelperFailure& failure) override {
+    return StartNetHelperEcho(ip, duration, interval, failure);
   }
 };
 

@@ -142,6 +142,24 @@ class PosixSocketApi final : public SocketApi {
     return sent < 0 ? LastError() : 0;
   }
 
+  int SourceToward(std::uint32_t address, std::uint16_t port, std::uint32_t& source) override {
+    source = 0;
+    // Connecting a datagram socket only asks the routes; nothing leaves.
+    const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return LastError();
+    const sockaddr_in target = MakeAddress(address, port);
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    int error = 0;
+    if (::connect(probe, reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0 ||
+        ::getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length) < 0) {
+      error = LastError();
+    }
+    ::close(probe);
+    if (error == 0) source = local.sin_addr.s_addr;
+    return error;
+  }
+
   void Shutdown(SocketHandle socket) override { ::shutdown(socket, SHUT_RDWR); }
 
   void Close(SocketHandle socket) override { ::close(socket); }

@@ -234,13 +234,19 @@ class HelperClaims final : public NetHelperClaims {
           mac = reply.mac;
           interfaceIndex = probe.interfaceIndex;
           return;
+        case protocol::ReplyKind::kEchoReply:
+          mac = kNetHelperEchoReply;
+          interfaceIndex = probe.interfaceIndex;
+          return;
         case protocol::ReplyKind::kProbeEnd:
           m_anyRan = true;
           probe.ended = true;
           break;
         case protocol::ReplyKind::kFailed:
           Note(JobFailure(m_path, reply.error, "cap_net_raw",
-                          "probing on interface " + std::to_string(probe.interfaceIndex)));
+                          probe.interfaceIndex == 0
+                              ? std::string("sending ICMP echo requests")
+                              : "probing on interface " + std::to_string(probe.interfaceIndex)));
           probe.ended = true;
           break;
         default:
@@ -326,33 +332,35 @@ int OpenBootpSocketThroughHelper(NetHelperFailure& failure) {
   return bound;
 }
 
-std::unique_ptr<NetHelperClaims> StartNetHelperProbes(const std::vector<int>& interfaces,
-                                                      std::uint32_t ip,
-                                                      std::chrono::milliseconds duration,
-                                                      std::chrono::milliseconds interval,
-                                                      NetHelperFailure& failure) {
+namespace {
+
+// The probe request's duration and interval, within the helper's bounds; no probe after the
+// first is asked as rarely as the helper allows.
+void PutTimes(protocol::Request& request, std::chrono::milliseconds duration,
+              std::chrono::milliseconds interval) {
+  request.durationMs = static_cast<std::uint32_t>(std::clamp<std::chrono::milliseconds::rep>(
+      duration.count(), protocol::kMinDurationMs, protocol::kMaxDurationMs));
+  request.intervalMs = interval.count() <= 0
+                           ? protocol::kMaxIntervalMs
+                           : static_cast<std::uint32_t>(std::clamp<std::chrono::milliseconds::rep>(
+                                 interval.count(), protocol::kMinIntervalMs, protocol::kMaxIntervalMs));
+}
+
+// One helper per request, each sent its own; null with `failure` filled when one failed.
+std::unique_ptr<NetHelperClaims> StartHelpers(const std::vector<protocol::Request>& requests,
+                                              NetHelperFailure& failure) {
   const std::string program = RunningProgramPath();
   const std::string path = FindNetHelper(program);
   if (path.empty()) {
     failure = NotFound(program);
     return nullptr;
   }
-  // No probe after the first is asked as rarely as the helper allows.
-  protocol::Request request{protocol::RequestKind::kProbeArp, 0, ip, 0, 0};
-  request.durationMs = static_cast<std::uint32_t>(std::clamp<std::chrono::milliseconds::rep>(
-      duration.count(), protocol::kMinDurationMs, protocol::kMaxDurationMs));
-  request.intervalMs =
-      interval.count() <= 0
-          ? protocol::kMaxIntervalMs
-          : static_cast<std::uint32_t>(std::clamp<std::chrono::milliseconds::rep>(
-                interval.count(), protocol::kMinIntervalMs, protocol::kMaxIntervalMs));
   std::vector<HelperClaims::Probe> probes;
-  for (const int index : interfaces) {
+  for (const protocol::Request& request : requests) {
     Helper helper;
     failure = Start(path, helper);
     if (failure.error != 0) break;
-    probes.push_back({helper, index, false});
-    request.interfaceIndex = index;
+    probes.push_back({helper, request.interfaceIndex, false});
     if (!SendRequest(helper.fd, request)) {
       failure = NoAnswer(path);
       break;
@@ -361,6 +369,31 @@ std::unique_ptr<NetHelperClaims> StartNetHelperProbes(const std::vector<int>& in
   auto claims = std::make_unique<HelperClaims>(path, std::move(probes));
   if (failure.error != 0) return nullptr;
   return claims;
+}
+
+}  // namespace
+
+std::unique_ptr<NetHelperClaims> StartNetHelperProbes(const std::vector<int>& interfaces,
+                                                      std::uint32_t ip,
+                                                      std::chrono::milliseconds duration,
+                                                      std::chrono::milliseconds interval,
+                                                      NetHelperFailure& failure) {
+  std::vector<protocol::Request> requests;
+  for (const int index : interfaces) {
+    protocol::Request request{protocol::RequestKind::kProbeArp, index, ip, 0, 0};
+    PutTimes(request, duration, interval);
+    requests.push_back(request);
+  }
+  return StartHelpers(requests, failure);
+}
+
+std::unique_ptr<NetHelperClaims> StartNetHelperEcho(std::uint32_t ip,
+                                                    std::chrono::milliseconds duration,
+                                                    std::chrono::milliseconds interval,
+                                                    NetHelperFailure& failure) {
+  protocol::Request request{protocol::RequestKind::kProbeEcho, 0, ip, 0, 0};
+  PutTimes(request, duration, interval);
+  return StartHelpers({request}, failure);
 }
 
 }  // namespace quillnet

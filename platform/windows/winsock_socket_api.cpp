@@ -244,6 +244,24 @@ class WinSocketApi final : public SocketApi {
     }
   }
 
+  int SourceToward(std::uint32_t address, std::uint16_t port, std::uint32_t& source) override {
+    source = 0;
+    // Connecting a datagram socket only asks the routes; nothing leaves.
+    const SOCKET probe = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (probe == INVALID_SOCKET) return LastError();
+    const sockaddr_in target = MakeAddress(address, port);
+    sockaddr_in local{};
+    int length = sizeof local;
+    int error = 0;
+    if (::connect(probe, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0 ||
+        ::getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+      error = LastError();
+    }
+    ::closesocket(probe);
+    if (error == 0) source = local.sin_addr.s_addr;
+    return error;
+  }
+
   void Shutdown(SocketHandle socket) override {
     if (const auto state = StateOf(socket)) ::WSASetEvent(state->stop());
     ::shutdown(NativeSocket(socket), SD_BOTH);

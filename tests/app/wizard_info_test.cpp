@@ -196,6 +196,49 @@ TEST_F(WizardInfoTest, LocalAddressQueryProposesMaskAndGatewayOnlyOnSuccess) {
   EXPECT_EQ(info.QueryLocalIpAddress(), "");
 }
 
+// The network proposed for a device and checked against: this PC's on the interface it was
+// heard on, or its relay agent's when it asked through one.
+TEST_F(WizardInfoTest, LocalNetworkIsTheHeardInterfacesOrTheRelays) {
+  FakeAdapterSource adapters;
+  adapters.adapters = {{"eth0", {{"192.168.0.5", "255.255.255.0"}}, "192.168.0.1", 1},
+                       {"eth1", {{"10.1.0.2", "255.255.0.0"}}, "0.0.0.0", 2}};
+  FakeSocketApi sockets;
+  FakeRouteSource routes;
+  CBootpWizardInfo::Environment environment = Environment();
+  environment.adapters = &adapters;
+  environment.serverFactory = [&] { return std::make_unique<BootPServer>(sockets, routes); };
+  CBootpWizardInfo info(environment);
+  BootPServer* server = info.GetServer();
+  ASSERT_TRUE(server->Start());
+  testing::Request direct;
+  testing::Request relayed;
+  relayed.mac = 0x02005E000002;
+  std::vector<std::uint8_t> relayedBytes = relayed.Bytes();
+  const std::uint8_t relay[] = {10, 89, 0, 1};
+  std::copy(std::begin(relay), std::end(relay), relayedBytes.begin() + kGiaddrOffset);
+  sockets.Push(direct.Bytes(), 2);
+  sockets.Push(relayedBytes, 1);
+  server->ServiceOneRequest();
+
+  struct Case {
+    std::string mac;
+    std::string local;
+    std::string mask;
+    std::string relay;
+  };
+  for (const Case& c : {Case{"02:00:5e:10:20:30", "10.1.0.2", "255.255.0.0", ""},
+                        Case{"02:00:5e:00:00:02", "10.89.0.1", "255.255.255.0", "10.89.0.1"},
+                        Case{"02:00:5e:00:00:09", "192.168.0.5", "255.255.255.0", ""}}) {
+    info.SetMacAddress(c.mac);
+    info.RefreshLocalAddress();
+    EXPECT_EQ(info.GetLocalIpAddress(), c.local) << c.mac;
+    EXPECT_EQ(info.GetLocalSubnetMask(), c.mask) << c.mac;
+    EXPECT_EQ(info.GetRelayAddress(), c.relay) << c.mac;
+    EXPECT_EQ(info.IsDeviceOnAnotherNetwork(), c.local != "192.168.0.5") << c.mac;
+  }
+  server->Stop();
+}
+
 TEST_F(WizardInfoTest, ServerIsMadeOnceAndArmedOnlyOnceItExists) {
   FakeSocketApi sockets;
   FakeRouteSource routes;

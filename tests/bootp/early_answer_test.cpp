@@ -172,11 +172,10 @@ TEST_F(EarlyAnswer, IsSentWhileTheWorkerWaitsInItsReceive) {
   EXPECT_TRUE(sockets.openSockets().empty());
 }
 
-TEST_F(EarlyAnswer, KeptRequestsStayWithinTheirBudget) {
+TEST_F(EarlyAnswer, OnlyTheDevicesHeardLastAreAnsweredAtOnceWhenTheBudgetIsSpent) {
   // Every device's request as long as a message can be, none of it zero.
   std::vector<std::uint8_t> bytes = FullRequest(1);
   bytes.resize(kMessageBufferSize, 0xEE);
-  const std::size_t cost = bytes.size() + BootPServer::kStoredRequestOverhead;
   const DeviceKey first = 0x02005E000000;
   for (DeviceKey i = 0; i < BootPServer::kMaxRows; ++i) {
     for (std::size_t b = 0; b < kMacSize; ++b) {
@@ -185,9 +184,6 @@ TEST_F(EarlyAnswer, KeptRequestsStayWithinTheirBudget) {
     sockets.Push(bytes, static_cast<int>(1 + i % 2));
     server.ServiceOneRequest();
   }
-  EXPECT_LE(server.GetStoredRequestBytes(), BootPServer::kStoredRequestBudget);
-  EXPECT_GT(server.GetStoredRequestBytes(), BootPServer::kStoredRequestBudget - cost);
-
   // The devices heard last are still answered at once, the first ones at their next request.
   ASSERT_TRUE(server.Arm(FormatMacAddress(first), "10.0.0.9", "255.0.0.0", ""));
   ServiceWithoutTarget();
@@ -198,11 +194,32 @@ TEST_F(EarlyAnswer, KeptRequestsStayWithinTheirBudget) {
   WaitForReplies();
   EXPECT_EQ(sockets.sent().size(), 2u);
   EXPECT_THAT(server.GetHeardInterfaces(FormatMacAddress(first + 1)), ::testing::ElementsAre(2));
+}
 
+TEST(KeptRequests, StayWithinTheirBudgetAndLetOldOnesGo) {
+  KeptRequests kept;
+  std::vector<std::uint8_t> bytes(kMessageBufferSize, 0xEE);
+  const std::size_t cost = bytes.size() + KeptRequests::kOverhead;
+  std::int64_t now = 1000;
+  for (DeviceKey key = 1; key <= 10000; ++key) {
+    kept.Store(key, true, bytes, 1, kBootpMessage, now);
+  }
+  EXPECT_LE(kept.Bytes(), KeptRequests::kBudget);
+  EXPECT_GT(kept.Bytes(), KeptRequests::kBudget - cost);
+  EXPECT_EQ(kept.Recent(1, now), nullptr);  // heard longest ago: dropped first
+  ASSERT_NE(kept.Recent(10000, now), nullptr);
+  // Only the bytes up to the last non-zero one are kept.
+  std::vector<std::uint8_t> shorter(kMessageBufferSize, 0);
+  shorter[9] = 1;
+  kept.Store(10000, true, shorter, 1, kBootpMessage, now);
+  EXPECT_EQ(kept.Recent(10000, now)->bytes.size(), 10u);
+  // A request that cannot be answered at once drops the device's earlier one.
+  kept.Store(10000, false, bytes, 1, kDhcpRequest, now);
+  EXPECT_EQ(kept.Recent(10000, now), nullptr);
   // Requests too old to answer are let go as soon as another one comes.
-  now += BootPServer::kEarlyAnswerSeconds + 1;
-  ServiceWithoutTarget();
-  EXPECT_EQ(server.GetStoredRequestBytes(), 0u);  // the newcomer has no row: the table is full
+  EXPECT_EQ(kept.Recent(9999, now + KeptRequests::kEarlyAnswerSeconds + 1), nullptr);
+  kept.Store(20000, false, bytes, 1, kBootpMessage, now + KeptRequests::kEarlyAnswerSeconds + 1);
+  EXPECT_EQ(kept.Bytes(), 0u);
 }
 
 TEST_F(EarlyAnswer, HeardInterfacesAreTheLatestFirst) {

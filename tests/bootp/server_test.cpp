@@ -93,7 +93,6 @@ TEST_F(ServerTest, StartFailuresSayWhyAndLeaveNoSocket) {
     FakeSocketApi failing;
     c.arrange(failing);
     BootPServer failed(failing, routes);
-    failed.RecordRequest(0x02005E102030, true);
     EXPECT_FALSE(failed.Start()) << c.name;
     EXPECT_FALSE(failed.IsRunning()) << c.name;
     EXPECT_FALSE(failed.IsStarted()) << c.name;
@@ -175,29 +174,6 @@ TEST_F(ServerTest, TableKeepsFirstHeardOrderCountsAndValidity) {
   EXPECT_EQ(server.GetLastRequestTimeText(5), "");
 }
 
-TEST_F(ServerTest, ChangedRowsAreThoseRecordedSinceARevision) {
-  auto changedSince = [&](std::uint64_t since, std::uint64_t& now) {
-    std::vector<int> rows;
-    now = server.GetChangedRows(since, rows);
-    return rows;
-  };
-  std::uint64_t first = 0;
-  EXPECT_TRUE(changedSince(0, first).empty());
-  for (DeviceKey mac : {0x02005E000001, 0x02005E000002, 0x02005E000003}) server.RecordRequest(mac, true);
-  std::uint64_t second = 0;
-  EXPECT_EQ(changedSince(first, second), (std::vector<int>{2, 1, 0}));
-  // Rows heard again move to the front, once each, however often they were heard.
-  server.RecordRequest(0x02005E000001, true);
-  server.RecordRequest(0x02005E000002, false);
-  server.RecordRequest(0x02005E000001, true);
-  std::uint64_t third = 0;
-  EXPECT_EQ(changedSince(second, third), (std::vector<int>{0, 1}));
-  EXPECT_EQ(changedSince(0, third), (std::vector<int>{0, 1, 2}));
-  std::uint64_t fourth = 0;
-  EXPECT_TRUE(changedSince(third, fourth).empty());
-  EXPECT_EQ(third, fourth);
-}
-
 TEST_F(ServerTest, ZeroMacAddressGetsNoRow) {
   ASSERT_TRUE(server.Start());
   Request zero;
@@ -205,17 +181,6 @@ TEST_F(ServerTest, ZeroMacAddressGetsNoRow) {
   Receive(zero);
   EXPECT_FALSE(server.IsTableUpdated());
   EXPECT_EQ(server.GetRequestCount(), 0);
-}
-
-TEST_F(ServerTest, FullTableRecordsNoNewDeviceButKeepsCounting) {
-  ASSERT_TRUE(server.Start());
-  for (DeviceKey key = 1; key <= BootPServer::kMaxRows; ++key) server.RecordRequest(key, true);
-  ASSERT_EQ(server.GetRequestCount(), 65536);
-  server.RecordRequest(BootPServer::kMaxRows + 1, true);
-  EXPECT_EQ(server.GetRequestCount(), 65536);
-  server.RecordRequest(BootPServer::kMaxRows, false);
-  EXPECT_EQ(server.GetCount(65535), 2);
-  EXPECT_EQ(server.GetMacText(65535), "00:00:00:01:00:00");
 }
 
 TEST_F(ServerTest, ArmingHoldsOneTarget) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -88,7 +89,8 @@ TEST(ServerThreads, WorkerAndUserInterfaceShareTheServer) {
 }
 
 
-// The sender is held inside a reply, in its route query, until the test releases it.
+// A reply is held inside its route query until the test releases it: on the worker, which
+// sends the one reply of an idle server itself, or on the sender, which sends a burst.
 class ReplyInProgress : public ::testing::Test {
  protected:
   static constexpr auto kPrompt = std::chrono::seconds(5);
@@ -106,12 +108,19 @@ class ReplyInProgress : public ::testing::Test {
     routes.Release();
   }
 
-  void BlockInReply() {
+  // `requests` of the armed device in one receive: one is answered by the worker, more by the
+  // sender, and the worker is free again.
+  void BlockInReply(int requests = 1) {
     ASSERT_TRUE(server.Start());
+    // The sender's first look at the routes passes; the reply's is held.
+    ASSERT_TRUE(routes.WaitForFirstQuery());
     ASSERT_TRUE(server.Arm(kTarget, "192.168.1.50", "255.255.255.0", ""));
-    sockets.Push(Request{}.Bytes());
-    server.ServiceOneRequest();
+    for (int i = 0; i < requests; ++i) sockets.Push(Request{}.Bytes());
+    calls.push_back(std::async(std::launch::async, [this] { server.ServiceOneRequest(); }));
     ASSERT_TRUE(routes.WaitForQuery());
+    if (requests > 1) {
+      ASSERT_EQ(calls.back().wait_for(kPrompt), std::future_status::ready);
+    }
   }
 
   // Runs `call` on another thread; false when it has not returned in time. A call stuck
@@ -137,7 +146,7 @@ class ReplyInProgress : public ::testing::Test {
 };
 
 TEST_F(ReplyInProgress, RequestsAndQueriesDoNotWaitForTheReply) {
-  ASSERT_NO_FATAL_FAILURE(BlockInReply());
+  ASSERT_NO_FATAL_FAILURE(BlockInReply(2));
   ASSERT_TRUE(ReturnsPromptly([this] {
     view = {server.GetRequestCount(), server.GetMacText(0), server.IsArmed(), server.IsRunning()};
   })) << "a table query waited for the reply";
@@ -158,7 +167,7 @@ TEST_F(ReplyInProgress, RequestsAndQueriesDoNotWaitForTheReply) {
   EXPECT_EQ(sockets.batches().back(), 32u);
 
   ASSERT_TRUE(FinishReply());
-  EXPECT_EQ(sockets.sent().size(), 2u);
+  EXPECT_EQ(sockets.sent().size(), 4u);
   EXPECT_TRUE(server.WasReplySent());
   EXPECT_FALSE(server.IsArmed());
   // The listening socket was never closed, so nothing waiting on it was lost.
@@ -205,9 +214,10 @@ TEST_F(ReplyInProgress, ListedDeviceAnswerLeavesTheArmingAlone) {
     EXPECT_EQ(record.macText, kTarget);
   });
   ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(routes.WaitForFirstQuery());
   ASSERT_TRUE(server.Arm("00:1b:2c:3d:4e:5f", "10.0.0.9", "255.0.0.0", ""));
   sockets.Push(Request{}.Bytes());
-  server.ServiceOneRequest();
+  calls.push_back(std::async(std::launch::async, [this] { server.ServiceOneRequest(); }));
   ASSERT_TRUE(routes.WaitForQuery());
   ASSERT_TRUE(ReturnsPromptly([this] {
     BootPServer::ReplyRecord none;
@@ -224,7 +234,7 @@ TEST_F(ReplyInProgress, ListedDeviceAnswerLeavesTheArmingAlone) {
 
 TEST_F(ReplyInProgress, StopSendsWhatWasHandedOverThenClosesTheSocketForGood) {
   server.SetHosts({{"02:00:5e:00:00:01", "192.168.1.71", "255.255.255.0", ""}});
-  ASSERT_NO_FATAL_FAILURE(BlockInReply());
+  ASSERT_NO_FATAL_FAILURE(BlockInReply(2));
   // A listed device's reply waits behind the one being sent.
   Request listed;
   listed.mac = 0x02005E000001;
@@ -235,8 +245,8 @@ TEST_F(ReplyInProgress, StopSendsWhatWasHandedOverThenClosesTheSocketForGood) {
   EXPECT_FALSE(server.IsRunning());
   routes.Release();
   ASSERT_EQ(stopped.wait_for(kPrompt), std::future_status::ready);
-  ASSERT_EQ(sockets.sent().size(), 4u);
-  EXPECT_EQ(sockets.sent()[3].bytes[kYiaddrOffset + 3], 71);
+  ASSERT_EQ(sockets.sent().size(), 6u);
+  EXPECT_EQ(sockets.sent()[5].bytes[kYiaddrOffset + 3], 71);
   EXPECT_FALSE(server.IsStarted());
   EXPECT_TRUE(sockets.openSockets().empty());
   const auto log = sockets.log();
@@ -246,6 +256,49 @@ TEST_F(ReplyInProgress, StopSendsWhatWasHandedOverThenClosesTheSocketForGood) {
   server.ServiceOneRequest();
   EXPECT_EQ(sockets.log(), log);
   EXPECT_EQ(sockets.receiveCalls(), 2);  // the two before Stop
+}
+
+TEST(ServerThreads, AnIdleServerAnswersFromTheWorkerABurstFromTheSender) {
+  FakeSocketApi sockets;
+  FakeRouteSource routes;
+  routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, Ip(192, 168, 1, 20), 1}};
+  BootPServer server(sockets, routes);
+  std::vector<std::string> listed;
+  for (DeviceKey mac = 0x02005E000001; mac <= 0x02005E000003; ++mac) {
+    listed.push_back(FormatMacAddress(mac));
+  }
+  server.SetHosts({{listed[0], "192.168.1.71", "255.255.255.0", ""},
+                   {listed[1], "192.168.1.72", "255.255.255.0", ""},
+                   {listed[2], "192.168.1.73", "255.255.255.0", ""}});
+  std::mutex mutex;
+  std::vector<std::thread::id> answeredOn;
+  server.SetAnswerHandler([&](const BootPServer::ReplyRecord&) {
+    std::lock_guard lock(mutex);
+    answeredOn.push_back(std::this_thread::get_id());
+  });
+  ASSERT_TRUE(server.Start());
+  Request one;
+  one.mac = 0x02005E000001;
+  sockets.Push(one.Bytes());
+  server.ServiceOneRequest();
+  {
+    // Sent before the receive step returned, by the thread that received it.
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(answeredOn.size(), 1u);
+    EXPECT_EQ(answeredOn[0], std::this_thread::get_id());
+  }
+  for (DeviceKey mac = 0x02005E000002; mac <= 0x02005E000003; ++mac) {
+    Request burst;
+    burst.mac = mac;
+    sockets.Push(burst.Bytes());
+  }
+  server.ServiceOneRequest();
+  ASSERT_TRUE(server.WaitForReplies(std::chrono::seconds(5)));
+  std::lock_guard lock(mutex);
+  ASSERT_EQ(answeredOn.size(), 3u);
+  EXPECT_NE(answeredOn[1], std::this_thread::get_id());
+  EXPECT_EQ(answeredOn[2], answeredOn[1]);
+  EXPECT_EQ(sockets.sent().size(), 3u);
 }
 
 }  // namespace

@@ -4,6 +4,11 @@
 send MAC:SIZE [MAC:SIZE ...]
     From one socket, sends one BOOTP request (op 1, htype 1, hlen 6, the MAC in chaddr) per
     argument, SIZE bytes long and zero-padded, to 255.255.255.255:67, in the order given.
+ask MAC SECONDS
+    A device behind a relay agent: prints "ready" once bound, then sends one BOOTP request from
+    MAC with the broadcast flag set (so the relay broadcasts the reply to a device without an
+    address) to 255.255.255.255:67 every second, and on the reply to it prints
+    "from ADDR:PORT len N op OP chaddr MAC yiaddr ADDR"; exit 1 when none came in time.
 catch SECONDS
     Prints "ready" once bound, then waits for one datagram and prints
     "from ADDR:PORT len N op OP chaddr MAC yiaddr ADDR"; exit 1 when none came in time.
@@ -34,13 +39,16 @@ def open_socket():
     return sock
 
 
-def request(mac, size):
+BROADCAST_FLAG = 0x8000
+
+
+def request(mac, size, xid=None, flags=0):
     chaddr = bytes.fromhex(mac.replace(":", ""))
     if len(chaddr) != 6:
         raise SystemExit(f"not a MAC address: {mac}")
-    xid = os.urandom(4)
-    # op, htype, hlen, hops, xid; chaddr starts at byte 28.
-    head = struct.pack("!BBBB4s", 1, 1, 6, 0, xid) + bytes(20) + chaddr
+    xid = xid or os.urandom(4)
+    # op, htype, hlen, hops, xid, secs, flags; chaddr starts at byte 28.
+    head = struct.pack("!BBBB4sHH", 1, 1, 6, 0, xid, 0, flags) + bytes(16) + chaddr
     return head.ljust(size, b"\0")[:size]
 
 
@@ -52,6 +60,12 @@ def send(items):
     sock.close()
 
 
+def describe(data, host, port):
+    chaddr = ":".join(f"{b:02x}" for b in data[28:34]) if len(data) >= 34 else "-"
+    yiaddr = str(ipaddress.IPv4Address(data[16:20])) if len(data) >= 20 else "-"
+    return f"from {host}:{port} len {len(data)} op {data[0]} chaddr {chaddr} yiaddr {yiaddr}"
+
+
 def catch(seconds):
     sock = open_socket()
     sock.settimeout(seconds)
@@ -61,11 +75,30 @@ def catch(seconds):
     except socket.timeout:
         print("no datagram", flush=True)
         return 1
-    chaddr = ":".join(f"{b:02x}" for b in data[28:34]) if len(data) >= 34 else "-"
-    yiaddr = str(ipaddress.IPv4Address(data[16:20])) if len(data) >= 20 else "-"
-    print(f"from {host}:{port} len {len(data)} op {data[0]} chaddr {chaddr} yiaddr {yiaddr}",
-          flush=True)
+    print(describe(data, host, port), flush=True)
     return 0
+
+
+def ask(mac, seconds):
+    sock = open_socket()
+    xid = os.urandom(4)
+    message = request(mac, MIN_REQUEST, xid, BROADCAST_FLAG)
+    print("ready", flush=True)
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        sock.sendto(message, ("255.255.255.255", SERVER_PORT))
+        retry = min(deadline, time.monotonic() + 1)
+        while (left := retry - time.monotonic()) > 0:
+            sock.settimeout(left)
+            try:
+                data, (host, port) = sock.recvfrom(65536)
+            except socket.timeout:
+                break
+            if len(data) >= 34 and data[0] == 2 and data[4:8] == xid:
+                print(describe(data, host, port), flush=True)
+                return 0
+    print("no reply", flush=True)
+    return 1
 
 
 # Frames a host sends reach only packet sockets of every protocol.
@@ -114,6 +147,8 @@ def main(argv):
     if len(argv) >= 2 and argv[0] == "send":
         send(argv[1:])
         return 0
+    if len(argv) == 3 and argv[0] == "ask":
+        return ask(argv[1], float(argv[2]))
     if len(argv) == 2 and argv[0] == "catch":
         return catch(float(argv[1]))
     if len(argv) == 3 and argv[0] == "frames":

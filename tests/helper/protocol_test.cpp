@@ -48,6 +48,13 @@ TEST(NetHelperProtocol, ParseRequestTakesOnlyRequestsWithinBounds) {
       {"a day, slowest interval", probe(0x7FFFFFFF, kAddress, 86'400'000, 10'000),
        RequestKind::kProbeArp},
       {"interface 0", probe(0, kAddress, 5000, 500), RequestKind::kRefused},
+      {"echo", Bytes(RequestKind::kProbeEcho, 0, kAddress, 5000, 500), RequestKind::kProbeEcho},
+      {"echo naming an interface", Bytes(RequestKind::kProbeEcho, 2, kAddress, 5000, 500),
+       RequestKind::kRefused},
+      {"echo to 255.255.255.255", Bytes(RequestKind::kProbeEcho, 0, 0xFFFFFFFF, 5000, 500),
+       RequestKind::kRefused},
+      {"echo under 50 ms apart", Bytes(RequestKind::kProbeEcho, 0, kAddress, 5000, 49),
+       RequestKind::kRefused},
       {"interface past int", probe(0x80000000, kAddress, 5000, 500), RequestKind::kRefused},
       {"address 0.0.0.0", probe(2, 0, 5000, 500), RequestKind::kRefused},
       {"address 255.255.255.255", probe(2, 0xFFFFFFFF, 5000, 500), RequestKind::kRefused},
@@ -64,7 +71,7 @@ TEST(NetHelperProtocol, ParseRequestTakesOnlyRequestsWithinBounds) {
   for (const Case& c : cases) {
     const Request request = ParseRequest(c.bytes);
     EXPECT_EQ(request.kind, c.kind) << c.name;
-    if (request.kind == RequestKind::kProbeArp) {
+    if (request.kind == RequestKind::kProbeArp || request.kind == RequestKind::kProbeEcho) {
       EXPECT_EQ(request.address, kAddress) << c.name;
       EXPECT_EQ(Bytes(request.kind, static_cast<std::uint32_t>(request.interfaceIndex),
                       request.address, request.durationMs, request.intervalMs),
@@ -85,6 +92,8 @@ TEST(NetHelperProtocol, RepliesReadBackAndStrayBytesAreRefused) {
   // A failure without its code, a socket with a MAC, padding set: none is a reply.
   EXPECT_EQ(ParseReply(EncodeReply({ReplyKind::kFailed, 0, 0})).kind, ReplyKind::kRefused);
   EXPECT_EQ(ParseReply(EncodeReply({ReplyKind::kSocket, 0, 1})).kind, ReplyKind::kRefused);
+  EXPECT_EQ(ParseReply(EncodeReply({ReplyKind::kEchoReply, 0, 0})).kind, ReplyKind::kEchoReply);
+  EXPECT_EQ(ParseReply(EncodeReply({ReplyKind::kEchoReply, 0, 1})).kind, ReplyKind::kRefused);
   ReplyBytes padded = EncodeReply({ReplyKind::kProbeEnd, 0, 0});
   padded[kReplyPaddingOffset] = 1;
   EXPECT_EQ(ParseReply(padded).kind, ReplyKind::kRefused);

@@ -3,7 +3,10 @@
 # the same bytes. Then lintian (no errors, no hardening tag), hardening-check on every program,
 # and the packages' life on this machine: install, reinstall, remove, purge. The programs hold
 # no capability; the helper is root:quillnet 0750 with cap_net_bind_service and cap_net_raw;
-# purging takes the group quillnet and the helper's stat override away again.
+# purging takes the group quillnet and the helper's stat override away again. On a system with
+# Debian's stock net.core.rmem_max, installing raises it for the server's receive buffer, and
+# doctor run by a member of the group finds the buffer fine; removing gives the stock value
+# back.
 # Run as root. Prints PASS or FAIL with the reason; exits 0 on PASS.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -16,6 +19,9 @@ log=$work/listen.log
 namespace=quillnet-package-$$
 listener=
 installed=false
+rmem_max=/proc/sys/net/core/rmem_max
+rmem_stock=212992
+rmem_was=$(cat "$rmem_max")
 
 # Undoes what this script did, whatever step it stopped at.
 finish() {
@@ -27,6 +33,7 @@ finish() {
   if $installed; then
     dpkg --purge quillnet quillnet-cli >/dev/null 2>&1 || true
   fi
+  echo "$rmem_was" >"$rmem_max" || true
   rm -rf "$work"
 }
 trap finish EXIT
@@ -111,7 +118,11 @@ done < <(find "$work/contents" -type f -print0)
 # apt reads local packages as its unprivileged _apt user.
 chmod -R a+rX "$work"
 installed=true
+echo "$rmem_stock" >"$rmem_max"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$cli_deb" "$wizard_deb"
+[[ $(cat "$rmem_max") == 8388608 ]] || fail "net.core.rmem_max is $(cat "$rmem_max") after install"
+grep -qx 'net.core.rmem_max = 8388608' /usr/lib/sysctl.d/60-quillnet.conf ||
+  fail "no /usr/lib/sysctl.d/60-quillnet.conf raising net.core.rmem_max"
 
 check_installed() {
   getent group quillnet >/dev/null || fail "no group quillnet after $1"
@@ -204,6 +215,16 @@ wait "$listener" || status=$?
 stop_namespace
 ((status == 0)) || fail "quillnet-cli listen ended with status $status after Ctrl+C"
 
+# A member of the group gets the server's whole receive buffer.
+setpriv --reuid=nobody --regid=nogroup --groups quillnet "$bin/quillnet-cli" doctor --json \
+  >"$log" 2>&1 || true
+python3 - "$log" <<'PY' || fail "doctor as a member of the group quillnet: $(cat "$log")"
+import json, sys
+checks = [json.loads(line) for line in open(sys.argv[1]) if line.startswith("{")]
+buffer = [c for c in checks if c.get("check") == "receive buffer"]
+assert buffer and buffer[0]["status"] == "ok", buffer
+PY
+
 # Installing again runs the maintainer scripts as an upgrade does; nothing may be doubled or
 # lost.
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --reinstall "$cli_deb" "$wizard_deb"
@@ -214,6 +235,9 @@ for program in "$bin/quillnet" "$bin/quillnet-cli" "$helper"; do
   [[ ! -e $program ]] || fail "$program is still there after removal"
 done
 getent group quillnet >/dev/null || fail "removal (not purge) took the group quillnet away"
+[[ ! -e /usr/lib/sysctl.d/60-quillnet.conf ]] || fail "the sysctl file is still there after removal"
+[[ $(cat "$rmem_max") == "$rmem_stock" ]] ||
+  fail "net.core.rmem_max is $(cat "$rmem_max") after removal, not the $rmem_stock it was"
 
 dpkg --purge quillnet quillnet-cli
 installed=false

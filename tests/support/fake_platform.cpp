@@ -105,6 +105,13 @@ int FakeSocketApi::SendFrom(SocketHandle socket, std::span<const std::uint8_t> d
   return 0;
 }
 
+int FakeSocketApi::SourceToward(std::uint32_t address, std::uint16_t, std::uint32_t& source) {
+  std::lock_guard lock(m_mutex);
+  const auto found = sourceToward.find(address);
+  source = found != sourceToward.end() ? found->second : 0;
+  return found != sourceToward.end() ? 0 : kWsaEnetunreach;
+}
+
 void FakeSocketApi::Shutdown(SocketHandle socket) {
   std::lock_guard lock(m_mutex);
   m_log.push_back("shutdown " + std::to_string(socket));
@@ -171,6 +178,7 @@ RouteQueryResult GatedRouteSource::QueryRoutes(std::vector<RouteRow>& out) {
   std::unique_lock lock(m_mutex);
   if (++m_queries == 1) {
     out = m_rows;
+    m_changed.notify_all();
     return RouteQueryResult::kOk;
   }
   ++m_waiting;
@@ -179,6 +187,11 @@ RouteQueryResult GatedRouteSource::QueryRoutes(std::vector<RouteRow>& out) {
   --m_waiting;
   out = m_rows;
   return RouteQueryResult::kOk;
+}
+
+bool GatedRouteSource::WaitForFirstQuery() const {
+  std::unique_lock lock(m_mutex);
+  return m_changed.wait_for(lock, std::chrono::seconds(5), [&] { return m_queries > 0; });
 }
 
 bool GatedRouteSource::WaitForQuery() const {

@@ -43,6 +43,9 @@ class FakeSocketApi final : public SocketApi {
   int broadcastError = 0;
   std::map<std::uint32_t, int> bindErrorByAddress;
   std::map<std::uint32_t, int> sendErrorByAddress;  // by source address
+  // The source this host's routes give toward a destination; one not listed has no route
+  // (kWsaEnetunreach).
+  std::map<std::uint32_t, std::uint32_t> sourceToward;
   // Fail only the n-th bind to 0.0.0.0 (1-based); 0 fails none.
   int failAnyBindNumber = 0;
   int failAnyBindError = 0;
@@ -58,6 +61,7 @@ class FakeSocketApi final : public SocketApi {
                   std::size_t& count) override;
   int SendFrom(SocketHandle socket, std::span<const std::uint8_t> data, std::uint32_t source,
                int interfaceIndex, std::uint32_t address, std::uint16_t port) override;
+  int SourceToward(std::uint32_t address, std::uint16_t port, std::uint32_t& source) override;
   void Shutdown(SocketHandle socket) override;
   void Close(SocketHandle socket) override;
 
@@ -111,6 +115,9 @@ class GatedRouteSource final : public RouteSource {
  public:
   explicit GatedRouteSource(std::vector<RouteRow> rows) : m_rows(std::move(rows)) {}
   RouteQueryResult QueryRoutes(std::vector<RouteRow>& out) override;
+  // Waits until the first query has been answered, so that the next one blocks; false after
+  // about five seconds.
+  bool WaitForFirstQuery() const;
   // Waits until a query is blocked; false after about five seconds.
   bool WaitForQuery() const;
   // Lets every query, present and future, return.
