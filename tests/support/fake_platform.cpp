@@ -227,6 +227,7 @@ int FakeArpSocketApi::HardwareAddress(int interfaceIndex, std::uint64_t& mac) {
 int FakeArpSocketApi::SendFrame(SocketHandle socket, int interfaceIndex,
                                 std::span<const std::uint8_t> frame) {
   Frame sentFrame{interfaceIndex, {frame.begin(), frame.end()}};
+  std::function<void(const Frame&)> answer;
   {
     std::lock_guard lock(m_mutex);
     if (m_open.count(socket) == 0) return kWsaEbadf;
@@ -235,12 +236,15 @@ int FakeArpSocketApi::SendFrame(SocketHandle socket, int interfaceIndex,
       return found->second;
     }
     m_sent.push_back(sentFrame);
+    answer = onSend;
   }
-  if (onSend) onSend(sentFrame);
+  if (answer) answer(sentFrame);
   return 0;
 }
 
 void FakeArpSocketApi::AnswerProbes(std::map<std::uint32_t, std::uint64_t> holders) {
+  // A test may start answering while a prober is already sending.
+  std::lock_guard lock(m_mutex);
   onSend = [this, holders = std::move(holders)](const Frame& frame) {
     ArpPacket probe;
     if (!ParseArpFrame(frame.bytes, probe)) return;

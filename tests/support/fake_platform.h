@@ -156,6 +156,7 @@ class FakeArpSocketApi final : public ArpSocketApi {
   std::map<int, std::uint64_t> macs;
   std::map<int, int> sendErrorByInterface;
   // Called, outside the lock, with every frame sent; it may push frames or answer them.
+  // Assign it before anything sends; AnswerProbes may replace it later.
   std::function<void(const Frame&)> onSend;
 
   int Open(SocketHandle& socket) override;
@@ -170,7 +171,7 @@ class FakeArpSocketApi final : public ArpSocketApi {
   void Push(int interfaceIndex, std::vector<std::uint8_t> bytes);
   void PushError(int error);
   // Answers every probe for an address of `holders` (address in network byte order → MAC)
-  // with an ARP reply from its holder. Set it before anything probes: it replaces onSend.
+  // with an ARP reply from its holder. It replaces onSend, and may be called while probing.
   void AnswerProbes(std::map<std::uint32_t, std::uint64_t> holders);
 
   std::vector<Frame> sent() const;
