@@ -84,8 +84,10 @@ std::uint64_t CBootpWizardInfo::ProbeDeviceAddress(const std::string& ipAddress,
                                                    AddressProber::Done done) {
   ProbeRequest request;
   ReadIpv4Text(ipAddress, request.ip);
-  request.interfaces = GetServer()->GetHeardInterfaces(m_macAddress);
-  if (request.interfaces.empty()) {
+  // ARP does not pass the relay agent's router: a holder behind it is asked with ICMP echo.
+  request.echo = !m_relayAddress.empty();
+  if (!request.echo) request.interfaces = GetServer()->GetHeardInterfaces(m_macAddress);
+  if (!request.echo && request.interfaces.empty()) {
     request.interfaces = m_environment.arpInterfaces ? m_environment.arpInterfaces() : ArpInterfaces();
   }
   const DeviceKey device = ParseMacKey(m_macAddress);

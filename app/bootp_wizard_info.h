@@ -108,9 +108,11 @@ class CBootpWizardInfo {
   // Who ends a probe for an address of the selected device by answering there.
   enum class ProbeFor { kTheDevice, kAnotherDevice };
   // Asks the network, off the user-interface thread, whether `who` answers at `ipAddress`, on
-  // the interfaces the selected device was heard on (else on all). `done` gets the result on
-  // the prober's thread unless a later probe or CancelProbes came first. An unreadable text is
-  // asked for as 0.0.0.0, at which nobody answers. Returns the probe's generation.
+  // the interfaces the selected device was heard on (else on all); for a device behind a relay
+  // agent, with ICMP echo, whose answer names no holder and so ends the probe for either `who`.
+  // `done` gets the result on the prober's thread unless a later probe or CancelProbes came
+  // first. An unreadable text is asked for as 0.0.0.0, at which nobody answers. Returns the
+  // probe's generation.
   std::uint64_t ProbeDeviceAddress(const std::string& ipAddress, ProbeFor who,
                                    std::chrono::milliseconds duration,
                                    std::chrono::milliseconds interval, AddressProber::Done done);

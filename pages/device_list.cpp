@@ -9,8 +9,9 @@
 namespace quillnet {
 namespace {
 
-constexpr const char* kColumnTitles[] = {"MAC Address", "Count", "Last Request Time"};
-constexpr int kColumnWidths[] = {100, 45, 120};
+constexpr const char* kColumnTitles[] = {"MAC Address", "Count", "Last Request Time",
+                                         "Relay Agent"};
+constexpr int kColumnWidths[] = {100, 45, 120, 100};
 static_assert(std::size(kColumnTitles) == CDeviceList::kColumnCount);
 static_assert(std::size(kColumnWidths) == CDeviceList::kColumnCount);
 
@@ -34,6 +35,8 @@ std::string CDeviceList::Cell(int row, int column) const {
       return entry.count;
     case kTimeColumn:
       return entry.time;
+    case kRelayColumn:
+      return entry.relay;
     default:
       return {};
   }
@@ -78,7 +81,7 @@ void CDeviceList::Refresh(const BootPServer& server, PageHost& host, int listId)
     const std::string mac = server.GetMacText(tableRow);
     if (mac.empty() || !Passes(server, tableRow, mac)) continue;
     Row fresh{tableRow, mac, std::to_string(server.GetCount(tableRow)),
-              server.GetLastRequestTimeText(tableRow)};
+              server.GetLastRequestTimeText(tableRow), server.GetRelay(tableRow)};
     const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), tableRow,
                                      [](const Row& row, int key) { return row.tableRow < key; });
     const auto position = static_cast<std::size_t>(at - m_rows.begin());
@@ -87,7 +90,8 @@ void CDeviceList::Refresh(const BootPServer& server, PageHost& host, int listId)
       int last = -1;
       for (const auto& [column, cell, text] :
            {std::tuple{kCountColumn, &at->count, &fresh.count},
-            std::tuple{kTimeColumn, &at->time, &fresh.time}}) {
+            std::tuple{kTimeColumn, &at->time, &fresh.time},
+            std::tuple{kRelayColumn, &at->relay, &fresh.relay}}) {
         if (*cell == *text) continue;
         *cell = *text;
         first = std::min(first, static_cast<int>(column));

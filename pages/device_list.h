@@ -11,8 +11,9 @@ namespace quillnet {
 class BootPServer;
 
 // The Listen page's list: the devices of the server's request table that pass the filters, in
-// table order (the order in which they were first heard), with their request count and the
-// time of their last request.
+// table order (the order in which they were first heard), with their request count, the time
+// of their last request and the relay agent it came through (empty for a device on one of this
+// PC's networks).
 //
 // A refresh only inserts rows and rewrites the cells that changed, and tells the list control
 // which, so that the control keeps its selection and scroll position, and a selected device
@@ -20,7 +21,7 @@ class BootPServer;
 // proportion to the rows the server changed since the last one.
 class CDeviceList final : public ListRows {
  public:
-  enum Column { kMacColumn, kCountColumn, kTimeColumn, kColumnCount };
+  enum Column { kMacColumn, kCountColumn, kTimeColumn, kRelayColumn, kColumnCount };
 
   // MAC prefixes of the maker's devices, tested in this order.
   static constexpr const char* kVendorPrefixes[] = {"0a:5c:31:", "0a:5c:32:"};
@@ -46,6 +47,7 @@ class CDeviceList final : public ListRows {
     std::string mac;
     std::string count;
     std::string time;
+    std::string relay;
   };
 
   bool Passes(const BootPServer& server, int tableRow, const std::string& mac) const;

@@ -11,6 +11,8 @@ namespace quillnet {
 namespace {
 
 constexpr char kIncompleteGatewayText[] = "ERROR: Incomplete Default gateway.";
+constexpr char kPcAddressLabel[] = "This PC's IP address";
+constexpr char kRelayAddressLabel[] = "Relay agent's IP address";
 
 }  // namespace
 
@@ -78,6 +80,9 @@ void CSetIPDlg::FillControls() {
   window.SetAddress(IDC_IP_ADDRESS, IpEntry::FromText(m_pWizardInfo->GetIpAddress()));
   window.SetAddress(IDC_SUBNET_MASK, IpEntry::FromText(m_pWizardInfo->GetSubnetMask()));
   window.SetAddress(IDC_DEFAULT_GATEWAY, IpEntry::FromText(m_pWizardInfo->GetDefaultGateway()));
+  // A device behind a relay agent is on the relay's network, which is the one shown.
+  const bool relayed = !m_pWizardInfo->GetRelayAddress().empty();
+  window.SetText(IDC_PC_ADDRESS_LABEL, relayed ? kRelayAddressLabel : kPcAddressLabel);
   window.SetText(IDC_PC_ADDRESS, m_pWizardInfo->GetLocalIpAddress());
 }
 
@@ -157,7 +162,10 @@ void CSetIPDlg::OnInUseResult(std::uint64_t generation, const std::string& ipAdd
                               const ProbeResult& result) {
   if (generation != m_probeGeneration || ipAddress != m_probedIp) return;
   // A probe that could not be made says nothing here; the check before arming is advice.
-  if (result.outcome == ProbeOutcome::kAnswered) m_inUseBy = FormatMacAddress(result.holder);
+  // An echo reply from behind a router names no MAC address.
+  if (result.outcome == ProbeOutcome::kAnswered) {
+    m_inUseBy = result.holder != 0 ? FormatMacAddress(result.holder) : "another device";
+  }
   ShowInUse();
 }
 

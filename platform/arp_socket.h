@@ -13,9 +13,10 @@
 
 namespace quillnet {
 
-// The raw-frame calls an ARP probe makes, and the ICMP echo calls of a check behind a router. Every call returns 0 on success or a Winsock-numbered
-// error code (platform/winsock_errors.h). Interfaces are kernel interface indexes; a MAC
-// address is held in the low 48 bits of a std::uint64_t, its first byte most significant.
+// The raw-frame calls an ARP probe makes, and the ICMP echo calls of a check behind a router.
+// Every call returns 0 on success or a Winsock-numbered error code (platform/winsock_errors.h).
+// Interfaces are kernel interface indexes; a MAC address is held in the low 48 bits of a
+// std::uint64_t, its first byte most significant.
 class ArpSocketApi {
  public:
   virtual ~ArpSocketApi() = default;

@@ -126,6 +126,46 @@ qnt_bridge_port() {
   ip -n "$1" link set "$2" up
 }
 
+# qnt_relay_network <pc ip> <relay up> <relay> <var>:<mac>...: devices behind a router. A "pc"
+# namespace (in PC) whose pc0 has <pc ip>/24 and a route to the devices' network; a "relay"
+# namespace (in ROUTER) forwarding between r0 (<relay up>/24, toward the PC) and a bridge r1
+# (<relay>/24), where ISC dhcrelay relays the devices' requests to <pc ip>; each <var> a
+# namespace named after it whose dev0, with <mac>, is on the bridge. dhcrelay's pid goes into
+# QNT_RELAY_PID.
+qnt_relay_network() {
+  local pc_ip="$1" relay_up="$2" relay="$3"
+  shift 3
+  qnt_make_ns PC pc
+  qnt_make_ns ROUTER relay
+  qnt_veth "$PC" pc0 "$ROUTER" r0
+  ip -n "$PC" addr add "$pc_ip/24" dev pc0
+  ip -n "$PC" link set pc0 up
+  ip -n "$PC" route add "${relay%.*}.0/24" via "$relay_up"
+  ip -n "$ROUTER" addr add "$relay_up/24" dev r0
+  ip -n "$ROUTER" link set r0 up
+  ip -n "$ROUTER" link add r1 type bridge
+  ip -n "$ROUTER" addr add "$relay/24" dev r1
+  ip -n "$ROUTER" link set r1 up
+  local device port=0
+  for device in "$@"; do
+    local var="${device%%:*}" mac="${device#*:}"
+    qnt_make_ns "$var" "${var,,}"
+    qnt_veth "$ROUTER" "rp$port" "${!var}" dev0
+    ip -n "$ROUTER" link set "rp$port" master r1
+    ip -n "$ROUTER" link set "rp$port" up
+    qnt_device "${!var}" dev0 "$mac"
+    port=$((port + 1))
+  done
+  ip netns exec "$ROUTER" sysctl -qw net.ipv4.ip_forward=1
+  # The devices' on-link default route: the router answers ARP for this PC's network.
+  ip netns exec "$ROUTER" sysctl -qw net.ipv4.conf.r1.proxy_arp=1
+  qnt_bg "$ROUTER" "$QNT_TMP/relay.out" "$QNT_TMP/relay.err" \
+    dhcrelay -d -4 -pf "$QNT_TMP/relay.pid" -id r1 -iu r0 "$pc_ip"
+  QNT_RELAY_PID=$QNT_LAST_PID
+  qnt_wait_for 10 qnt_file_has "$QNT_TMP/relay.err" "Sending on" ||
+    qnt_fail "dhcrelay did not start: $(cat "$QNT_TMP/relay.err")"
+}
+
 # qnt_cli_test <quillnet-cli> [bootpc]: checks the program under test and the peers the test
 # uses; sets CLI and PEER (the scriptable device, bootp_peer.py).
 qnt_cli_test() {

@@ -26,35 +26,8 @@ readonly MAC="02:00:5e:87:00:02" BOOTP_MAC="02:00:5e:87:00:03"
 readonly PC_IP=10.87.0.2 RELAY_UP=10.87.0.1 RELAY=10.88.0.1 MASK=255.255.255.0
 
 # PC pc0 -- r0 RELAY r1 -- bridge of the device's network, with DEV (dhclient) and BOOTP.
-qnt_make_ns PC pc
-qnt_make_ns ROUTER relay
-qnt_make_ns DEV dev
-qnt_make_ns BOOTP bootp
-qnt_veth "$PC" pc0 "$ROUTER" r0
-ip -n "$PC" addr add "$PC_IP/24" dev pc0
-ip -n "$PC" link set pc0 up
-ip -n "$PC" route add 10.88.0.0/24 via "$RELAY_UP"
-ip -n "$ROUTER" addr add "$RELAY_UP/24" dev r0
-ip -n "$ROUTER" link set r0 up
-ip -n "$ROUTER" link add r1 type bridge
-ip -n "$ROUTER" addr add "$RELAY/24" dev r1
-ip -n "$ROUTER" link set r1 up
-qnt_veth "$ROUTER" rd "$DEV" dev0
-qnt_veth "$ROUTER" rb "$BOOTP" dev0
-for port in rd rb; do
-  ip -n "$ROUTER" link set "$port" master r1
-  ip -n "$ROUTER" link set "$port" up
-done
-ip netns exec "$ROUTER" sysctl -qw net.ipv4.ip_forward=1
-# The devices' on-link default route: the router answers ARP for this PC's network.
-ip netns exec "$ROUTER" sysctl -qw net.ipv4.conf.r1.proxy_arp=1
-qnt_device "$DEV" dev0 "$MAC"
-qnt_device "$BOOTP" dev0 "$BOOTP_MAC"
-qnt_bg "$ROUTER" "$QNT_TMP/relay.out" "$QNT_TMP/relay.err" \
-  dhcrelay -d -4 -pf "$QNT_TMP/relay.pid" -id r1 -iu r0 "$PC_IP"
-relay=$QNT_LAST_PID
-qnt_wait_for 10 qnt_file_has "$QNT_TMP/relay.err" "Sending on" ||
-  qnt_fail "dhcrelay did not start: $(cat "$QNT_TMP/relay.err")"
+qnt_relay_network "$PC_IP" "$RELAY_UP" "$RELAY" DEV:"$MAC" BOOTP:"$BOOTP_MAC"
+relay=$QNT_RELAY_PID
 
 expect_line() { qnt_file_has "$1" "$2" || qnt_fail "no line '$2' in $1: $(cat "$1")"; }
 

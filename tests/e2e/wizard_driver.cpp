@@ -16,7 +16,9 @@
 //       not answered yet. --expect-failure requires the run to end on the Failure page instead,
 //       with TEXT in its summary; Finish is pressed there. --expect-local PC-IP requires the
 //       Set IP page to show PC-IP as this PC's address, to propose its network, and to pass
-//       the typed addresses without the subnet warning.
+//       the typed addresses without the subnet warning. --expect-relay RELAY-IP requires the
+//       Listen page to name RELAY-IP as the device's relay agent, and the Set IP page to show
+//       it as the relay agent's address and to do as --expect-local does for it.
 //   wizard_driver listen-load STOP-FILE
 //       Next onto the Listen page; prints "LISTENING", then presses Down or Up in the device
 //       list every 100 ms, timing how long each key takes to move the selection, until
@@ -39,6 +41,7 @@
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
@@ -101,7 +104,10 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   const qsizetype typeIpAt = args.indexOf(QStringLiteral("--type-ip"));
   const QString typedIp = typeIpAt > 0 && typeIpAt + 1 < args.size() ? args[typeIpAt + 1] : ip;
   const qsizetype localAt = args.indexOf(QStringLiteral("--expect-local"));
-  const QString expectedLocal = localAt > 0 && localAt + 1 < args.size() ? args[localAt + 1] : QString();
+  const qsizetype relayAt = args.indexOf(QStringLiteral("--expect-relay"));
+  const QString expectedRelay = relayAt > 0 && relayAt + 1 < args.size() ? args[relayAt + 1] : QString();
+  const QString expectedLocal = localAt > 0 && localAt + 1 < args.size() ? args[localAt + 1]
+                                                                         : expectedRelay;
   const qsizetype armAfterAt = args.indexOf(QStringLiteral("--arm-after"));
   const int armAfterMs = armAfterAt > 0 && armAfterAt + 1 < args.size()
                              ? args[armAfterAt + 1].toInt() * 1000
@@ -113,13 +119,26 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   WaitUntil([&] { return driver.ListedMacs().contains(mac); }, kListenWaitMs, "the device in the list");
   QElapsedTimer sinceListed;
   sinceListed.start();
-  driver.ClickRow(static_cast<int>(driver.ListedMacs().indexOf(mac)));
+  const int row = static_cast<int>(driver.ListedMacs().indexOf(mac));
+  if (!expectedRelay.isEmpty()) {
+    constexpr int kRelayColumn = 3;
+    const QAbstractItemModel* model = driver.List()->model();
+    Require(model->headerData(kRelayColumn, Qt::Horizontal).toString() == "Relay Agent",
+            "no Relay Agent column on the Listen page");
+    const QString shown = model->index(row, kRelayColumn).data().toString();
+    Require(shown == expectedRelay, "the Listen page names the relay agent " + shown.toStdString());
+  }
+  driver.ClickRow(row);
   WaitUntil([&] { return driver.Enabled("nextButton"); }, 2000, "Next after selecting the device");
   Require(driver.Click("nextButton"), "Next on the Listen page");
   WaitUntil([&] { return driver.On("setIpPage"); }, 2000, "the Set IP page");
   if (!expectedLocal.isEmpty()) {
     const QString shown = driver.FindOnPage<QLineEdit>("localAddressEdit")->text();
     Require(shown == expectedLocal, "this PC's address is shown as " + shown.toStdString());
+    const QString label = driver.FindOnPage<QLabel>("localAddressLabel")->text();
+    const QString expectedLabel =
+        expectedRelay.isEmpty() ? "This PC's IP address" : "Relay agent's IP address";
+    Require(label == expectedLabel, "the address is labelled " + label.toStdString());
     const QString network = expectedLocal.left(expectedLocal.lastIndexOf(u'.') + 1);
     const QString proposed = driver.Entry("ipAddressEdit")->text();
     Require(proposed == network, "the proposed address is " + proposed.toStdString());

@@ -12,6 +12,7 @@
 #include <QTextEdit>
 #include <QTreeView>
 #include <atomic>
+#include <cstring>
 #include <cstdio>
 
 #include "app/bootp_wizard_info.h"
@@ -95,7 +96,13 @@ int main(int argc, char* argv[]) {
       quillnet::testing::Request request;
       request.mac = mac;
       if (!valid) request.sname = "elsewhere";
-      sockets.Push(request.Bytes());
+      std::vector<std::uint8_t> bytes = request.Bytes();
+      // The last device is behind a router, heard through its relay agent.
+      if (mac == kDevices[2]) {
+        const std::uint32_t relay = quillnet::testing::Ip(10, 20, 0, 1);
+        std::memcpy(bytes.data() + kGiaddrOffset, &relay, sizeof relay);
+      }
+      sockets.Push(bytes);
     };
 
     ok = grabber.Grab("welcome");
@@ -145,6 +152,14 @@ int main(int argc, char* argv[]) {
     driver.Click("nextButton");
     ok = Reached(driver, "installPage") && ok;
     ok = grabber.Grab("install") && ok;
+    driver.Click("backButton");
+    ok = Reached(driver, "listenPage") && ok;
+    // The device behind a relay agent is proposed the relay agent's network.
+    driver.ClickRow(2);
+    ok = QTest::qWaitFor([&] { return driver.Enabled("nextButton"); }, 5000) && ok;
+    driver.Click("nextButton");
+    ok = Reached(driver, "setIpPage") && ok;
+    ok = grabber.Grab("set-ip-relay") && ok;
     driver.Click("backButton");
     ok = Reached(driver, "listenPage") && ok;
     QTest::mouseClick(driver.Find<QPushButton>("cancelButton"), Qt::LeftButton);
