@@ -2,6 +2,7 @@
 
 // Fakes behind the platform interfaces: sockets whose calls fail with a chosen Winsock code
 // and whose receives come from a queue, and a route table given by the test.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -100,7 +101,8 @@ class FakeSocketApi final : public SocketApi {
 
 class FakeRouteSource final : public RouteSource {
  public:
-  RouteQueryResult result = RouteQueryResult::kOk;
+  // A test may turn queries into failures while the server's sender is reading routes.
+  std::atomic<RouteQueryResult> result = RouteQueryResult::kOk;
   std::vector<RouteRow> rows;
   RouteQueryResult QueryRoutes(std::vector<RouteRow>& out) override {
     if (result == RouteQueryResult::kOk) out = rows;
