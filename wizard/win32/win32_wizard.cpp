@@ -422,10 +422,10 @@ bool Win32PageWindow::OnListNotify(int id, const NMHDR& header, LRESULT& result)
       for (int column = 0; column < Header_GetItemCount(columns); ++column) {
         HDITEMW item{};
         item.mask = HDI_FORMAT;
-        Header_GetItem(columns, column, &item);
+        ::SendMessageW(columns, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
         item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
         if (column == list.SortColumn()) item.fmt |= list.Ascending() ? HDF_SORTUP : HDF_SORTDOWN;
-        Header_SetItem(columns, column, &item);
+        ::SendMessageW(columns, HDM_SETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
       }
       m_writing++;
       ListView_SetItemState(control, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
@@ -640,7 +640,7 @@ void Win32PageWindow::SetListRows(int id, const ListRows* rows) {
     item.cx = rows->ColumnWidth(column);
     item.pszText = const_cast<wchar_t*>(title.c_str());
     item.iSubItem = column;
-    ListView_InsertColumn(control, column, &item);
+    ::SendMessageW(control, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
   }
   ListView_SetItemCountEx(control, list.Count(), LVSICF_NOINVALIDATEALL);
 }
@@ -1000,7 +1000,6 @@ void Win32WizardSheet::ShowPage(int index) {
   if (window == nullptr || page == nullptr) return;
   if (PropSheet_GetCurrentPageHwnd(m_hwnd) != window->Handle()) Select(index);
   ::SetWindowTextW(m_hwnd, WideText(page->Title()).c_str());
-  if (!page->HidesHeader()) UpdateHeader(index);
   // The sheet may set its buttons on a page change; they are the flow's.
   ApplyButtons(m_sheet.WizButtons());
   page->OnSize();
