@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-e2e_tests=(assign listen_doctor serve_hosts wizard)
+e2e_tests=(assign listen_doctor serve_hosts wizard msi)
 
 bash scripts/install-deps.sh windows-test
 
@@ -27,7 +27,7 @@ export QUILLNET_WINE_PREFIX_TEMPLATE="$scratch/wine"
 failed=()
 for test in "${e2e_tests[@]}"; do
   rc=0
-  if [[ "$test" == wizard ]]; then
+  if [[ "$test" == wizard || "$test" == msi ]]; then
     bash "tests/e2e_windows/$test.sh" build-windows || rc=$?
   else
     bash "tests/e2e_windows/$test.sh" build-windows/cli/quillnet-cli.exe || rc=$?
