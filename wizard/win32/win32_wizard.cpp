@@ -313,7 +313,9 @@ INT_PTR Win32PageWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       const int id = LOWORD(wParam);
       const int code = HIWORD(wParam);
       HWND control = reinterpret_cast<HWND>(lParam);
-      if (m_writing > 0 || control == nullptr) return FALSE;
+      // The frame's own writes, and what the controls tell as the sheet closes (a field that
+      // loses the focus), are not the user's.
+      if (m_writing > 0 || control == nullptr || m_sheet.Closing()) return FALSE;
       if (code == BN_CLICKED && IsClass(control, WC_BUTTONW)) {
         m_page.Command(id, ControlEvent::kClicked);
         return TRUE;
@@ -391,7 +393,7 @@ bool Win32PageWindow::OnNotify(const NMHDR& header, LRESULT& result) {
   }
   const int id = static_cast<int>(header.idFrom);
   if (m_lists.contains(id)) return OnListNotify(id, header, result);
-  if (header.code == static_cast<UINT>(IPN_FIELDCHANGED) && m_writing == 0) {
+  if (header.code == static_cast<UINT>(IPN_FIELDCHANGED) && m_writing == 0 && !m_sheet.Closing()) {
     m_page.Command(id, ControlEvent::kFieldChanged);
     result = 0;
     return true;
