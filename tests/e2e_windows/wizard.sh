@@ -30,6 +30,15 @@ drive() {
   tr -d '\r' <"$QNT_TMP/driver.out"
 }
 
+# grab <name>: with QUILLNET_GRAB_DIR set, the wizard's window as <dir>/win32-page-<name>.png
+# (x11-apps' xwd, ImageMagick's convert), for README and for looking at.
+grab() {
+  [[ -n "${QUILLNET_GRAB_DIR:-}" ]] || return 0
+  sleep 0.5  # what the page was just told is drawn by now; only the pictures wait for it
+  ip netns exec "$PC" xwd -root -silent -display "$DISPLAY" |
+    convert xwd:- -crop "$(drive rect)" +repage "$QUILLNET_GRAB_DIR/win32-page-$1.png"
+}
+
 # start_wizard: Quillnet.exe in the PC namespace; its pid in $WIZARD_PID.
 start_wizard() {
   qnt_bg "$PC" "$QNT_TMP/wizard.out" "$QNT_TMP/wizard.err" wine "$WIZARD"
@@ -38,6 +47,7 @@ start_wizard() {
 
 start_wizard
 drive "page welcome 60" "has 1218 10 10.93.0.1" >/dev/null
+grab welcome
 qnt_expect_eq "title" "Varnholt - Quillnet 1.1.2" "$(drive title)"
 drive "enabled next 10" next "page listen 20"
 
@@ -47,9 +57,13 @@ drive "enabled next 10" next "page listen 20"
     >"$QNT_TMP/bootpc.out" 2>"$QNT_TMP/bootpc.err"; do :; done
 ) &
 bootpc_loop=$!
-drive "row $MAC 60" "select $MAC" "enabled next 10" next "page set-ip 20" \
-  "address 1214 10.93.0.50" "address 1215 255.255.255.0" "address 1216 10.93.0.1" \
-  "enabled next 10" next "page assign-ip 20"
+drive "row $MAC 60" "select $MAC" "enabled next 10"
+grab listen
+drive next "page set-ip 20" \
+  "address 1214 10.93.0.50" "address 1215 255.255.255.0" "address 1216 10.93.0.1" "enabled next 10"
+grab set-ip
+drive next "page assign-ip 20"
+grab assign-ip
 qnt_wait_exit "$bootpc_loop" 60
 ((QNT_RC == 0)) || qnt_fail "bootpc got no answer: $(cat "$QNT_TMP/bootpc.err")"
 qnt_expect_eq "IPADDR" 10.93.0.50 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" IPADDR)"
@@ -58,6 +72,7 @@ qnt_expect_eq "GATEWAYS" 10.93.0.1 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" GAT
 # bootpc never answers at its address; the page gives it its time, then says so.
 drive "page completion 60" "has 1007 10 $MAC" "has 1007 10 IP address:" \
   "has 1007 10 10.93.0.50" "has 1007 10 255.255.255.0" "has 1007 10 10.93.0.1" >/dev/null
+grab completion
 
 # Back to Listen; DHCP: dhclient is offered the address, asks for it, is acked and sets it.
 drive back "page listen 20"
@@ -76,7 +91,14 @@ qnt_file_has "$QNT_TMP/dhclient.err" "DHCPACK of 10.93.0.60 from 10.93.0.1" ||
 
 # Cancel on the Listen page: the Failure page says why the run ended; Finish ends the program.
 drive back "page listen 20" cancel "page failure 20" "has 1007 10 WARNING:" \
-  "has 1007 10 You have not selected a device for IP assignment." finish "gone 30"
+  "has 1007 10 You have not selected a device for IP assignment."
+grab failure
+if [[ -n "${QUILLNET_GRAB_DIR:-}" ]]; then
+  drive "check 1226" "enabled next 10" next "page install 20"
+  grab install
+  drive "enabled back 10" back "page listen 20" cancel "page failure 20" "check 1226"
+fi
+drive "enabled finish 10" finish "gone 30"
 qnt_wait_exit "$WIZARD_PID" 30
 ((QNT_RC == 0)) || qnt_fail "Quillnet.exe exited $QNT_RC: $(cat "$QNT_TMP/wizard.err")"
 

@@ -15,6 +15,7 @@
 //     text ID                      print the control's text
 //     has ID SECONDS TEXT...       wait until the control's text holds TEXT
 //     title                        print the window's title
+//     rect                         print the window's place on the screen: WIDTHxHEIGHT+X+Y
 //     check ID                     click the check box ID
 //     gone [SECONDS]               wait until the wizard's window has closed
 #include <windows.h>
@@ -249,6 +250,10 @@ void Run(const std::vector<std::string>& step) {
         })) {
       Fail("control " + step[1] + " reads '" + last + "', without '" + wanted + "'");
     }
+  } else if (verb == "rect") {
+    RECT rect{};
+    ::GetWindowRect(Sheet(), &rect);
+    std::printf("%ldx%ld+%ld+%ld\n", rect.right - rect.left, rect.bottom - rect.top, rect.left, rect.top);
   } else if (verb == "title") {
     std::printf("%s\n", Text(Sheet()).c_str());
   } else if (verb == "check") {

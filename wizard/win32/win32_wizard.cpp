@@ -1017,10 +1017,12 @@ void Win32WizardSheet::UpdateHeader(int index) {
   if (m_hwnd == nullptr || page == nullptr) return;
   const std::wstring title = WideText(page->HeaderTitle());
   const std::wstring subTitle = WideText(page->HeaderSubTitle());
-  ::SendMessageW(m_hwnd, PSM_SETHEADERTITLEW, static_cast<WPARAM>(index),
-                 reinterpret_cast<LPARAM>(title.c_str()));
+  // The subtitle first: Wine 8 writes PSM_SETHEADERSUBTITLEW's text into the title, which the
+  // title's own message then puts right.
   ::SendMessageW(m_hwnd, PSM_SETHEADERSUBTITLEW, static_cast<WPARAM>(index),
                  reinterpret_cast<LPARAM>(subTitle.c_str()));
+  ::SendMessageW(m_hwnd, PSM_SETHEADERTITLEW, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(title.c_str()));
 }
 
 void Win32WizardSheet::ShowCancelButton(bool shown) {
