@@ -18,10 +18,16 @@
 //     rect                         print the window's place on the screen: WIDTHxHEIGHT+X+Y
 //     check ID                     click the check box ID
 //     gone [SECONDS]               wait until the wizard's window has closed
+//     load STOPFILE                on the Listen page with two devices or more: a key (Down
+//                                  or Up in the device list) every 100 ms until STOPFILE
+//                                  exists; then prints the requests the page counted and how
+//                                  long each key took to move the selection
 #include <windows.h>
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -189,6 +195,65 @@ void SelectRow(HWND list, int row) {
   ::SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(buffer.Address()));
 }
 
+int SelectedRow(HWND list) {
+  return static_cast<int>(::SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+// The sum of the Count column.
+long long Counted(HWND list) {
+  long long counted = 0;
+  const int count = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  RemoteBuffer buffer(list, sizeof(LVITEMW) + kCellChars * sizeof(wchar_t));
+  for (int index = 0; index < count; ++index) {
+    LVITEMW item{};
+    item.iSubItem = 1;
+    item.cchTextMax = kCellChars;
+    item.pszText = reinterpret_cast<wchar_t*>(buffer.Address() + sizeof(LVITEMW));
+    buffer.Write(0, &item, sizeof item);
+    const auto length = ::SendMessageW(list, LVM_GETITEMTEXTW, index, reinterpret_cast<LPARAM>(buffer.Address()));
+    std::wstring text(static_cast<std::size_t>(length), L'\0');
+    buffer.Read(sizeof(LVITEMW), text.data(), text.size() * sizeof(wchar_t));
+    counted += std::wcstoll(text.c_str(), nullptr, 10);
+  }
+  return counted;
+}
+
+void Load(const std::string& stopFile) {
+  using Clock = std::chrono::steady_clock;
+  constexpr int kKeyEveryMs = 100;
+  HWND list = Control(kDeviceList);
+  if (!WaitFor(120, [&] { return ::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) >= 2; })) {
+    Fail("fewer than two devices listed");
+  }
+  SelectRow(list, 0);
+  std::printf("LOADING\n");
+  std::fflush(stdout);
+  // A key is posted as the window system delivers one, behind whatever the page's thread has
+  // queued; its time ends when the selection has moved.
+  std::vector<double> latencies;
+  bool down = true;
+  const std::wstring stop(stopFile.begin(), stopFile.end());
+  while (::GetFileAttributesW(stop.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const int before = SelectedRow(list);
+    const UINT key = down ? VK_DOWN : VK_UP;
+    down = !down;
+    const auto posted = Clock::now();
+    ::PostMessageW(list, WM_KEYDOWN, key, 1);
+    ::PostMessageW(list, WM_KEYUP, key, 0xC0000001);
+    while (SelectedRow(list) == before && Clock::now() - posted < std::chrono::seconds(10)) ::Sleep(1);
+    latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - posted).count());
+    ::Sleep(kKeyEveryMs);
+  }
+  ::Sleep(2 * kKeyEveryMs);  // two of the page's ticks
+  std::sort(latencies.begin(), latencies.end());
+  const auto at = [&](double share) {
+    return latencies.empty() ? 0.0 : latencies[static_cast<std::size_t>(share * static_cast<double>(latencies.size() - 1))];
+  };
+  std::printf("COUNTED %lld ROWS %d KEYS %zu KEY_P50_MS %.2f KEY_P99_MS %.2f KEY_MAX_MS %.2f\n", Counted(list),
+              static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)), latencies.size(), at(0.5), at(0.99),
+              at(1.0));
+}
+
 int Seconds(const std::vector<std::string>& step, std::size_t at) {
   return step.size() > at ? std::atoi(step[at].c_str()) : kDefaultSeconds;
 }
@@ -250,6 +315,9 @@ void Run(const std::vector<std::string>& step) {
         })) {
       Fail("control " + step[1] + " reads '" + last + "', without '" + wanted + "'");
     }
+  } else if (verb == "load") {
+    need(2);
+    Load(step[1]);
   } else if (verb == "rect") {
     RECT rect{};
     ::GetWindowRect(Sheet(), &rect);

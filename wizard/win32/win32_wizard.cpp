@@ -682,11 +682,15 @@ void Win32PageWindow::ListRowChanged(int id, int row, int firstColumn, int lastC
   if (view >= top && view <= top + ListView_GetCountPerPage(control)) {
     ListView_RedrawItems(control, view, view);
   }
-  // The order is made anew once the page's refresh has told every change.
+  // The order is made anew once the page's refresh has told every change, once for all of
+  // them: a tick may change every row.
+  if (!list.NeedsResort() || list.resortQueued) return;
+  list.resortQueued = true;
   m_sheet.Queue([this, id] {
     const auto again = m_lists.find(id);
     HWND list = m_hwnd != nullptr ? ::GetDlgItem(m_hwnd, id) : nullptr;
     if (again == m_lists.end() || list == nullptr) return;
+    again->second.resortQueued = false;
     const int selected = again->second.RowAt(ListView_GetNextItem(list, -1, LVNI_SELECTED));
     if (!again->second.Resort()) return;
     ++m_writing;

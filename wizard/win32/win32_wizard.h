@@ -59,6 +59,10 @@ class SortedRows {
   bool Ascending() const { return m_ascending; }
   // Sorted anew when a change may have moved a row; false when the order stood.
   bool Resort();
+  // A change may have moved a row.
+  bool NeedsResort() const { return m_dirty; }
+  // A resort is queued behind the changes under way.
+  bool resortQueued = false;
 
  private:
   bool Less(int left, int right) const;
