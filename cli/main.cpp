@@ -23,6 +23,13 @@
 
 namespace {
 
+// What ends listen and serve: Windows has no SIGTERM.
+#ifdef _WIN32
+constexpr char kUntilStopped[] = "until Ctrl+C";
+#else
+constexpr char kUntilStopped[] = "until Ctrl+C or SIGTERM";
+#endif
+
 using namespace quillnet::cli;
 
 constexpr std::array<std::string_view, 5> kSubcommands = {"listen", "assign", "serve", "doctor",
@@ -139,7 +146,7 @@ int main(int argc, char** systemArgv) {
 
   ServeArguments serveArgs;
   CLI::App* serve = app.add_subcommand(
-      "serve", "Answer every device listed in a hosts file, until Ctrl+C or SIGTERM.");
+      "serve", std::string("Answer every device listed in a hosts file, ") + kUntilStopped + ".");
   serve
       ->add_option("--hosts", serveArgs.hostsPath,
                    "CSV lines MAC,IP,MASK[,GATEWAY]; a header line, # comments and blank lines "

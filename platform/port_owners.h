@@ -33,6 +33,10 @@ struct PortOwner {
 // them where /proc lets this user see them.
 std::vector<PortOwner> FindUdpPortOwners(std::uint16_t port);
 
+// A holder of a port that this user cannot see, for a person, with the way this system has to
+// name it.
+std::string UnseenPortOwnerText(const PortOwner& owner);
+
 // The holders of a port for a person: "name (pid N)" each, or what could not be seen of
 // another user's process, separated by "; ". Empty when there is none.
 inline std::string PortHoldersText(const std::vector<PortOwner>& owners) {
@@ -40,8 +44,7 @@ inline std::string PortHoldersText(const std::vector<PortOwner>& owners) {
   for (const PortOwner& owner : owners) {
     holders += holders.empty() ? "" : "; ";
     holders += owner.pid != 0 ? owner.name + " (pid " + std::to_string(owner.pid) + ")"
-                              : "a process of user " + std::to_string(owner.uid) +
-                                    " that this user cannot see (run doctor as root to name it)";
+                              : UnseenPortOwnerText(owner);
   }
   return holders;
 }

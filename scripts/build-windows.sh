@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds quillnet-cli.exe and its unit tests for 64-bit Windows with Debian's mingw-w64
-# into build-windows/, checks that the program needs no DLL beyond Windows' own, and packs
+# Cross-builds Quillnet.exe (the wizard), quillnet-cli.exe and their tests for 64-bit Windows
+# with Debian's mingw-w64 into build-windows/, with the installer Quillnet-<version>-win64.msi
+# (Debian's wixl), checks that the programs need no DLL beyond Windows' own, and packs
 # quillnet-cli-<version>-win64.zip. The tests then run under Wine:
 #   ctest --test-dir build-windows --output-on-failure
 # Installs what it needs with apt-get first (as root). BUILD_DIR and JOBS override the folder
@@ -18,15 +19,16 @@ cmake -S "$source_dir" -B "$build_dir" -G Ninja \
   -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build_dir" -j "$jobs"
 
-# Windows ships these; anything else would have to travel with the program.
-exe="$build_dir/cli/quillnet-cli.exe"
-allowed='^(KERNEL32|WS2_32|IPHLPAPI|ADVAPI32|USER32|SHELL32|msvcrt|api-ms-win-crt-.*|ucrtbase)\.dll$'
-dlls="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')"
-echo "quillnet-cli.exe imports: $(echo "$dlls" | tr '\n' ' ')"
-if unexpected="$(echo "$dlls" | grep -Eiv "$allowed")"; then
-  echo "quillnet-cli.exe needs DLLs that Windows does not ship: $unexpected" >&2
-  exit 1
-fi
+# Windows ships these; anything else would have to travel with the programs.
+allowed='^(KERNEL32|WS2_32|IPHLPAPI|ADVAPI32|USER32|GDI32|COMCTL32|ole32|SHELL32|msvcrt|api-ms-win-crt-.*|ucrtbase)\.dll$'
+for exe in "$build_dir/cli/quillnet-cli.exe" "$build_dir/gui/Quillnet.exe"; do
+  dlls="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')"
+  echo "$(basename "$exe") imports: $(echo "$dlls" | tr '\n' ' ')"
+  if unexpected="$(echo "$dlls" | grep -Eiv "$allowed")"; then
+    echo "$(basename "$exe") needs DLLs that Windows does not ship: $unexpected" >&2
+    exit 1
+  fi
+done
 
 # The prefix the tests run in is made once, so the first test does not pay for it.
 prefix="$build_dir/wine"

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Cross-builds quillnet-cli.exe and its unit tests (scripts/build-windows.sh), runs the unit
-# tests under Wine, then the end-to-end tests of the program under Wine in network namespaces
-# (tests/e2e_windows/). Run as root: the end-to-end tests make network namespaces.
+# Cross-builds Quillnet.exe, quillnet-cli.exe, their tests and the MSI
+# (scripts/build-windows.sh), runs the unit tests under Wine, then the end-to-end tests of the
+# programs under Wine in network namespaces (tests/e2e_windows/; the wizard's on a virtual
+# display). Run as root: the end-to-end tests make network namespaces.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-e2e_tests=(assign listen_doctor serve_hosts)
+e2e_tests=(assign listen_doctor serve_hosts wizard msi)
 
 bash scripts/install-deps.sh windows-test
 
@@ -26,7 +27,11 @@ export QUILLNET_WINE_PREFIX_TEMPLATE="$scratch/wine"
 failed=()
 for test in "${e2e_tests[@]}"; do
   rc=0
-  bash "tests/e2e_windows/$test.sh" build-windows/cli/quillnet-cli.exe || rc=$?
+  if [[ "$test" == wizard || "$test" == msi ]]; then
+    bash "tests/e2e_windows/$test.sh" build-windows || rc=$?
+  else
+    bash "tests/e2e_windows/$test.sh" build-windows/cli/quillnet-cli.exe || rc=$?
+  fi
   case "$rc" in
     0) ;;
     77) echo "e2e_windows.$test: skipped" >&2 ;;

@@ -162,4 +162,9 @@ bool FirewallReadable() { return true; }
 
 bool ReceiveBufferCappedBySysctl() { return true; }
 
+std::string UnseenPortOwnerText(const PortOwner& owner) {
+  return "a process of user " + std::to_string(owner.uid) +
+         " that this user cannot see (run doctor as root to name it)";
+}
+
 }  // namespace quillnet

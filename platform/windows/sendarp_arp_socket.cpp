@@ -1,8 +1,10 @@
-// ARP probes on Windows, which gives a program no raw socket: IP Helper's SendARP asks the
-// network, and its answer comes back as the ARP reply frame the holder would have sent, so
-// the probe reads it as it reads a packet socket's frames. SendARP asks through the interface
-// the routes choose and only for an address on that interface's own subnet; a probe sent
-// anywhere else fails instead of passing for silence.
+// ARP probes on Windows, which gives a program no raw socket: IP Helper asks the network, and
+// its answer comes back as the ARP reply frame the holder would have sent, so the probe reads
+// it as it reads a packet socket's frames. ResolveIpNetEntry2 drops the neighbour cache's entry
+// and asks on the probe's own interface; where it is missing, SendARP asks, which may answer
+// from a stale cache entry and asks through the interface the routes choose. Either asks only
+// for an address on the interface's own subnet; a probe sent anywhere else fails instead of
+// passing for silence.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
@@ -28,11 +30,47 @@
 namespace quillnet {
 namespace {
 
+using ResolveIpNetEntry2Function = NETIO_STATUS(WINAPI*)(PMIB_IPNET_ROW2, const SOCKADDR_INET*);
+
+// Windows has it since Vista; Wine does not export it, so it is looked up rather than linked.
+ResolveIpNetEntry2Function ResolveFunction() {
+  static const auto resolve = reinterpret_cast<ResolveIpNetEntry2Function>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"iphlpapi.dll"), "ResolveIpNetEntry2")));
+  return resolve;
+}
+
 // Wine answers every SendARP with ERROR_NOT_SUPPORTED; Windows checks its arguments first, so
 // a call without any asks nothing of the network.
 bool SendArpSupported() {
-  static const bool supported = ::SendARP(0, 0, nullptr, nullptr) != ERROR_NOT_SUPPORTED;
+  static const bool supported =
+      ResolveFunction() != nullptr || ::SendARP(0, 0, nullptr, nullptr) != ERROR_NOT_SUPPORTED;
   return supported;
+}
+
+// Who answers at `ip`, asked on the interface: a holder of 0 when nobody does.
+DWORD AskNeighbour(int interfaceIndex, std::uint32_t ip, std::uint64_t& holder) {
+  holder = 0;
+  std::array<std::uint8_t, kMacSize> bytes{};
+  if (ResolveIpNetEntry2Function resolve = ResolveFunction()) {
+    MIB_IPNET_ROW2 row{};
+    row.InterfaceIndex = static_cast<NET_IFINDEX>(interfaceIndex);
+    row.Address.si_family = AF_INET;
+    row.Address.Ipv4.sin_family = AF_INET;
+    row.Address.Ipv4.sin_addr.s_addr = ip;
+    const DWORD result = resolve(&row, nullptr);
+    if (result != NO_ERROR) return result;
+    if (row.PhysicalAddressLength != kMacSize) return ERROR_BAD_NET_NAME;
+    std::copy_n(row.PhysicalAddress, kMacSize, bytes.begin());
+  } else {
+    ULONG mac[2] = {};
+    ULONG length = kMacSize;
+    const DWORD result = ::SendARP(ip, 0, mac, &length);
+    if (result != NO_ERROR) return result;
+    if (length != kMacSize) return ERROR_BAD_NET_NAME;
+    std::memcpy(bytes.data(), mac, kMacSize);
+  }
+  for (const std::uint8_t byte : bytes) holder = (holder << 8) | byte;
+  return NO_ERROR;
 }
 
 bool InSubnet(std::uint32_t ip, const WinAdapter::Address& address) {
@@ -93,16 +131,12 @@ class WinArpSocketApi final : public ArpSocketApi {
     }
     try {
       std::thread([probe, ip, asker, interfaceIndex] {
-        ULONG mac[2] = {};
-        ULONG length = kMacSize;
-        const DWORD result = ::SendARP(ip, 0, mac, &length);
+        std::uint64_t holder = 0;
+        const DWORD result = AskNeighbour(interfaceIndex, ip, holder);
         std::lock_guard lock(probe->mutex);
         probe->asking.erase(ip);
         // No answer (ERROR_BAD_NET_NAME) is what silence looks like here.
-        if (result != NO_ERROR || length != kMacSize || probe->closed) return;
-        std::uint64_t holder = 0;
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(mac);
-        for (std::size_t i = 0; i < kMacSize; ++i) holder = (holder << 8) | bytes[i];
+        if (result != NO_ERROR || holder == 0 || probe->closed) return;
         probe->replies.emplace_back(BuildArpReply(holder, ip, asker), interfaceIndex);
         probe->arrived.notify_all();
       }).detach();
@@ -175,8 +209,10 @@ class WinArpSocketApi final : public ArpSocketApi {
                      [&](const WinAdapter::Address& address) { return InSubnet(ip, address); })) {
       return WSAENETUNREACH;
     }
+    // SendARP asks through the interface the routes choose, which must be this one.
     DWORD best = 0;
-    if (::GetBestInterface(ip, &best) != NO_ERROR || best != static_cast<DWORD>(interfaceIndex)) {
+    if (ResolveFunction() == nullptr &&
+        (::GetBestInterface(ip, &best) != NO_ERROR || best != static_cast<DWORD>(interfaceIndex))) {
       return WSAENETUNREACH;
     }
     mac = adapter->mac;
@@ -209,7 +245,7 @@ std::vector<int> ArpInterfaces() {
   return indexes;
 }
 
-// Windows has no capabilities: any program may ask SendARP, where the system has it.
+// Windows has no capabilities: any program may ask the neighbours, where the system lets it.
 bool ProcessHasRawCapability() { return SendArpSupported(); }
 
 }  // namespace quillnet

@@ -91,4 +91,11 @@ bool FirewallReadable() { return false; }
 // Windows grants any size asked for; what caps it under Wine is Linux's limit, not Windows'.
 bool ReceiveBufferCappedBySysctl() { return false; }
 
+// The table names no process (Wine names none at all); Windows' own netstat, run as
+// administrator, names the program behind each socket.
+std::string UnseenPortOwnerText(const PortOwner& /*owner*/) {
+  return "a program that Windows does not name (in a command prompt run as administrator, "
+         "netstat -abno -p UDP names it)";
+}
+
 }  // namespace quillnet

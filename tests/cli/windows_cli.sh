@@ -1,17 +1,22 @@
 #!/bin/bash
 # quillnet-cli.exe as a Windows user meets it, run under Wine: the arguments reach it in UTF-8
-# (a hosts file under a folder with an accent is read, and named as typed), and doctor gives
-# no Linux advice (setcap, usermod, sysctl, nft, root). Nothing here binds port 67 but doctor,
-# which only tries.
-# Usage: windows_cli.sh <wine-run.sh> <wine prefix> <quillnet-cli.exe> <the project's version>
-set -euo pipefail
+# (a hosts file under a folder with an accent is read, and named as typed), the help speaks of
+# no SIGTERM, and doctor gives no Linux advice (setcap, usermod, sysctl, nft, root), also when
+# another program holds port 67 and Wine does not say which. It runs in a network namespace of
+# its own, with its Wine server there, so a port 67 taken on the build machine changes nothing.
+# Usage: windows_cli.sh <wine prefix to copy> <quillnet-cli.exe> <the project's version>
+# shellcheck source=../e2e_windows/wine_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e_windows/wine_lib.sh"
 
-RUN="${1:?usage: $0 <wine-run.sh> <prefix> <quillnet-cli.exe> <version>}"
-PREFIX="${2:?}"
-CLI="${3:?}"
-VERSION="${4:?}"
-TMP="$(mktemp -d)"
-trap 'rm -rf "$TMP"' EXIT
+PREFIX="${1:?usage: $0 <prefix> <quillnet-cli.exe> <version>}"
+CLI="${2:?}"
+VERSION="${3:?}"
+qnw_cli_test "$CLI"
+[[ -f "$PREFIX/system.reg" ]] && export QUILLNET_WINE_PREFIX_TEMPLATE="${QUILLNET_WINE_PREFIX_TEMPLATE:-$PREFIX}"
+qnt_make_ns NS cli
+ip -n "$NS" link set lo up
+qnw_start_wine "$NS"
+TMP="$QNT_TMP"
 failures=0
 
 fail() {
@@ -23,7 +28,7 @@ fail() {
 # $TMP/out and $TMP/err.
 cli() {
   rc=0
-  "$RUN" "$PREFIX" "$CLI" "$@" >"$TMP/out.raw" 2>"$TMP/err.raw" </dev/null || rc=$?
+  timeout 60 ip netns exec "$NS" wine "$CLI" "$@" >"$TMP/out.raw" 2>"$TMP/err.raw" </dev/null || rc=$?
   tr -d '\r' <"$TMP/out.raw" >"$TMP/out"
   tr -d '\r' <"$TMP/err.raw" >"$TMP/err"
 }
@@ -36,9 +41,6 @@ expect() {
     fail "$1: expected exit $2 and <$4>, got exit $rc and <$actual>"
   fi
 }
-
-# Wine says on standard error when it makes or updates its prefix: once, before the checks.
-"$RUN" "$PREFIX" "$CLI" --version >/dev/null 2>&1 </dev/null || true
 
 cli --version
 expect "version" 0 "$TMP/out" "quillnet-cli $VERSION"
@@ -69,5 +71,27 @@ if grep -Eiw 'setcap|usermod|sysctl|nft|root|capability|quillnet-net-helper' "$T
   fail "doctor gives a Windows user Linux advice"
 fi
 
+cli help serve
+grep -q "until Ctrl+C\.$" "$TMP/out" || fail "help serve does not say that Ctrl+C ends it: $(cat "$TMP/out")"
+if grep -q SIGTERM "$TMP/out"; then fail "help speaks of SIGTERM, which Windows has not"; fi
+
+# Another program holds port 67, which Wine does not name: doctor and listen say so in
+# Windows' words.
+qnt_bg "$NS" "$TMP/holder.out" "$TMP/holder.err" python3 -c '
+import socket, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("0.0.0.0", 67))
+print("bound", flush=True)
+time.sleep(600)'
+qnt_wait_for 10 qnt_file_has "$TMP/holder.out" bound || fail "could not take port 67: $(cat "$TMP/holder.err")"
+cli doctor
+grep -q "port 67" "$TMP/out" || fail "doctor says nothing of port 67: $(cat "$TMP/out")"
+cli listen
+[[ "$rc" == 4 ]] || fail "listen with port 67 taken exited $rc: $(cat "$TMP/err")"
+grep -qi "netstat" "$TMP/err" "$TMP/out" || fail "listen does not say how to name the holder: $(cat "$TMP/err")"
+if grep -Eiw 'root|setcap|sudo' "$TMP/out" "$TMP/err"; then
+  fail "doctor or listen gives a Windows user Linux advice with port 67 taken"
+fi
+
 ((failures == 0)) || exit 1
-echo PASS
+qnt_log PASS

@@ -124,3 +124,14 @@ qnw_windows_pids() {
     tr -d '\r' | sed -n "s/^[ =]*\([0-9a-f]\{8\}\) .*'$2'\$/\1/p" |
     while read -r hex; do echo $((16#$hex)); done
 }
+
+# qnw_start_display <ns>: a virtual display of its own (Xvfb) inside the namespace, as DISPLAY,
+# for the programs with a window.
+qnw_start_display() {
+  command -v Xvfb >/dev/null || qnt_fail "Xvfb is not installed (Debian package xvfb)"
+  qnt_bg "$1" "$QNT_TMP/xvfb.out" "$QNT_TMP/xvfb.err" \
+    Xvfb -displayfd 1 -nolisten tcp -screen 0 1024x768x24
+  display_ready() { grep -qE '^[0-9]+$' "$QNT_TMP/xvfb.out"; }
+  qnt_wait_for 30 display_ready || qnt_fail "Xvfb did not start: $(cat "$QNT_TMP/xvfb.err")"
+  export DISPLAY=":$(head -n 1 "$QNT_TMP/xvfb.out")"
+}

@@ -1,0 +1,80 @@
+#include "wizard/win32/wic_picture.h"
+
+#include <objbase.h>
+#include <wincodec.h>
+
+namespace quillnet {
+namespace {
+
+// Releases a COM interface when it goes.
+template <typename T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  ~ComPtr() {
+    if (m_pointer != nullptr) m_pointer->Release();
+  }
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  T** Out() { return &m_pointer; }
+  T* operator->() const { return m_pointer; }
+  T* Get() const { return m_pointer; }
+
+ private:
+  T* m_pointer = nullptr;
+};
+
+}  // namespace
+
+HBITMAP LoadPictureResource(HMODULE module, int id, const wchar_t* type) {
+  HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), type);
+  if (found == nullptr) return nullptr;
+  const DWORD size = ::SizeofResource(module, found);
+  HGLOBAL loaded = ::LoadResource(module, found);
+  void* bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+  if (bytes == nullptr || size == 0) return nullptr;
+
+  ComPtr<IWICImagingFactory> factory;
+  if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Out())))) {
+    return nullptr;
+  }
+  // The resource stays mapped for the module's life, so the stream reads it where it is.
+  ComPtr<IWICStream> stream;
+  ComPtr<IWICBitmapDecoder> decoder;
+  ComPtr<IWICBitmapFrameDecode> frame;
+  ComPtr<IWICFormatConverter> converter;
+  if (FAILED(factory->CreateStream(stream.Out())) ||
+      FAILED(stream->InitializeFromMemory(static_cast<BYTE*>(bytes), size)) ||
+      FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                              decoder.Out())) ||
+      FAILED(decoder->GetFrame(0, frame.Out())) ||
+      FAILED(factory->CreateFormatConverter(converter.Out())) ||
+      FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGR,
+                                   WICBitmapDitherTypeNone, nullptr, 0.0,
+                                   WICBitmapPaletteTypeCustom))) {
+    return nullptr;
+  }
+  UINT width = 0;
+  UINT height = 0;
+  if (FAILED(converter->GetSize(&width, &height)) || width == 0 || height == 0) return nullptr;
+
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = static_cast<LONG>(width);
+  info.bmiHeader.biHeight = -static_cast<LONG>(height);  // top-down, as WIC gives the rows
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* pixels = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+  if (bitmap == nullptr) return nullptr;
+  const UINT stride = width * 4;
+  if (FAILED(converter->CopyPixels(nullptr, stride, stride * height, static_cast<BYTE*>(pixels)))) {
+    ::DeleteObject(bitmap);
+    return nullptr;
+  }
+  return bitmap;
+}
+
+}  // namespace quillnet

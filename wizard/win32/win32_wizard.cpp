@@ -1,0 +1,1109 @@
+#include "wizard/win32/win32_wizard.h"
+
+#include <objbase.h>
+#include <ole2.h>
+#include <richedit.h>
+#include <shlobj.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cwchar>
+#include <deque>
+#include <numeric>
+#include <utility>
+
+#include "pages/bootp_wizard_sheet.h"
+#include "platform/windows/wide_text.h"
+#include "wizard/win32/wic_picture.h"
+
+namespace quillnet {
+namespace {
+
+// The sheet's own messages.
+constexpr UINT kStartMessage = WM_APP + 10;
+constexpr UINT kRunQueuedMessage = WM_APP + 11;
+constexpr UINT kServerBoxMessage = WM_APP + 12;
+
+// A missing resource: the program draws no watermark; each exterior page shows its picture.
+constexpr int kWatermarkBitmapId = 1001;
+constexpr wchar_t kPictureWindowText[] = L"Welcome Screen Splash Image";
+// The texts on the Welcome picture's dark panel.
+constexpr COLORREF kOnPanel = RGB(0xF2, 0xF6, 0xFA);
+constexpr int kTitlePoints = 12;
+constexpr int kBulletPoints = 8;
+constexpr int kSummaryPoints = 10;
+// A tab stop every this many average characters of the summary font.
+constexpr int kTabCharacters = 4;
+constexpr int kTwipsPerInch = 1440;
+constexpr int kCellTextLimit = 256;
+
+// Every host gets a generation of its own, so that a task posted to a window handle that a
+// later window reuses is not run there.
+std::atomic<std::uint64_t> g_nextGeneration{1};
+// The sheet being shown: the property sheet's callback carries no pointer of ours.
+Win32WizardSheet* g_showing = nullptr;
+// Where the server's failures are shown as message boxes; null while no sheet is up.
+std::atomic<HWND> g_boxOwner{nullptr};
+
+HMODULE Module() { return ::GetModuleHandleW(nullptr); }
+
+// The system's wait cursor (IDC_WAIT, whose macro names the ANSI form).
+HCURSOR WaitCursorHandle() { return ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)); }
+
+std::wstring WindowText(HWND window) {
+  const int length = ::GetWindowTextLengthW(window);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  const int copied = ::GetWindowTextW(window, text.data(), length + 1);
+  text.resize(static_cast<std::size_t>(std::max(copied, 0)));
+  return text;
+}
+
+bool IsClass(HWND window, const wchar_t* name) {
+  wchar_t text[64] = {};
+  ::GetClassNameW(window, text, 64);
+  return ::lstrcmpiW(text, name) == 0;
+}
+
+// The four fields of an IP address control, left to right.
+std::vector<HWND> AddressFields(HWND control) {
+  std::vector<HWND> fields;
+  for (HWND child = ::GetWindow(control, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    fields.push_back(child);
+  }
+  std::sort(fields.begin(), fields.end(), [](HWND left, HWND right) {
+    RECT a{};
+    RECT b{};
+    ::GetWindowRect(left, &a);
+    ::GetWindowRect(right, &b);
+    return a.left < b.left;
+  });
+  return fields;
+}
+
+HFONT MakeFont(const LOGFONTW& base, const wchar_t* face, int points, LONG weight) {
+  LOGFONTW font = base;
+  HDC screen = ::GetDC(nullptr);
+  font.lfHeight = -::MulDiv(points, ::GetDeviceCaps(screen, LOGPIXELSY), 72);
+  ::ReleaseDC(nullptr, screen);
+  font.lfWidth = 0;
+  font.lfWeight = weight;
+  font.lfCharSet = DEFAULT_CHARSET;
+  ::lstrcpynW(font.lfFaceName, face, LF_FACESIZE);
+  return ::CreateFontIndirectW(&font);
+}
+
+void ShowServerBox(HWND owner, LPARAM box) {
+  std::unique_ptr<std::pair<std::wstring, std::wstring>> texts(
+      reinterpret_cast<std::pair<std::wstring, std::wstring>*>(box));
+  ::MessageBoxW(owner, texts->first.c_str(), texts->second.c_str(), MB_OK | MB_ICONWARNING);
+}
+
+}  // namespace
+
+// ---- sorted rows ---------------------------------------------------------------------------
+
+int SortedRows::RowAt(int viewIndex) const {
+  if (viewIndex < 0 || viewIndex >= m_count) return -1;
+  return m_order.empty() ? viewIndex : m_order[static_cast<std::size_t>(viewIndex)];
+}
+
+int SortedRows::ViewIndexOf(int row) const {
+  if (row < 0 || row >= m_count) return -1;
+  return m_position.empty() ? row : m_position[static_cast<std::size_t>(row)];
+}
+
+void SortedRows::Inserted(int first, int count) {
+  m_count += count;
+  if (m_sortColumn < 0) return;
+  // The rows below moved down; the new ones are shown last until the order is made anew.
+  for (int& row : m_order) {
+    if (row >= first) row += count;
+  }
+  for (int row = first; row < first + count; ++row) m_order.push_back(row);
+  m_position.assign(static_cast<std::size_t>(m_count), 0);
+  for (std::size_t view = 0; view < m_order.size(); ++view) {
+    m_position[static_cast<std::size_t>(m_order[view])] = static_cast<int>(view);
+  }
+  m_dirty = true;
+}
+
+void SortedRows::Changed(int /*row*/, int firstColumn, int lastColumn) {
+  if (m_sortColumn >= firstColumn && m_sortColumn <= lastColumn) m_dirty = true;
+}
+
+void SortedRows::Reset() {
+  m_count = m_rows != nullptr ? m_rows->RowCount() : 0;
+  m_order.clear();
+  m_position.clear();
+  m_dirty = m_sortColumn >= 0;
+  Resort();
+}
+
+void SortedRows::SortBy(int column) {
+  m_ascending = column == m_sortColumn ? !m_ascending : true;
+  m_sortColumn = column;
+  m_dirty = true;
+  Resort();
+}
+
+bool SortedRows::Less(int left, int right) const {
+  const std::string a = m_rows->Cell(left, m_sortColumn);
+  const std::string b = m_rows->Cell(right, m_sortColumn);
+  if (m_rows->IsNumeric(m_sortColumn)) {
+    const long long x = std::atoll(a.c_str());
+    const long long y = std::atoll(b.c_str());
+    if (x != y) return m_ascending ? x < y : x > y;
+  } else if (a != b) {
+    return m_ascending ? a < b : a > b;
+  }
+  // Equal keys keep the rows' own order, whichever way the list is sorted.
+  return left < right;
+}
+
+bool SortedRows::Resort() {
+  if (!m_dirty || m_rows == nullptr || m_sortColumn < 0) return false;
+  m_dirty = false;
+  std::vector<int> order(static_cast<std::size_t>(m_count));
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(), [this](int left, int right) { return Less(left, right); });
+  if (order == m_order) return false;
+  m_order = std::move(order);
+  m_position.assign(static_cast<std::size_t>(m_count), 0);
+  for (std::size_t view = 0; view < m_order.size(); ++view) {
+    m_position[static_cast<std::size_t>(m_order[view])] = static_cast<int>(view);
+  }
+  return true;
+}
+
+// ---- page windows --------------------------------------------------------------------------
+
+Win32PageWindow::Win32PageWindow(CWizard97PageImpl& page, Win32WizardSheet& sheet, int index)
+    : m_page(page),
+      m_sheet(sheet),
+      m_index(index),
+      m_generation(g_nextGeneration++),
+      m_title(WideText(page.Title())),
+      m_headerTitle(WideText(page.HeaderTitle())),
+      m_headerSubTitle(WideText(page.HeaderSubTitle())) {}
+
+Win32PageWindow::~Win32PageWindow() {
+  if (m_page.Host() == this) m_page.AttachHost(nullptr);
+  std::lock_guard lock(m_postedMutex);
+  m_posted.clear();
+  m_postTarget = nullptr;
+  if (m_pictureBrush != nullptr) ::DeleteObject(m_pictureBrush);
+  if (m_picture != nullptr) ::DeleteObject(m_picture);
+}
+
+PROPSHEETPAGEW Win32PageWindow::Descriptor() {
+  PROPSHEETPAGEW page{};
+  page.dwSize = sizeof page;
+  page.dwFlags = PSP_USETITLE;
+  if (m_page.HidesHeader()) {
+    page.dwFlags |= PSP_HIDEHEADER;
+  } else {
+    page.dwFlags |= PSP_USEHEADERTITLE | PSP_USEHEADERSUBTITLE;
+    page.pszHeaderTitle = m_headerTitle.c_str();
+    page.pszHeaderSubTitle = m_headerSubTitle.c_str();
+  }
+  page.hInstance = Module();
+  page.pszTemplate = MAKEINTRESOURCEW(m_page.DialogId());
+  page.pszTitle = m_title.c_str();
+  page.pfnDlgProc = &Win32PageWindow::DialogProc;
+  page.lParam = reinterpret_cast<LPARAM>(this);
+  return page;
+}
+
+INT_PTR CALLBACK Win32PageWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
+  auto* window = reinterpret_cast<Win32PageWindow*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+  if (message == WM_INITDIALOG) {
+    window = reinterpret_cast<Win32PageWindow*>(reinterpret_cast<PROPSHEETPAGEW*>(lParam)->lParam);
+    ::SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(window));
+    window->OnCreated(hwnd);
+    return TRUE;
+  }
+  if (window == nullptr) return FALSE;
+  if (message == WM_NCDESTROY) {
+    window->OnDestroyed();
+    ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
+    return FALSE;
+  }
+  return window->OnMessage(message, wParam, lParam);
+}
+
+void Win32PageWindow::OnCreated(HWND hwnd) {
+  m_hwnd = hwnd;
+  {
+    std::lock_guard lock(m_postedMutex);
+    m_postTarget = hwnd;
+  }
+  FitOneLineTexts();
+}
+
+void Win32PageWindow::Attach() {
+  if (m_hwnd == nullptr) return;
+  // The sheet answers its exterior pages' control colours itself (white, beside a
+  // watermark), ahead of the page's dialog procedure; the texts on the picture are the
+  // frame's to colour, so it listens ahead of the sheet.
+  if (m_page.HidesHeader()) {
+    ::SetWindowSubclass(m_hwnd, &Win32PageWindow::ColourProc, 0, reinterpret_cast<DWORD_PTR>(this));
+  }
+  m_page.AttachHost(this);
+}
+
+LRESULT CALLBACK Win32PageWindow::ColourProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                             UINT_PTR /*id*/, DWORD_PTR data) {
+  auto* window = reinterpret_cast<Win32PageWindow*>(data);
+  if (message == WM_CTLCOLORSTATIC) {
+    if (HBRUSH brush = window->ControlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam))) {
+      return reinterpret_cast<LRESULT>(brush);
+    }
+  } else if (message == WM_NCDESTROY) {
+    ::RemoveWindowSubclass(hwnd, &Win32PageWindow::ColourProc, 0);
+  }
+  return ::DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+void Win32PageWindow::FitOneLineTexts() {
+  // A static of one line keeps its text on that line, where this system's dialog font runs
+  // wider than the template's; the text would otherwise wrap out of sight.
+  HDC dc = ::GetDC(m_hwnd);
+  for (HWND child = ::GetWindow(m_hwnd, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (!IsClass(child, WC_STATICW)) continue;
+    const std::wstring text = WindowText(child);
+    HGDIOBJ before = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    ::SelectObject(dc, before);
+    RECT rect{};
+    ::GetWindowRect(child, &rect);
+    ::MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&rect), 2);
+    const int width = rect.right - rect.left;
+    if (extent.cy * 2 > rect.bottom - rect.top && extent.cx > width) {
+      ::SetWindowPos(child, nullptr, 0, 0, extent.cx + 1, rect.bottom - rect.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  ::ReleaseDC(m_hwnd, dc);
+}
+
+void Win32PageWindow::OnDestroyed() {
+  {
+    std::lock_guard lock(m_postedMutex);
+    m_postTarget = nullptr;
+    m_posted.clear();
+  }
+  if (m_page.Host() == this) m_page.AttachHost(nullptr);
+  m_hwnd = nullptr;
+}
+
+INT_PTR Win32PageWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_NOTIFY: {
+      LRESULT result = 0;
+      if (!OnNotify(*reinterpret_cast<const NMHDR*>(lParam), result)) return FALSE;
+      ::SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, result);
+      return TRUE;
+    }
+    case WM_COMMAND: {
+      const int id = LOWORD(wParam);
+      const int code = HIWORD(wParam);
+      HWND control = reinterpret_cast<HWND>(lParam);
+      // The frame's own writes, and what the controls tell as the sheet closes (a field that
+      // loses the focus), are not the user's.
+      if (m_writing > 0 || control == nullptr || m_sheet.Closing()) return FALSE;
+      if (code == BN_CLICKED && IsClass(control, WC_BUTTONW)) {
+        m_page.Command(id, ControlEvent::kClicked);
+        return TRUE;
+      }
+      // The IP address control passes its fields' changes on as EN_CHANGE: the pages check
+      // the addresses as they are typed.
+      if (code == EN_CHANGE && IsClass(control, WC_IPADDRESSW)) {
+        m_page.Command(id, ControlEvent::kFieldChanged);
+        return TRUE;
+      }
+      return FALSE;
+    }
+    case WM_TIMER:
+      m_page.OnTimer(static_cast<int>(wParam));
+      return TRUE;
+    case WM_SIZE:
+      // Before the page has been shown, its controls are not filled yet.
+      if (m_page.Host() == this && ::IsWindowVisible(m_hwnd)) m_page.OnSize();
+      return FALSE;
+    case kRunPostedMessage:
+      RunPosted(wParam, lParam);
+      return TRUE;
+    case WM_SETCURSOR:
+      if (m_waitCursors > 0) {
+        ::SetCursor(WaitCursorHandle());
+        ::SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+HBRUSH Win32PageWindow::ControlColor(HDC dc, HWND control) {
+  if (!m_page.HidesHeader()) return nullptr;
+  const int id = ::GetDlgCtrlID(control);
+  const bool onPicture = std::find(m_onPicture.begin(), m_onPicture.end(), id) != m_onPicture.end();
+  if (!onPicture || m_picture == nullptr) return nullptr;
+  {
+    // The picture itself is the control's background, lined up with where the control sits.
+    if (m_pictureBrush == nullptr) m_pictureBrush = ::CreatePatternBrush(m_picture);
+    RECT rect{};
+    ::GetWindowRect(control, &rect);
+    ::MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&rect), 2);
+    ::SetBrushOrgEx(dc, -rect.left, -rect.top, nullptr);
+    ::SetTextColor(dc, kOnPanel);
+    ::SetBkMode(dc, TRANSPARENT);
+    return m_pictureBrush;
+  }
+}
+
+bool Win32PageWindow::OnNotify(const NMHDR& header, LRESULT& result) {
+  HWND sheet = ::GetParent(m_hwnd);
+  if (header.hwndFrom == sheet || header.hwndFrom == m_hwnd) {
+    switch (header.code) {
+      // The sheet's own page changes: the flow has told the pages already.
+      case PSN_SETACTIVE:
+      case PSN_KILLACTIVE:
+      case PSN_APPLY:
+      case PSN_RESET:
+      case PSN_TRANSLATEACCELERATOR:
+      case PSN_QUERYINITIALFOCUS:
+        result = 0;
+        return true;
+      case PSN_WIZBACK:
+      case PSN_WIZNEXT:
+      case PSN_WIZFINISH:
+      case PSN_QUERYCANCEL:
+        result = m_sheet.OnWizardButton(header.code);
+        return true;
+      default:
+        return false;
+    }
+  }
+  const int id = static_cast<int>(header.idFrom);
+  if (m_lists.contains(id)) return OnListNotify(id, header, result);
+  if (header.code == static_cast<UINT>(IPN_FIELDCHANGED) && m_writing == 0 && !m_sheet.Closing()) {
+    m_page.Command(id, ControlEvent::kFieldChanged);
+    result = 0;
+    return true;
+  }
+  return false;
+}
+
+bool Win32PageWindow::OnListNotify(int id, const NMHDR& header, LRESULT& result) {
+  SortedRows& list = m_lists[id];
+  switch (header.code) {
+    case LVN_GETDISPINFOW: {
+      LVITEMW& item = const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(header)).item;
+      if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
+        const int row = list.RowAt(item.iItem);
+        m_cellText = row < 0 || list.Rows() == nullptr ? std::wstring()
+                                                        : WideText(list.Rows()->Cell(row, item.iSubItem));
+        ::lstrcpynW(item.pszText, m_cellText.c_str(), item.cchTextMax);
+      }
+      result = 0;
+      return true;
+    }
+    case LVN_COLUMNCLICK: {
+      HWND control = ::GetDlgItem(m_hwnd, id);
+      const int selected = list.RowAt(ListView_GetNextItem(control, -1, LVNI_SELECTED));
+      list.SortBy(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
+      // The header shows the order; the selection stays on its device.
+      HWND columns = ListView_GetHeader(control);
+      for (int column = 0; column < Header_GetItemCount(columns); ++column) {
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        ::SendMessageW(columns, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
+        item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (column == list.SortColumn()) item.fmt |= list.Ascending() ? HDF_SORTUP : HDF_SORTDOWN;
+        ::SendMessageW(columns, HDM_SETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
+      }
+      m_writing++;
+      ListView_SetItemState(control, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+      if (const int view = list.ViewIndexOf(selected); view >= 0) {
+        ListView_SetItemState(control, view, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_EnsureVisible(control, view, FALSE);
+      }
+      m_writing--;
+      ::InvalidateRect(control, nullptr, FALSE);
+      result = 0;
+      return true;
+    }
+    case NM_DBLCLK:
+      if (m_writing == 0) m_page.Command(id, ControlEvent::kDoubleClicked);
+      result = 0;
+      return true;
+    case LVN_ODFINDITEMW:
+      result = -1;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void Win32PageWindow::SetText(int id, const std::string& text) {
+  HWND control = ::GetDlgItem(m_hwnd, id);
+  if (control == nullptr) return;
+  if (IsClass(control, RICHEDIT_CLASSW)) {
+    SetRichText(id, text, 0);
+    return;
+  }
+  ++m_writing;
+  ::SetWindowTextW(control, WideText(text).c_str());
+  --m_writing;
+}
+
+std::string Win32PageWindow::GetText(int id) const {
+  HWND control = ::GetDlgItem(m_hwnd, id);
+  if (control == nullptr) return {};
+  std::wstring text = WindowText(control);
+  if (IsClass(control, RICHEDIT_CLASSW)) {
+    // Lines end in "\n", whichever end the control keeps.
+    std::wstring lines;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+      if (text[at] == L'\r') {
+        if (at + 1 < text.size() && text[at + 1] == L'\n') ++at;
+        lines += L'\n';
+      } else {
+        lines += text[at];
+      }
+    }
+    text = std::move(lines);
+  }
+  return Utf8Text(text);
+}
+
+void Win32PageWindow::Show(int id, bool shown) {
+  if (HWND control = ::GetDlgItem(m_hwnd, id)) ::ShowWindow(control, shown ? SW_SHOW : SW_HIDE);
+}
+
+void Win32PageWindow::SetCheck(int id, bool checked) {
+  ++m_writing;
+  ::CheckDlgButton(m_hwnd, id, checked ? BST_CHECKED : BST_UNCHECKED);
+  --m_writing;
+}
+
+bool Win32PageWindow::GetCheck(int id) const {
+  return ::IsDlgButtonChecked(m_hwnd, id) == BST_CHECKED;
+}
+
+void Win32PageWindow::SetFocus(int id) {
+  HWND control = ::GetDlgItem(m_hwnd, id);
+  // The sheet is the dialog that keeps the focus, and selects an edit's text as it goes there.
+  if (control != nullptr) {
+    ::SendMessageW(::GetParent(m_hwnd), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+  }
+}
+
+void Win32PageWindow::SetAddress(int id, const IpEntry& address) {
+  HWND control = ::GetDlgItem(m_hwnd, id);
+  if (control == nullptr) return;
+  // The control tells of each field it fills; none of that is the user's.
+  ++m_writing;
+  ::SendMessageW(control, IPM_CLEARADDRESS, 0, 0);
+  const bool whole = std::all_of(address.parts.begin(), address.parts.end(),
+                                 [](const auto& part) { return part.has_value(); });
+  if (whole) {
+    ::SendMessageW(control, IPM_SETADDRESS, 0,
+                   MAKEIPADDRESS(*address.parts[0], *address.parts[1], *address.parts[2],
+                                 *address.parts[3]));
+  } else {
+    // A part left empty stays empty: the fields are written one by one.
+    const std::vector<HWND> fields = AddressFields(control);
+    for (std::size_t index = 0; index < address.parts.size() && index < fields.size(); ++index) {
+      if (address.parts[index]) {
+        ::SetWindowTextW(fields[index], std::to_wstring(*address.parts[index]).c_str());
+      }
+    }
+  }
+  --m_writing;
+}
+
+IpEntry Win32PageWindow::GetAddress(int id) const {
+  IpEntry entry;
+  HWND control = ::GetDlgItem(m_hwnd, id);
+  if (control == nullptr) return entry;
+  DWORD packed = 0;
+  ::SendMessageW(control, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&packed));
+  const int values[] = {FIRST_IPADDRESS(packed), SECOND_IPADDRESS(packed), THIRD_IPADDRESS(packed),
+                        FOURTH_IPADDRESS(packed)};
+  // The packed address cannot tell an empty field from a 0: the fields can.
+  const std::vector<HWND> fields = AddressFields(control);
+  for (std::size_t index = 0; index < entry.parts.size(); ++index) {
+    if (index < fields.size() && ::GetWindowTextLengthW(fields[index]) > 0) {
+      entry.parts[index] = values[index];
+    }
+  }
+  return entry;
+}
+
+void Win32PageWindow::SetFont(int id, FontRole role) {
+  HWND control = ::GetDlgItem(m_hwnd, id);
+  HFONT font = m_sheet.Font(role);
+  if (control == nullptr || font == nullptr) return;
+  ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  if (role == FontRole::kSummary && IsClass(control, RICHEDIT_CLASSW)) {
+    // Rich edit keeps the font for new text; the tab stops are set with each text.
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof format;
+    format.dwMask = CFM_FACE | CFM_SIZE;
+    format.yHeight = kSummaryPoints * 20;
+    ::lstrcpynW(format.szFaceName, L"Arial", LF_FACESIZE);
+    ::SendMessageW(control, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
+  }
+}
+
+void Win32PageWindow::SetRichText(int id, const std::string& text, int boldCharacters) {
+  HWND control = ::GetDlgItem(m_hwnd, id);
+  if (control == nullptr) return;
+  ++m_writing;
+  ::SetWindowTextW(control, WideText(text).c_str());
+  CHARFORMAT2W plain{};
+  plain.cbSize = sizeof plain;
+  plain.dwMask = CFM_BOLD;
+  ::SendMessageW(control, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&plain));
+  // A tab stop every four average characters of the summary font.
+  if (HFONT font = m_sheet.Font(FontRole::kSummary)) {
+    HDC dc = ::GetDC(control);
+    HGDIOBJ before = ::SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    const int pixelsPerInch = ::GetDeviceCaps(dc, LOGPIXELSX);
+    ::SelectObject(dc, before);
+    ::ReleaseDC(control, dc);
+    const LONG step = ::MulDiv(kTabCharacters * metrics.tmAveCharWidth, kTwipsPerInch, pixelsPerInch);
+    PARAFORMAT2 tabs{};
+    tabs.cbSize = sizeof tabs;
+    tabs.dwMask = PFM_TABSTOPS;
+    tabs.cTabCount = MAX_TAB_STOPS;
+    for (int stop = 0; stop < MAX_TAB_STOPS; ++stop) tabs.rgxTabs[stop] = step * (stop + 1);
+    ::SendMessageW(control, EM_SETSEL, 0, -1);
+    ::SendMessageW(control, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&tabs));
+  }
+  if (boldCharacters > 0) {
+    ::SendMessageW(control, EM_SETSEL, 0, boldCharacters);
+    CHARFORMAT2W bold{};
+    bold.cbSize = sizeof bold;
+    bold.dwMask = CFM_BOLD;
+    bold.dwEffects = CFE_BOLD;
+    ::SendMessageW(control, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&bold));
+  }
+  ::SendMessageW(control, EM_SETSEL, 0, 0);
+  --m_writing;
+}
+
+void Win32PageWindow::SetOnPicture(int id) {
+  if (std::find(m_onPicture.begin(), m_onPicture.end(), id) == m_onPicture.end()) {
+    m_onPicture.push_back(id);
+  }
+  if (HWND control = ::GetDlgItem(m_hwnd, id)) ::InvalidateRect(control, nullptr, TRUE);
+}
+
+bool Win32PageWindow::ShowPicture(int pictureId) {
+  if (m_pictureControl == nullptr) {
+    // Below the page's controls, and drawn around them, so the texts that only exist as
+    // controls stay readable.
+    m_pictureControl = ::CreateWindowExW(0, WC_STATICW, kPictureWindowText,
+                                         WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_BITMAP, 0, 0,
+                                         1, 1, m_hwnd, nullptr, Module(), nullptr);
+    ::SetWindowPos(m_pictureControl, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+  if (m_pictureBrush != nullptr) ::DeleteObject(m_pictureBrush);
+  m_pictureBrush = nullptr;
+  if (m_picture != nullptr) ::DeleteObject(m_picture);
+  m_picture = LoadPictureResource(Module(), pictureId, kPictureResourceType);
+  ::SendMessageW(m_pictureControl, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(m_picture));
+  return m_picture != nullptr;
+}
+
+void Win32PageWindow::SetListRows(int id, const ListRows* rows) {
+  HWND control = ::GetDlgItem(m_hwnd, id);
+  if (control == nullptr || rows == nullptr) return;
+  SortedRows& list = m_lists[id];
+  list.Attach(rows);
+  ListView_SetExtendedListViewStyleEx(control, 0,
+                                      LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_DOUBLEBUFFER);
+  for (int column = 0; column < rows->ColumnCount(); ++column) {
+    const std::wstring title = WideText(rows->ColumnTitle(column));
+    LVCOLUMNW item{};
+    item.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
+    item.fmt = LVCFMT_LEFT;
+    item.cx = rows->ColumnWidth(column);
+    item.pszText = const_cast<wchar_t*>(title.c_str());
+    item.iSubItem = column;
+    ::SendMessageW(control, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
+  }
+  ListView_SetItemCountEx(control, list.Count(), LVSICF_NOINVALIDATEALL);
+}
+
+void Win32PageWindow::ListRowsInserted(int id, int first, int count) {
+  const auto found = m_lists.find(id);
+  HWND control = ::GetDlgItem(m_hwnd, id);
+  if (found == m_lists.end() || control == nullptr) return;
+  SortedRows& list = found->second;
+  // The device selected before, by the rows' numbering before the insertion.
+  int selected = list.RowAt(ListView_GetNextItem(control, -1, LVNI_SELECTED));
+  if (selected >= first) selected += count;
+  list.Inserted(first, count);
+  list.Resort();
+  ++m_writing;
+  ListView_SetItemCountEx(control, list.Count(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+  const int view = list.ViewIndexOf(selected);
+  if (view != ListView_GetNextItem(control, -1, LVNI_SELECTED)) {
+    ListView_SetItemState(control, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    if (view >= 0) {
+      ListView_SetItemState(control, view, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    }
+  }
+  --m_writing;
+  ::InvalidateRect(control, nullptr, FALSE);
+}
+
+void Win32PageWindow::ListRowChanged(int id, int row, int firstColumn, int lastColumn) {
+  const auto found = m_lists.find(id);
+  HWND control = ::GetDlgItem(m_hwnd, id);
+  if (found == m_lists.end() || control == nullptr) return;
+  SortedRows& list = found->second;
+  list.Changed(row, firstColumn, lastColumn);
+  const int view = list.ViewIndexOf(row);
+  const int top = ListView_GetTopIndex(control);
+  // Only a row that is in sight is drawn again.
+  if (view >= top && view <= top + ListView_GetCountPerPage(control)) {
+    ListView_RedrawItems(control, view, view);
+  }
+  // The order is made anew once the page's refresh has told every change, once for all of
+  // them: a tick may change every row.
+  if (!list.NeedsResort() || list.resortQueued) return;
+  list.resortQueued = true;
+  m_sheet.Queue([this, id] {
+    const auto again = m_lists.find(id);
+    HWND list = m_hwnd != nullptr ? ::GetDlgItem(m_hwnd, id) : nullptr;
+    if (again == m_lists.end() || list == nullptr) return;
+    again->second.resortQueued = false;
+    const int selected = again->second.RowAt(ListView_GetNextItem(list, -1, LVNI_SELECTED));
+    if (!again->second.Resort()) return;
+    ++m_writing;
+    ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    if (const int at = again->second.ViewIndexOf(selected); at >= 0) {
+      ListView_SetItemState(list, at, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    }
+    --m_writing;
+    ::InvalidateRect(list, nullptr, FALSE);
+  });
+}
+
+void Win32PageWindow::ListReset(int id) {
+  const auto found = m_lists.find(id);
+  HWND control = ::GetDlgItem(m_hwnd, id);
+  if (found == m_lists.end() || control == nullptr) return;
+  ++m_writing;
+  ListView_SetItemState(control, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+  found->second.Reset();
+  ListView_SetItemCountEx(control, found->second.Count(), 0);
+  --m_writing;
+  ::InvalidateRect(control, nullptr, TRUE);
+}
+
+int Win32PageWindow::ListSelectedRow(int id) const {
+  const auto found = m_lists.find(id);
+  HWND control = ::GetDlgItem(m_hwnd, id);
+  if (found == m_lists.end() || control == nullptr) return -1;
+  return found->second.RowAt(ListView_GetNextItem(control, -1, LVNI_SELECTED));
+}
+
+void Win32PageWindow::Post(std::function<void()> task) {
+  std::lock_guard lock(m_postedMutex);
+  // A window that is gone takes no more tasks.
+  if (m_postTarget == nullptr) return;
+  const std::uint64_t number = ++m_nextPosted;
+  m_posted.emplace(number, std::move(task));
+  if (!::PostMessageW(m_postTarget, kRunPostedMessage, static_cast<WPARAM>(m_generation),
+                      static_cast<LPARAM>(number))) {
+    m_posted.erase(number);
+  }
+}
+
+void Win32PageWindow::RunPosted(WPARAM generation, LPARAM number) {
+  // A message for an earlier window with this handle is not this window's.
+  if (generation != static_cast<WPARAM>(m_generation)) return;
+  std::function<void()> task;
+  {
+    std::lock_guard lock(m_postedMutex);
+    const auto found = m_posted.find(static_cast<std::uint64_t>(number));
+    if (found == m_posted.end()) return;
+    task = std::move(found->second);
+    m_posted.erase(found);
+  }
+  task();
+}
+
+void Win32PageWindow::StartTimer(int timerId, int milliseconds) {
+  ::SetTimer(m_hwnd, static_cast<UINT_PTR>(timerId), static_cast<UINT>(milliseconds), nullptr);
+}
+
+void Win32PageWindow::StopTimer(int timerId) {
+  ::KillTimer(m_hwnd, static_cast<UINT_PTR>(timerId));
+}
+
+void Win32PageWindow::MessageBox(const std::string& title, const std::string& text, BoxIcon icon) {
+  ::MessageBoxW(::GetParent(m_hwnd), WideText(text).c_str(), WideText(title).c_str(),
+                MB_OK | (icon == BoxIcon::kWarning ? MB_ICONWARNING : 0));
+}
+
+namespace {
+
+int CALLBACK BrowseCallback(HWND hwnd, UINT message, LPARAM /*lParam*/, LPARAM data) {
+  if (message == BFFM_INITIALIZED && data != 0) {
+    ::SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, data);
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::optional<std::string> Win32PageWindow::ChooseFolder(const std::string& title,
+                                                         const std::string& start) {
+  const std::wstring caption = WideText(title);
+  const std::wstring startFolder = WideText(start);
+  BROWSEINFOW browse{};
+  browse.hwndOwner = ::GetParent(m_hwnd);
+  browse.lpszTitle = caption.c_str();
+  browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT | BIF_RETURNFSANCESTORS | BIF_NEWDIALOGSTYLE;
+  browse.lpfn = &BrowseCallback;
+  browse.lParam = startFolder.empty() ? 0 : reinterpret_cast<LPARAM>(startFolder.c_str());
+  PIDLIST_ABSOLUTE chosen = ::SHBrowseForFolderW(&browse);
+  if (chosen == nullptr) return std::nullopt;
+  wchar_t path[MAX_PATH] = {};
+  const bool hasPath = ::SHGetPathFromIDListW(chosen, path) != FALSE;
+  ::CoTaskMemFree(chosen);
+  if (!hasPath) return std::nullopt;
+  return Utf8Text(path);
+}
+
+void Win32PageWindow::BeginWaitCursor() {
+  if (m_waitCursors++ == 0) m_cursorBefore = ::SetCursor(WaitCursorHandle());
+}
+
+void Win32PageWindow::EndWaitCursor() {
+  if (m_waitCursors > 0 && --m_waitCursors == 0) ::SetCursor(m_cursorBefore);
+}
+
+// ---- sheet ---------------------------------------------------------------------------------
+
+Win32WizardSheet::Win32WizardSheet(CWizard97SheetImpl& sheet)
+    : m_sheet(sheet), m_caption(WideText(sheet.Caption())) {
+  for (int index = 0; index < sheet.GetPageCount(); ++index) {
+    m_windows.push_back(std::make_unique<Win32PageWindow>(*sheet.GetPage(index), *this, index));
+  }
+  m_sheet.AttachWindow(this);
+}
+
+Win32WizardSheet::~Win32WizardSheet() {
+  m_sheet.AttachWindow(nullptr);
+  m_windows.clear();
+  for (HFONT font : {m_titleFont, m_bulletFont, m_summaryFont}) {
+    if (font != nullptr) ::DeleteObject(font);
+  }
+  if (m_header != nullptr) ::DeleteObject(m_header);
+}
+
+Win32PageWindow* Win32WizardSheet::PageWindow(int index) const {
+  return index >= 0 && index < static_cast<int>(m_windows.size())
+             ? m_windows[static_cast<std::size_t>(index)].get()
+             : nullptr;
+}
+
+HFONT Win32WizardSheet::Font(FontRole role) {
+  switch (role) {
+    case FontRole::kExteriorTitle:
+      return m_titleFont;
+    case FontRole::kBullet:
+      return m_bulletFont;
+    case FontRole::kSummary:
+      return m_summaryFont;
+  }
+  return nullptr;
+}
+
+int Win32WizardSheet::DoModal(HWND owner) {
+  if (m_windows.empty() || g_showing != nullptr) return -1;
+  std::vector<HPROPSHEETPAGE> pages;
+  for (auto& window : m_windows) {
+    PROPSHEETPAGEW descriptor = window->Descriptor();
+    // A page that cannot be made is left out, and the flow's indexes with it.
+    if (HPROPSHEETPAGE page = ::CreatePropertySheetPageW(&descriptor)) pages.push_back(page);
+  }
+  if (pages.size() != m_windows.size()) {
+    for (HPROPSHEETPAGE page : pages) ::DestroyPropertySheetPage(page);
+    return -1;
+  }
+  // Under Wine the header bitmap shows only when given as a handle.
+  m_header = static_cast<HBITMAP>(::LoadImageW(Module(), MAKEINTRESOURCEW(kHeaderBitmapId),
+                                               IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  PROPSHEETHEADERW header{};
+  header.dwSize = sizeof header;
+  header.dwFlags = PSH_WIZARD97 | PSH_HEADER | PSH_WATERMARK | PSH_USECALLBACK |
+                   PSH_NOCONTEXTHELP | (m_header != nullptr ? PSH_USEHBMHEADER : 0);
+  header.hwndParent = owner;
+  header.hInstance = Module();
+  header.pszCaption = m_caption.c_str();
+  header.nPages = static_cast<UINT>(pages.size());
+  header.nStartPage = 0;
+  header.phpage = pages.data();
+  header.pszbmWatermark = MAKEINTRESOURCEW(kWatermarkBitmapId);
+  if (m_header != nullptr) {
+    header.hbmHeader = m_header;
+  } else {
+    header.pszbmHeader = MAKEINTRESOURCEW(kHeaderBitmapId);
+  }
+  header.pfnCallback = &Win32WizardSheet::SheetCallback;
+  g_showing = this;
+  const INT_PTR shown = ::PropertySheetW(&header);
+  g_showing = nullptr;
+  g_boxOwner = nullptr;
+  m_hwnd = nullptr;
+  m_queue.clear();
+  return shown < 0 ? -1 : m_result;
+}
+
+int CALLBACK Win32WizardSheet::SheetCallback(HWND hwnd, UINT message, LPARAM /*lParam*/) {
+  if (message == PSCB_INITIALIZED && g_showing != nullptr) g_showing->OnInitialized(hwnd);
+  return 0;
+}
+
+void Win32WizardSheet::OnInitialized(HWND hwnd) {
+  m_hwnd = hwnd;
+  m_sheetProc = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+      hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Win32WizardSheet::SheetProc)));
+  // Both fonts derive from the sheet's own; their heights follow the screen's resolution.
+  LOGFONTW base{};
+  if (HFONT font = reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0))) {
+    ::GetObjectW(font, sizeof base, &base);
+  }
+  m_titleFont = MakeFont(base, L"Verdana", kTitlePoints, FW_BOLD);
+  m_bulletFont = MakeFont(base, L"Marlett", kBulletPoints, FW_NORMAL);
+  LOGFONTW plain{};
+  m_summaryFont = MakeFont(plain, L"Arial", kSummaryPoints, FW_NORMAL);
+  g_boxOwner = hwnd;
+  // The sheet shows its first page itself once this returns; the flow takes over from there.
+  ::PostMessageW(hwnd, kStartMessage, 0, 0);
+}
+
+LRESULT CALLBACK Win32WizardSheet::SheetProc(HWND hwnd, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+  Win32WizardSheet* sheet = g_showing;
+  if (sheet == nullptr || sheet->m_hwnd != hwnd) return ::DefWindowProcW(hwnd, message, wParam, lParam);
+  return sheet->OnSheetMessage(message, wParam, lParam);
+}
+
+LRESULT Win32WizardSheet::OnSheetMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE:
+      // The icons are set on the first size only; later layouts keep them.
+      if (!m_iconsSet) {
+        m_iconsSet = true;
+        for (const auto& [which, width, height] :
+             {std::tuple{ICON_BIG, SM_CXICON, SM_CYICON}, std::tuple{ICON_SMALL, SM_CXSMICON, SM_CYSMICON}}) {
+          HANDLE icon = ::LoadImageW(Module(), MAKEINTRESOURCEW(kWindowIconId), IMAGE_ICON,
+                                     ::GetSystemMetrics(width), ::GetSystemMetrics(height), 0);
+          ::SendMessageW(m_hwnd, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+        }
+      }
+      break;
+    case WM_COMMAND:
+      // Cancel and Esc follow the wizard's Cancel rule; they never close it.
+      if (LOWORD(wParam) == IDCANCEL && !m_closing) {
+        if (HIWORD(wParam) == 0 || HIWORD(wParam) == BN_CLICKED) m_sheet.PressCancel();
+        return 0;
+      }
+      break;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_CLOSE && !m_closing) {
+        m_sheet.Close();
+        return 0;
+      }
+      break;
+    case WM_CLOSE:
+      if (!m_closing) {
+        m_sheet.Close();
+        return 0;
+      }
+      break;
+    case kStartMessage:
+      if (!m_sheet.Start()) Close(-1);
+      return 0;
+    case kRunQueuedMessage:
+      if (!m_queue.empty()) {
+        std::function<void()> task = std::move(m_queue.front());
+        m_queue.erase(m_queue.begin());
+        task();
+      }
+      return 0;
+    case kServerBoxMessage:
+      ShowServerBox(m_hwnd, lParam);
+      return 0;
+    default:
+      break;
+  }
+  return ::CallWindowProcW(m_sheetProc, m_hwnd, message, wParam, lParam);
+}
+
+LRESULT Win32WizardSheet::OnWizardButton(UINT code) {
+  switch (code) {
+    case PSN_WIZBACK:
+      m_sheet.PressBack();
+      return -1;
+    case PSN_WIZNEXT:
+      m_sheet.PressNext();
+      return -1;
+    case PSN_WIZFINISH:
+      m_sheet.PressFinish();
+      // The flow closed the wizard, or the page keeps it open.
+      return m_closing ? FALSE : TRUE;
+    case PSN_QUERYCANCEL:
+      if (m_closing) return FALSE;
+      // Cancel pressed by message rather than by the button: the same rule.
+      m_sheet.PressCancel();
+      return TRUE;
+    default:
+      return 0;
+  }
+}
+
+void Win32WizardSheet::Select(int index) {
+  if (m_hwnd == nullptr) return;
+  ::SendMessageW(m_hwnd, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+bool Win32WizardSheet::CreatePage(int index) {
+  Win32PageWindow* window = PageWindow(index);
+  if (window == nullptr) return false;
+  // The sheet makes a page's window the first time it shows it.
+  if (window->Handle() == nullptr) Select(index);
+  // The page learns of its window only now, whenever the sheet made it: its initialisation
+  // is the flow's.
+  window->Attach();
+  return window->Handle() != nullptr;
+}
+
+void Win32WizardSheet::ShowPage(int index) {
+  Win32PageWindow* window = PageWindow(index);
+  CWizard97PageImpl* page = m_sheet.GetPage(index);
+  if (window == nullptr || page == nullptr) return;
+  if (PropSheet_GetCurrentPageHwnd(m_hwnd) != window->Handle()) Select(index);
+  ::SetWindowTextW(m_hwnd, WideText(page->Title()).c_str());
+  // The sheet may set its buttons on a page change; they are the flow's.
+  ApplyButtons(m_sheet.WizButtons());
+  page->OnSize();
+}
+
+void Win32WizardSheet::ApplyButtons(int buttons) {
+  // Requests are queued by the flow after the handler that made them; here they take effect.
+  if (m_hwnd != nullptr) ::SendMessageW(m_hwnd, PSM_SETWIZBUTTONS, 0, buttons);
+}
+
+void Win32WizardSheet::UpdateHeader(int index) {
+  CWizard97PageImpl* page = m_sheet.GetPage(index);
+  if (m_hwnd == nullptr || page == nullptr) return;
+  const std::wstring title = WideText(page->HeaderTitle());
+  const std::wstring subTitle = WideText(page->HeaderSubTitle());
+  // The subtitle first: Wine 8 writes PSM_SETHEADERSUBTITLEW's text into the title, which the
+  // title's own message then puts right.
+  ::SendMessageW(m_hwnd, PSM_SETHEADERSUBTITLEW, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(subTitle.c_str()));
+  ::SendMessageW(m_hwnd, PSM_SETHEADERTITLEW, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(title.c_str()));
+}
+
+void Win32WizardSheet::ShowCancelButton(bool shown) {
+  if (HWND cancel = m_hwnd != nullptr ? ::GetDlgItem(m_hwnd, IDCANCEL) : nullptr) {
+    ::ShowWindow(cancel, shown ? SW_SHOW : SW_HIDE);
+  }
+}
+
+void Win32WizardSheet::FocusPage(int index) {
+  Win32PageWindow* window = PageWindow(index);
+  if (window == nullptr || window->Handle() == nullptr) return;
+  HWND page = window->Handle();
+  // A page that has placed the focus itself keeps it.
+  HWND focused = ::GetFocus();
+  if (focused != nullptr && focused != page && ::IsChild(page, focused)) return;
+  HWND first = ::GetNextDlgTabItem(page, nullptr, FALSE);
+  if (first != nullptr && ::IsChild(page, first) && ::IsWindowEnabled(first) && ::IsWindowVisible(first)) {
+    ::SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+    return;
+  }
+  // Nothing on the page takes keys: the button that moves on does.
+  constexpr int kBack = 0x3023;
+  constexpr int kNext = 0x3024;
+  constexpr int kFinish = 0x3025;
+  for (const int id : {kFinish, kNext, kBack}) {
+    HWND button = ::GetDlgItem(m_hwnd, id);
+    if (button != nullptr && ::IsWindowVisible(button) && ::IsWindowEnabled(button)) {
+      ::SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+      return;
+    }
+  }
+}
+
+void Win32WizardSheet::Queue(std::function<void()> task) {
+  m_queue.push_back(std::move(task));
+  if (m_hwnd != nullptr) ::PostMessageW(m_hwnd, kRunQueuedMessage, 0, 0);
+}
+
+void Win32WizardSheet::Close(int result) {
+  if (m_closing) return;
+  m_closing = true;
+  m_result = result;
+  // Finish closes through the sheet's own answer to PSN_WIZFINISH; anything else through its
+  // Cancel, which now passes.
+  if (result != 1 && m_hwnd != nullptr) ::PostMessageW(m_hwnd, WM_COMMAND, IDCANCEL, 0);
+}
+
+// ---- the program's sheet -------------------------------------------------------------------
+
+int ShowBootpWizardSheet(CBootpWizardInfo& info) {
+  CBootpWizardSheet sheet(&info, 0);
+  Win32WizardSheet window(sheet);
+  // Failures of the reply step, on the server's threads, reach the user as message boxes on
+  // the sheet's thread; the worker never waits for them.
+  info.SetServerErrorHandler([](const std::string& text, const std::string& caption) {
+    HWND owner = g_boxOwner;
+    if (owner == nullptr) return;
+    auto* box = new std::pair<std::wstring, std::wstring>(WideText(text), WideText(caption));
+    if (!::PostMessageW(owner, kServerBoxMessage, 0, reinterpret_cast<LPARAM>(box))) delete box;
+  });
+  const int result = window.DoModal(::GetActiveWindow());
+  info.SetServerErrorHandler(nullptr);
+  return result;
+}
+
+std::shared_ptr<void> StartWin32WizardLibraries() {
+  // COM for the pictures' decoder, the shell links and the folder chooser.
+  const HRESULT ole = ::OleInitialize(nullptr);
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_WIN95_CLASSES | ICC_DATE_CLASSES | ICC_USEREX_CLASSES | ICC_COOL_CLASSES |
+                   ICC_INTERNET_CLASSES | ICC_PAGESCROLLER_CLASS | ICC_NATIVEFNTCTL_CLASS |
+                   ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
+  ::InitCommonControlsEx(&controls);
+  // Registers the rich-edit class of the summaries.
+  HMODULE richEdit = ::LoadLibraryW(L"riched20.dll");
+  return std::shared_ptr<void>(richEdit, [ole](void* module) {
+    if (module != nullptr) ::FreeLibrary(static_cast<HMODULE>(module));
+    if (SUCCEEDED(ole)) ::OleUninitialize();
+  });
+}
+
+}  // namespace quillnet
