@@ -134,6 +134,11 @@ class ShellProgramInstaller final : public ProgramInstaller {
   bool CreateLauncher(const std::string& folder, LauncherPlace place, std::string& why) override {
     const std::wstring links =
         KnownFolder(place == LauncherPlace::kDesktop ? FOLDERID_Desktop : FOLDERID_Programs);
+    // Without the known folder the link would land in the current drive's root.
+    if (links.empty()) {
+      why = "the shortcut " + Utf8Text(kLinkName) + " has no folder to go in";
+      return false;
+    }
     const std::wstring file = links + L"\\" + kLinkName;
     const std::wstring program = WideText(folder) + L"\\" + kProgramName;
     const ComScope com;
@@ -151,9 +156,8 @@ class ShellProgramInstaller final : public ProgramInstaller {
     if (SUCCEEDED(result)) result = persist->Save(file.c_str(), TRUE);
     if (persist != nullptr) persist->Release();
     if (link != nullptr) link->Release();
-    if (links.empty() || FAILED(result)) {
-      why = "the shortcut " + Utf8Text(links.empty() ? std::wstring(kLinkName) : file) +
-            " could not be written";
+    if (FAILED(result)) {
+      why = "the shortcut " + Utf8Text(file) + " could not be written";
       return false;
     }
     return true;

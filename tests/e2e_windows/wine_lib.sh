@@ -81,6 +81,12 @@ qnw_start_wine() {
     ip netns exec "$1" wineboot -i </dev/null >"$QNT_TMP/wineboot.log" 2>&1 ||
       qnt_fail "wineboot failed: $(cat "$QNT_TMP/wineboot.log")"
   fi
+  # Wine links the user's Desktop, Documents and the like to this machine's home folder; a
+  # test's shortcuts and files stay in the test's prefix.
+  local folder
+  while IFS= read -r -d '' folder; do
+    rm "$folder" && mkdir "$folder" || qnt_fail "cannot make $folder a folder of the prefix"
+  done < <(find "$QNW_PREFIX/drive_c/users" -mindepth 2 -maxdepth 2 -type l -print0)
   local version
   version="$(ip netns exec "$1" wine "$EXE" --version </dev/null 2>"$QNT_TMP/version.err" | tr -d '\r')" ||
     qnt_fail "$EXE --version failed: $(cat "$QNT_TMP/version.err")"

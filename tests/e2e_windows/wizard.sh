@@ -3,6 +3,7 @@
 # from another process, as a user with a mouse would: Welcome, Listen with bootpc heard,
 # select it, Set IP, Assign IP, and the Completion page with the values bootpc was given;
 # Back to Listen, and ISC dhclient through the same pages in DHCP, holding its address after;
+# a copy saved from the Completion page, with its shortcuts, after a folder that was refused;
 # Cancel to the Failure page, and Finish ends the program with 0. With port 67 taken by another
 # program, the Listen page leads to the Failure page, which says so.
 # Usage: wizard.sh <build folder of the Windows build>
@@ -89,15 +90,27 @@ qnt_running "$dhclient" || qnt_fail "dhclient ended: $(cat "$QNT_TMP/dhclient.er
 qnt_file_has "$QNT_TMP/dhclient.err" "DHCPACK of 10.93.0.60 from 10.93.0.1" ||
   qnt_fail "dhclient took no ack from this PC: $(cat "$QNT_TMP/dhclient.err")"
 
+# Save a copy from the Completion page. A folder that cannot be made is a message box with
+# Windows' reason, and the Completion page then says so; from there again, Quillnet.exe goes
+# into a new folder, with its shortcuts in the desktop and Start-menu folders Windows reads.
+drive "check 1226" "enabled next 10" next "page install 20" >/dev/null
+grab install
+drive 'type 1103 Z:\proc\Varnholt\Tools' next "box Error 20 Can't create specified folder." \
+  "page completion 20" 'has 1007 10 Quillnet was not installed in Z:\proc\Varnholt\Tools:' \
+  "enabled next 10" next "page install 20" 'type 1103 C:\Varnholt\Quillnet Tools' \
+  "check 1227" "check 1228" next "page completion 20" \
+  'has 1007 10 A copy of Quillnet was saved in C:\Varnholt\Quillnet Tools.' >/dev/null
+cmp -s "$WIZARD" "$QNW_PREFIX/drive_c/Varnholt/Quillnet Tools/Quillnet.exe" ||
+  qnt_fail "no copy of Quillnet.exe in C:\\Varnholt\\Quillnet Tools: $(ls -R "$QNW_PREFIX/drive_c/Varnholt" 2>&1)"
+for link in "Desktop/Quillnet.lnk" "Start Menu/Programs/Quillnet.lnk"; do
+  [[ -n "$(find "$QNW_PREFIX/drive_c/users" -path "*/$link" -newer "$WIZARD" 2>/dev/null)" ]] ||
+    qnt_fail "no shortcut $link in the user's folders"
+done
+
 # Cancel on the Listen page: the Failure page says why the run ended; Finish ends the program.
 drive back "page listen 20" cancel "page failure 20" "has 1007 10 WARNING:" \
   "has 1007 10 You have not selected a device for IP assignment."
 grab failure
-if [[ -n "${QUILLNET_GRAB_DIR:-}" ]]; then
-  drive "check 1226" "enabled next 10" next "page install 20"
-  grab install
-  drive "enabled back 10" back "page listen 20" cancel "page failure 20" "check 1226"
-fi
 drive "enabled finish 10" finish "gone 30"
 qnt_wait_exit "$WIZARD_PID" 30
 ((QNT_RC == 0)) || qnt_fail "Quillnet.exe exited $QNT_RC: $(cat "$QNT_TMP/wizard.err")"

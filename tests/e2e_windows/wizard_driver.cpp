@@ -17,6 +17,9 @@
 //     title                        print the window's title
 //     rect                         print the window's place on the screen: WIDTHxHEIGHT+X+Y
 //     check ID                     click the check box ID
+//     type ID TEXT...              set the text of the edit control ID, as typing it would
+//     box TITLE SECONDS TEXT...    wait for a message box titled TITLE whose text holds TEXT,
+//                                  print its text and press its OK button
 //     gone [SECONDS]               wait until the wizard's window has closed
 //     load STOPFILE                on the Listen page with two devices or more: a key (Down
 //                                  or Up in the device list) every 100 ms until STOPFILE
@@ -51,6 +54,20 @@ std::string Narrow(const std::wstring& text) {
   ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length,
                         nullptr, nullptr);
   return narrow;
+}
+
+std::wstring Wide(const std::string& text) {
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+// The words of `step` from `first` on, joined by spaces.
+std::string Rest(const std::vector<std::string>& step, std::size_t first) {
+  std::string rest;
+  for (std::size_t at = first; at < step.size(); ++at) rest += (at > first ? " " : "") + step[at];
+  return rest;
 }
 
 [[noreturn]] void Fail(const std::string& why) {
@@ -306,8 +323,7 @@ void Run(const std::vector<std::string>& step) {
   } else if (verb == "has") {
     need(4);
     const int id = std::atoi(step[1].c_str());
-    std::string wanted;
-    for (std::size_t at = 3; at < step.size(); ++at) wanted += (at > 3 ? " " : "") + step[at];
+    const std::string wanted = Rest(step, 3);
     std::string last;
     if (!WaitFor(Seconds(step, 2), [&] {
           last = Text(Control(id));
@@ -327,6 +343,32 @@ void Run(const std::vector<std::string>& step) {
   } else if (verb == "check") {
     need(2);
     ::PostMessageW(Control(std::atoi(step[1].c_str())), BM_CLICK, 0, 0);
+  } else if (verb == "type") {
+    need(3);
+    ::SendMessageW(Control(std::atoi(step[1].c_str())), WM_SETTEXT, 0,
+                   reinterpret_cast<LPARAM>(Wide(Rest(step, 2)).c_str()));
+  } else if (verb == "box") {
+    need(4);
+    const std::string wanted = Rest(step, 3);
+    HWND box = nullptr;
+    std::string text;
+    if (!WaitFor(Seconds(step, 2), [&] {
+          box = ::FindWindowW(L"#32770", Wide(step[1]).c_str());
+          text.clear();
+          // A message box shows its text in its one static control besides the icon.
+          for (HWND child = ::GetWindow(box, GW_CHILD); box != nullptr && child != nullptr;
+               child = ::GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t type[16] = {};
+            ::GetClassNameW(child, type, 16);
+            if (std::wstring(type) == L"Static") text += Text(child);
+          }
+          return box != nullptr && text.find(wanted) != std::string::npos;
+        })) {
+      Fail(box == nullptr ? "no message box titled " + step[1]
+                          : "the message box reads '" + text + "', without '" + wanted + "'");
+    }
+    std::printf("%s\n", text.c_str());
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
   } else if (verb == "gone") {
     if (!WaitFor(Seconds(step, 1), [] { return Sheet() == nullptr; })) Fail("the wizard is still open");
   } else {
