@@ -35,6 +35,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -175,22 +176,29 @@ class RemoteBuffer {
 
 constexpr std::size_t kCellChars = 64;
 
-// The MAC address column's texts, in the order the list shows them.
-std::vector<std::string> ListMacs(HWND list) {
-  std::vector<std::string> macs;
+// One column's texts, in the order the list shows them.
+std::vector<std::wstring> ColumnTexts(HWND list, int column) {
+  std::vector<std::wstring> texts;
   const int count = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
   RemoteBuffer buffer(list, sizeof(LVITEMW) + kCellChars * sizeof(wchar_t));
   for (int index = 0; index < count; ++index) {
     LVITEMW item{};
-    item.iSubItem = 0;
+    item.iSubItem = column;
     item.cchTextMax = kCellChars;
     item.pszText = reinterpret_cast<wchar_t*>(buffer.Address() + sizeof(LVITEMW));
     buffer.Write(0, &item, sizeof item);
     const auto length = ::SendMessageW(list, LVM_GETITEMTEXTW, index, reinterpret_cast<LPARAM>(buffer.Address()));
     std::wstring text(static_cast<std::size_t>(length), L'\0');
     buffer.Read(sizeof(LVITEMW), text.data(), text.size() * sizeof(wchar_t));
-    macs.push_back(Narrow(text));
+    texts.push_back(std::move(text));
   }
+  return texts;
+}
+
+// The MAC address column's texts, in the order the list shows them.
+std::vector<std::string> ListMacs(HWND list) {
+  std::vector<std::string> macs;
+  for (const std::wstring& text : ColumnTexts(list, 0)) macs.push_back(Narrow(text));
   return macs;
 }
 
@@ -219,19 +227,7 @@ int SelectedRow(HWND list) {
 // The sum of the Count column.
 long long Counted(HWND list) {
   long long counted = 0;
-  const int count = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-  RemoteBuffer buffer(list, sizeof(LVITEMW) + kCellChars * sizeof(wchar_t));
-  for (int index = 0; index < count; ++index) {
-    LVITEMW item{};
-    item.iSubItem = 1;
-    item.cchTextMax = kCellChars;
-    item.pszText = reinterpret_cast<wchar_t*>(buffer.Address() + sizeof(LVITEMW));
-    buffer.Write(0, &item, sizeof item);
-    const auto length = ::SendMessageW(list, LVM_GETITEMTEXTW, index, reinterpret_cast<LPARAM>(buffer.Address()));
-    std::wstring text(static_cast<std::size_t>(length), L'\0');
-    buffer.Read(sizeof(LVITEMW), text.data(), text.size() * sizeof(wchar_t));
-    counted += std::wcstoll(text.c_str(), nullptr, 10);
-  }
+  for (const std::wstring& text : ColumnTexts(list, 1)) counted += std::wcstoll(text.c_str(), nullptr, 10);
   return counted;
 }
 
