@@ -2,16 +2,14 @@
 
 #include <netinet/in.h>
 #include <netinet/ip.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
+#include "helper/wait_readable.h"
 
 namespace quillnet {
 namespace {
@@ -80,11 +78,7 @@ int ReceiveEcho(int socket, std::uint32_t ip, bool& answered,
   const bool raw = IsRaw(socket);
   const Clock::time_point deadline = Clock::now() + timeout;
   for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    pollfd entry{socket, POLLIN, 0};
-    const int ready = ::poll(
-        &entry, 1, static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX)));
-    if (ready < 0 && errno == EINTR) continue;
+    const int ready = WaitReadable(socket, deadline);
     if (ready < 0) return LastError();
     if (ready == 0) return 0;
     std::array<std::uint8_t, kReceiveSize> buffer{};

@@ -4,17 +4,16 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <net/if_arp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <functional>
 
 #include "helper/icmp_echo.h"
+#include "helper/wait_readable.h"
 #include "platform/arp_socket.h"
 #include "platform/winsock_errors.h"
 
@@ -89,12 +88,7 @@ class PacketArpSocketApi final : public ArpSocketApi {
     interfaceIndex = 0;
     const Clock::time_point deadline = Clock::now() + timeout;
     for (;;) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-      const int wait = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
-          left.count(), 0, INT_MAX));
-      pollfd entry{socket, POLLIN, 0};
-      const int ready = ::poll(&entry, 1, wait);
-      if (ready < 0 && errno == EINTR) continue;
+      const int ready = WaitReadable(socket, deadline);
       if (ready < 0) return LastError();
       if (ready == 0) return 0;
 
