@@ -38,6 +38,23 @@ dhclient_on() {
     -sf "$HERE/dhclient_set_address.sh" dev0
 }
 
+# start_assign <label> root|nobody <arguments...>: `quillnet-cli assign` in the PC namespace,
+# as root or as user nobody with the granted copies; its output in $QNT_TMP/<label>.out and
+# .err, its pid in $assign once it waits for the device.
+start_assign() {
+  local label="$1" user="$2"
+  shift 2
+  local -a program=("$CLI")
+  if [[ "$user" == nobody ]]; then
+    program=(setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all
+             "$QNT_TMP/granted/$(basename "$CLI")")
+  fi
+  qnt_bg "$PC" "$QNT_TMP/$label.out" "$QNT_TMP/$label.err" "${program[@]}" assign "$@"
+  assign=$QNT_LAST_PID
+  qnt_wait_for 10 qnt_file_has "$QNT_TMP/$label.out" "Waiting for a BOOTP or DHCP request" ||
+    qnt_fail "assign did not start: $(cat "$QNT_TMP/$label.out" "$QNT_TMP/$label.err")"
+}
+
 # assign, as nobody, answers dhclient through the relay and finds it at its address with ICMP
 # echo, both through the helper.
 readonly D_IP=10.88.0.50
@@ -47,13 +64,8 @@ chmod 755 "$QNT_TMP" "$QNT_TMP/granted" "$QNT_TMP/granted"/*
 setcap cap_net_bind_service,cap_net_raw=+ep "$QNT_TMP/granted/$(basename "$HELPER")" ||
   qnt_fail "cannot set a file capability on the helper"
 ip netns exec "$PC" sysctl -qw net.ipv4.ping_group_range="1 0"
-qnt_bg "$PC" "$QNT_TMP/dhcp.out" "$QNT_TMP/dhcp.err" \
-  setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
-  "$QNT_TMP/granted/$(basename "$CLI")" assign "$MAC" "$D_IP" "$MASK" "$RELAY" --timeout 40 \
+start_assign dhcp nobody "$MAC" "$D_IP" "$MASK" "$RELAY" --timeout 40 \
   --confirm 20
-assign=$QNT_LAST_PID
-qnt_wait_for 10 qnt_file_has "$QNT_TMP/dhcp.out" "Waiting for a BOOTP or DHCP request" ||
-  qnt_fail "assign did not start: $(cat "$QNT_TMP/dhcp.out" "$QNT_TMP/dhcp.err")"
 dhclient_on dhcp
 dhclient=$QNT_LAST_PID
 qnt_wait_exit "$assign" 45
@@ -76,13 +88,8 @@ grep -q "option dhcp-server-identifier $PC_IP;" "$QNT_TMP/dhcp.leases" ||
 # Where the system gives the user's group a ping socket (Debian's default), the program sends
 # the echo requests itself: dhclient, rebooting with its lease, is acked and found again.
 ip netns exec "$PC" sysctl -qw net.ipv4.ping_group_range="0 2147483647"
-qnt_bg "$PC" "$QNT_TMP/ping.out" "$QNT_TMP/ping.err" \
-  setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
-  "$QNT_TMP/granted/$(basename "$CLI")" assign "$MAC" "$D_IP" "$MASK" "$RELAY" --timeout 40 \
+start_assign ping nobody "$MAC" "$D_IP" "$MASK" "$RELAY" --timeout 40 \
   --confirm 20
-assign=$QNT_LAST_PID
-qnt_wait_for 10 qnt_file_has "$QNT_TMP/ping.out" "Waiting for a BOOTP or DHCP request" ||
-  qnt_fail "assign did not start: $(cat "$QNT_TMP/ping.out" "$QNT_TMP/ping.err")"
 # The helper must not be asked: without its capabilities it could not send a thing.
 setcap -r "$QNT_TMP/granted/$(basename "$HELPER")"
 dhclient_on dhcp
@@ -97,11 +104,7 @@ qnt_wait_exit "$dhclient" 10
 # A BOOTP device that sets the broadcast flag takes its reply through the relay; it answers
 # nothing, so it is not checked.
 readonly B_IP=10.88.0.60
-qnt_bg "$PC" "$QNT_TMP/bootp.out" "$QNT_TMP/bootp.err" "$CLI" assign "$BOOTP_MAC" "$B_IP" \
-  "$MASK" --timeout 30 --confirm 0
-assign=$QNT_LAST_PID
-qnt_wait_for 10 qnt_file_has "$QNT_TMP/bootp.out" "Waiting for a BOOTP or DHCP request" ||
-  qnt_fail "assign did not start: $(cat "$QNT_TMP/bootp.out" "$QNT_TMP/bootp.err")"
+start_assign bootp root "$BOOTP_MAC" "$B_IP" "$MASK" --timeout 30 --confirm 0
 qnt_bg "$BOOTP" "$QNT_TMP/peer.out" "$QNT_TMP/peer.err" python3 "$PEER" ask "$BOOTP_MAC" 30
 peer=$QNT_LAST_PID
 qnt_wait_exit "$assign" 35
