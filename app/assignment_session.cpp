@@ -7,6 +7,7 @@
 #include "app/address_prober.h"
 #include "bootp/address_probe.h"
 #include "platform/ipv4_text.h"
+#include "platform/local_time.h"
 
 namespace quillnet {
 
@@ -83,6 +84,7 @@ void AssignmentSession::Poll(std::vector<Event>& events) {
       TakeProbe(done.generation, done.result, events);
     }
   }
+  if (!m_ended) WatchLink(events);
   if (m_ended || !m_checking || std::chrono::steady_clock::now() < m_windowEnd) return;
   // The window passed without another request: the device kept the reply, and has not
   // answered at its address (yet).
@@ -197,6 +199,24 @@ void AssignmentSession::StartCheck() {
       std::move(request), [inbox = m_inbox](std::uint64_t generation, const ProbeResult& result) {
         inbox->Put(Inbox::ProbeDone{generation, result});
       });
+}
+
+void AssignmentSession::WatchLink(std::vector<Event>& events) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < m_nextLinkCheck) return;
+  m_nextLinkCheck = now + m_settings.linkCheckInterval;
+  // A relay agent's device is reached through a router, whose own link is not ours to watch.
+  if (!m_server.GetRelayOf(m_macText).empty()) return;
+  const std::vector<int> heard = m_server.GetHeardInterfaces(m_macText);
+  if (heard.empty()) return;
+  const std::optional<ReplySender::LinkState> state = m_server.GetLinkState(heard.front());
+  if (!state || state->up != m_linkDown) return;
+  m_linkDown = !state->up;
+  m_linkName = state->name;
+  events.push_back({m_linkDown ? EventKind::kLinkDown : EventKind::kLinkUp, {}, m_linkName,
+                    CurrentUnixTime()});
+  // The device could not be asked while the link was gone: it gets its whole window.
+  if (!m_linkDown && m_checking) StartCheck();
 }
 
 void AssignmentSession::Finish(EventKind kind, std::string text, std::vector<Event>& events) {

@@ -31,6 +31,10 @@ struct ProbeResult;
 // - it declines the address, or takes another DHCP server's offer: kDeclined, kOtherServer;
 // - a reply does not leave through the interface it asked on: kNotSent;
 // - it never asks: the session waits; the front end decides how long (the user, --timeout).
+// Meanwhile the interface the device was heard on is watched: when it can no longer reach the
+// device (its link went down, or it lost its address), kLinkDown says so at once, and kLinkUp
+// when it is back; a check under way then starts its window anew, since the device could not
+// be asked while the link was gone.
 // The session keeps the server armed until it ends, or until it is destroyed.
 class AssignmentSession {
  public:
@@ -45,6 +49,8 @@ class AssignmentSession {
     std::chrono::milliseconds checkInterval{500};
     // The interfaces to ask on when the device was heard on none the server knows.
     std::function<std::vector<int>()> fallbackInterfaces;
+    // How often the link toward the device is looked at.
+    std::chrono::milliseconds linkCheckInterval{500};
   };
 
   enum class EventKind {
@@ -58,11 +64,14 @@ class AssignmentSession {
     kCannotCheck,    // ends: the network cannot be asked; `text` says why
     kCheckBrokeOff,  // ends: the check started but could not finish; `text` says why
     kAskedTooOften,  // ends: it asked again after each of kMaxAnswers answers; `text`
+    kLinkDown,       // the interface toward the device cannot reach it; `text` names it
+    kLinkUp,         // it can again; `text` names it
   };
   struct Event {
     EventKind kind = EventKind::kSent;
     BootPServer::ReplyRecord reply;  // kSent, kAccepted
     std::string text;
+    std::int64_t time = 0;  // seconds since 1970: when a link event was seen
   };
 
   AssignmentSession(BootPServer& server, AddressProber& prober, Settings settings);
@@ -93,6 +102,12 @@ class AssignmentSession {
   bool Offered() const { return m_offered; }
   // Checking after an answer: the window is open.
   bool Checking() const { return m_checking; }
+  // How many final answers (BOOTP replies or acks) reached the device.
+  int Answers() const { return m_answers; }
+  // The interface toward the device is down now; LinkName names it.
+  bool LinkDown() const { return m_linkDown; }
+  // The interface toward the device, once a link event named it.
+  const std::string& LinkName() const { return m_linkName; }
 
  private:
   struct Inbox;
@@ -100,6 +115,7 @@ class AssignmentSession {
   void Take(const BootPServer::DeclineRecord& decline, std::vector<Event>& events);
   void TakeProbe(std::uint64_t generation, const ProbeResult& result, std::vector<Event>& events);
   void StartCheck();
+  void WatchLink(std::vector<Event>& events);
   void Finish(EventKind kind, std::string text, std::vector<Event>& events);
 
   BootPServer& m_server;
@@ -122,6 +138,9 @@ class AssignmentSession {
   std::chrono::steady_clock::time_point m_windowEnd;
   std::uint64_t m_probeGeneration = 0;
   std::string m_cannotCheck;
+  bool m_linkDown = false;
+  std::string m_linkName;
+  std::chrono::steady_clock::time_point m_nextLinkCheck;
 };
 
 }  // namespace quillnet

@@ -241,10 +241,10 @@ void CBootpWizardInfo::RefreshLocalAddress() {
   }
 }
 
-bool CBootpWizardInfo::IsOwnAddress(const std::string& ipAddress) {
+std::string CBootpWizardInfo::OwnAddressHolder(const std::string& ipAddress) {
   std::uint32_t ip = 0;
-  if (!ReadIpv4Text(ipAddress, ip)) return false;
-  return !InterfaceWith(QueryOwnAddresses(Adapters()), ip).empty();
+  if (!ReadIpv4Text(ipAddress, ip)) return {};
+  return quillnet::OwnAddressHolder(Adapters(), ip);
 }
 
 bool CBootpWizardInfo::LoadRememberedAddresses() {
@@ -287,6 +287,21 @@ std::vector<std::string> CBootpWizardInfo::GetSettingsProblems() const {
 }
 
 void CBootpWizardInfo::SetStatusMessage(const std::string& text) { m_statusMessage = text; }
+
+void CBootpWizardInfo::SetAssignmentResult(const std::string& verdict,
+                                           const std::string& details) {
+  m_verdict = verdict;
+  m_confirmation = details;
+}
+
+void CBootpWizardInfo::SetDeclinedAddress(const std::string& ipAddress) {
+  m_declined[m_macAddress] = ipAddress;
+}
+
+std::string CBootpWizardInfo::GetDeclinedAddress() const {
+  const auto found = m_declined.find(m_macAddress);
+  return found != m_declined.end() ? found->second : std::string();
+}
 
 void CBootpWizardInfo::SetInstallPath(const std::string& text) { m_installPath = text; }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -124,10 +125,16 @@ class CBootpWizardInfo {
   // its address. The session has ended already when the server could not be armed.
   std::unique_ptr<AssignmentSession> StartAssignment(std::chrono::milliseconds checkWindow,
                                                      std::chrono::milliseconds checkInterval);
-  // What checking that the device answers at its new address came to, for the Completion
-  // page; "" when no check was made.
-  void SetConfirmation(const std::string& text) { m_confirmation = text; }
+  // What the assignment came to, for the end pages: the verdict (confirmed or not, and why),
+  // and the lines that follow the summary (the device's own word, a lost link); both "" while
+  // no assignment has ended.
+  void SetAssignmentResult(const std::string& verdict, const std::string& details);
+  std::string GetVerdict() const { return m_verdict; }
   std::string GetConfirmation() const { return m_confirmation; }
+  // The address the selected device declined as in use by another device, in this run; the
+  // Set IP page does not propose it again. "" when it declined none.
+  void SetDeclinedAddress(const std::string& ipAddress);
+  std::string GetDeclinedAddress() const;
   // The wait after a reply that the environment asks for; 0 when it leaves it to the page.
   std::chrono::milliseconds GetAnswerWindow() const { return m_environment.answerWindow; }
 
@@ -152,8 +159,9 @@ class CBootpWizardInfo {
   // set, GetLocalIpAddress is the relay's address, not this PC's.
   std::string GetRelayAddress() const { return m_relayAddress; }
   std::string GetLocalIpAddress() const { return m_localIpAddress; }
-  // Whether `ipAddress` is one of this PC's addresses, on any interface.
-  bool IsOwnAddress(const std::string& ipAddress);
+  // Who holds `ipAddress` among this PC's addresses, on any interface ("this PC's interface
+  // eth0"); "" when it is none of them.
+  std::string OwnAddressHolder(const std::string& ipAddress);
   // "" when not known.
   std::string GetLocalSubnetMask() const { return m_localSubnetMask; }
 
@@ -207,7 +215,10 @@ class CBootpWizardInfo {
   std::string m_installPath;
   int m_installOrigin = -1;
   std::string m_installResult;
+  std::string m_verdict;
   std::string m_confirmation;
+  // By MAC text.
+  std::map<std::string, std::string> m_declined;
 
   std::function<void(const std::string&, const std::string&)> m_serverErrorHandler;
   Environment m_environment;

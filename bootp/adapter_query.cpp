@@ -81,4 +81,9 @@ std::string InterfaceWith(const std::vector<OwnAddress>& own, std::uint32_t ip) 
   return {};
 }
 
+std::string OwnAddressHolder(AdapterSource& source, std::uint32_t ip) {
+  const std::string name = InterfaceWith(QueryOwnAddresses(source), ip);
+  return name.empty() ? name : "this PC's interface " + name;
+}
+
 }  // namespace quillnet

@@ -505,6 +505,10 @@ std::vector<int> BootPServer::GetHeardInterfaces(std::string_view macText) const
   return m_table.HeardInterfaces(ParseMacKey(macText));
 }
 
+std::optional<ReplySender::LinkState> BootPServer::GetLinkState(int index) const {
+  return m_sender.LinkStateOf(index);
+}
+
 std::string BootPServer::GetRelay(int row) const {
   std::lock_guard lock(m_mutex);
   return RelayText(m_table.Relay(row));

@@ -210,6 +210,9 @@ class BootPServer {
   // The indexes of the interfaces the device was last heard on, most recent first; empty
   // when it was not heard or the interfaces were not known.
   std::vector<int> GetHeardInterfaces(std::string_view macText) const;
+  // Whether the interface with this index can send a reply now, and its name; none when the
+  // routes cannot be read. Reads the routes without the server's lock.
+  std::optional<ReplySender::LinkState> GetLinkState(int index) const;
 
   // Arming and the reply.
   // Arms the server for one device; false when it is armed already, or when the IP address or

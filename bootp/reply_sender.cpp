@@ -45,6 +45,19 @@ std::span<const std::uint8_t> Named(std::span<const std::uint8_t> reply, std::ui
 ReplySender::ReplySender(SocketApi& sockets, RouteSource& routes)
     : m_sockets(sockets), m_routes(routes) {}
 
+std::optional<ReplySender::LinkState> ReplySender::LinkStateOf(int index) const {
+  std::vector<RouteRow> rows;
+  if (m_routes.QueryRoutes(rows) != RouteQueryResult::kOk) return std::nullopt;
+  const std::uint32_t loopback = LoopbackAddress();
+  LinkState state;
+  state.up = std::any_of(rows.begin(), rows.end(), [&](const RouteRow& row) {
+    return row.dest == kBroadcastAddress && row.mask == kHostMask && row.nextHop != loopback &&
+           row.interfaceIndex == index;
+  });
+  state.name = m_routes.InterfaceName(index);
+  return state;
+}
+
 ReplySender::Routes ReplySender::QueryRoutes() const {
   Routes result;
   std::vector<RouteRow> rows;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -49,9 +50,18 @@ class ReplySender {
     std::string message;  // why a copy did not leave, as the message text says it; or empty
   };
 
+  // Whether an interface can send now: it is up and has an address, so it has its
+  // limited-broadcast row; and its name.
+  struct LinkState {
+    bool up = false;
+    std::string name;
+  };
+
   ReplySender(SocketApi& sockets, RouteSource& routes);
 
   Routes QueryRoutes() const;
+  // Safe from any thread; none when the routes cannot be read.
+  std::optional<LinkState> LinkStateOf(int index) const;
   // `deviceInterface`: where the request came in, 0 when not known.
   Outcome Send(SocketHandle socket, const Routes& routes, std::span<const std::uint8_t> reply,
                std::uint8_t messageType, int deviceInterface);

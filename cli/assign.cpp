@@ -30,11 +30,8 @@ constexpr auto kLastRepliesLimit = std::chrono::seconds(5);
 std::optional<int> CheckInUse(const AssignArguments& args, DeviceKey key, std::uint32_t ip,
                               Output& output, const std::atomic<bool>& interrupted) {
   const std::string& ipText = args.addresses.ipAddress;
-  std::string holder;
-  if (const std::string name = InterfaceWith(QueryOwnAddresses(SystemAdapterSource()), ip);
-      !name.empty()) {
-    holder = "this PC's interface " + name;
-  } else {
+  std::string holder = OwnAddressHolder(SystemAdapterSource(), ip);
+  if (holder.empty()) {
     ProbeRequest request;
     request.interfaces = ArpInterfaces();
     request.ip = ip;
@@ -104,8 +101,19 @@ class AssignReport {
         return kExitSent;
       case Kind::kNotConfirmed:
         return NotConfirmed("Not confirmed: " + m_macText + " did not answer at " + ip + " " +
-                                WithinText(m_args.confirmSeconds) + ".",
+                                WithinText(m_args.confirmSeconds) +
+                                (m_linkDown.empty() ? "" : ": " + m_linkDown + " is down") + ".",
                             accepted);
+      case Kind::kLinkDown:
+        m_linkDown = event.text;
+        m_output.Warning("Warning: " + event.text + ", where " + m_macText +
+                             " was heard, is down or has lost its IPv4 address; waiting for it "
+                             "to come back.");
+        return std::nullopt;
+      case Kind::kLinkUp:
+        m_linkDown.clear();
+        m_output.Event("link-up", event.text + " is back.", {{"interface", event.text}});
+        return std::nullopt;
       case Kind::kCannotCheck:
         m_output.Warning("Not confirmed: could not check whether " + m_macText + " answers at " +
                          ip + ": " + event.text + ".");
@@ -136,6 +144,8 @@ class AssignReport {
   Output& m_output;
   const AssignArguments& m_args;
   const std::string m_macText;
+  // The interface toward the device while it is down.
+  std::string m_linkDown;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "app/assignment_session.h"
 #include "bootp/bootp_server.h"
 #include "dialogs/dialog_ids.h"
+#include "platform/local_time.h"
 
 namespace quillnet {
 
@@ -20,10 +21,14 @@ namespace {
 
 constexpr char kAttemptingSubTitle[] = "Attempting to assign IP address.";
 constexpr char kCheckingSubTitle[] = "Checking whether the device answers at its new address.";
+constexpr char kLinkDownSubTitle[] = "The link to the device is lost.";
 constexpr char kAttemptingText[] = "The wizard is attempting to assign the specified IP address.";
 constexpr char kRebootHint[] =
     "If it has been more than a minute or two and the IP is still not assigned, please try "
     "rebooting or power cycling your device.";
+constexpr char kTimeFormat[] = "%H:%M:%S";
+
+std::string TimeText(std::int64_t seconds) { return FormatLocalTime(seconds, kTimeFormat); }
 
 }  // namespace
 
@@ -45,12 +50,12 @@ void CAssignIPDlg::ShowElapsed() {
   Window().SetText(IDC_ELAPSED, std::to_string(m_elapsedSeconds));
 }
 
-void CAssignIPDlg::ShowSummary(bool sent) {
+void CAssignIPDlg::ShowSummary() {
   Window().SetRichText(IDC_ASSIGN_SUMMARY,
                        FormatAssignSummary(m_pWizardInfo->GetMacAddress(),
                                            m_pWizardInfo->GetIpAddress(),
                                            m_pWizardInfo->GetSubnetMask(),
-                                           m_pWizardInfo->GetDefaultGateway(), sent),
+                                           m_pWizardInfo->GetDefaultGateway(), m_answersShown > 0),
                        0);
 }
 
@@ -59,39 +64,53 @@ std::chrono::milliseconds CAssignIPDlg::AnswerWindow() const {
   return asked.count() > 0 ? asked : std::chrono::milliseconds(kAnswerWindowMs);
 }
 
-void CAssignIPDlg::ShowTexts(bool sent) {
+void CAssignIPDlg::ShowTexts() {
   const std::string ip = m_pWizardInfo->GetIpAddress();
-  SetHeaderSubTitle(sent ? kCheckingSubTitle : kAttemptingSubTitle);
-  Window().SetText(IDC_ATTEMPTING_TEXT,
-                   sent ? "The reply with " + ip + " was sent to " +
-                              m_pWizardInfo->GetMacAddress() +
-                              ". The wizard checks whether the device answers there."
-                        : kAttemptingText);
-  Window().SetText(IDC_REBOOT_HINT,
-                   sent ? "The wizard goes on as soon as the device answers, and after " +
-                              std::to_string(AnswerWindow().count() / 1000) + " seconds at most."
-                        : kRebootHint);
-  ShowSummary(sent);
+  const std::string seconds = std::to_string(AnswerWindow().count() / 1000);
+  std::string subTitle = kAttemptingSubTitle;
+  std::string text = kAttemptingText;
+  std::string hint = kRebootHint;
+  if (m_linkDown) {
+    subTitle = kLinkDownSubTitle;
+    text = m_linkName + ", this PC's interface toward the device, is down or has lost its IPv4 "
+                        "address. The wizard goes on once it is back.";
+    hint = "Check the cable and the network adapter, or choose Back.";
+  } else if (m_answersShown > 0) {
+    subTitle = kCheckingSubTitle;
+    text = (m_answersShown == 1
+                ? "The reply was sent to " + m_pWizardInfo->GetMacAddress() + " at " +
+                      TimeText(m_lastAnswerTime) + "."
+                : "The device asked again: reply " + std::to_string(m_answersShown) +
+                      " was sent at " + TimeText(m_lastAnswerTime) + ".") +
+           " The wizard checks whether it answers at " + ip + ".";
+    hint = "The wizard goes on as soon as the device answers, and " + seconds +
+           " seconds after the last reply at most.";
+  }
+  SetHeaderSubTitle(subTitle);
+  Window().SetText(IDC_ATTEMPTING_TEXT, text);
+  Window().SetText(IDC_REBOOT_HINT, hint);
+  ShowSummary();
 }
 
 int CAssignIPDlg::OnSetActive() {
   Sheet()->PostSetWizButtons(PSWIZB_BACK);
   // Remembered now, before the device has them: the Set IP page offers them again.
   m_pWizardInfo->SaveRememberedAddresses();
-  ShowTexts(false);
-  m_sentShown = false;
-  m_pWizardInfo->SetConfirmation("");
+  m_answersShown = 0;
+  m_lastAnswerTime = 0;
+  m_linkDown = false;
+  m_linkName.clear();
+  m_linkNote.clear();
+  m_verdict.clear();
+  m_pWizardInfo->SetAssignmentResult("", "");
+  ShowTexts();
   m_elapsedSeconds = 0;
   ShowElapsed();
-  m_leaveText = "You aborted the IP assignment before it could be completed.";
   m_session = m_pWizardInfo->StartAssignment(std::chrono::milliseconds(kAnswerWindowMs),
                                              std::chrono::milliseconds(kConfirmIntervalMs));
-  if (m_session->Ended()) {
-    // The Set IP page lets only addresses through that read as they show; should one reach
-    // here all the same, nothing is sent, and the first watch goes to the Failure page.
-    m_leaveText = "The addresses for " + m_pWizardInfo->GetMacAddress() +
-                  " could not be read; nothing was sent.";
-  }
+  // The Set IP page lets only addresses through that read as they show; should one reach
+  // here all the same, nothing is sent, and the first watch goes to the Failure page.
+  m_unreadable = m_session->Ended();
   Window().StartTimer(kTimerId, kTimerMs);
   Window().StartTimer(kWatchTimerId, kWatchMs);
   return 0;
@@ -112,6 +131,19 @@ void CAssignIPDlg::StopTimers() {
   Window().StopTimer(kWatchTimerId);
 }
 
+void CAssignIPDlg::OnLinkEvent(bool down, const std::string& name, std::int64_t time) {
+  m_linkDown = down;
+  m_linkName = name;
+  if (down) {
+    m_linkNote += (m_linkNote.empty() ? "" : " ") + ("The link to the device was lost at " +
+                                                     TimeText(time) + ": " + name +
+                                                     " went down or lost its IPv4 address.");
+  } else {
+    m_linkNote += " It was back at " + TimeText(time) + ".";
+  }
+  ShowTexts();
+}
+
 void CAssignIPDlg::OnWatch() {
   if (!m_session) return;
   if (m_session->Ended() && !m_session->Answered()) {
@@ -121,58 +153,84 @@ void CAssignIPDlg::OnWatch() {
   std::vector<AssignmentSession::Event> events;
   m_session->Poll(events);
   const std::string ip = m_pWizardInfo->GetIpAddress();
+  const std::string seconds = std::to_string(AnswerWindow().count() / 1000);
   using Kind = AssignmentSession::EventKind;
   for (const AssignmentSession::Event& event : events) {
     switch (event.kind) {
       case Kind::kSent:
-        if (!m_sentShown && (event.reply.messageType == kBootpMessage ||
-                             event.reply.messageType == kDhcpAck)) {
-          m_sentShown = true;
-          ShowTexts(true);
-          // A reply that went out is no abort: the device may well use its address.
-          m_leaveText = "The reply with " + ip + " was sent to " +
-                        m_pWizardInfo->GetMacAddress() +
-                        " before you left the page; whether the device answers there was not "
-                        "checked.";
+        if (event.reply.messageType == kBootpMessage || event.reply.messageType == kDhcpAck) {
+          // Each answer starts the check anew, and the count with it.
+          ++m_answersShown;
+          m_lastAnswerTime = event.reply.time;
+          m_elapsedSeconds = 0;
+          ShowElapsed();
+          ShowTexts();
         }
         break;
       case Kind::kAccepted:
         break;
-      case Kind::kNotSent:
+      case Kind::kLinkDown:
+      case Kind::kLinkUp:
+        OnLinkEvent(event.kind == Kind::kLinkDown, event.text, event.time);
+        break;
       case Kind::kDeclined:
+        // Not proposed again on the Set IP page.
+        m_pWizardInfo->SetDeclinedAddress(ip);
+        [[fallthrough]];
+      case Kind::kNotSent:
       case Kind::kOtherServer:
         // The Failure page shows the server's text, which says why.
         Leave(Sheet()->GetPageCount() - 2);
         return;
       case Kind::kAskedTooOften:
-        m_leaveText = event.text;
+        m_verdict = event.text;
         Leave(Sheet()->GetPageCount() - 2);
         return;
       case Kind::kConfirmed:
-        Finish("The device answers at " + ip + ".");
+        Finish(m_session->Accepted()
+                   ? "Confirmed: the device took " + ip + " and answers there."
+                   : "Confirmed: the device answers at " + ip + ".");
         return;
       case Kind::kNotConfirmed:
         // Neither an answer nor another request: the device stopped asking because it took
         // the reply, and may take longer to use its address; that is no failure.
-        Finish("The device has not answered at " + ip + " yet.");
+        if (m_linkDown) {
+          Finish("Not confirmed: the link to the device is lost (" + m_linkName +
+                 " is down or has no IPv4 address). Check the cable, then whether the device "
+                 "answers at " + ip + ".");
+        } else if (m_session->Accepted()) {
+          Finish("Not confirmed: the device took " + ip + " but has not answered there within " +
+                 seconds + " seconds. Check that it is still connected.");
+        } else {
+          Finish("Not confirmed: the device has not answered at " + ip + " within " + seconds +
+                 " seconds. It may need longer to start; check that it answers at " + ip + ".");
+        }
         return;
       case Kind::kCannotCheck:
-        Finish("Could not check that the device answers at " + ip + ": " + event.text + ".");
+        Finish("Not confirmed: could not check that the device answers at " + ip + ": " +
+               event.text + ".");
         return;
       case Kind::kCheckBrokeOff:
-        Finish("The check whether the device answers at " + ip + " broke off: " + event.text +
-               ".");
+        Finish("Not confirmed: the check whether the device answers at " + ip + " broke off: " +
+               event.text + ". Check whether the device answers at " + ip + ".");
         return;
     }
   }
 }
 
-void CAssignIPDlg::Finish(const std::string& confirmation) {
-  // A DHCP device's ack is its own word that it took the address; the check says the rest.
-  m_pWizardInfo->SetConfirmation(
-      m_session->Accepted()
-          ? "The device accepted " + m_pWizardInfo->GetIpAddress() + ".\r\n" + confirmation
-          : confirmation);
+void CAssignIPDlg::Finish(const std::string& verdict) {
+  m_verdict = verdict;
+  std::string details;
+  // A DHCP device's ack is its own word that it took the address.
+  if (m_session->Accepted()) details = "The device accepted " + m_pWizardInfo->GetIpAddress() + ".";
+  if (m_answersShown > 1) {
+    details += (details.empty() ? "" : "\r\n") + ("The device asked again: " +
+                                                 std::to_string(m_answersShown) +
+                                                 " replies were sent, the last at " +
+                                                 TimeText(m_lastAnswerTime) + ".");
+  }
+  if (!m_linkNote.empty()) details += (details.empty() ? "" : "\r\n") + m_linkNote;
+  m_pWizardInfo->SetAssignmentResult(verdict, details);
   Leave(Sheet()->GetPageCount() - 1);
 }
 
@@ -181,10 +239,30 @@ void CAssignIPDlg::Leave(int pageIndex) {
   Sheet()->SetCurSel(pageIndex);
 }
 
+std::string CAssignIPDlg::LeaveText() const {
+  const std::string ip = m_pWizardInfo->GetIpAddress();
+  const std::string mac = m_pWizardInfo->GetMacAddress();
+  std::string text;
+  if (m_unreadable) {
+    text = "The addresses for " + mac + " could not be read; nothing was sent.";
+  } else if (!m_verdict.empty()) {
+    // The page ended on its own: what it found stays true after it.
+    text = m_verdict;
+  } else if (m_answersShown > 0) {
+    // A reply that went out is no abort: the device may well use its address.
+    text = "The reply with " + ip + " was sent to " + mac +
+           " before you left the page; whether the device answers there was not checked.";
+  } else {
+    text = "You aborted the IP assignment before it could be completed.";
+  }
+  if (!m_linkNote.empty()) text += "\r\n" + m_linkNote;
+  return text;
+}
+
 int CAssignIPDlg::OnKillActive() {
   StopTimers();
   m_session.reset();
-  m_pWizardInfo->SetStatusMessage(m_leaveText);
+  m_pWizardInfo->SetStatusMessage(LeaveText());
   return 0;
 }
 

@@ -64,21 +64,33 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
 
  private:
   void OnWatch();
-  void Finish(const std::string& confirmation);
+  // Ends on the Completion page with `verdict` first in its summary.
+  void Finish(const std::string& verdict);
   // Ends the page on the page at `pageIndex`: the Completion page or the Failure page.
   void Leave(int pageIndex);
-  void ShowTexts(bool sent);
+  void ShowTexts();
   std::chrono::milliseconds AnswerWindow() const;
-  void ShowSummary(bool sent);
+  void ShowSummary();
   void ShowElapsed();
   void StopTimers();
+  void OnLinkEvent(bool down, const std::string& name, std::int64_t time);
+  // What the Failure page says when the user leaves the page now.
+  std::string LeaveText() const;
 
   int m_elapsedSeconds = 0;
   // The assignment under way, from activation until the page is left.
   std::unique_ptr<AssignmentSession> m_session;
-  bool m_sentShown = false;
-  // What the Failure page says when the user leaves the page now.
-  std::string m_leaveText;
+  // Final answers shown (BOOTP replies or acks), and when the last one went out.
+  int m_answersShown = 0;
+  std::int64_t m_lastAnswerTime = 0;
+  // The addresses could not be read: nothing was sent.
+  bool m_unreadable = false;
+  // The interface toward the device is down; and what became of it, for the end pages.
+  bool m_linkDown = false;
+  std::string m_linkName;
+  std::string m_linkNote;
+  // The page ended on its own, with this verdict.
+  std::string m_verdict;
 };
 
 }  // namespace quillnet

@@ -14,6 +14,17 @@ namespace {
 
 constexpr int kBoldPrefixLength = 8;  // "ERROR:  " and "WARNING:"
 
+// The characters of a UTF-8 text, as the controls count them (UTF-16 code units).
+int CharacterCount(const std::string& text) {
+  int count = 0;
+  for (const char byte : text) {
+    const auto value = static_cast<unsigned char>(byte);
+    // A lead byte of four starts a character outside the BMP, two units long.
+    if ((value & 0xC0) != 0x80) count += value >= 0xF0 ? 2 : 1;
+  }
+  return count;
+}
+
 // What the user is told when `subject`, the program at `programPath`, lacks a capability: what
 // it may not do, the capabilities it lacks, and the one command that grants both, as they are
 // granted together.
@@ -117,8 +128,16 @@ bool CBootpWizardEndPage::OnInitDialog() {
 
 void CBootpWizardEndPage::OnCommand(int id, ControlEvent event) {
   if (id != IDC_INSTALL_CHECK || event != ControlEvent::kClicked) return;
-  Sheet()->PostSetWizButtons(Window().GetCheck(IDC_INSTALL_CHECK) ? PSWIZB_BACK | PSWIZB_NEXT
-                                                                  : PSWIZB_BACK | PSWIZB_FINISH);
+  ShowButtons(Window().GetCheck(IDC_INSTALL_CHECK));
+}
+
+void CBootpWizardEndPage::ShowButtons(bool toInstall) {
+  Sheet()->PostSetWizButtons(toInstall ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK | PSWIZB_FINISH);
+  // The hint names the button that is there.
+  Window().SetText(IDC_FINISH_HINT,
+                   (toInstall ? std::string("Click Next to save a copy of Quillnet")
+                              : std::string("Click Finish to exit")) +
+                       ", or click Back to " + BackHint() + ".");
 }
 
 bool CBootpWizardEndPage::OffersInstall() const {
@@ -129,8 +148,7 @@ int CBootpWizardEndPage::OnSetActive() {
   const bool offerInstall = OffersInstall();
   // A box still ticked from an earlier visit keeps Next on offer.
   const bool toInstall = offerInstall && Window().GetCheck(IDC_INSTALL_CHECK);
-  Sheet()->PostSetWizButtons(toInstall ? PSWIZB_BACK | PSWIZB_NEXT
-                                       : PSWIZB_BACK | PSWIZB_FINISH);
+  ShowButtons(toInstall);
   Sheet()->ShowCancelButton(false);
   Window().Show(IDC_INSTALL_CHECK, offerInstall);
   FillSummary();
@@ -141,6 +159,8 @@ int CBootpWizardEndPage::OnKillActive() {
   Sheet()->ShowCancelButton(true);
   if (!m_toInstall) m_pWizardInfo->SetStatusMessage("From Finish Page");
   m_toInstall = false;
+  // What the last install came to was told here; a later end page tells of its own.
+  m_pWizardInfo->SetInstallResult("");
   return 0;
 }
 
@@ -239,16 +259,23 @@ CBootpWizardCompletionPage::CBootpWizardCompletionPage()
     : CBootpWizardEndPage("completionPage", kCompletionPicture) {}
 
 void CBootpWizardCompletionPage::FillSummary() {
-  std::string text = FormatSuccessSummary(
-      m_pWizardInfo->GetMacAddress(), m_pWizardInfo->GetIpAddress(),
-      m_pWizardInfo->GetSubnetMask(), m_pWizardInfo->GetDefaultGateway());
-  // Whether the device answers at its new address, as the Assign IP page found it.
-  if (const std::string confirmation = m_pWizardInfo->GetConfirmation(); !confirmation.empty()) {
-    text += "\r\n" + confirmation + "\r\n";
+  // The verdict comes first: whether the device answers at its new address, as the Assign IP
+  // page found it, or why that is not known.
+  const std::string verdict = m_pWizardInfo->GetVerdict();
+  std::string text = verdict.empty() ? std::string() : verdict + "\r\n\r\n";
+  text += FormatSuccessSummary(m_pWizardInfo->GetMacAddress(), m_pWizardInfo->GetIpAddress(),
+                               m_pWizardInfo->GetSubnetMask(),
+                               m_pWizardInfo->GetDefaultGateway());
+  if (const std::string details = m_pWizardInfo->GetConfirmation(); !details.empty()) {
+    text += "\r\n" + details + "\r\n";
   }
   text += InstallResultLines();
   text += SettingsProblemLines();
-  Window().SetRichText(IDC_SUMMARY, text, 0);
+  Window().SetRichText(IDC_SUMMARY, text, CharacterCount(verdict));
 }
+
+std::string CBootpWizardCompletionPage::BackHint() const { return "assign another IP address"; }
+
+std::string CBootpWizardFailurePage::BackHint() const { return "start over"; }
 
 }  // namespace quillnet

@@ -65,6 +65,10 @@ class CBootpWizardEndPage : public CBootpWizardExteriorPage {
   void OnCommand(int id, ControlEvent event) override;
   // Fills the summary control on each activation.
   virtual void FillSummary() = 0;
+  // What Back leads to, for the hint below the install check box.
+  virtual std::string BackHint() const = 0;
+  // The buttons, and the hint that names them: Next to the Install page when `toInstall`.
+  void ShowButtons(bool toInstall);
   // Whether the install check box is offered: only while this version is not installed and
   // when the sheet has an Install page to go to.
   bool OffersInstall() const;
@@ -89,6 +93,7 @@ class CBootpWizardFailurePage : public CBootpWizardEndPage {
 
  protected:
   void FillSummary() override;
+  std::string BackHint() const override;
 };
 
 class CBootpWizardCompletionPage : public CBootpWizardEndPage {
@@ -97,6 +102,7 @@ class CBootpWizardCompletionPage : public CBootpWizardEndPage {
 
  protected:
   void FillSummary() override;
+  std::string BackHint() const override;
 };
 
 }  // namespace quillnet

@@ -43,10 +43,31 @@ void CInstallPage::OnCommand(int id, ControlEvent event) {
 
 int CInstallPage::OnSetActive() {
   Sheet()->PostSetWizButtons(PSWIZB_BACK | PSWIZB_NEXT);
+  m_leaving = false;
   return 0;
 }
 
-int CInstallPage::OnWizardBack() { return kListenPageId; }
+int CInstallPage::OnKillActive() {
+  // Left by neither Next nor Back: cancelled. The Failure page that follows says so, and what
+  // is true of the assignment the user came from, never an older page's text.
+  if (!m_leaving) {
+    const bool fromCompletion =
+        m_pWizardInfo->GetInstallOrigin() == Sheet()->GetPageCount() - 1;
+    const std::string verdict = m_pWizardInfo->GetVerdict();
+    m_pWizardInfo->SetStatusMessage(
+        "You cancelled saving a copy of Quillnet; nothing was saved." +
+        (fromCompletion && !verdict.empty()
+             ? " The IP assignment was not affected.\r\n" + verdict
+             : std::string()));
+  }
+  m_leaving = false;
+  return 0;
+}
+
+int CInstallPage::OnWizardBack() {
+  m_leaving = true;
+  return kListenPageId;
+}
 
 int CInstallPage::OnWizardNext() {
   const std::string folder = ReadInstallPath();
@@ -76,6 +97,7 @@ int CInstallPage::OnWizardNext() {
   // assigned. The page is selected here, so the sheet moves no further.
   const int failure = Sheet()->GetPageCount() - 2;
   const int origin = m_pWizardInfo->GetInstallOrigin();
+  m_leaving = true;
   Sheet()->SetCurSel(origin == failure + 1 ? origin : failure);
   return -1;
 }

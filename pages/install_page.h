@@ -21,6 +21,7 @@ class CInstallPage : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
 
   bool OnInitDialog() override;
   int OnSetActive() override;
+  int OnKillActive() override;
   int OnWizardBack() override;
   int OnWizardNext() override;
 
@@ -38,6 +39,8 @@ class CInstallPage : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   bool CreateLaunchers(const std::string& folder, std::string& why);
 
   std::unique_ptr<ProgramInstaller> m_installer;
+  // Next or Back is leaving the page; any other leave is a cancel.
+  bool m_leaving = false;
 };
 
 }  // namespace quillnet

@@ -40,6 +40,8 @@ int CSetIPDlg::OnSetActive() {
   m_pWizardInfo->RefreshLocalAddress();
   FillControls();
   UpdateFromControls();
+  // On every visit the typing starts in the address, where the proposal leaves a part open.
+  Window().SetFocus(IDC_IP_ADDRESS);
   return 0;
 }
 
@@ -55,12 +57,16 @@ void CSetIPDlg::PrefillAddresses() {
   const std::string shownMac = Window().GetText(IDC_SELECTED_MAC);
   const std::string mac = m_pWizardInfo->GetMacAddress();
   m_subnetPrefix = SubnetPrefix(m_pWizardInfo->GetLocalIpAddress());
+  // An address the device declined as in use by another device is not proposed again.
+  const std::string declined = m_pWizardInfo->GetDeclinedAddress();
   // Back from the next page with the same device: what passed before stays.
-  if (shownMac == mac &&
+  if (shownMac == mac && m_pWizardInfo->GetIpAddress() != declined &&
       ValidateAddresses(m_pWizardInfo->GetIpAddress(), m_pWizardInfo->GetSubnetMask())) {
     return;
   }
-  if (m_pWizardInfo->LoadRememberedAddresses()) return;
+  if (m_pWizardInfo->LoadRememberedAddresses() && m_pWizardInfo->GetIpAddress() != declined) {
+    return;
+  }
   // Three parts and a trailing dot: the entry shows the PC's network and an empty fourth part.
   m_pWizardInfo->SetIpAddress(m_subnetPrefix);
   m_pWizardInfo->SetDefaultGateway("");
@@ -99,6 +105,13 @@ bool CSetIPDlg::UpdateFromControls() {
   if (ok && !gateway.empty() && !ReadIpv4Text(gateway, gatewayAddress)) {
     window.SetText(IDC_RESULT_LINE, kIncompleteGatewayText);
     ok = false;
+  }
+  // A device given one of this PC's own addresses would clash with the PC.
+  if (ok) {
+    if (const std::string holder = m_pWizardInfo->OwnAddressHolder(ipAddress); !holder.empty()) {
+      window.SetText(IDC_RESULT_LINE, "ERROR: " + ipAddress + " is already in use by " + holder + ".");
+      ok = false;
+    }
   }
   m_passed = ok;
   if (ok) {
@@ -140,12 +153,6 @@ void CSetIPDlg::CheckInUse(const std::string& ipAddress) {
   }
   m_probedIp = ipAddress;
   m_inUseBy.clear();
-  // This PC does not answer its own probes; its addresses are known without asking.
-  if (m_pWizardInfo->IsOwnAddress(ipAddress)) {
-    m_inUseBy = "this PC";
-    ShowInUse();
-    return;
-  }
   // The result comes on the prober's thread; the page takes it on its own, while it is there.
   PageHost* window = &Window();
   m_probeGeneration = m_pWizardInfo->ProbeDeviceAddress(

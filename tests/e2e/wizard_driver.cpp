@@ -192,11 +192,11 @@ void Assign(const PageDriver& driver, const QStringList& args) {
     Require(Summary(driver).contains(value), "the Completion page does not list " + value.toStdString());
   }
   if (expectConfirmed) {
-    Require(Summary(driver).contains("The device answers at " + ip + "."),
+    Require(Summary(driver).startsWith("Confirmed: the device answers at " + ip + "."),
             "the Completion page does not confirm the address: " + Summary(driver).toStdString());
   }
   if (expectNotAnswered) {
-    Require(Summary(driver).contains("The device has not answered at " + ip + " yet."),
+    Require(Summary(driver).startsWith("Not confirmed: the device has not answered at " + ip + " within"),
             "the Completion page does not say the device has not answered: " +
                 Summary(driver).toStdString());
   }

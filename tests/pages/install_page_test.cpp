@@ -192,6 +192,36 @@ TEST_F(InstallPageTest, AfterACancelTheInstallReturnsToTheFailurePage) {
   EXPECT_EQ(Summary(), "WARNING:\r\nCancelled from Welcome Page.\r\n\r\n\r\nA copy of Quillnet was saved in " +
                            folder.string() + ".\r\n");
   EXPECT_TRUE(m_info->IsInstalled());
+  // What the install came to was told; a later Failure page tells only of its own run.
+  ASSERT_TRUE(Wizard().Back());
+  ASSERT_TRUE(On("listenPage"));
+  Wizard().Escape();
+  ASSERT_TRUE(On("failurePage"));
+  EXPECT_EQ(Summary(), "WARNING:\r\nYou have not selected a device for IP assignment.\r\n\r\n");
+}
+
+// Install ticked on the Completion page, then Esc on the Install page: the Failure page says
+// that nothing was saved and what is true of the assignment, never an older page's text; and
+// the hint below the box names the button that is there.
+TEST_F(InstallPageTest, ACancelledInstallSaysSoWithTheAssignmentsVerdict) {
+  Show();
+  m_info->SetAssignmentResult("Confirmed: the device answers at 192.168.0.20.", "");
+  ASSERT_TRUE(m_sheet->SetCurSel(6));
+  Wizard().Run();
+  m_info->SetStatusMessage("A page's text from before the Completion page.");
+  const auto hint = [&] { return Wizard().Window().Text(IDC_FINISH_HINT); };
+  EXPECT_EQ(hint(), "Click Finish to exit, or click Back to assign another IP address.");
+  Wizard().Check(IDC_INSTALL_CHECK);
+  EXPECT_EQ(hint(), "Click Next to save a copy of Quillnet, or click Back to assign another IP address.");
+  Wizard().Check(IDC_INSTALL_CHECK);
+  EXPECT_EQ(hint(), "Click Finish to exit, or click Back to assign another IP address.");
+  ToInstallPage(6);
+  Wizard().Escape();
+  ASSERT_TRUE(On("failurePage"));
+  EXPECT_EQ(Summary(), "WARNING:\r\nYou cancelled saving a copy of Quillnet; nothing was saved. The IP "
+                       "assignment was not affected.\r\nConfirmed: the device answers at "
+                       "192.168.0.20.\r\n\r\n");
+  EXPECT_EQ(hint(), "Click Finish to exit, or click Back to start over.");
 }
 
 TEST_F(InstallPageTest, EveryFailureIsReportedAndNothingIsRecorded) {

@@ -59,8 +59,10 @@ class PagesTest : public testing::WizardOnFakes {
     Request request;
     request.mac = mac;
     if (!valid) request.sname = "elsewhere";
-    m_sockets.Push(request.Bytes());
+    m_sockets.Push(request.Bytes(), m_heardOn);
   }
+  // The interface requests come in on; 0: not known.
+  int m_heardOn = 0;
 
   std::vector<std::string> ListedMacs() const {
     std::vector<std::string> macs;
@@ -335,12 +337,16 @@ TEST_F(PagesTest, SetIpNamesAnotherDeviceThatAnswersAtTheAddress) {
   EXPECT_EQ(ResultLine(), "ERROR: Invalid Subnet Mask.");
   Wizard().Type(IDC_SUBNET_MASK, "255.255.255.0");
   EXPECT_EQ(ResultLine(), "WARNING: 192.168.0.30 is already in use by 02:00:5e:00:00:99.");
-  // This PC's own address: it never answers its own probes, so it is known without them.
+  // This PC's own address is refused, as assign refuses it: the device would clash with the
+  // PC. The PC never answers its own probes, so it is known without them.
   Wizard().Type(IDC_IP_ADDRESS, "192.168.0.5");
-  EXPECT_EQ(ResultLine(), "WARNING: 192.168.0.5 is already in use by this PC.");
+  EXPECT_EQ(ResultLine(), "ERROR: 192.168.0.5 is already in use by this PC's interface eth0.");
+  EXPECT_TRUE(WaitFor([&] { return !Wizard().NextEnabled(); }));
+  EXPECT_EQ(Wizard().Next(), false);
+  EXPECT_TRUE(On("setIpPage"));
   // So are its addresses on its other interfaces.
   Wizard().Type(IDC_IP_ADDRESS, "10.9.0.5");
-  EXPECT_EQ(ResultLine(), "WARNING: 10.9.0.5 is already in use by this PC.");
+  EXPECT_EQ(ResultLine(), "ERROR: 10.9.0.5 is already in use by this PC's interface eth1.");
   // The selected device itself answering there is no warning.
   Wizard().Type(IDC_IP_ADDRESS, "192.168.0.31");
   Wizard().WaitFor([] { return false; }, 500ms);
@@ -402,7 +408,10 @@ TEST_F(AssignTest, ADeviceThatJustAskedIsAnsweredAtOnceAndItsAnswerEndsTheAssign
   const auto sent = m_sockets.sent();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].bytes[kYiaddrOffset + 3], 20);
-  EXPECT_TRUE(Contains("The device answers at 192.168.0.20."));
+  // The verdict comes first, in bold.
+  const std::string verdict = "Confirmed: the device answers at 192.168.0.20.";
+  EXPECT_EQ(Summary().rfind(verdict + "\n\nSuccessfully assigned MAC address:", 0), 0u) << Summary();
+  EXPECT_EQ(Wizard().Window().bold.at(IDC_SUMMARY), static_cast<int>(verdict.size()));
   // The probe that was answered asked for the address from 0.0.0.0, so no neighbour learnt
   // anything from it.
   ArpPacket probe;
@@ -425,8 +434,10 @@ TEST_F(AssignTest, WithoutTheWayToAskTheReplyCountsAndTheCompletionPageSaysWhy) 
   GoToAssign(true);
   ASSERT_TRUE(WaitFor([&] { return On("completionPage"); }));
   EXPECT_EQ(m_sockets.sent().size(), 1u);
-  EXPECT_TRUE(Contains("Could not check that the device answers at 192.168.0.20: "
-                       "this program lacks the CAP_NET_RAW capability"));
+  EXPECT_EQ(Summary().rfind("Not confirmed: could not check that the device answers at "
+                            "192.168.0.20: this program lacks the CAP_NET_RAW capability",
+                            0),
+            0u);
   // The programs hold no capability: the way to ask is the helper's, never a setcap on them.
   EXPECT_FALSE(Contains("setcap"));
 }
@@ -461,8 +472,8 @@ TEST_F(AssignTest, ArmsCountsAndMovesToCompletionOnceTheReplyHasGoneOut) {
   const int elapsedAtReply = std::stoi(Elapsed());
   ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
   EXPECT_GT(std::stoi(Wizard().WindowOf(3)->Text(IDC_ELAPSED)), elapsedAtReply);
-  EXPECT_TRUE(Contains("192.168.0.20"));
-  EXPECT_TRUE(Contains("The device has not answered at 192.168.0.20 yet."));
+  EXPECT_EQ(Summary().rfind("Not confirmed: the device has not answered at 192.168.0.20 within", 0),
+            0u);
 }
 
 // A DHCP device's messages; it asks for 192.168.0.20 from the PC's interface.
@@ -489,7 +500,8 @@ TEST_F(AssignTest, ADhcpDeviceIsOfferedItsAddressAndAcceptsIt) {
   EXPECT_TRUE(On("assignIpPage"));
   m_sockets.Push(dhcp.Request20());
   ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
-  EXPECT_TRUE(Contains("The device accepted 192.168.0.20.\nThe device answers at 192.168.0.20."));
+  EXPECT_EQ(Summary().rfind("Confirmed: the device took 192.168.0.20 and answers there.", 0), 0u);
+  EXPECT_TRUE(Contains("The device accepted 192.168.0.20."));
 }
 
 // A device that finds the address in use after its ack, while it is being checked.
@@ -551,7 +563,7 @@ TEST_F(AssignTest, ADeviceThatTakesTheAnswerAtOnceButNeverAnswersEndsTheAssignme
   }));
   EXPECT_EQ(Summary().rfind("Sent to MAC address:", 0), 0u);
   ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
-  EXPECT_TRUE(Contains("The device has not answered at 192.168.0.20 yet."));
+  EXPECT_TRUE(Contains("Not confirmed: the device has not answered at 192.168.0.20"));
   EXPECT_FALSE(m_info->GetServer()->IsArmed());
   // The device was asked all through the window, not only at its start.
   EXPECT_GE(m_arp.sent().size(), std::size_t{kAnswerWindowMs / CAssignIPDlg::kConfirmIntervalMs});
@@ -566,7 +578,7 @@ TEST_F(AssignTest, ADeviceThatAsksAgainAfterTheAnswerAtOnceIsAnsweredAndThenAske
   Hear(kDeviceB);
   ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
   EXPECT_EQ(m_sockets.sent().size(), 2u);
-  EXPECT_TRUE(Contains("The device answers at 192.168.0.20."));
+  EXPECT_TRUE(Contains("Confirmed: the device answers at 192.168.0.20."));
 }
 
 TEST_F(AssignTest, ADeviceThatRebootsWhileItIsCheckedIsAnsweredAgain) {
@@ -574,15 +586,65 @@ TEST_F(AssignTest, ADeviceThatRebootsWhileItIsCheckedIsAnsweredAgain) {
   Hear(kDeviceB);
   ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));
   ASSERT_TRUE(WaitFor([&] { return Summary().rfind("Sent to MAC address:", 0) == 0; }));
-  // It restarted before it took up the address, and asks again: the same reply, and the
-  // device then answers there.
+  EXPECT_EQ(Wizard().Window().Text(IDC_ATTEMPTING_TEXT).rfind("The reply was sent to 02:00:5e:00:00:02 at ", 0), 0u);
+  Wizard().Fire(CAssignIPDlg::kTimerId);
+  Wizard().Fire(CAssignIPDlg::kTimerId);
+  ASSERT_EQ(Elapsed(), "2");
+  // It restarted before it took up the address, and asks again: the same reply, shown with
+  // its time, and the count starts anew with the check; the device then answers there.
   Hear(kDeviceB);
   ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 2; }));
   EXPECT_TRUE(On("assignIpPage"));
   EXPECT_EQ(m_sockets.sent()[1].bytes[kYiaddrOffset + 3], 20);
+  ASSERT_TRUE(WaitFor([&] {
+    return Wizard().Window().Text(IDC_ATTEMPTING_TEXT).rfind("The device asked again: reply 2 was sent at ", 0) == 0;
+  }));
+  EXPECT_EQ(Elapsed(), "0");
   AnswerProbes({{"192.168.0.20", kDeviceB}});
   ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
-  EXPECT_TRUE(Contains("The device answers at 192.168.0.20."));
+  EXPECT_TRUE(Contains("Confirmed: the device answers at 192.168.0.20."));
+  EXPECT_TRUE(Contains("The device asked again: 2 replies were sent, the last at "));
+}
+
+// The interface toward the device goes down while the page waits: it says so at once, goes on
+// once the link is back, and the end page tells of it.
+TEST_F(AssignTest, ALostLinkIsSaidAtOnceAndTheAssignmentGoesOnWhenItIsBack) {
+  const RouteRow link{0xFFFFFFFFu, 0xFFFFFFFFu, Ip(192, 168, 0, 5), kPcInterface};
+  m_routes.rows = {link};
+  m_heardOn = kPcInterface;
+  GoToAssign();
+  const auto text = [&] { return Wizard().Window().Text(IDC_ATTEMPTING_TEXT); };
+  m_routes.SetRows({});
+  ASSERT_TRUE(WaitFor([&] {
+    return text().rfind("if2, this PC's interface toward the device, is down", 0) == 0;
+  })) << text();
+  EXPECT_EQ(Wizard().HeaderSubTitle(), "The link to the device is lost.");
+  m_routes.SetRows({link});
+  ASSERT_TRUE(WaitFor([&] { return text().rfind("The wizard is attempting", 0) == 0; })) << text();
+  AnswerProbes({{"192.168.0.20", kDeviceB}});
+  Hear(kDeviceB);
+  ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
+  EXPECT_TRUE(Contains("Confirmed: the device answers at 192.168.0.20."));
+  EXPECT_TRUE(Contains("The link to the device was lost at ")) << Summary();
+  EXPECT_TRUE(Contains(": if2 went down or lost its IPv4 address. It was back at ")) << Summary();
+
+  // Lost while the user leaves: the Failure page names it too.
+  ASSERT_TRUE(Wizard().Back());
+  Wizard().SelectRow(0);
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  ASSERT_TRUE(Wizard().Next());
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  const std::size_t sent = m_sockets.sent().size();
+  ASSERT_TRUE(Wizard().Next());
+  ASSERT_TRUE(On("assignIpPage"));
+  // It asked a moment ago, so it is answered at once, while the link is there.
+  ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == sent + 1; }));
+  m_routes.SetRows({});
+  ASSERT_TRUE(WaitFor([&] { return Wizard().HeaderSubTitle() == "The link to the device is lost."; }));
+  Wizard().Escape();
+  ASSERT_TRUE(On("failurePage"));
+  EXPECT_TRUE(Contains("before you left the page")) << Summary();
+  EXPECT_TRUE(Contains("if2 went down or lost its IPv4 address.")) << Summary();
 }
 
 TEST_F(AssignTest, LeavingAfterTheReplyWentOutIsNoAbort) {
@@ -628,6 +690,9 @@ TEST_F(AssignTest, AFailuresTextGoesOnceTheUserStartsOver) {
   ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
   ASSERT_TRUE(Wizard().Next());
   ASSERT_TRUE(On("setIpPage"));
+  // The declined address is not proposed again: the network is.
+  EXPECT_EQ(Entry(IDC_IP_ADDRESS), "192.168.0.");
+  Wizard().Type(IDC_IP_ADDRESS, "192.168.0.21");
   Wizard().Escape();
   ASSERT_TRUE(On("failurePage"));
   EXPECT_EQ(Summary(), "WARNING:\nNo IP address was entered for the selected device.\n\n");

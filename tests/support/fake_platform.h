@@ -103,12 +103,21 @@ class FakeRouteSource final : public RouteSource {
  public:
   // A test may turn queries into failures while the server's sender is reading routes.
   std::atomic<RouteQueryResult> result = RouteQueryResult::kOk;
+  // Set before the server runs; SetRows changes them while it does.
   std::vector<RouteRow> rows;
+  void SetRows(std::vector<RouteRow> changed) {
+    std::lock_guard lock(m_mutex);
+    rows = std::move(changed);
+  }
   RouteQueryResult QueryRoutes(std::vector<RouteRow>& out) override {
+    std::lock_guard lock(m_mutex);
     if (result == RouteQueryResult::kOk) out = rows;
     return result;
   }
   std::string InterfaceName(int index) const override { return "if" + std::to_string(index); }
+
+ private:
+  std::mutex m_mutex;
 };
 
 // A route table whose queries block until the test releases them, to hold the server inside a
