@@ -413,7 +413,10 @@ void BootPServer::FinishReply(const PendingReply& reply, const ReplySender::Outc
     // The record and the arming's state change together: a caller that sees the answer
     // counted finds its record.
     std::lock_guard lock(m_mutex);
-    if (!outcome.message.empty()) SetAssignmentMessageLocked(outcome.message);
+    if (!outcome.message.empty()) {
+      SetAssignmentMessageLocked(outcome.message);
+      m_replyFailure = outcome.message;
+    }
     // The address a reply to a relay left from is this server's identifier there.
     if (outcome.source != 0 &&
         std::find(m_relaySources.begin(), m_relaySources.end(), outcome.source) ==
@@ -423,6 +426,12 @@ void BootPServer::FinishReply(const PendingReply& reply, const ReplySender::Outc
     }
     // A new arming made while the reply waited is for a new answer: it is left armed. An
     // offer or a nak is no answer yet: the device still has to ask for its address.
+    // A failure of an earlier answer to this arming (an answer at once while the link was
+    // down, say) no longer tells of the assignment once a later answer reached the device.
+    if (armed && reply.generation == m_armGeneration && outcome.reachedDevice &&
+        outcome.message.empty() && m_assignmentMessage && m_message == m_replyFailure) {
+      ClearAssignmentMessageLocked();
+    }
     if (armed && reply.answer != Answer::kArmedOffer && reply.generation == m_armGeneration) {
       m_replySent = outcome.reachedDevice;
       // After an early answer the device's next request is answered as well, in case the

@@ -341,6 +341,8 @@ class BootPServer {
   bool m_serving = false;
   // m_message was left by an assignment, not by a failure to start or to receive.
   bool m_assignmentMessage = false;
+  // The text the last reply that could not leave put there.
+  std::string m_replyFailure;
   DeviceVerdict m_verdict = DeviceVerdict::kNone;
   DeviceKey m_targetKey = 0;
   std::string m_targetMac;

@@ -19,6 +19,13 @@
 //       the typed addresses without the subnet warning. --expect-relay RELAY-IP requires the
 //       Listen page to name RELAY-IP as the device's relay agent, and the Set IP page to show
 //       it as the relay agent's address and to do as --expect-local does for it.
+//       --refuse-own PC-IP first types PC-IP, this PC's own address, which the Set IP page
+//       must refuse with Next disabled. --arm-when FILE prints "READY" on the Set IP page and
+//       presses Next only once FILE exists. --expect-link-lost IF requires the Assign IP page
+//       to say that IF, toward the device, is down, then prints "LINK LOST SHOWN", and the
+//       end page to tell of it. --cancel-install ticks the install box on the Completion page,
+//       whose hint must then name Next, goes to the Install page and presses Esc there: the
+//       Failure page must say that nothing was saved and repeat the verdict.
 //   wizard_driver listen-load STOP-FILE
 //       Next onto the Listen page; prints "LISTENING", then presses Down or Up in the device
 //       list every 100 ms, timing how long each key takes to move the selection, until
@@ -36,12 +43,14 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
@@ -108,6 +117,14 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   const QString expectedRelay = relayAt > 0 && relayAt + 1 < args.size() ? args[relayAt + 1] : QString();
   const QString expectedLocal = localAt > 0 && localAt + 1 < args.size() ? args[localAt + 1]
                                                                          : expectedRelay;
+  const auto valueOf = [&](const char* option) {
+    const qsizetype at = args.indexOf(QLatin1String(option));
+    return at > 0 && at + 1 < args.size() ? args[at + 1] : QString();
+  };
+  const QString ownAddress = valueOf("--refuse-own");
+  const QString armWhen = valueOf("--arm-when");
+  const QString lostLink = valueOf("--expect-link-lost");
+  const bool cancelInstall = args.contains(QStringLiteral("--cancel-install"));
   const qsizetype armAfterAt = args.indexOf(QStringLiteral("--arm-after"));
   const int armAfterMs = armAfterAt > 0 && armAfterAt + 1 < args.size()
                              ? args[armAfterAt + 1].toInt() * 1000
@@ -144,6 +161,13 @@ void Assign(const PageDriver& driver, const QStringList& args) {
     Require(proposed == network, "the proposed address is " + proposed.toStdString());
   }
 
+  if (!ownAddress.isEmpty()) {
+    // This PC's own address is refused as typed, and by Next.
+    driver.Type("ipAddressEdit", ownAddress);
+    const QString refusal = "ERROR: " + ownAddress + " is already in use by this PC's interface ";
+    WaitUntil([&] { return driver.ResultLine().startsWith(refusal) && !driver.Enabled("nextButton"); },
+              2000, "this PC's address refused (result line: " + driver.ResultLine().toStdString() + ")");
+  }
   if (expectPrefill) {
     Require(driver.Entry("ipAddressEdit")->text() == ip, "IP address not pre-filled: " +
             driver.Entry("ipAddressEdit")->text().toStdString());
@@ -171,10 +195,20 @@ void Assign(const PageDriver& driver, const QStringList& args) {
     Require(driver.ResultLine().isEmpty(), "the Set IP page warns: " + driver.ResultLine().toStdString());
   }
   if (armAfterMs > 0) QTest::qWait(static_cast<int>(armAfterMs - sinceListed.elapsed()));
+  if (!armWhen.isEmpty()) {
+    Say("READY");
+    WaitUntil([&] { return QFileInfo::exists(armWhen); }, kListenWaitMs, "the file " + armWhen.toStdString());
+  }
   const qint64 clicked = QDateTime::currentMSecsSinceEpoch();
   Require(driver.Click("nextButton"), "Next on the Set IP page");
   WaitUntil([&] { return driver.On("assignIpPage"); }, 2000, "the Assign IP page");
   Say(("ARMED " + std::to_string(clicked)).c_str());
+  if (!lostLink.isEmpty()) {
+    const QString lost = lostLink + ", this PC's interface toward the device, is down";
+    WaitUntil([&] { return driver.FindOnPage<QLabel>("attemptingText")->text().startsWith(lost); },
+              kListenWaitMs, "the lost link said on the Assign IP page");
+    Say("LINK LOST SHOWN");
+  }
 
   WaitUntil([&] { return !driver.On("assignIpPage"); }, kReplyWaitMs, "the reply");
   if (expectFailure) {
@@ -192,8 +226,32 @@ void Assign(const PageDriver& driver, const QStringList& args) {
     Require(Summary(driver).contains(value), "the Completion page does not list " + value.toStdString());
   }
   if (expectConfirmed) {
-    Require(Summary(driver).startsWith("Confirmed: the device answers at " + ip + "."),
+    // A DHCP device says first that it took the address: "Confirmed: the device took IP and
+    // answers there."
+    const QString verdict = Summary(driver).section(u'\n', 0, 0);
+    Require(verdict == "Confirmed: the device answers at " + ip + "." ||
+                verdict == "Confirmed: the device took " + ip + " and answers there.",
             "the Completion page does not confirm the address: " + Summary(driver).toStdString());
+  }
+  if (!lostLink.isEmpty()) {
+    Require(Summary(driver).contains(lostLink + " went down or lost its IPv4 address."),
+            "the Completion page does not tell of the lost link: " + Summary(driver).toStdString());
+  }
+  if (cancelInstall) {
+    const QString verdict = Summary(driver).section(u'\n', 0, 0);
+    QTest::mouseClick(driver.FindOnPage<QCheckBox>("installCheck"), Qt::LeftButton);
+    WaitUntil([&] { return driver.Enabled("nextButton"); }, 2000, "Next with the install box ticked");
+    const QString hint = driver.FindOnPage<QLabel>("finishHintText")->text();
+    Require(hint == "Click Next to save a copy of Quillnet, or click Back to assign another IP address.",
+            "the hint says " + hint.toStdString());
+    Require(driver.Click("nextButton"), "Next to the Install page");
+    WaitUntil([&] { return driver.On("installPage"); }, 2000, "the Install page");
+    QTest::keyClick(driver.FindOnPage<QLineEdit>("installPathEdit"), Qt::Key_Escape);
+    WaitUntil([&] { return driver.On("failurePage"); }, 2000, "the Failure page after Esc");
+    const QString failure = Summary(driver);
+    Require(failure.contains("You cancelled saving a copy of Quillnet; nothing was saved.") &&
+                failure.contains(verdict) && !failure.contains("before you left the page"),
+            "the Failure page after a cancelled install says: " + failure.toStdString());
   }
   if (expectNotAnswered) {
     Require(Summary(driver).startsWith("Not confirmed: the device has not answered at " + ip + " within"),
