@@ -97,7 +97,7 @@ void Say(const char* line) {
 
 QString Summary(const PageDriver& driver) {
   const auto* summary = driver.FindOnPage<QTextEdit>("summaryEdit");
-  return summary != nullptr ? summary->toPlainText() : QString();
+  return summary != nullptr ? quillnet::WithoutJoiners(summary->toPlainText()) : QString();
 }
 
 void Assign(const PageDriver& driver, const QStringList& args) {

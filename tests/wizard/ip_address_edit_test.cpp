@@ -86,6 +86,18 @@ TEST_F(IpAddressEditTest, TypingFillsPartsAndMovesOnAfterThreeDigitsOrASeparator
   m_edit->setFieldFocus(0);
   Type("192.168.10.20");
   EXPECT_EQ(m_edit->text(), "192.168.10.20");
+
+  // A separator in a part whose text is selected moves on, as on Windows: after a Tab into
+  // the control, or once another key came after a third digit's move.
+  m_edit->setFieldFocus(0);
+  Type(".");
+  EXPECT_EQ(Where().first, 1);
+  EXPECT_EQ(m_edit->field(1)->selectedText(), "168");
+  Type("17");
+  Key(Qt::Key_Home, Qt::ShiftModifier);
+  Type(".");
+  EXPECT_EQ(Where().first, 2);
+  EXPECT_EQ(m_edit->text(), "192.17.10.20");
 }
 
 TEST_F(IpAddressEditTest, KeysAndClicksMoveAcrossPartsAndTabLeavesTheControl) {
@@ -101,7 +113,8 @@ TEST_F(IpAddressEditTest, KeysAndClicksMoveAcrossPartsAndTabLeavesTheControl) {
   } moves[] = {{Qt::Key_Left, {}, {1, 3}},      {Qt::Key_Right, {}, {2, 0}},
                {Qt::Key_Right, {}, {2, 1}},     {Qt::Key_Right, {}, {3, 0}},
                {Qt::Key_Home, {}, {0, 0}},      {Qt::Key_Left, {}, {0, 0}},
-               {Qt::Key_End, {}, {3, 2}},       {Qt::Key_Right, {}, {3, 2}},
+               {Qt::Key_End, {}, {0, 3}},       {Qt::Key_End, {}, {3, 2}},
+               {Qt::Key_Right, {}, {3, 2}},
                {Qt::Key_Backspace, {}, {3, 1}}, {Qt::Key_Backspace, {}, {3, 0}},
                {Qt::Key_Backspace, {}, {2, 1}}, {Qt::Key_Left, {}, {2, 0}},
                {Qt::Key_Backspace, {}, {1, 3}}, {Qt::Key_Home, Qt::ShiftModifier, {1, 0}},

@@ -97,7 +97,7 @@ class PageDriver {
     }
     QTest::qWait(kKeyDelayMs);
   }
-  QString ResultLine() const { return Find<QLabel>("resultText")->text(); }
+  QString ResultLine() const { return WithoutJoiners(Find<QLabel>("resultText")->text()); }
 
  private:
   QtWizardSheet& m_sheet;

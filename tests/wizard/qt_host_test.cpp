@@ -16,6 +16,7 @@
 #include "tests/wizard/page_driver.h"
 #include "tests/wizard/wizard_test_support.h"
 #include "wizard/qt/gdiplus_bitmap.h"
+#include "wizard/qt/ip_address_edit.h"
 
 namespace quillnet {
 namespace {
@@ -172,6 +173,55 @@ TEST_F(QtHostTest, TheDeviceListSortsByTheClickedColumnAndTheSelectionStaysOnIts
   QTest::qWait(3 * CListenDlg::kTimerMs);
   EXPECT_EQ(driver.SelectedMac(), "02:00:5e:00:00:01");
   EXPECT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:01");
+}
+
+// Keys alone, as a Windows user's hands expect: Tab into the device list selects a row, Down
+// the next; on every visit of the Set IP page typing starts in the address, where it is open.
+TEST_F(QtHostTest, TheKeyboardAloneChoosesADeviceAndTypesItsAddressOnEveryVisit) {
+  m_routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, testing::Ip(192, 168, 0, 5)}};
+  ShowQt();
+  const testing::PageDriver driver(*m_qt->Window());
+  ASSERT_TRUE(driver.Click("nextButton"));
+  ASSERT_TRUE(WaitFor([&] { return driver.On("listenPage"); }));
+  for (const DeviceKey device : {DeviceKey{0x02005E000001}, DeviceKey{0x02005E000002}}) {
+    testing::Request request;
+    request.mac = device;
+    m_sockets.Push(request.Bytes());
+  }
+  ASSERT_TRUE(WaitFor([&] { return driver.ListedMacs().size() == 2; }));
+  m_qt->Window()->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(m_qt->Window()));
+  // The page starts in the list, still empty then; away from it and back with the keys.
+  ASSERT_EQ(QApplication::focusWidget(), driver.List());
+  QTest::keyClick(driver.List(), Qt::Key_Tab);
+  ASSERT_NE(QApplication::focusWidget(), driver.List());
+  EXPECT_EQ(driver.SelectedMac(), "");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+  ASSERT_EQ(QApplication::focusWidget(), driver.List());
+  EXPECT_EQ(driver.SelectedMac(), "02:00:5e:00:00:01");
+  QTest::keyClick(driver.List(), Qt::Key_Down);
+  EXPECT_EQ(driver.SelectedMac(), "02:00:5e:00:00:02");
+  ASSERT_TRUE(WaitFor([&] { return driver.Enabled("nextButton"); }));
+  QTest::keyClick(driver.List(), Qt::Key_Return);
+  ASSERT_TRUE(WaitFor([&] { return driver.On("setIpPage"); }));
+
+  const auto typeKeys = [](const char* keys) {
+    for (; *keys != '\0'; ++keys) QTest::keyClick(QApplication::focusWidget(), *keys);
+  };
+  ASSERT_TRUE(WaitFor([&] { return driver.Entry("ipAddressEdit")->field(3)->hasFocus(); }));
+  typeKeys("20");
+  EXPECT_EQ(driver.Entry("ipAddressEdit")->text(), "192.168.0.20");
+  // The gateway has the focus when the page is left; on the next visit typing starts in the
+  // address again.
+  driver.Entry("gatewayEdit")->setFieldFocus(0);
+  ASSERT_TRUE(driver.Click("backButton"));
+  ASSERT_TRUE(WaitFor([&] { return driver.On("listenPage"); }));
+  ASSERT_TRUE(driver.Click("nextButton"));
+  ASSERT_TRUE(WaitFor([&] { return driver.On("setIpPage"); }));
+  ASSERT_TRUE(WaitFor([&] { return driver.Entry("ipAddressEdit")->field(3)->hasFocus(); }));
+  typeKeys("21");
+  EXPECT_EQ(driver.Entry("ipAddressEdit")->text(), "192.168.0.21");
+  EXPECT_EQ(driver.Entry("gatewayEdit")->text(), "");
 }
 
 TEST(PictureResource, LoadsAtItsStoredSizeAndRefusesWhatItCannotDecode) {

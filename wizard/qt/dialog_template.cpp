@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QMimeData>
+#include <QRegularExpression>
 #include <QTextEdit>
 #include <QTreeView>
 #include <algorithm>
@@ -208,6 +210,60 @@ QSize DialogUnits::ToPixels(const QSize& units) const {
   return QSize(X(units.width()), Y(units.height()));
 }
 
+constexpr QChar kWordJoiner(0x2060);
+
+QString KeepMacsWhole(const QString& text, int* at) {
+  static const QRegularExpression kMac(
+      QStringLiteral("(?<![0-9A-Fa-f:])[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}(?![0-9A-Fa-f:])"));
+  QString result;
+  int from = 0;
+  int moved = at != nullptr ? *at : 0;
+  for (auto matches = kMac.globalMatch(text); matches.hasNext();) {
+    const QRegularExpressionMatch match = matches.next();
+    result += text.mid(from, match.capturedStart() - from);
+    for (qsizetype index = match.capturedStart(); index < match.capturedEnd(); ++index) {
+      result += text[index];
+      if (text[index] != u':' || index + 1 == match.capturedEnd()) continue;
+      result += kWordJoiner;
+      if (at != nullptr && index < *at) ++moved;
+    }
+    from = static_cast<int>(match.capturedEnd());
+  }
+  result += text.mid(from);
+  if (at != nullptr) *at = moved;
+  return result;
+}
+
+QString WithoutJoiners(QString text) { return text.remove(kWordJoiner); }
+
+namespace {
+
+// A summary copies its text as it reads, without the joiners that keep MAC addresses whole.
+class SummaryEdit final : public QTextEdit {
+ public:
+  using QTextEdit::QTextEdit;
+
+ protected:
+  QMimeData* createMimeDataFromSelection() const override {
+    QMimeData* data = QTextEdit::createMimeDataFromSelection();
+    if (data->hasHtml()) data->setHtml(WithoutJoiners(data->html()));
+    data->setText(WithoutJoiners(data->text()));
+    return data;
+  }
+};
+
+// A one-pixel frame in the style's outline grey. The style's own frame is lost at fractional
+// scales (QT_FONT_DPI 120 or 144), leaving a list or a summary without its edge.
+void PlainFrame(QFrame* frame) {
+  frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+  frame->setLineWidth(1);
+  QPalette palette = frame->palette();
+  palette.setColor(QPalette::WindowText, palette.color(QPalette::Window).darker(140));
+  frame->setPalette(palette);
+}
+
+}  // namespace
+
 std::map<int, QWidget*> BuildDialog(QWidget* parent, const DialogTemplate& dialog,
                                     const DialogUnits& units) {
   std::map<int, QWidget*> byId;
@@ -233,7 +289,7 @@ std::map<int, QWidget*> BuildDialog(QWidget* parent, const DialogTemplate& dialo
         break;
       }
       case DialogControl::Kind::kRichEdit: {
-        auto* edit = new QTextEdit(parent);
+        auto* edit = new SummaryEdit(parent);
         edit->setReadOnly(control.styles.contains("readonly"));
         edit->setAcceptRichText(false);
         edit->setVerticalScrollBarPolicy(control.styles.contains("vscroll")
@@ -245,6 +301,7 @@ std::map<int, QWidget*> BuildDialog(QWidget* parent, const DialogTemplate& dialo
           edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         }
         edit->setPlainText(control.text);
+        PlainFrame(edit);
         widget = edit;
         break;
       }
@@ -257,10 +314,13 @@ std::map<int, QWidget*> BuildDialog(QWidget* parent, const DialogTemplate& dialo
       case DialogControl::Kind::kIpAddress:
         widget = new IpAddressEdit(parent);
         break;
-      case DialogControl::Kind::kListView:
+      case DialogControl::Kind::kListView: {
         // The page sets up its columns and selection.
-        widget = new QTreeView(parent);
+        auto* view = new QTreeView(parent);
+        PlainFrame(view);
+        widget = view;
         break;
+      }
     }
     // A read-only field is a tab stop only when its template says so; the keyboard starts on
     // what the user can change.

@@ -53,6 +53,14 @@ int AverageCharWidth(const QFont& font);
 // The dialog font: the stand-in for "MS Shell Dlg", 8 points.
 QFont DialogFont();
 
+// A MAC address never wraps in the middle: the line breaker would break after a colon that a
+// letter comes before ("02:00:5e:" / "70:4d:76"). KeepMacsWhole puts a word joiner (U+2060),
+// which it never breaks at and which shows nothing, after each colon of a MAC text; the
+// position `*at` in `text` is moved to where it lies in the result. WithoutJoiners takes them
+// out again, for whoever reads or copies the text.
+QString KeepMacsWhole(const QString& text, int* at = nullptr);
+QString WithoutJoiners(QString text);
+
 // Maps dialog units to pixels through the dialog font, as Windows does: a horizontal unit is a
 // quarter of the font's average character width, a vertical unit an eighth of its height.
 class DialogUnits {

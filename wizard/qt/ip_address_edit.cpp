@@ -155,6 +155,9 @@ bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::FocusIn:
       update();  // the frame shows whether the control has the focus
       break;
+    case QEvent::MouseButtonPress:
+      m_movedOnTo = -1;
+      break;
     default:
       break;
   }
@@ -162,6 +165,10 @@ bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool IpAddressEdit::HandleKey(int index, const QKeyEvent& key) {
+  // Any key but a separator ends the state a third digit's move leaves.
+  const bool separator = key.key() == Qt::Key_Period || key.key() == Qt::Key_Space ||
+                         key.key() == Qt::Key_Comma;
+  if (!separator) m_movedOnTo = -1;
   const Qt::KeyboardModifiers modifiers = key.modifiers() & ~Qt::KeypadModifier;
   const bool backtab = key.key() == Qt::Key_Backtab ||
                        (key.key() == Qt::Key_Tab && modifiers == Qt::ShiftModifier);
@@ -183,12 +190,13 @@ bool IpAddressEdit::HandleKey(int index, const QKeyEvent& key) {
       [[fallthrough]];
     case Qt::Key_Period:
     case Qt::Key_Space:
-      // A separator ends the digits just typed. In an empty part, or in one whose text is
-      // selected (as after the move that a third digit makes), it is ignored, so typing a whole
-      // address over a filled control never skips a part.
-      if (!part->text().isEmpty() && !part->hasSelectedText() && index + 1 < kParts) {
+      // A separator ends the digits just typed, or moves on from a part whose text is
+      // selected. It is ignored in an empty part, and right after the move that a third digit
+      // makes, so typing a whole address over a filled control never skips a part.
+      if (!part->text().isEmpty() && index != m_movedOnTo && index + 1 < kParts) {
         FocusPart(index + 1, Cursor::kSelectAll);
       }
+      m_movedOnTo = -1;
       return true;
     case Qt::Key_Backspace:
       if (index == 0 || !(part->text().isEmpty() || (cursor == 0 && !part->hasSelectedText()))) {
@@ -208,7 +216,9 @@ bool IpAddressEdit::HandleKey(int index, const QKeyEvent& key) {
       FocusPart(0, Cursor::kStart);
       return true;
     case Qt::Key_End:
-      FocusPart(kParts - 1, Cursor::kEnd);
+      // The end of this part; from there, the end of the last one.
+      FocusPart(cursor == part->text().size() && !part->hasSelectedText() ? kParts - 1 : index,
+                Cursor::kEnd);
       return true;
     default:
       return false;
@@ -227,7 +237,10 @@ void IpAddressEdit::OnPartEdited(int index) {
   if (text.size() == kPartLength) ShowDecimal(index);
   emit fieldChanged(index, text.isEmpty() ? -1 : text.toInt());
   // A full part moves on, as after a dot; so does one just corrected to 255.
-  if (text.size() == kPartLength && index + 1 < kParts) FocusPart(index + 1, Cursor::kSelectAll);
+  if (text.size() == kPartLength && index + 1 < kParts) {
+    FocusPart(index + 1, Cursor::kSelectAll);
+    m_movedOnTo = index + 1;
+  }
 }
 
 void IpAddressEdit::FocusPart(int index, Cursor cursor) {

@@ -70,6 +70,9 @@ class IpAddressEdit : public QFrame {
   std::array<QLineEdit*, 4> m_parts{};
   std::array<QRect, 3> m_dots{};  // between the parts
   bool m_settingText = false;
+  // The part a third digit moved the caret to, until another key or a click: a separator
+  // typed there is the one that would have ended the full part, not a move of its own.
+  int m_movedOnTo = -1;
 };
 
 }  // namespace quillnet

@@ -161,11 +161,11 @@ void QtPageWindow::resizeEvent(QResizeEvent* event) {
 void QtPageWindow::SetText(int id, const std::string& text) {
   QWidget* control = Control(id);
   if (auto* label = qobject_cast<QLabel*>(control)) {
-    label->setText(Text(text));
+    label->setText(KeepMacsWhole(Text(text)));
   } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
     edit->setText(Text(text));
   } else if (auto* rich = qobject_cast<QTextEdit*>(control)) {
-    rich->setPlainText(RichEditText(text));
+    rich->setPlainText(KeepMacsWhole(RichEditText(text)));
   } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
     button->setText(Text(text));
   }
@@ -173,9 +173,11 @@ void QtPageWindow::SetText(int id, const std::string& text) {
 
 std::string QtPageWindow::GetText(int id) const {
   QWidget* control = Control(id);
-  if (auto* label = qobject_cast<QLabel*>(control)) return label->text().toStdString();
+  if (auto* label = qobject_cast<QLabel*>(control)) return WithoutJoiners(label->text()).toStdString();
   if (auto* edit = qobject_cast<QLineEdit*>(control)) return edit->text().toStdString();
-  if (auto* rich = qobject_cast<QTextEdit*>(control)) return rich->toPlainText().toStdString();
+  if (auto* rich = qobject_cast<QTextEdit*>(control)) {
+    return WithoutJoiners(rich->toPlainText()).toStdString();
+  }
   if (auto* button = qobject_cast<QAbstractButton*>(control)) return button->text().toStdString();
   return {};
 }
@@ -194,7 +196,15 @@ bool QtPageWindow::GetCheck(int id) const {
 }
 
 void QtPageWindow::SetFocus(int id) {
-  if (QWidget* control = Control(id)) control->setFocus(Qt::OtherFocusReason);
+  QWidget* control = Control(id);
+  if (auto* address = qobject_cast<IpAddressEdit*>(control)) {
+    // The caret goes where typing goes on: the first empty part, else the last part.
+    int part = 0;
+    while (part < 3 && !address->field(part)->text().isEmpty()) ++part;
+    address->setFieldFocus(part);
+    return;
+  }
+  if (control != nullptr) control->setFocus(Qt::OtherFocusReason);
 }
 
 void QtPageWindow::SetAddress(int id, const IpEntry& address) {
@@ -242,11 +252,13 @@ void QtPageWindow::SetFont(int id, FontRole role) {
 void QtPageWindow::SetRichText(int id, const std::string& text, int boldCharacters) {
   auto* edit = qobject_cast<QTextEdit*>(Control(id));
   if (edit == nullptr) return;
-  edit->setPlainText(RichEditText(text));
+  // The joiners that keep a MAC address whole move the end of the bold characters on.
+  int boldEnd = boldCharacters;
+  edit->setPlainText(KeepMacsWhole(RichEditText(text), &boldEnd));
   if (boldCharacters <= 0) return;
   QTextCursor cursor(edit->document());
   cursor.setPosition(0);
-  cursor.setPosition(boldCharacters, QTextCursor::KeepAnchor);
+  cursor.setPosition(boldEnd, QTextCursor::KeepAnchor);
   QTextCharFormat bold;
   bold.setFontWeight(QFont::Bold);
   cursor.mergeCharFormat(bold);
@@ -309,6 +321,26 @@ void QtPageWindow::SetListRows(int id, const ListRows* rows) {
   }
   view->header()->setSortIndicator(-1, Qt::AscendingOrder);
   view->setSortingEnabled(true);
+  // After a sort the chosen device stays in sight.
+  connect(view->header(), &QHeaderView::sortIndicatorChanged, view, [view] {
+    const QModelIndexList selected = view->selectionModel()->selectedRows();
+    if (!selected.isEmpty()) view->scrollTo(selected.first());
+  });
+  // As in a Windows list view, the row with the focus is the selected one: Tab into the list
+  // selects it, and so do the arrow keys.
+  view->installEventFilter(this);
+}
+
+bool QtPageWindow::eventFilter(QObject* watched, QEvent* event) {
+  auto* view = qobject_cast<QTreeView*>(watched);
+  if (view != nullptr && event->type() == QEvent::FocusIn && view->model() != nullptr &&
+      view->model()->rowCount() > 0 && !view->selectionModel()->hasSelection()) {
+    const QModelIndex current = view->currentIndex();
+    const QModelIndex row = current.isValid() ? current : view->model()->index(0, 0);
+    view->selectionModel()->setCurrentIndex(
+        row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void QtPageWindow::ListRowsInserted(int id, int first, int count) {

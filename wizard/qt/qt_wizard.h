@@ -69,6 +69,7 @@ class QtPageWindow final : public QWidget, public PageHost {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   struct List {
