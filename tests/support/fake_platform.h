@@ -103,10 +103,13 @@ class FakeRouteSource final : public RouteSource {
  public:
   // A test may turn queries into failures while the server's sender is reading routes.
   std::atomic<RouteQueryResult> result = RouteQueryResult::kOk;
+  std::atomic<int> queries = 0;
   std::vector<RouteRow> rows;
   RouteQueryResult QueryRoutes(std::vector<RouteRow>& out) override {
-    if (result == RouteQueryResult::kOk) out = rows;
-    return result;
+    const RouteQueryResult answer = result;
+    if (answer == RouteQueryResult::kOk) out = rows;
+    ++queries;
+    return answer;
   }
   std::string InterfaceName(int index) const override { return "if" + std::to_string(index); }
 };
