@@ -10,6 +10,7 @@
 #include "bootp/adapter_query.h"
 #include "bootp/bootp_server.h"
 #include "platform/ipv4_text.h"
+#include "platform/program_file.h"
 
 namespace quillnet {
 namespace {
@@ -141,6 +142,12 @@ void CBootpWizardInfo::LoadSettings() {
   }
   if (version != kProgramVersion) installed = false;
   m_installed = installed;
+  const std::string folder = m_environment.installedFolder.empty()
+                                 ? InstalledProgramFolder()
+                                 : m_environment.installedFolder;
+  const std::string program =
+      m_environment.programFile.empty() ? RunningProgramPath() : m_environment.programFile;
+  m_packageInstalled = !folder.empty() && IsFileInFolder(program, folder);
 }
 
 void CBootpWizardInfo::SaveInstalled(bool installed, const std::string& version) {

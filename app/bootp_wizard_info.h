@@ -66,6 +66,8 @@ class CBootpWizardInfo {
     // How long the Assign IP page waits for the device after a reply; 0 → the page's own.
     std::chrono::milliseconds answerWindow{0};
     std::string programFile;   // what the Install page copies; "" → the running program
+    // Where the system's installer put the programs; "" → where it recorded (none on Linux).
+    std::string installedFolder;
     std::string packageQuery;  // what tells a file's package; "" → dpkg-query
   };
 
@@ -81,7 +83,9 @@ class CBootpWizardInfo {
   bool Run(const SheetRunner& showSheet);
 
   void LoadSettings();
-  bool IsInstalled() const { return m_installed; }
+  // Installed by this version's own Install page (the registry says so), or started from the
+  // folder the system's installer put it in.
+  bool IsInstalled() const { return m_installed || m_packageInstalled; }
   void SaveInstalled(bool installed, const std::string& version);
 
   BootPServer* GetServer();
@@ -202,6 +206,7 @@ class CBootpWizardInfo {
   std::string m_relayAddress;
   bool m_deviceOnAnotherNetwork = false;
   bool m_installed = false;
+  bool m_packageInstalled = false;
   std::unique_ptr<BootPServer> m_bootpServer;
   std::string m_statusMessage;
   std::string m_installPath;
