@@ -201,6 +201,25 @@ bool CBootpWizardInfo::SetDefaultGateway(const std::string& text) {
   return true;
 }
 
+FirewallCheck CBootpWizardInfo::CheckFirewall() const {
+  if (m_environment.firewall) return m_environment.firewall();
+  const std::string program =
+      m_environment.programFile.empty() ? RunningProgramPath() : m_environment.programFile;
+  return quillnet::CheckFirewall(ReadFirewall(), program);
+}
+
+std::vector<std::string> CBootpWizardInfo::GetListeningAddresses() const {
+  std::vector<AdapterInfo> adapters;
+  std::vector<std::string> listening;
+  if (Adapters().QueryAdapters(adapters) != AdapterQueryResult::kOk) return listening;
+  for (const AdapterInfo& adapter : adapters) {
+    for (const AdapterAddress& address : adapter.addresses) {
+      if (address.ipAddress != "0.0.0.0") listening.push_back(adapter.name + " " + address.ipAddress);
+    }
+  }
+  return listening;
+}
+
 AdapterSource& CBootpWizardInfo::Adapters() const {
   return m_environment.adapters != nullptr ? *m_environment.adapters : SystemAdapterSource();
 }
