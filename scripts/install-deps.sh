@@ -18,7 +18,7 @@ case "$purpose" in
                xauth x11-utils git
                desktop-file-utils lintian appstream file dpkg-dev devscripts) ;;
   windows) build=("${windows[@]}"); extra=() ;;
-  windows-test) build=("${windows[@]}"); extra=(bootpc isc-dhcp-client iproute2 python3 xvfb) ;;
+  windows-test) build=("${windows[@]}"); extra=(bootpc isc-dhcp-client isc-dhcp-relay iproute2 python3 xvfb) ;;
   *)    echo "usage: $0 run|test|windows|windows-test" >&2; exit 2 ;;
 esac
 
