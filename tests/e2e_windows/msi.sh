@@ -33,11 +33,11 @@ link="$(row Shortcut StartMenuShortcut)"
 [[ "$(column 2 "$link")" == ProgramMenuFolder && "$(column 3 "$link")" == Quillnet ]] ||
   qnt_fail "the Start-menu link is not Quillnet in ProgramMenuFolder: $link"
 readonly kDeferredElevatedIgnored=$((0x400 | 0x800 | 0x40))
-# rule_action <action> <sequence condition> <placement test> <command>
+# rule_action <action> <sequence condition> after|before <sequence number> <command>
 rule_action() {
   local action
   action="$(row CustomAction "$1")"
-  [[ "$(column 4 "$action")" == "\"[System64Folder]netsh.exe\" advfirewall firewall $4" ]] ||
+  [[ "$(column 4 "$action")" == "\"[System64Folder]netsh.exe\" advfirewall firewall $5" ]] ||
     qnt_fail "$1 runs '$(column 4 "$action")'"
   local type
   type="$(column 2 "$action")"
@@ -46,7 +46,10 @@ rule_action() {
   local step
   step="$(row InstallExecuteSequence "$1")"
   [[ "$(column 2 "$step")" == "$2" ]] || qnt_fail "$1 runs when '$(column 2 "$step")'"
-  (($(column 3 "$step") $3)) || qnt_fail "$1 is at $(column 3 "$step"), not $3"
+  local at
+  at="$(column 3 "$step")"
+  if [[ "$3" == after ]]; then ((at > $4)); else ((at < $4)); fi ||
+    qnt_fail "$1 is at $at, not $3 $4"
 }
 files="$(column 3 "$(row InstallExecuteSequence InstallFiles)")"
 removal="$(column 3 "$(row InstallExecuteSequence RemoveFiles)")"
@@ -54,8 +57,8 @@ for pair in Wizard:Quillnet:Quillnet.exe Cli:quillnet-cli:quillnet-cli.exe; do
   IFS=: read -r key rule exe <<<"$pair"
   add="add rule name=\"$rule\" dir=in action=allow program=\"[INSTALLDIR]$exe\" protocol=UDP localport=67 profile=any"
   delete="delete rule name=\"$rule\" dir=in program=\"[INSTALLDIR]$exe\" protocol=UDP localport=67"
-  rule_action "Add${key}FirewallRule" "NOT Installed" "> $files" "$add"
-  rule_action "Remove${key}FirewallRule" 'REMOVE~="ALL"' "< $removal" "$delete"
+  rule_action "Add${key}FirewallRule" "NOT Installed" after "$files" "$add"
+  rule_action "Remove${key}FirewallRule" 'REMOVE~="ALL"' before "$removal" "$delete"
 done
 location="$(row CustomAction SetInstallLocation)"
 [[ "$(column 3 "$location")" == ARPINSTALLLOCATION && "$(column 4 "$location")" == "[INSTALLDIR]" ]] ||
@@ -96,7 +99,8 @@ msiexec_with_window() {
 readonly DRIVE="$QNW_PREFIX/drive_c"
 readonly FOLDER="$DRIVE/Program Files/Varnholt/Quillnet"
 readonly COMMON_LINK="$DRIVE/ProgramData/Microsoft/Windows/Start Menu/Programs/Quillnet.lnk"
-readonly USER_LINK="$DRIVE/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Quillnet.lnk"
+USER_LINK="$DRIVE/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Quillnet.lnk"
+readonly USER_LINK
 readonly CALLS="$DRIVE/windows/system32/netsh-calls.txt"
 netsh_calls() { tr -d '\r' <"$CALLS" 2>/dev/null | sed 's/^"C:\\windows\\system32\\netsh.exe" //'; }
 rules() {
