@@ -214,7 +214,9 @@ std::vector<std::string> CBootpWizardInfo::GetListeningAddresses() const {
   if (Adapters().QueryAdapters(adapters) != AdapterQueryResult::kOk) return listening;
   for (const AdapterInfo& adapter : adapters) {
     for (const AdapterAddress& address : adapter.addresses) {
-      if (address.ipAddress != "0.0.0.0") listening.push_back(adapter.name + " " + address.ipAddress);
+      if (address.ipAddress != "0.0.0.0") {
+        listening.push_back(adapter.name + " " + address.ipAddress);
+      }
     }
   }
   return listening;

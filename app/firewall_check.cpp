@@ -50,8 +50,8 @@ bool MatchesPort(const json& expressions, std::uint16_t port) {
     for (const json& member : set) {
       if (IsPort(member, port)) return true;
       const json& range = Member(member, "range");
-      if (range.is_array() && range.size() == 2 && range[0].is_number() &&
-          range[1].is_number() && range[0] <= port && port <= range[1]) {
+      if (range.is_array() && range.size() == 2 && range[0].is_number() && range[1].is_number() &&
+          range[0] <= port && port <= range[1]) {
         return true;
       }
     }
@@ -76,7 +76,8 @@ bool HoldsPort(const std::string& ports, std::uint16_t port) {
     unsigned high = 0;
     const char* first = item.data();
     const char* last = item.data() + (dash == std::string::npos ? item.size() : dash);
-    if (auto [end, error] = std::from_chars(first, last, low); error == std::errc() && end == last) {
+    if (auto [end, error] = std::from_chars(first, last, low);
+        error == std::errc() && end == last) {
       high = low;
       if (dash != std::string::npos) {
         const char* to = item.data() + item.size();
@@ -105,7 +106,9 @@ std::string ProfileNames(std::uint32_t profiles) {
 // The program's name without its folder and .exe: the name its rule is given.
 std::string RuleName(const std::string& programPath) {
   std::string name = programPath.substr(programPath.find_last_of("\\/") + 1);
-  if (name.size() > 4 && (name.ends_with(".exe") || name.ends_with(".EXE"))) name.resize(name.size() - 4);
+  if (name.size() > 4 && (name.ends_with(".exe") || name.ends_with(".EXE"))) {
+    name.resize(name.size() - 4);
+  }
   return name.empty() ? "Quillnet" : name;
 }
 
@@ -125,7 +128,8 @@ FirewallCheck CheckNftRuleset(const FirewallReading& reading) {
 FirewallCheck CheckWindowsFirewall(const FirewallReading& reading, const std::string& programPath) {
   FirewallCheck check;
   check.verdict = FirewallCheck::Verdict::kLetsThrough;
-  const std::uint32_t networks = reading.activeProfiles != 0 ? reading.activeProfiles : kFirewallAllProfiles;
+  const std::uint32_t networks =
+      reading.activeProfiles != 0 ? reading.activeProfiles : kFirewallAllProfiles;
   const std::uint32_t guarded = networks & reading.enabledProfiles;
   if (guarded == 0) {
     check.findings.push_back("it is off on the networks this PC is on");
@@ -155,18 +159,20 @@ FirewallCheck CheckWindowsFirewall(const FirewallReading& reading, const std::st
                              " networks: no rule lets it in for this program.");
   }
   if (check.verdict == FirewallCheck::Verdict::kBlocks) {
-    check.fix = "In a command prompt run as administrator: netsh advfirewall firewall add rule name=\"" +
-                RuleName(programPath) + "\" dir=in action=allow program=\"" + programPath +
-                "\" protocol=UDP localport=67 profile=any (Quillnet's installer adds this rule).";
+    check.fix =
+        "In a command prompt run as administrator: netsh advfirewall firewall add rule name=\"" +
+        RuleName(programPath) + "\" dir=in action=allow program=\"" + programPath +
+        "\" protocol=UDP localport=67 profile=any (Quillnet's installer adds this rule).";
     return check;
   }
   std::string names;
   for (std::size_t index = 0; index < allowing.size(); ++index) {
     names += (index == 0 ? "" : index + 1 == allowing.size() ? " and " : ", ") + allowing[index];
   }
-  check.findings.push_back(allowing.empty() ? "it lets UDP port 67 in"
-                           : std::string(allowing.size() == 1 ? "the rule " : "the rules ") + names +
-                                 " let" + (allowing.size() == 1 ? "s" : "") + " UDP port 67 in");
+  check.findings.push_back(
+      allowing.empty() ? "it lets UDP port 67 in"
+                       : std::string(allowing.size() == 1 ? "the rule " : "the rules ") + names +
+                             " let" + (allowing.size() == 1 ? "s" : "") + " UDP port 67 in");
   return check;
 }
 
@@ -198,9 +204,9 @@ std::vector<std::string> NftFirewallFindings(std::string_view rulesetJson) {
       if (expression.contains("accept")) chain->second.acceptsPort = true;
       if (expression.contains("drop") || expression.contains("reject")) {
         findings.push_back("chain " + chain->first + " (rule " +
-                           (handle.is_number() ? handle.dump() : std::string("?")) + ") drops UDP port " +
-                           std::to_string(chain->second.port) + " " + chain->second.direction +
-                           ".");
+                           (handle.is_number() ? handle.dump() : std::string("?")) +
+                           ") drops UDP port " + std::to_string(chain->second.port) + " " +
+                           chain->second.direction + ".");
       }
     }
   }

@@ -14,8 +14,7 @@ FirewallReading ReadFirewall() {
   // its full path, from an empty environment.
   for (const char* nft : {"/usr/sbin/nft", "/sbin/nft"}) {
     if (::access(nft, X_OK) != 0) continue;
-    if (RunProgram(nft, {"-j", "list", "ruleset"}, ProgramLookup::kExactPath,
-                   reading.nftRuleset) &&
+    if (RunProgram(nft, {"-j", "list", "ruleset"}, ProgramLookup::kExactPath, reading.nftRuleset) &&
         !reading.nftRuleset.empty()) {
       reading.kind = FirewallReading::Kind::kNftRuleset;
       return reading;

@@ -54,7 +54,8 @@ class Held {
 
 // A BSTR's text, freed; "" for a null one.
 std::string Take(BSTR text) {
-  std::string result = text != nullptr ? Utf8Text(std::wstring_view(text, ::SysStringLen(text))) : "";
+  std::string result =
+      text != nullptr ? Utf8Text(std::wstring_view(text, ::SysStringLen(text))) : "";
   ::SysFreeString(text);
   return result;
 }
@@ -91,7 +92,8 @@ bool ReadRule(IDispatch* item, FirewallRule& rule) {
   text = nullptr;
   if (SUCCEEDED(held->get_ApplicationName(&text))) rule.program = Take(text);
   LONG profiles = NET_FW_PROFILE2_ALL;
-  if (SUCCEEDED(held->get_Profiles(&profiles))) rule.profiles = static_cast<std::uint32_t>(profiles);
+  if (SUCCEEDED(held->get_Profiles(&profiles)))
+    rule.profiles = static_cast<std::uint32_t>(profiles);
   return true;
 }
 
@@ -136,7 +138,8 @@ FirewallReading ReadFirewall() {
   if (result = policy->get_Rules(rules.Out()); SUCCEEDED(result)) {
     result = rules->get__NewEnum(enumeration.Out());
   }
-  if (SUCCEEDED(result)) result = enumeration->QueryInterface(__uuidof(IEnumVARIANT), items.OutVoid());
+  if (SUCCEEDED(result))
+    result = enumeration->QueryInterface(__uuidof(IEnumVARIANT), items.OutVoid());
   if (FAILED(result)) {
     reading.why = Failed("it did not give its rules", result);
     return reading;

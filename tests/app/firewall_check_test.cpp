@@ -57,7 +57,8 @@ TEST(FirewallCheck, WindowsFirewallLetsPort67InOnlyThroughARuleForThisProgram) {
        "it blocks UDP port 67 in on public networks: no rule lets it in for this program."},
       {"a disabled rule", OnAPublicNetwork({disabled}), FirewallCheck::Verdict::kBlocks,
        "it blocks UDP port 67 in on public networks: no rule lets it in for this program."},
-      {"private networks only", OnAPublicNetwork({Rule("Quillnet", true, "67", kProgram, kFirewallPrivate)}),
+      {"private networks only",
+       OnAPublicNetwork({Rule("Quillnet", true, "67", kProgram, kFirewallPrivate)}),
        FirewallCheck::Verdict::kBlocks,
        "it blocks UDP port 67 in on public networks: no rule lets it in for this program."},
       {"another port", OnAPublicNetwork({Rule("Quillnet", true, "68,100-200")}),
@@ -69,8 +70,10 @@ TEST(FirewallCheck, WindowsFirewallLetsPort67InOnlyThroughARuleForThisProgram) {
        "it blocks UDP port 67 in on public networks: no rule lets it in for this program."},
       {"any protocol counts", OnAPublicNetwork({anyProtocol}), FirewallCheck::Verdict::kLetsThrough,
        "the rule \"Everything\" lets UDP port 67 in"},
-      {"a block rule wins", OnAPublicNetwork({Rule("Quillnet", true), Rule("No DHCP", false, "67-68", "")}),
-       FirewallCheck::Verdict::kBlocks, "the rule \"No DHCP\" blocks UDP port 67 in for every program."},
+      {"a block rule wins",
+       OnAPublicNetwork({Rule("Quillnet", true), Rule("No DHCP", false, "67-68", "")}),
+       FirewallCheck::Verdict::kBlocks,
+       "the rule \"No DHCP\" blocks UDP port 67 in for every program."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -80,10 +83,12 @@ TEST(FirewallCheck, WindowsFirewallLetsPort67InOnlyThroughARuleForThisProgram) {
     ASSERT_EQ(check.findings.size(), 1u);
     EXPECT_EQ(check.findings[0], c.finding);
     if (c.verdict == FirewallCheck::Verdict::kBlocks) {
-      EXPECT_EQ(check.fix,
-                "In a command prompt run as administrator: netsh advfirewall firewall add rule "
-                "name=\"Quillnet\" dir=in action=allow program=\"" + kProgram +
-                    "\" protocol=UDP localport=67 profile=any (Quillnet's installer adds this rule).");
+      EXPECT_EQ(
+          check.fix,
+          "In a command prompt run as administrator: netsh advfirewall firewall add rule "
+          "name=\"Quillnet\" dir=in action=allow program=\"" +
+              kProgram +
+              "\" protocol=UDP localport=67 profile=any (Quillnet's installer adds this rule).");
     }
   }
 }
@@ -102,13 +107,15 @@ TEST(FirewallCheck, OffOrAllowingByDefaultItLetsBootpInAndUnreadItIsNotChecked) 
   unread.why = "it did not say which networks this PC is on";
   const FirewallCheck notChecked = CheckFirewall(unread, kProgram);
   EXPECT_EQ(notChecked.verdict, FirewallCheck::Verdict::kNotChecked);
-  EXPECT_EQ(notChecked.findings, std::vector<std::string>{"it did not say which networks this PC is on"});
+  EXPECT_EQ(notChecked.findings,
+            std::vector<std::string>{"it did not say which networks this PC is on"});
 }
 
 #ifdef _WIN32
 TEST(FirewallCheck, ARuleNamesItsProgramAsWindowsComparesFileNames) {
   const FirewallCheck check = CheckFirewall(
-      OnAPublicNetwork({Rule("Quillnet", true, "67", "%ProgramFiles%\\varnholt\\quillnet\\QUILLNET.EXE")}),
+      OnAPublicNetwork(
+          {Rule("Quillnet", true, "67", "%ProgramFiles%\\varnholt\\quillnet\\QUILLNET.EXE")}),
       "C:\\Program Files\\Varnholt\\Quillnet\\Quillnet.exe");
   EXPECT_EQ(check.verdict, FirewallCheck::Verdict::kLetsThrough);
 }

@@ -22,8 +22,9 @@ int wmain() {
   ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), text.data(), size,
                         nullptr, nullptr);
   DWORD written = 0;
-  const bool ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                  written == text.size();
+  const bool ok =
+      ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+      written == text.size();
   ::CloseHandle(file);
   return ok && ::GetFileAttributesW(fails.c_str()) == INVALID_FILE_ATTRIBUTES ? 0 : 1;
 }
