@@ -1,8 +1,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "cli/output.h"
 #include "platform/port_owners.h"
