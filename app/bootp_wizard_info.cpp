@@ -10,6 +10,7 @@
 #include "bootp/adapter_query.h"
 #include "bootp/bootp_server.h"
 #include "platform/ipv4_text.h"
+#include "platform/program_file.h"
 
 namespace quillnet {
 namespace {
@@ -141,6 +142,12 @@ void CBootpWizardInfo::LoadSettings() {
   }
   if (version != kProgramVersion) installed = false;
   m_installed = installed;
+  const std::string folder = m_environment.installedFolder.empty()
+                                 ? InstalledProgramFolder()
+                                 : m_environment.installedFolder;
+  const std::string program =
+      m_environment.programFile.empty() ? RunningProgramPath() : m_environment.programFile;
+  m_packageInstalled = !folder.empty() && IsFileInFolder(program, folder);
 }
 
 void CBootpWizardInfo::SaveInstalled(bool installed, const std::string& version) {
@@ -192,6 +199,27 @@ bool CBootpWizardInfo::SetSubnetMask(const std::string& text) {
 bool CBootpWizardInfo::SetDefaultGateway(const std::string& text) {
   m_defaultGateway = text;
   return true;
+}
+
+FirewallCheck CBootpWizardInfo::CheckFirewall() const {
+  if (m_environment.firewall) return m_environment.firewall();
+  const std::string program =
+      m_environment.programFile.empty() ? RunningProgramPath() : m_environment.programFile;
+  return quillnet::CheckFirewall(ReadFirewall(), program);
+}
+
+std::vector<std::string> CBootpWizardInfo::GetListeningAddresses() const {
+  std::vector<AdapterInfo> adapters;
+  std::vector<std::string> listening;
+  if (Adapters().QueryAdapters(adapters) != AdapterQueryResult::kOk) return listening;
+  for (const AdapterInfo& adapter : adapters) {
+    for (const AdapterAddress& address : adapter.addresses) {
+      if (address.ipAddress != "0.0.0.0") {
+        listening.push_back(adapter.name + " " + address.ipAddress);
+      }
+    }
+  }
+  return listening;
 }
 
 AdapterSource& CBootpWizardInfo::Adapters() const {

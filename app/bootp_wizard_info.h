@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/address_prober.h"
+#include "app/firewall_check.h"
 #include "app/listen_worker.h"
 #include "platform/settings_store.h"
 
@@ -66,7 +67,13 @@ class CBootpWizardInfo {
     int settingsBusyTimeoutMs = SettingsStore::kDefaultBusyTimeoutMs;
     // How long the Assign IP page waits for the device after a reply; 0 → the page's own.
     std::chrono::milliseconds answerWindow{0};
+    // How long the Listen page hears nothing before it explains the silence; 0 → its own.
+    std::chrono::milliseconds silenceWindow{0};
+    // What the firewall does to BOOTP; empty → this system's firewall, for the running program.
+    std::function<FirewallCheck()> firewall;
     std::string programFile;   // what the Install page copies; "" → the running program
+    // Where the system's installer put the programs; "" → where it recorded (none on Linux).
+    std::string installedFolder;
     std::string packageQuery;  // what tells a file's package; "" → dpkg-query
   };
 
@@ -82,7 +89,9 @@ class CBootpWizardInfo {
   bool Run(const SheetRunner& showSheet);
 
   void LoadSettings();
-  bool IsInstalled() const { return m_installed; }
+  // Installed by this version's own Install page (the registry says so), or started from the
+  // folder the system's installer put it in.
+  bool IsInstalled() const { return m_installed || m_packageInstalled; }
   void SaveInstalled(bool installed, const std::string& version);
 
   BootPServer* GetServer();
@@ -137,6 +146,13 @@ class CBootpWizardInfo {
   std::string GetDeclinedAddress() const;
   // The wait after a reply that the environment asks for; 0 when it leaves it to the page.
   std::chrono::milliseconds GetAnswerWindow() const { return m_environment.answerWindow; }
+  // The silence the environment lets the Listen page wait; 0 when it leaves it to the page.
+  std::chrono::milliseconds GetSilenceWindow() const { return m_environment.silenceWindow; }
+  // What the firewall does to BOOTP requests on their way to this program.
+  FirewallCheck CheckFirewall() const;
+  // The interfaces the server hears requests on, one "name address" a row, in the adapters'
+  // order: every address of every adapter that has one.
+  std::vector<std::string> GetListeningAddresses() const;
 
   // Queries this PC's adapter: its address, which it returns, and its mask, kept as this PC's;
   // the mask and gateway also become the ones offered to the device.
@@ -210,6 +226,7 @@ class CBootpWizardInfo {
   std::string m_relayAddress;
   bool m_deviceOnAnotherNetwork = false;
   bool m_installed = false;
+  bool m_packageInstalled = false;
   std::unique_ptr<BootPServer> m_bootpServer;
   std::string m_statusMessage;
   std::string m_installPath;

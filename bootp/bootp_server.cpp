@@ -384,6 +384,12 @@ void BootPServer::SendBatch(SocketHandle socket, const Batch& batch) {
   // One look at the routes serves the whole batch; the route source keeps them current.
   const ReplySender::Routes routes = m_sender.QueryRoutes();
   KeepServerIds(routes);
+  // Said here, not by the look itself: the sender's first look, made before any request,
+  // answers nobody.
+  if (routes.outOfMemory) {
+    std::fputs("Error allocating memory\n", stdout);
+    std::fflush(stdout);
+  }
   for (const PendingReply& reply : batch) {
     if (reply.notice) {
       ReportNotice(*reply.notice);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
 
 #include "bootp/answer_policy.h"
@@ -65,8 +64,7 @@ ReplySender::Routes ReplySender::QueryRoutes() const {
     case RouteQueryResult::kOk:
       break;
     case RouteQueryResult::kNoMemory:
-      std::fputs("Error allocating memory\n", stdout);
-      std::fflush(stdout);
+      result.outOfMemory = true;
       rows.clear();
       break;
     case RouteQueryResult::kFailed:

@@ -37,6 +37,8 @@ class ReplySender {
     // A failure of the look that needs the user's attention; empty when none.
     std::string failureText;
     std::string failureCaption;
+    // The look ran out of memory; said on standard output by the reply that needed it.
+    bool outOfMemory = false;
   };
   // What sending one reply came to.
   struct Outcome {

@@ -4,6 +4,7 @@
 #include <set>
 #include <tuple>
 
+#include "app/firewall_check.h"
 #include "bootp/bootp_server.h"
 #include "cli/arguments.h"
 #include "platform/ipv4_text.h"
@@ -18,105 +19,7 @@
 namespace quillnet::cli {
 namespace {
 
-using nlohmann::json;
-
 constexpr std::uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
-
-// A chain of the ruleset: which way BOOTP crosses it and its default.
-struct Chain {
-  std::uint16_t port = 0;  // the BOOTP port it filters: 67 in, 68 out; 0 neither
-  const char* direction = "";
-  bool dropsByDefault = false;
-  bool acceptsPort = false;
-};
-
-// The ruleset is read leniently: a member that is missing or of another type reads as null or
-// "", never as an exception.
-const json& Member(const json& object, const char* key) {
-  static const json kNull;
-  if (!object.is_object()) return kNull;
-  const auto found = object.find(key);
-  return found == object.end() ? kNull : *found;
-}
-
-std::string Text(const json& object, const char* key) {
-  const json& member = Member(object, key);
-  return member.is_string() ? member.get<std::string>() : std::string();
-}
-
-bool IsPort(const json& value, std::uint16_t port) { return value.is_number() && value == port; }
-
-// Whether a rule's expressions match UDP destination `port` (alone, in a set or a range).
-bool MatchesPort(const json& expressions, std::uint16_t port) {
-  for (const json& expression : expressions) {
-    const json& match = Member(expression, "match");
-    const json& left = Member(Member(match, "left"), "payload");
-    if (Text(left, "field") != "dport" || Text(left, "protocol") != "udp") continue;
-    const json& right = Member(match, "right");
-    if (IsPort(right, port)) return true;
-    const json& set = Member(right, "set");
-    if (!set.is_array()) continue;
-    for (const json& member : set) {
-      if (IsPort(member, port)) return true;
-      const json& range = Member(member, "range");
-      if (range.is_array() && range.size() == 2 && range[0].is_number() &&
-          range[1].is_number() && range[0] <= port && port <= range[1]) {
-        return true;
-      }
-    }
-  }
-  return false;
-}
-
-std::string ChainName(const json& item) {
-  return Text(item, "family") + " " + Text(item, "table") + " " +
-         Text(item, item.contains("chain") ? "chain" : "name");
-}
-
-}  // namespace
-
-std::vector<std::string> FirewallFindings(std::string_view rulesetJson) {
-  const json ruleset = json::parse(rulesetJson, nullptr, false);
-  std::vector<std::string> findings;
-  const json& entries = Member(ruleset, "nftables");
-  if (!entries.is_array()) return findings;
-  std::map<std::string, Chain> chains;
-  for (const json& entry : entries) {
-    if (const json& chain = Member(entry, "chain"); chain.is_object()) {
-      const std::string hook = Text(chain, "hook");
-      Chain& known = chains[ChainName(chain)];
-      if (hook == "input" || hook == "prerouting") known = {67, "in", false, false};
-      if (hook == "output" || hook == "postrouting") known = {68, "out", false, false};
-      known.dropsByDefault = Text(chain, "policy") == "drop";
-    }
-    const json& rule = Member(entry, "rule");
-    if (!rule.is_object()) continue;
-    const auto chain = chains.find(ChainName(rule));
-    if (chain == chains.end() || chain->second.port == 0) continue;
-    const json& expressions = Member(rule, "expr");
-    if (!expressions.is_array() || !MatchesPort(expressions, chain->second.port)) continue;
-    const json& handle = Member(rule, "handle");
-    for (const json& expression : expressions) {
-      if (!expression.is_object()) continue;
-      if (expression.contains("accept")) chain->second.acceptsPort = true;
-      if (expression.contains("drop") || expression.contains("reject")) {
-        findings.push_back("chain " + chain->first + " (rule " +
-                           (handle.is_number() ? handle.dump() : std::string("?")) + ") drops UDP port " +
-                           std::to_string(chain->second.port) + " " + chain->second.direction +
-                           ".");
-      }
-    }
-  }
-  for (const auto& [name, chain] : chains) {
-    if (chain.port != 0 && chain.dropsByDefault && !chain.acceptsPort) {
-      findings.push_back("chain " + name + " drops by default and accepts no UDP port " +
-                         std::to_string(chain.port) + " " + chain.direction + ".");
-    }
-  }
-  return findings;
-}
-
-namespace {
 
 enum class Outcome { kOk, kFail, kWarning, kNotChecked };
 
@@ -241,25 +144,22 @@ bool CheckInterfaces(Output& output) {
 }
 
 void CheckFirewall(Output& output) {
-  if (!FirewallReadable()) {
-    Report(output, "firewall", Outcome::kNotChecked,
-           "this program does not read this system's firewall rules; not checked. If a device "
-           "gets no answer, let this program receive on UDP port 67 and send to UDP port 68.");
-    return;
-  }
-  std::string ruleset;
-  if (!ReadFirewallRuleset(ruleset)) {
-    Report(output, "firewall", Outcome::kNotChecked,
-           "the ruleset could not be read (nft missing, or not root); not checked");
-    return;
-  }
-  const std::vector<std::string> findings = FirewallFindings(ruleset);
-  if (findings.empty()) {
-    Report(output, "firewall", Outcome::kOk, "no rule drops UDP port 67 in or 68 out");
-    return;
-  }
-  for (const std::string& finding : findings) {
-    Report(output, "firewall", Outcome::kWarning, finding + " Let BOOTP through while serving.");
+  const FirewallCheck check = CheckFirewall(ReadFirewall(), RunningProgramPath());
+  switch (check.verdict) {
+    case FirewallCheck::Verdict::kNotChecked:
+      Report(output, "firewall", Outcome::kNotChecked,
+             check.firewall + ": " + check.findings.front() +
+                 "; not checked. If a device gets no answer, let this program receive on UDP "
+                 "port 67 and send to UDP port 68.");
+      return;
+    case FirewallCheck::Verdict::kLetsThrough:
+      Report(output, "firewall", Outcome::kOk, check.firewall + ": " + check.findings.front());
+      return;
+    case FirewallCheck::Verdict::kBlocks:
+      for (const std::string& finding : check.findings) {
+        Report(output, "firewall", Outcome::kWarning, check.firewall + ": " + finding + " " + check.fix);
+      }
+      return;
   }
 }
 

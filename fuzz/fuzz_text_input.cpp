@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/doctor.h"
+#include "app/firewall_check.h"
 #include "cli/hosts_file.h"
 #include "platform/ipv4_text.h"
 #include "platform/port_owners.h"
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       (void)SocketInodeOfLink(text);
       break;
     default:
-      (void)cli::FirewallFindings(text);
+      (void)NftFirewallFindings(text);
       break;
   }
   return 0;

@@ -1,11 +1,21 @@
 #include "pages/listen_page.h"
 
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "bootp/bootp_server.h"
 #include "dialogs/dialog_ids.h"
 
 namespace quillnet {
+namespace {
+
+// The dialog template's text of the hint, which the silence's explanation stands in for.
+constexpr char kPowerCycleHint[] =
+    "If you do not see the MAC address of the device you are looking for, try cycling power to "
+    "that device.";
+
+}  // namespace
 
 CListenDlg::CListenDlg()
     : CWizard97InteriorPageImpl(kListenPageId, "listenPage", kWizardPageTitle) {
@@ -49,6 +59,7 @@ void CListenDlg::StartWorker() {
   flags.running = true;
   m_listenServer = m_pWizardInfo->GetServer();
   flags.server = m_listenServer;
+  m_listeningSince = std::chrono::steady_clock::now();
   // The page does not wait for the start: the list shows at once, and the first tick finds a
   // start that failed.
   m_pWizardInfo->AdoptWorker(std::thread(ListenThreadProc, std::ref(flags)));
@@ -66,6 +77,52 @@ void CListenDlg::OnTimer(int timerId) {
   }
   UpdateSelection();
   RefreshList();
+  ExplainSilence();
+}
+
+void CListenDlg::ExplainSilence() {
+  if (m_heard || m_listenServer == nullptr) return;
+  if (m_listenServer->IsTableUpdated()) {
+    // Once a request has arrived, the silence is over for good.
+    m_heard = true;
+    if (m_silenceExplained) Window().SetText(IDC_POWER_CYCLE_HINT, kPowerCycleHint);
+    return;
+  }
+  const std::chrono::milliseconds window = m_pWizardInfo->GetSilenceWindow();
+  if (m_silenceExplained ||
+      std::chrono::steady_clock::now() - m_listeningSince <
+          (window.count() > 0 ? window : std::chrono::milliseconds(kSilenceWindow))) {
+    return;
+  }
+  m_silenceExplained = true;
+  Window().SetText(IDC_POWER_CYCLE_HINT, SilenceText());
+}
+
+std::string CListenDlg::SilenceText() const {
+  std::string text = "No request yet. ";
+  const std::vector<std::string> addresses = m_pWizardInfo->GetListeningAddresses();
+  if (addresses.empty()) {
+    text += "No interface has an IPv4 address to listen on. ";
+  } else {
+    text += "Listening on ";
+    for (std::size_t index = 0; index < addresses.size(); ++index) {
+      text += (index == 0 ? "" : ", ") + addresses[index];
+    }
+    text += ". ";
+  }
+  const FirewallCheck firewall = m_pWizardInfo->CheckFirewall();
+  switch (firewall.verdict) {
+    case FirewallCheck::Verdict::kBlocks:
+      text += firewall.firewall + ": " + firewall.findings.front() + " ";
+      break;
+    case FirewallCheck::Verdict::kLetsThrough:
+      text += "No firewall rule is known to block UDP port 67. ";
+      break;
+    case FirewallCheck::Verdict::kNotChecked:
+      text += "Whether a firewall blocks UDP port 67 is not known. ";
+      break;
+  }
+  return text + "If the device is on, power-cycle the device: it asks when it starts.";
 }
 
 bool CListenDlg::UpdateSelection() {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <chrono>
+#include <string>
+
 #include "app/bootp_wizard_info.h"
 #include "pages/device_list.h"
 #include "pages/wizard97.h"
@@ -14,6 +17,8 @@ class CListenDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef 
  public:
   static constexpr int kTimerId = 1;
   static constexpr int kTimerMs = 100;
+  // How long the page hears nothing before it says what it knows of why.
+  static constexpr std::chrono::seconds kSilenceWindow{15};
 
   CListenDlg();
   ~CListenDlg() override;
@@ -35,11 +40,18 @@ class CListenDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef 
   void OnFilterClicked();
   void OnDoubleClick();
   void StartWorker();
+  // In place of the power-cycle hint while nothing has been heard for the silence window: the
+  // interfaces listened on, what the firewall is known to do to UDP port 67, and the hint.
+  void ExplainSilence();
+  std::string SilenceText() const;
 
   BootPServer* m_listenServer = nullptr;
   CDeviceList m_rows;
   bool m_vendorOnly = false;
   bool m_validOnly = true;
+  std::chrono::steady_clock::time_point m_listeningSince;
+  bool m_silenceExplained = false;
+  bool m_heard = false;
 };
 
 }  // namespace quillnet

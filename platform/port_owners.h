@@ -60,17 +60,10 @@ bool FileMayBindPorts(const std::string& path);
 // capabilities hold cap_net_raw (root has it).
 bool ProcessHasRawCapability();
 
-// The firewall's ruleset as `nft -j list ruleset` prints it; false when it cannot be read (no
-// nft, or no permission).
-bool ReadFirewallRuleset(std::string& json);
-
 // Where the systems differ in what the checks above mean, for the advice given with them.
 // Whether port 67 and ARP probes need privileges (capabilities) that quillnet-net-helper holds
 // for the program; false where any program may use both (Windows).
 bool NeedsNetHelper();
-// Whether ReadFirewallRuleset reads this system's firewall; false where the firewall is never
-// read here (Windows Firewall).
-bool FirewallReadable();
 // Whether net.core.rmem_max caps a socket's receive buffer, so that sysctl can raise it.
 bool ReceiveBufferCappedBySysctl();
 

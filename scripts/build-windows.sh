@@ -20,7 +20,7 @@ cmake -S "$source_dir" -B "$build_dir" -G Ninja \
 cmake --build "$build_dir" -j "$jobs"
 
 # Windows ships these; anything else would have to travel with the programs.
-allowed='^(KERNEL32|WS2_32|IPHLPAPI|ADVAPI32|USER32|GDI32|COMCTL32|ole32|SHELL32|msvcrt|api-ms-win-crt-.*|ucrtbase)\.dll$'
+allowed='^(KERNEL32|WS2_32|IPHLPAPI|ADVAPI32|USER32|GDI32|COMCTL32|ole32|OLEAUT32|SHELL32|msvcrt|api-ms-win-crt-.*|ucrtbase)\.dll$'
 for exe in "$build_dir/cli/quillnet-cli.exe" "$build_dir/gui/Quillnet.exe"; do
   dlls="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')"
   echo "$(basename "$exe") imports: $(echo "$dlls" | tr '\n' ' ')"

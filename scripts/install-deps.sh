@@ -10,7 +10,7 @@ build=(cmake ninja-build g++ pkg-config libnl-route-3-dev libcli11-dev libsqlite
        nlohmann-json3-dev)
 # The Windows build takes only the header-only libraries from Debian's Linux packages.
 windows=(cmake ninja-build mingw-w64 binutils-mingw-w64-x86-64 wine wine64 googletest
-         libcli11-dev nlohmann-json3-dev wixl)
+         libcli11-dev nlohmann-json3-dev wixl msitools)
 case "$purpose" in
   run)  extra=() ;;
   test) extra=(clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
@@ -18,7 +18,7 @@ case "$purpose" in
                xauth x11-utils git
                desktop-file-utils lintian appstream file dpkg-dev devscripts) ;;
   windows) build=("${windows[@]}"); extra=() ;;
-  windows-test) build=("${windows[@]}"); extra=(bootpc isc-dhcp-client iproute2 python3 xvfb) ;;
+  windows-test) build=("${windows[@]}"); extra=(bootpc isc-dhcp-client isc-dhcp-relay iproute2 python3 xvfb) ;;
   *)    echo "usage: $0 run|test|windows|windows-test" >&2; exit 2 ;;
 esac
 

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-e2e_tests=(assign listen_doctor serve_hosts wizard msi)
+e2e_tests=(assign listen_doctor serve_hosts relay_agent wizard msi)
 
 bash scripts/install-deps.sh windows-test
 

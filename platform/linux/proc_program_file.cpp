@@ -13,6 +13,18 @@ std::string RunningProgramPath() {
   return std::string(path.data(), static_cast<std::size_t>(length));
 }
 
+// A Debian package's programs live among every other package's in /usr/bin: no folder tells
+// them apart.
+std::string InstalledProgramFolder() { return {}; }
+
+bool IsFileInFolder(const std::string& path, const std::string& folder) {
+  std::string prefix = folder;
+  if (prefix.empty()) return false;
+  if (!prefix.ends_with('/')) prefix += '/';
+  return path.size() > prefix.size() && path.starts_with(prefix) &&
+         path.find('/', prefix.size()) == std::string::npos;
+}
+
 std::string CapabilityCommand(const std::string& programPath) {
   // Quoted for the shell, so a path with blanks or quotes is copied and run as it stands.
   std::string quoted = "'";

@@ -10,8 +10,6 @@
 #include <sstream>
 #include <system_error>
 
-#include "platform/linux/run_program.h"
-
 namespace quillnet {
 namespace {
 
@@ -145,20 +143,7 @@ bool FileMayBindPorts(const std::string& path) {
   return read && value == CAP_SET;
 }
 
-bool ReadFirewallRuleset(std::string& json) {
-  // Run as root, doctor must not run whatever `nft` a PATH names: only the system's own, by
-  // its full path, from an empty environment.
-  for (const char* nft : {"/usr/sbin/nft", "/sbin/nft"}) {
-    if (::access(nft, X_OK) != 0) continue;
-    return RunProgram(nft, {"-j", "list", "ruleset"}, ProgramLookup::kExactPath, json) &&
-           !json.empty();
-  }
-  return false;
-}
-
 bool NeedsNetHelper() { return true; }
-
-bool FirewallReadable() { return true; }
 
 bool ReceiveBufferCappedBySysctl() { return true; }
 

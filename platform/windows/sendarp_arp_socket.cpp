@@ -5,9 +5,13 @@
 // from a stale cache entry and asks through the interface the routes choose. Either asks only
 // for an address on the interface's own subnet; a probe sent anywhere else fails instead of
 // passing for silence.
+//
+// ICMP echo, which reaches a device behind a router, is asked with IcmpSendEcho2: one request
+// a thread, whose reply, when one comes within kEchoWaitMs, the socket's ReceiveEcho hands on.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
+#include <icmpapi.h>
 
 #include <algorithm>
 #include <array>
@@ -89,6 +93,37 @@ struct ProbeState {
   std::set<std::uint32_t> asking;
   bool closed = false;
 };
+
+// How long one echo request waits for its reply; the probe sends the next one meanwhile.
+constexpr DWORD kEchoWaitMs = 1000;
+constexpr std::uint8_t kEchoData[] = "Quillnet";
+
+// One open echo socket: the number of replies heard from each address and not yet taken.
+struct EchoState {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::map<std::uint32_t, int> replies;
+  bool closed = false;
+};
+
+// Asks `ip` once, waiting for its reply; true when it answered. `ip` is in network order.
+bool EchoAnswered(std::uint32_t ip) {
+  const HANDLE icmp = ::IcmpCreateFile();
+  if (icmp == INVALID_HANDLE_VALUE) return false;
+  // Room for the reply with its data, 8 bytes of an ICMP error, and the I/O status block (two
+  // pointers' worth) that the call may write after them.
+  std::array<std::uint8_t, sizeof(ICMP_ECHO_REPLY) + sizeof kEchoData + 8 + 2 * sizeof(void*)>
+      reply{};
+  const DWORD count = ::IcmpSendEcho2(icmp, nullptr, nullptr, nullptr, ip,
+                                      const_cast<std::uint8_t*>(kEchoData), sizeof kEchoData,
+                                      nullptr, reply.data(), static_cast<DWORD>(reply.size()),
+                                      kEchoWaitMs);
+  ::IcmpCloseHandle(icmp);
+  if (count == 0) return false;
+  ICMP_ECHO_REPLY first{};
+  std::memcpy(&first, reply.data(), sizeof first);
+  return first.Status == IP_SUCCESS && first.Address == ip;
+}
 
 class WinArpSocketApi final : public ArpSocketApi {
  public:
@@ -178,18 +213,78 @@ class WinArpSocketApi final : public ArpSocketApi {
 
   void Close(SocketHandle socket) override {
     std::shared_ptr<ProbeState> probe;
+    std::shared_ptr<EchoState> echo;
     {
       std::lock_guard lock(m_mutex);
-      const auto found = m_probes.find(socket);
-      if (found == m_probes.end()) return;
-      probe = std::move(found->second);
-      m_probes.erase(found);
+      if (const auto found = m_probes.find(socket); found != m_probes.end()) {
+        probe = std::move(found->second);
+        m_probes.erase(found);
+      }
+      if (const auto found = m_echoes.find(socket); found != m_echoes.end()) {
+        echo = std::move(found->second);
+        m_echoes.erase(found);
+      }
     }
-    std::lock_guard lock(probe->mutex);
-    probe->closed = true;
+    if (probe) {
+      std::lock_guard lock(probe->mutex);
+      probe->closed = true;
+    }
+    if (echo) {
+      std::lock_guard lock(echo->mutex);
+      echo->closed = true;
+    }
+  }
+
+  // IcmpSendEcho2 needs no privilege: any program may ask.
+  int OpenEcho(SocketHandle& socket) override {
+    const HANDLE icmp = ::IcmpCreateFile();
+    if (icmp == INVALID_HANDLE_VALUE) {
+      socket = kInvalidSocket;
+      return kWsaEopnotsupp;
+    }
+    ::IcmpCloseHandle(icmp);
+    std::lock_guard lock(m_mutex);
+    socket = ++m_lastHandle;
+    m_echoes[socket] = std::make_shared<EchoState>();
+    return 0;
+  }
+
+  int SendEcho(SocketHandle socket, std::uint32_t ip, std::uint16_t /*sequence*/) override {
+    std::shared_ptr<EchoState> echo = EchoOf(socket);
+    if (!echo) return WSAENOTSOCK;
+    try {
+      std::thread([echo, ip] {
+        const bool answered = EchoAnswered(ip);
+        std::lock_guard lock(echo->mutex);
+        if (!answered || echo->closed) return;
+        ++echo->replies[ip];
+        echo->arrived.notify_all();
+      }).detach();
+    } catch (const std::system_error&) {
+      return WSAENOBUFS;
+    }
+    return 0;
+  }
+
+  int ReceiveEcho(SocketHandle socket, std::uint32_t ip, bool& answered,
+                  std::chrono::milliseconds timeout) override {
+    answered = false;
+    std::shared_ptr<EchoState> echo = EchoOf(socket);
+    if (!echo) return WSAENOTSOCK;
+    std::unique_lock lock(echo->mutex);
+    if (!echo->arrived.wait_for(lock, timeout, [&] { return echo->replies[ip] > 0; })) return 0;
+    --echo->replies[ip];
+    answered = true;
+    return 0;
   }
 
  private:
+  std::shared_ptr<EchoState> EchoOf(SocketHandle socket) {
+    std::lock_guard lock(m_mutex);
+    const auto found = m_echoes.find(socket);
+    return found == m_echoes.end() ? nullptr : found->second;
+  }
+
   std::shared_ptr<ProbeState> ProbeOf(SocketHandle socket) {
     std::lock_guard lock(m_mutex);
     const auto found = m_probes.find(socket);
@@ -222,6 +317,7 @@ class WinArpSocketApi final : public ArpSocketApi {
   std::mutex m_mutex;
   SocketHandle m_lastHandle = 0;
   std::map<SocketHandle, std::shared_ptr<ProbeState>> m_probes;
+  std::map<SocketHandle, std::shared_ptr<EchoState>> m_echoes;
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Who holds a UDP port, from IP Helper's table of UDP endpoints with their owning processes,
-// named by the process list. Windows lets any user bind port 67 and has no capabilities; its
-// firewall's rules are not read here.
+// named by the process list. Windows lets any user bind port 67 and has no capabilities.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
@@ -79,14 +78,7 @@ bool MayBindPort(std::uint16_t) { return true; }
 
 bool FileMayBindPorts(const std::string&) { return true; }
 
-bool ReadFirewallRuleset(std::string& json) {
-  json.clear();
-  return false;
-}
-
 bool NeedsNetHelper() { return false; }
-
-bool FirewallReadable() { return false; }
 
 // Windows grants any size asked for; what caps it under Wine is Linux's limit, not Windows'.
 bool ReceiveBufferCappedBySysctl() { return false; }

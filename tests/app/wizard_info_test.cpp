@@ -114,6 +114,49 @@ TEST_F(WizardInfoTest, SaveInstalledWritesOneAndTheVersionWithItsNul) {
   EXPECT_EQ(Get("Installed"), std::make_pair(kRegDword, Dword(0)));
 }
 
+// The registry's values stay as the Install page left them; the installer's folder only adds
+// to them.
+TEST_F(WizardInfoTest, AProgramInTheInstallersFolderCountsAsInstalled) {
+  struct Case {
+    const char* program;
+    const char* folder;
+    bool expected;
+  };
+  const std::vector<Case> cases = {
+      {"/opt/Varnholt/Quillnet/quillnet", "/opt/Varnholt/Quillnet", true},
+      {"/opt/Varnholt/Quillnet/quillnet", "/opt/Varnholt/Quillnet/", true},
+      {"/opt/Varnholt/Quillnet/copy/quillnet", "/opt/Varnholt/Quillnet/", false},
+      {"/opt/Varnholt/QuillnetTools/quillnet", "/opt/Varnholt/Quillnet", false},
+      {"/opt/Varnholt/quillnet", "/opt/Varnholt/Quillnet", false},
+      {"/opt/Varnholt/Quillnet/quillnet", "", false},
+#ifdef _WIN32
+      {"C:\\Program Files\\Varnholt\\Quillnet\\Quillnet.exe", "c:\\program files\\varnholt\\quillnet\\", true},
+      {"C:/Program Files/Varnholt/Quillnet/Quillnet.exe", "C:\\Program Files\\Varnholt\\Quillnet\\", true},
+#else
+      {"/opt/Varnholt/Quillnet/quillnet", "/opt/varnholt/quillnet", false},
+#endif
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(std::string(row.program) + " in " + row.folder);
+    CBootpWizardInfo::Environment environment = Environment();
+    environment.programFile = row.program;
+    environment.installedFolder = row.folder;
+    CBootpWizardInfo info(environment);
+    info.LoadSettings();
+    EXPECT_EQ(info.IsInstalled(), row.expected);
+  }
+  EXPECT_FALSE(m_settings.Exists()) << "nothing is written for it";
+
+  Put("Installed", kRegDword, Dword(1));
+  Put("Version", kRegSz, Bytes(std::string(kProgramVersion) + '\0'));
+  CBootpWizardInfo::Environment elsewhere = Environment();
+  elsewhere.programFile = "/home/user/Tools/quillnet";
+  elsewhere.installedFolder = "/opt/Varnholt/Quillnet";
+  CBootpWizardInfo copy(elsewhere);
+  copy.LoadSettings();
+  EXPECT_TRUE(copy.IsInstalled()) << "a copy the Install page made still counts";
+}
+
 struct RememberedCase {
   const char* stored;
   const char* ip;

@@ -1,4 +1,4 @@
-#include "cli/doctor.h"
+#include "app/firewall_check.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -51,7 +51,7 @@ TEST(Doctor, FindsFirewallRulesThatStopBootp) {
        Ruleset(Chain("input", "input", "drop") + "," + UdpRule("input", "67", "accept")), {}},
       {"not JSON", "table inet filter {", {}},
   };
-  for (const auto& c : cases) EXPECT_EQ(FirewallFindings(c.ruleset), c.findings) << c.name;
+  for (const auto& c : cases) EXPECT_EQ(NftFirewallFindings(c.ruleset), c.findings) << c.name;
 }
 
 }  // namespace

@@ -21,6 +21,11 @@
 //     box TITLE SECONDS TEXT...    wait for a message box titled TITLE whose text holds TEXT,
 //                                  print its text and press its OK button
 //     gone [SECONDS]               wait until the wizard's window has closed
+//     hidden ID                    the control ID of the current page is not shown
+//     window TITLE SECONDS TEXT... wait for a window whose title begins with TITLE (any
+//                                  program's, such as the installer's) and whose controls'
+//                                  texts hold TEXT; print them
+//     click TITLE BUTTON           click the button labelled BUTTON in that window
 //     load STOPFILE                on the Listen page with two devices or more: a key (Down
 //                                  or Up in the device list) every 100 ms until STOPFILE
 //                                  exists; then prints the requests the page counted and how
@@ -267,6 +272,35 @@ void Load(const std::string& stopFile) {
               at(1.0));
 }
 
+// The shown top-level window whose title begins with `title`, of any class; null when there
+// is none.
+HWND WindowTitled(const std::string& title) {
+  struct Search {
+    std::string title;
+    HWND found = nullptr;
+  } search{title};
+  ::EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* search = reinterpret_cast<Search*>(context);
+        if (!::IsWindowVisible(window) || !Text(window).starts_with(search->title)) return TRUE;
+        search->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The texts of a window's controls, one a line, in their order.
+std::string ControlTexts(HWND window) {
+  std::string texts;
+  for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (!::IsWindowVisible(child)) continue;
+    const std::string text = Text(child);
+    if (!text.empty()) texts += text + "\n";
+  }
+  return texts;
+}
+
 int Seconds(const std::vector<std::string>& step, std::size_t at) {
   return step.size() > at ? std::atoi(step[at].c_str()) : kDefaultSeconds;
 }
@@ -365,6 +399,32 @@ void Run(const std::vector<std::string>& step) {
     }
     std::printf("%s\n", text.c_str());
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  } else if (verb == "hidden") {
+    need(2);
+    if (::IsWindowVisible(Control(std::atoi(step[1].c_str())))) Fail("control " + step[1] + " is shown");
+  } else if (verb == "window") {
+    need(4);
+    const std::string wanted = Rest(step, 3);
+    std::string texts;
+    if (!WaitFor(Seconds(step, 2), [&] {
+          HWND window = WindowTitled(step[1]);
+          texts = window != nullptr ? ControlTexts(window) : std::string();
+          return window != nullptr && texts.find(wanted) != std::string::npos;
+        })) {
+      Fail(WindowTitled(step[1]) == nullptr ? "no window titled " + step[1] + "..."
+                                            : "the window " + step[1] + " reads '" + texts + "', without '" + wanted + "'");
+    }
+    std::printf("%s", texts.c_str());
+  } else if (verb == "click") {
+    need(3);
+    HWND window = WindowTitled(step[1]);
+    HWND button = nullptr;
+    for (HWND child = window != nullptr ? ::GetWindow(window, GW_CHILD) : nullptr; child != nullptr && button == nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+      if (Text(child) == Rest(step, 2) && CanClick(child)) button = child;
+    }
+    if (button == nullptr) Fail("no button " + Rest(step, 2) + " to click in a window titled " + step[1] + "...");
+    ::PostMessageW(button, BM_CLICK, 0, 0);
   } else if (verb == "gone") {
     if (!WaitFor(Seconds(step, 1), [] { return Sheet() == nullptr; })) Fail("the wizard is still open");
   } else {
@@ -377,7 +437,12 @@ void Run(const std::vector<std::string>& step) {
 
 int main(int argc, char* argv[]) {
   if (argc < 2) Fail("usage: wizard_driver.exe STEP...");
-  if (!WaitFor(kDefaultSeconds, [] { return Sheet() != nullptr; })) Fail("no wizard window");
+  // Steps on another program's window need no wizard.
+  const std::string first = argv[1];
+  if (!first.starts_with("window ") && !first.starts_with("click ") &&
+      !WaitFor(kDefaultSeconds, [] { return Sheet() != nullptr; })) {
+    Fail("no wizard window");
+  }
   for (int index = 1; index < argc; ++index) {
     std::vector<std::string> step;
     std::string word;

@@ -166,6 +166,46 @@ TEST_F(PagesTest, ListenListsValidDevicesAndTheSelectionStaysOnItsDevice) {
   EXPECT_FALSE(Wizard().NextEnabled());
 }
 
+// Heard from nobody for the silence window, the page says what it knows in place of the
+// power-cycle hint, asking the firewall once; a request ends that for good.
+TEST_F(PagesTest, ListenExplainsASilenceUntilARequestArrives) {
+  constexpr auto kWindow = 500ms;
+  m_environment.silenceWindow = kWindow;
+  m_adapters.adapters.push_back({"eth1", {{"10.1.0.2", "255.255.0.0"}, {"10.2.0.2", "255.255.0.0"}}, "0.0.0.0", 3});
+  m_adapters.adapters.push_back({"wlan0", {{"0.0.0.0", "0.0.0.0"}}, "0.0.0.0", 4});
+  int asked = 0;
+  m_environment.firewall = [&asked] {
+    ++asked;
+    FirewallCheck check;
+    check.verdict = FirewallCheck::Verdict::kBlocks;
+    check.firewall = "Windows Firewall";
+    check.findings = {"the rule \"No DHCP\" blocks UDP port 67 in for every program."};
+    return check;
+  };
+  const auto start = std::chrono::steady_clock::now();
+  Show();
+  GoToListen();
+  const auto hint = [&] { return Wizard().Window().Text(IDC_POWER_CYCLE_HINT); };
+  const std::string powerCycle =
+      "If you do not see the MAC address of the device you are looking for, try cycling power "
+      "to that device.";
+  ASSERT_TRUE(WaitFor([&] { return hint().starts_with("No request yet."); }));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, kWindow);
+  EXPECT_EQ(hint(),
+            "No request yet. Listening on eth0 192.168.0.5, eth1 10.1.0.2, eth1 10.2.0.2. Windows "
+            "Firewall: the rule \"No DHCP\" blocks UDP port 67 in for every program. If the device "
+            "is on, power-cycle the device: it asks when it starts.");
+
+  // Any request, even one the list does not show, ends the silence.
+  Hear(kDeviceA, false);
+  ASSERT_TRUE(WaitFor([&] { return hint() == powerCycle; }));
+  Wizard().Back();
+  ASSERT_TRUE(Wizard().Next());
+  Wizard().Run(3 * std::chrono::milliseconds(CListenDlg::kTimerMs));
+  EXPECT_EQ(hint(), powerCycle);
+  EXPECT_EQ(asked, 1);
+}
+
 TEST_F(PagesTest, DoubleClickMovesOnAndReturningStartsNoSecondWorker) {
   Show();
   GoToListen();

@@ -111,5 +111,22 @@ TEST(WindowsArp, AProbeThatCannotBeSentSaysWhy) {
   EXPECT_LT(took, std::chrono::milliseconds(500));
 }
 
+// A device behind a router is asked with ICMP echo (IcmpSendEcho2), which needs no privilege:
+// this PC's own loopback address answers it; an address nobody holds stays silent.
+TEST(WindowsEcho, TheLoopbackAddressAnswersAndNobodyElse) {
+  ProbeRequest request;
+  request.echo = true;
+  request.duration = std::chrono::milliseconds(10000);
+  ASSERT_TRUE(ReadIpv4Text("127.0.0.1", request.ip));
+  const ProbeResult answered = ProbeAddress(SystemArpSocketApi(), request);
+  EXPECT_EQ(answered.outcome, ProbeOutcome::kAnswered) << answered.reason;
+
+  // A documentation address (RFC 5737) that no network gives out.
+  request.duration = std::chrono::milliseconds(1500);
+  ASSERT_TRUE(ReadIpv4Text("198.51.100.1", request.ip));
+  const ProbeResult silent = ProbeAddress(SystemArpSocketApi(), request);
+  EXPECT_EQ(silent.outcome, ProbeOutcome::kSilent) << silent.reason;
+}
+
 }  // namespace
 }  // namespace quillnet

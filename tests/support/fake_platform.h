@@ -103,6 +103,7 @@ class FakeRouteSource final : public RouteSource {
  public:
   // A test may turn queries into failures while the server's sender is reading routes.
   std::atomic<RouteQueryResult> result = RouteQueryResult::kOk;
+  std::atomic<int> queries = 0;
   // Set before the server runs; SetRows changes them while it does.
   std::vector<RouteRow> rows;
   void SetRows(std::vector<RouteRow> changed) {
@@ -111,8 +112,10 @@ class FakeRouteSource final : public RouteSource {
   }
   RouteQueryResult QueryRoutes(std::vector<RouteRow>& out) override {
     std::lock_guard lock(m_mutex);
-    if (result == RouteQueryResult::kOk) out = rows;
-    return result;
+    const RouteQueryResult answer = result;
+    if (answer == RouteQueryResult::kOk) out = rows;
+    ++queries;
+    return answer;
   }
   std::string InterfaceName(int index) const override { return "if" + std::to_string(index); }
 

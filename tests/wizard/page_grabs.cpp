@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QPixmap>
 #include <QTest>
 #include <QTextEdit>
@@ -175,6 +176,31 @@ int main(int argc, char* argv[]) {
     driver.Click("nextButton");
     ok = Reached(driver, "failurePage") && ok;
     ok = grabber.Grab("failure-installed") && ok;
+    sheet.hide();
+  }
+  {
+    // Another run in which no device asks: after the silence window the Listen page says
+    // what it knows, here of a firewall that blocks the port.
+    quillnet::testing::FakeSocketApi silentSockets;
+    environment.serverFactory = [&] { return std::make_unique<BootPServer>(silentSockets, routes); };
+    environment.silenceWindow = std::chrono::milliseconds(100);
+    environment.firewall = [] {
+      FirewallCheck check;
+      check.verdict = FirewallCheck::Verdict::kBlocks;
+      check.firewall = "nftables";
+      check.findings = {"chain inet filter input drops by default and accepts no UDP port 67 in."};
+      return check;
+    };
+    CBootpWizardInfo silentInfo(environment);
+    CBootpWizardSheet pages(&silentInfo, 0);
+    QtWizardSheet sheet(pages);
+    if (!sheet.ShowModeless()) return 1;
+    const PageDriver driver(sheet);
+    Grabber grabber(sheet, folder, args.mid(1));
+    driver.Click("nextButton");
+    ok = Reached(driver, "listenPage") && ok;
+    ok = QTest::qWaitFor([&] { return driver.FindOnPage<QLabel>("powerCycleText")->text().startsWith("No request yet."); }, 5000) && ok;
+    ok = grabber.Grab("listen-silent") && ok;
     sheet.hide();
   }
   return ok ? 0 : 1;
