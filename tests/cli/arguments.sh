@@ -118,10 +118,12 @@ check "empty hosts file" 3 "$TMP/empty.csv lists no device." serve --hosts "$TMP
 check "endless hosts file" 3 "/dev/zero is larger than 16 MiB, the most a hosts file may hold." \
   serve --hosts /dev/zero
 
-# A FIFO: opening it never waits for a writer; one that is held open but never written ends at
-# the time-out, or at Ctrl+C.
+# A FIFO: its writer is waited for, and one that never comes, or that holds it open but never
+# writes, ends the wait at the time-out, or at Ctrl+C.
 mkfifo "$TMP/hosts.fifo"
-check "FIFO without a writer" 3 "$TMP/hosts.fifo lists no device." serve --hosts "$TMP/hosts.fifo"
+check "FIFO without a writer" 6 \
+  "The hosts file '$TMP/hosts.fifo' cannot be read: it did not end before the time-out." \
+  serve --hosts "$TMP/hosts.fifo" --timeout 0.5
 exec 7<>"$TMP/hosts.fifo"
 check "FIFO that never ends" 6 \
   "The hosts file '$TMP/hosts.fifo' cannot be read: it did not end before the time-out." \
