@@ -178,7 +178,7 @@ elif command -v setpriv >/dev/null; then
      [[ ! -e /usr/lib/quillnet/quillnet-net-helper ]]; then
     check "no permission for port 67" 4 \
       "bind BOOTPS port failed 10013 (0000271D)
-Binding UDP port 67 needs root or quillnet-net-helper: quillnet-net-helper was not found beside $TMP/quillnet-cli nor in /usr/lib/quillnet: install the package that holds it with \`sudo apt install quillnet-cli\`" \
+Binding UDP port 67 needs root or quillnet-net-helper: quillnet-net-helper was not found beside $TMP/quillnet-cli nor in /usr/lib/quillnet: install the package that holds it: sudo apt install quillnet-cli" \
       "${NOBODY[@]}" listen
   fi
 fi
