@@ -64,16 +64,11 @@ NetHelperFailure NotFound(const std::string& program) {
   return {kWsaEacces, text};
 }
 
-// The package lets only the group quillnet run the helper it installs.
+// The package lets only the group quillnet run the helper.
 NetHelperFailure NotRunnable(const std::string& path) {
-  if (path.starts_with(std::string(kInstalledNetHelperFolder) + "/")) {
-    return {kWsaEacces, "this user may not run " + path +
-                            ": add yourself to the group quillnet (sudo usermod -aG quillnet "
-                            "$USER), then log in again"};
-  }
   return {kWsaEacces, "this user may not run " + path +
-                          ": let this user read and run it and its folders (ls -l " +
-                          ShellQuoted(path) + " shows who may)"};
+                          ": add yourself to the group quillnet (sudo usermod -aG quillnet "
+                          "$USER), then log in again"};
 }
 
 // What the helper's own failure means to the user: a refusal is a capability its file lacks.
