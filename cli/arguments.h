@@ -41,10 +41,11 @@ inline constexpr std::size_t kQuotedInputCharacters = 40;
 inline constexpr std::size_t kQuotedPathCharacters = 200;
 
 // `text` as a message shows what it was given: at most `limit` characters, then "…"; each
-// byte that is not printable UTF-8 (NUL, control characters, a broken sequence) as \xNN and
-// a backslash as \\, so nothing reaches the terminal but the text.
+// byte that is not printable UTF-8 (NUL, control characters, a broken sequence) as \xNN, so
+// nothing reaches the terminal but the text. Backslashes stay as typed: a Windows path reads
+// as it was typed.
 std::string ShownInput(std::string_view text, std::size_t limit = kQuotedInputCharacters);
-// ShownInput in single quotes, a quote inside as \'.
+// ShownInput in single quotes.
 std::string QuotedInput(std::string_view text, std::size_t limit = kQuotedInputCharacters);
 
 // A device's MAC address as typed: the strict text form only, never the all-zero address
