@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ipv4_text.h"
+
 namespace quillnet {
 namespace {
 
@@ -33,6 +35,83 @@ std::uint32_t RelayOf(std::span<const std::uint8_t> message) {
     std::memcpy(&relay, message.data() + kGiaddrOffset, kAddressSize);
   }
   return relay;
+}
+
+namespace {
+
+// The first byte of an address in network byte order, whose bits name its class.
+std::uint8_t FirstOctet(std::uint32_t address) {
+  std::uint8_t bytes[kAddressSize] = {};
+  std::memcpy(bytes, &address, kAddressSize);
+  return bytes[0];
+}
+
+constexpr std::uint8_t kThisNetworkOctet = 0;
+constexpr std::uint8_t kLoopbackOctet = 127;
+constexpr std::uint8_t kMulticastFirstOctet = 224;
+constexpr std::uint8_t kReservedFirstOctet = 240;
+constexpr std::uint32_t kLimitedBroadcastAddress = 0xFFFFFFFFu;
+// On a /31 or /32 network every address is a host's (RFC 3021): none is the network's own.
+constexpr int kLongestPrefixWithBroadcast = 30;
+
+int PrefixLength(std::uint32_t mask) {
+  int length = 0;
+  for (std::uint8_t byte : std::span(reinterpret_cast<const std::uint8_t*>(&mask), kAddressSize)) {
+    for (int bit = 7; bit >= 0 && (byte >> bit & 1) != 0; --bit) ++length;
+    if (byte != 0xFF) break;
+  }
+  return length;
+}
+
+}  // namespace
+
+RelayCheck CheckRelay(std::uint32_t giaddr, std::span<const OwnNetwork> own) {
+  if (giaddr == 0) return {};
+  if (giaddr == kLimitedBroadcastAddress) return {RelayFault::kLimitedBroadcast, {}};
+  const std::uint8_t first = FirstOctet(giaddr);
+  if (first == kLoopbackOctet) return {RelayFault::kLoopback, {}};
+  if (first >= kMulticastFirstOctet && first < kReservedFirstOctet) {
+    return {RelayFault::kMulticast, {}};
+  }
+  if (first == kThisNetworkOctet || first >= kReservedFirstOctet) {
+    return {RelayFault::kReserved, {}};
+  }
+  for (const OwnNetwork& network : own) {
+    if (giaddr == network.address) return {RelayFault::kOwnAddress, network};
+  }
+  for (const OwnNetwork& network : own) {
+    if (PrefixLength(network.mask) > kLongestPrefixWithBroadcast) continue;
+    const OwnNetwork prefix{network.address & network.mask, network.mask};
+    if (giaddr == prefix.address) return {RelayFault::kNetworkAddress, prefix};
+    if (giaddr == (prefix.address | ~network.mask)) return {RelayFault::kBroadcastAddress, prefix};
+  }
+  return {};
+}
+
+std::string RelayFaultText(const RelayCheck& check) {
+  const auto network = [&check] {
+    return "this PC's network " + Ipv4Text(check.network.address) + "/" +
+           std::to_string(PrefixLength(check.network.mask));
+  };
+  switch (check.fault) {
+    case RelayFault::kNone:
+      return {};
+    case RelayFault::kOwnAddress:
+      return "this PC's own address";
+    case RelayFault::kLoopback:
+      return "a loopback address";
+    case RelayFault::kMulticast:
+      return "a multicast address";
+    case RelayFault::kLimitedBroadcast:
+      return "the limited broadcast address";
+    case RelayFault::kReserved:
+      return "a reserved address, which no host has";
+    case RelayFault::kNetworkAddress:
+      return "the network address of " + network();
+    case RelayFault::kBroadcastAddress:
+      return "the broadcast address of " + network();
+  }
+  return {};
 }
 
 PolicyAnswer Decide(const PolicyRequest& request, const PolicyRows& rows) {

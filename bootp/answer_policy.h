@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "wire/dhcp.h"
 #include "wire/message.h"
@@ -76,6 +77,35 @@ struct PolicyAnswer {
 bool TakesRequest(std::span<const std::uint8_t> request);
 // The relay agent a request came through (giaddr, network byte order); 0 when it came directly.
 std::uint32_t RelayOf(std::span<const std::uint8_t> message);
+
+// One IPv4 address of this PC and the mask of its network, in network byte order.
+struct OwnNetwork {
+  std::uint32_t address = 0;
+  std::uint32_t mask = 0;
+};
+
+// Why a request's giaddr names no relay agent that a reply may be sent to. Anyone on a
+// segment can write any giaddr, and a reply follows it by unicast: to this PC itself, or as
+// a broadcast to a whole network, were these taken.
+enum class RelayFault {
+  kNone,              // no relay (0), or an address a relay agent may have
+  kOwnAddress,        // one of this PC's addresses
+  kLoopback,          // 127.0.0.0/8
+  kMulticast,         // 224.0.0.0/4
+  kLimitedBroadcast,  // 255.255.255.255
+  kReserved,          // 0.0.0.0/8 or 240.0.0.0/4: no host has one
+  kNetworkAddress,    // the network address of one of this PC's networks
+  kBroadcastAddress,  // the broadcast address of one of this PC's networks
+};
+struct RelayCheck {
+  RelayFault fault = RelayFault::kNone;
+  // For kNetworkAddress and kBroadcastAddress: that network.
+  OwnNetwork network;
+};
+RelayCheck CheckRelay(std::uint32_t giaddr, std::span<const OwnNetwork> own);
+// What the address is, for a person: "this PC's own address", "the broadcast address of this
+// PC's network 10.77.0.0/24" ...; empty for kNone.
+std::string RelayFaultText(const RelayCheck& check);
 
 // The answer to a request, by its kind: a request without a DHCP message type is BOOTP.
 PolicyAnswer Decide(const PolicyRequest& request, const PolicyRows& rows);

@@ -49,10 +49,13 @@ std::string RelayText(std::uint32_t relay) { return relay != 0 ? Ipv4Text(relay)
 
 }  // namespace
 
-BootPServer::BootPServer() : BootPServer(SystemSocketApi(), SystemRouteSource()) {}
+BootPServer::BootPServer()
+    : BootPServer(SystemSocketApi(), SystemRouteSource(), {}, &SystemAdapterSource()) {}
 
-BootPServer::BootPServer(SocketApi& sockets, RouteSource& routes, Clock clock)
-    : m_sockets(sockets), m_clock(std::move(clock)), m_sender(sockets, routes) {
+BootPServer::BootPServer(SocketApi& sockets, RouteSource& routes, Clock clock,
+                         AdapterSource* adapters)
+    : m_sockets(sockets), m_clock(std::move(clock)), m_adapters(adapters),
+      m_sender(sockets, routes) {
   if (!m_clock) m_clock = CurrentUnixTime;
   std::uint16_t granted = 0;
   m_startupError = m_sockets.Startup(kWinsockVersion22, granted);
@@ -178,6 +181,7 @@ void BootPServer::ServiceOneRequest() {
   }
   std::size_t count = 0;
   const int error = m_sockets.ReceiveMany(socket, m_datagrams, count);
+  if (error == 0) LookAtOwnNetworks(count);
 
   std::unique_lock lock(m_mutex);
   m_receiving = false;
@@ -187,6 +191,13 @@ void BootPServer::ServiceOneRequest() {
   }
   if (error != 0) {
     SetServerMessageLocked(WithCode("recvfrom failed", error));
+    // Where the system reports an oversize datagram as a failed receive, it is counted as one.
+    if (error == kWsaEmsgsize) {
+      ++m_notices.oversizeDatagrams;
+    } else {
+      ++m_notices.receiveFailures;
+      m_notices.lastReceiveFailure = m_message;
+    }
     return;
   }
   const bool idle = m_pendingReplies.empty() && !m_sending;
@@ -219,6 +230,35 @@ void BootPServer::ServiceOneRequest() {
   if (m_stopped && !m_receiving && !m_senderRunning) CloseSocket(m_socket);
 }
 
+void BootPServer::LookAtOwnNetworks(std::size_t count) {
+  if (m_adapters == nullptr) return;
+  const auto relayed = [](const ReceivedDatagram& datagram) {
+    return !datagram.oversize && datagram.length >= kMinRequestLength &&
+           RelayOf(datagram.buffer.first(datagram.length)) != 0;
+  };
+  if (std::none_of(m_datagrams.begin(), m_datagrams.begin() + static_cast<std::ptrdiff_t>(count),
+                   relayed)) {
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (m_ownNetworksRead && now - *m_ownNetworksRead < kOwnNetworksMaxAge) return;
+  m_ownNetworksRead = now;
+  std::vector<AdapterInfo> adapters;
+  // A failed look keeps the last one: the addresses rarely change.
+  if (m_adapters->QueryAdapters(adapters) != AdapterQueryResult::kOk) return;
+  m_ownNetworks.clear();
+  for (const AdapterInfo& adapter : adapters) {
+    for (const AdapterAddress& entry : adapter.addresses) {
+      OwnNetwork network;
+      if (!ReadIpv4Text(entry.ipAddress, network.address) || network.address == 0 ||
+          !ReadIpv4Text(entry.ipMask, network.mask)) {
+        continue;
+      }
+      m_ownNetworks.push_back(network);
+    }
+  }
+}
+
 void BootPServer::WakeSenderLocked() {
   if (!m_sending) m_senderWake.notify_one();
 }
@@ -227,6 +267,7 @@ void BootPServer::TakeDatagramLocked(std::span<std::uint8_t> buffer,
                                      const ReceivedDatagram& datagram) {
   if (datagram.oversize) {
     SetServerMessageLocked(WithCode("recvfrom failed", kWsaEmsgsize));
+    ++m_notices.oversizeDatagrams;
     return;
   }
   // The reply is built in the request's buffer and sent whole, so what follows the request
@@ -235,14 +276,28 @@ void BootPServer::TakeDatagramLocked(std::span<std::uint8_t> buffer,
             std::uint8_t{0});
   const RequestVerdict verdict = ClassifyRequest(buffer, datagram.length);
   if (!verdict.accepted || !TakesRequest(buffer)) return;
+  const std::uint32_t relay = RelayOf(buffer);
+  // A reply follows giaddr by unicast: one that names no relay agent is dropped before it is
+  // listed, so nobody can aim replies at this PC or at a whole network.
+  if (const RelayCheck check = CheckRelay(relay, m_ownNetworks);
+      check.fault != RelayFault::kNone) {
+    ++m_notices.refusedRelays;
+    m_notices.lastRefusedMac = FormatMacAddress(verdict.key);
+    m_notices.lastRefusedRelay = Ipv4Text(relay);
+    m_notices.lastRefusedWhy = RelayFaultText(check);
+    return;
+  }
   const DhcpOptions options = ReadDhcpOptions(buffer, datagram.length);
   RequestTable::Heard heard;
   heard.valid = verdict.valid;
   heard.time = m_clock();
   heard.interfaceIndex = datagram.interfaceIndex;
   heard.messageType = options.messageType;
-  heard.relay = RelayOf(buffer);
-  m_table.Record(verdict.key, heard);
+  heard.relay = relay;
+  if (!m_table.Record(verdict.key, heard) && verdict.key != 0) {
+    m_notices.tableFull = true;
+    ++m_notices.unrecordedRequests;
+  }
   // Only a device whose latest request was valid is answered at once, and only one with a
   // row can be armed.
   m_kept.Store(verdict.key,
@@ -503,6 +558,11 @@ void BootPServer::ClearAssignmentMessageLocked() {
   if (!m_assignmentMessage) return;
   m_message.clear();
   m_assignmentMessage = false;
+}
+
+BootPServer::Notices BootPServer::GetNotices() const {
+  std::lock_guard lock(m_mutex);
+  return m_notices;
 }
 
 int BootPServer::GetStartError() const {

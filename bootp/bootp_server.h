@@ -131,6 +131,26 @@ class BootPServer {
     // The server whose offer it took; empty for a DECLINE.
     std::string otherServer;
   };
+  // What the receive step dropped or could not keep, counted since construction, so that a
+  // caller can say it as it happens: no request stops the server, and each one goes unseen
+  // otherwise.
+  struct Notices {
+    // Datagrams longer than kMessageBufferSize: no BOOTP or DHCP request is that long.
+    std::uint64_t oversizeDatagrams = 0;
+    // Other receive failures; `lastReceiveFailure` is the last one's message text.
+    std::uint64_t receiveFailures = 0;
+    std::string lastReceiveFailure;
+    // Requests whose giaddr names no relay agent a reply may go to (see CheckRelay): neither
+    // recorded nor answered. The last one's device, giaddr and what that address is.
+    std::uint64_t refusedRelays = 0;
+    std::string lastRefusedMac;
+    std::string lastRefusedRelay;
+    std::string lastRefusedWhy;
+    // The table holds kMaxRows devices: requests of further devices are not recorded (a
+    // listed or armed one is still answered).
+    bool tableFull = false;
+    std::uint64_t unrecordedRequests = 0;
+  };
   // What the armed device itself said of its address, in DHCP.
   enum class DeviceVerdict {
     kNone,      // nothing (yet), or the device speaks BOOTP
@@ -152,8 +172,10 @@ class BootPServer {
   // On this machine's sockets and routes.
   BootPServer();
   // On the given sockets and routes; `clock` gives the seconds since 1970 (the system
-  // clock when empty).
-  BootPServer(SocketApi& sockets, RouteSource& routes, Clock clock = {});
+  // clock when empty). `adapters` gives this PC's addresses, which no relay agent has; none
+  // known without it.
+  BootPServer(SocketApi& sockets, RouteSource& routes, Clock clock = {},
+              AdapterSource* adapters = nullptr);
   virtual ~BootPServer();
 
   BootPServer(const BootPServer&) = delete;
@@ -183,6 +205,7 @@ class BootPServer {
   // The Winsock code of the last failure to open the listening socket (0 after a successful
   // Start), so a caller can add advice for a failure such as a missing permission.
   int GetStartError() const;
+  Notices GetNotices() const;
   // Ends the run of the server for good: wakes a receive blocked in ServiceOneRequest, which
   // then returns without a report, waits until the replies already handed to the sender have
   // gone out, and closes the listening socket once the receive has left it. Join the worker
@@ -266,6 +289,15 @@ class BootPServer {
   };
   using Batch = std::deque<PendingReply>;
 
+  // How long a look at this PC's addresses serves the relay check: a flood of relayed
+  // requests costs one look a second, and a new address counts within a second.
+  static constexpr std::chrono::seconds kOwnNetworksMaxAge{1};
+
+  // Reads this PC's addresses when the last look is older than kOwnNetworksMaxAge, for the
+  // relay check of the batch of `count` datagrams; only when one of them came through a relay.
+  // Runs on the worker without m_mutex.
+  void LookAtOwnNetworks(std::size_t count);
+
   // These run with m_mutex held.
   bool SetUpSocket(SocketHandle& socket);
   bool CloseSocket(SocketHandle& socket);
@@ -307,6 +339,7 @@ class BootPServer {
 
   SocketApi& m_sockets;
   Clock m_clock;
+  AdapterSource* m_adapters = nullptr;
   // Used by one sending thread at a time (m_sending).
   ReplySender m_sender;
 
@@ -362,9 +395,14 @@ class BootPServer {
   std::vector<std::uint32_t> m_serverIds;
   std::vector<std::uint32_t> m_relaySources;
 
-  // The worker's receive buffers; only the thread in ServiceOneRequest touches them.
+  Notices m_notices;
+
+  // The worker's receive buffers and its look at this PC's addresses; only the thread in
+  // ServiceOneRequest touches them.
   std::vector<std::uint8_t> m_receiveBuffers;
   std::vector<ReceivedDatagram> m_datagrams;
+  std::vector<OwnNetwork> m_ownNetworks;
+  std::optional<std::chrono::steady_clock::time_point> m_ownNetworksRead;
 
   Batch m_pendingReplies;
   std::size_t m_listedRepliesPending = 0;

@@ -39,6 +39,22 @@ std::span<const std::uint8_t> Named(std::span<const std::uint8_t> reply, std::ui
   return std::span(room).first(reply.size());
 }
 
+// Why a reply cannot go to a relay agent, in words where the code has a plain meaning.
+std::string RelayFailureText(int error, const std::string& relay) {
+  switch (error) {
+    case kWsaEnetunreach:
+    case kWsaEhostunreach:
+      return "this PC has no route to " + relay +
+             ". Give it a route to the device's network through the router that relays its "
+             "requests.\n";
+    case kWsaEacces:
+      return "the system refuses to send to " + relay +
+             " (a broadcast address, or a firewall rule that rejects it).\n";
+    default:
+      return WithCode("Sendto error", error);
+  }
+}
+
 }  // namespace
 
 ReplySender::ReplySender(SocketApi& sockets, RouteSource& routes)
@@ -156,8 +172,7 @@ ReplySender::Outcome ReplySender::ToRelay(SocketHandle socket, const Routes& rou
   std::uint32_t source = 0;
   if (const int error = m_sockets.SourceToward(relay, kServerPort, source); error != 0) {
     outcome.message = "The reply could not be sent to the relay agent " + relayText +
-                      ", through which the device asked: no route leads there. " +
-                      WithCode("Sendto error", error);
+                      ", through which the device asked: " + RelayFailureText(error, relayText);
     return outcome;
   }
   outcome.source = source;
@@ -167,7 +182,7 @@ ReplySender::Outcome ReplySender::ToRelay(SocketHandle socket, const Routes& rou
                                            source, 0, relay, kServerPort);
       error != 0) {
     outcome.message = "The reply could not be sent to the relay agent " + relayText + ": " +
-                      WithCode("Sendto error", error);
+                      RelayFailureText(error, relayText);
     return outcome;
   }
   outcome.interfaces = 1;

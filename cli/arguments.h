@@ -22,6 +22,7 @@ enum ExitCode : int {
   kExitSendFailed = 5,
   kExitTimeout = 6,
   kExitNotConfirmed = 7,
+  kExitOutputFailed = 8,
 };
 
 // Why an input is not used, and the exit code that says so. The text has no line break.
@@ -31,6 +32,21 @@ struct Refusal {
 };
 
 inline constexpr double kMaxTimeoutSeconds = 86400;
+// The shortest wait that is not 0: a clock can measure it, and it reads as written.
+inline constexpr double kMinTimeoutSeconds = 0.001;
+
+// How much of an input a refusal quotes, in characters: enough to recognise it, never a line
+// that fills the terminal. A path gets more, as its end is often what tells it apart.
+inline constexpr std::size_t kQuotedInputCharacters = 40;
+inline constexpr std::size_t kQuotedPathCharacters = 200;
+
+// `text` as a message shows what it was given: at most `limit` characters, then "…"; each
+// byte that is not printable UTF-8 (NUL, control characters, a broken sequence) as \xNN, so
+// nothing reaches the terminal but the text. Backslashes stay as typed: a Windows path reads
+// as it was typed.
+std::string ShownInput(std::string_view text, std::size_t limit = kQuotedInputCharacters);
+// ShownInput in single quotes.
+std::string QuotedInput(std::string_view text, std::size_t limit = kQuotedInputCharacters);
 
 // A device's MAC address as typed: the strict text form only, never the all-zero address
 // (a request without a hardware address would match it), nor a broadcast or multicast
@@ -49,15 +65,16 @@ std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
                                       const LocalNetwork& local,
                                       std::vector<std::string>& warnings);
 
-// A timeout in seconds that can be waited: finite, above 0, at most a day. What a refusal
-// says after the option's name.
+// A timeout in seconds that can be waited: finite, from a millisecond to a day. What a
+// refusal says after the option's name.
 bool ReadTimeout(const std::string& text, double& seconds);
-inline constexpr char kTimeoutRule[] = "must be a number of seconds above 0 and at most 86400.";
+inline constexpr char kTimeoutRule[] = "must be a number of seconds from 0.001 to 86400.";
 
-// How long assign waits for the device to answer at its new address: finite, from 0 (no
-// check) to a day.
+// How long assign waits for the device to answer at its new address: 0 (no check), or from a
+// millisecond to a day.
 bool ReadConfirm(const std::string& text, double& seconds);
-inline constexpr char kConfirmRule[] = "must be a number of seconds from 0 to 86400.";
+inline constexpr char kConfirmRule[] =
+    "must be 0 (no check) or a number of seconds from 0.001 to 86400.";
 
 // Refuses a first argument that names no subcommand (empty: there is none), listing the ones
 // there are. Options (a leading "-") are left to the argument parser.

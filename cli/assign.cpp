@@ -186,6 +186,8 @@ int Assign(const AssignArguments& args, Output& output, const std::atomic<bool>&
   Worker worker(server);
   std::vector<AssignmentSession::Event> events;
   for (;;) {
+    // What cannot be said ends the run: the caller would read silence as success.
+    if (output.Failed()) return kExitOutputFailed;
     events.clear();
     session.Poll(events);
     if (const auto exit = report.Show(events, session.Accepted())) return *exit;

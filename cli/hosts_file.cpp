@@ -168,15 +168,16 @@ std::optional<Refusal> ReadHostsFile(const std::string& path, std::string& text,
   // One byte past the bound is enough to know the file is too large.
   const int error = ReadFileUpTo(path, kMaxHostsFileBytes + 1, text, limits);
   if (error == 0) return std::nullopt;
+  const std::string quoted = QuotedInput(path, kQuotedPathCharacters);
   if (error == EINTR) {
-    return Refusal{kExitTimeout, "Interrupted while reading the hosts file '" + path + "'."};
+    return Refusal{kExitTimeout, "Interrupted while reading the hosts file " + quoted + "."};
   }
   if (error == ETIMEDOUT) {
-    return Refusal{kExitTimeout, "The hosts file '" + path +
-                                     "' cannot be read: it did not end before the time-out."};
+    return Refusal{kExitTimeout, "The hosts file " + quoted +
+                                     " cannot be read: it did not end before the time-out."};
   }
   return Refusal{kExitUsage,
-                 "The hosts file '" + path + "' cannot be read: " + ReadFailure(error) + "."};
+                 "The hosts file " + quoted + " cannot be read: " + ReadFailure(error) + "."};
 }
 
 HostsFile ParseHostsFile(std::string_view bytes, const std::string& name,

@@ -28,9 +28,11 @@ int Listen(Output& output, const std::atomic<bool>& interrupted) {
   if (!StartServer(server, output)) return kExitStartFailed;
   output.Event("listening", "Listening for BOOTP and DHCP requests on UDP port 67; Ctrl+C ends.");
   std::vector<RowSeen> seen;
+  NoticeReporter notices(output, server);
   {
     Worker worker(server);
-    while (!interrupted && server.IsRunning()) {
+    while (!interrupted && server.IsRunning() && !output.Failed()) {
+      notices.Poll();
       const int rows = server.GetRequestCount();
       for (int row = 0; row < rows; ++row) {
         if (static_cast<std::size_t>(row) >= seen.size()) seen.emplace_back();
@@ -57,10 +59,12 @@ int Listen(Output& output, const std::atomic<bool>& interrupted) {
       std::this_thread::sleep_for(kListenInterval);
     }
   }
-  const bool stoppedListening = !interrupted;
-  const std::string message = MessageText(server);
-  if (!message.empty()) output.Error(message);
-  return stoppedListening ? kExitStartFailed : 0;
+  if (output.Failed()) return kExitOutputFailed;
+  notices.Flush();
+  // A receive failure was said as it happened; only one that stopped the server ends the run.
+  if (interrupted) return kExitSent;
+  if (const std::string message = MessageText(server); !message.empty()) output.Error(message);
+  return kExitStartFailed;
 }
 
 }  // namespace quillnet::cli

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <csignal>
 #include <iostream>
+#include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,10 +27,16 @@ namespace {
 
 // What ends listen and serve: Windows has no SIGTERM.
 #ifdef _WIN32
-constexpr char kUntilStopped[] = "until Ctrl+C";
+constexpr char kStoppedBy[] = "Ctrl+C";
 #else
-constexpr char kUntilStopped[] = "until Ctrl+C or SIGTERM";
+constexpr char kStoppedBy[] = "Ctrl+C or SIGTERM";
 #endif
+
+constexpr char kProgramName[] = "quillnet-cli";
+// A longer parser message holds an argument it quotes; it is cut, as the program's own
+// refusals cut what they quote.
+constexpr std::size_t kShownParserMessage = 200;
+constexpr char kOutputFailed[] = "the output could not be written";
 
 using namespace quillnet::cli;
 
@@ -48,13 +56,28 @@ void AddTimeout(CLI::App* command, std::optional<double>& seconds) {
             ReadTimeout(text, read);
             seconds = read;
           },
-          "Give up after SECONDS (above 0, at most 86400; default: wait for ever)")
+          "Give up after SECONDS (0.001 to 86400; default: wait for ever)")
+      ->type_name("SECONDS")
       ->check(CLI::Validator(
           [](std::string& text) {
             double read = 0;
             return ReadTimeout(text, read) ? std::string() : std::string(kTimeoutRule);
           },
-          "SECONDS"));
+          ""));
+}
+
+// Each subcommand's help names its own exit codes, in order; every one may end with 2 and 8
+// too.
+std::string ExitCodes(std::map<int, std::string> own) {
+  own.emplace(kExitUsage, "invalid arguments");
+  own.emplace(kExitOutputFailed,
+              std::string(kOutputFailed) + " (quietly when its reader closed the pipe)");
+  std::string text = "Exit codes: ";
+  for (const auto& [code, meaning] : own) {
+    if (code != own.begin()->first) text += "; ";
+    text += std::to_string(code) + " " + meaning;
+  }
+  return text + ".";
 }
 
 // Whether --json is among the arguments. A refusal of the arguments comes before the parser
@@ -95,93 +118,148 @@ int main(int argc, char** systemArgv) {
     arguments.push_back(helpFlag.data());
   }
 
-  CLI::App app{"Quillnet BOOTP server without the wizard."};
+  // Named as the user knows it, not by the path it was started from.
+  CLI::App app{"Quillnet BOOTP server without the wizard.", kProgramName};
   app.require_subcommand(1);
-  app.set_version_flag("--version", std::string("quillnet-cli ") + QUILLNET_VERSION,
+  app.set_version_flag("--version", std::string(kProgramName) + " " + QUILLNET_VERSION,
                        "Print the version and exit");
-  app.footer(
-      "Exit codes: 0 the reply was sent (assign), every check passed (doctor), or the run "
-      "ended by Ctrl+C or, with --once, once every device was answered (listen, serve); "
-      "1 a check failed (doctor); 2 invalid arguments, or a hosts file that cannot be read; "
-      "3 the addresses failed the check, or the IP address is in use by another device or this "
-      "PC, or the device declined it as in use or took another DHCP server's offer (assign), or "
-      "the hosts file was refused (serve); "
-      "4 the server could not start or stopped listening; 5 the reply could not be sent; "
-      "6 no request from the device before the timeout or an interruption (assign), or not "
-      "every device answered before the timeout or, with --once, before an interruption "
-      "(serve); 7 the device did not answer at its new address within --confirm seconds or "
-      "before an interruption (assign).");
+  app.footer(std::string("Exit codes: each subcommand's help lists its own (") + kProgramName +
+             " help SUBCOMMAND); every subcommand ends with 2 after invalid arguments, and with "
+             "8 when its output could not be written.");
 
   bool json = false;
   CLI::App* listen = app.add_subcommand("listen", "List the devices that ask for an address.");
   listen->add_flag("--json", json, "One JSON object per line");
+  listen->footer(ExitCodes({{kExitSent, std::string("the run ended by ") + kStoppedBy},
+                            {kExitStartFailed, "the server could not start or stopped listening"}}));
 
   AssignArguments assignArgs;
   CLI::App* assign =
       app.add_subcommand("assign",
                          "Answer a device's next BOOTP or DHCP request with these addresses.");
+  // The names say what each positional argument is; a type beside them would only say TEXT.
   assign->add_option("MAC", assignArgs.mac, "The device's MAC address, e.g. 02:00:5e:10:20:30")
+      ->type_name("")
       ->required();
   assign->add_option("IP", assignArgs.addresses.ipAddress, "The IP address to give it")
+      ->type_name("")
       ->required();
-  assign->add_option("MASK", assignArgs.addresses.subnetMask, "Its subnet mask")->required();
-  assign->add_option("GATEWAY", assignArgs.addresses.defaultGateway,
-                     "Its default gateway (none: 0.0.0.0)");
+  assign->add_option("MASK", assignArgs.addresses.subnetMask, "Its subnet mask")
+      ->type_name("")
+      ->required();
+  assign
+      ->add_option("GATEWAY", assignArgs.addresses.defaultGateway,
+                   "Its default gateway (none: 0.0.0.0)")
+      ->type_name("");
   AddTimeout(assign, assignArgs.timeoutSeconds);
   assign
       ->add_option_function<std::string>(
           "--confirm",
           [&assignArgs](const std::string& text) { ReadConfirm(text, assignArgs.confirmSeconds); },
-          "After the reply, wait at most SECONDS for the device to answer ARP at its new "
-          "address (0: do not check; default 5)")
+          "After the reply, wait at most SECONDS (0.001 to 86400) for the device to answer at "
+          "its new address (0: do not check; default 5)")
+      ->type_name("SECONDS")
       ->check(CLI::Validator(
           [](std::string& text) {
             double read = 0;
             return ReadConfirm(text, read) ? std::string() : std::string(kConfirmRule);
           },
-          "SECONDS"));
+          ""));
   assign->add_flag("--force", assignArgs.force,
                    "Assign the IP address even when another device or this PC has it");
   assign->add_flag("--json", json, "One JSON object per line");
+  assign->footer(ExitCodes(
+      {{kExitSent,
+        "the reply was sent, and the device answers at its new address where that could be "
+        "checked"},
+       {kExitRefused,
+        "the addresses failed the check, the IP address is in use by another device or this "
+        "PC, or the device declined it as in use or took another DHCP server's offer"},
+       {kExitStartFailed, "the server could not start or stopped listening"},
+       {kExitSendFailed, "the reply could not be sent through the interface the device asked on"},
+       {kExitTimeout, "no request from the device before the timeout or an interruption"},
+       {kExitNotConfirmed,
+        "the device did not answer at its new address within --confirm seconds or before an "
+        "interruption, the check broke off, or the device asked again after each of 8 "
+        "replies"}}));
 
   ServeArguments serveArgs;
   CLI::App* serve = app.add_subcommand(
-      "serve", std::string("Answer every device listed in a hosts file, ") + kUntilStopped + ".");
+      "serve", std::string("Answer every device listed in a hosts file, until ") + kStoppedBy + ".");
   serve
       ->add_option("--hosts", serveArgs.hostsPath,
                    "CSV lines MAC,IP,MASK[,GATEWAY]; a header line, # comments and blank lines "
                    "are allowed")
+      ->type_name("FILE")
       ->required();
   serve->add_flag("--once", serveArgs.once, "End as soon as every device has been answered");
   AddTimeout(serve, serveArgs.timeoutSeconds);
   serve->add_flag("--json", json, "One JSON object per line");
+  serve->footer(ExitCodes(
+      {{kExitSent, std::string("the run ended by ") + kStoppedBy +
+                       ", or with --once once every device was answered"},
+       {kExitUsage, "invalid arguments, or a hosts file that cannot be read"},
+       {kExitRefused,
+        "the hosts file was refused: a row failed the check, or it lists no device or too many"},
+       {kExitStartFailed, "the server could not start or stopped listening"},
+       {kExitTimeout, std::string("not every device was answered before the timeout or, with "
+                                  "--once, before ") +
+                          kStoppedBy +
+                          "; or the hosts file did not end before the timeout or an "
+                          "interruption"}}));
 
   CLI::App* doctor = app.add_subcommand(
       "doctor", "Check whether this PC can serve BOOTP, and say how to fix what is wrong.");
   doctor->add_flag("--json", json, "One JSON object per line");
+  doctor->footer(ExitCodes({{kExitSent, "every check passed (a warning does not fail)"},
+                            {kExitCheckFailed, "a check failed"}}));
 
   // Read as `SUBCOMMAND --help` before parsing; here for the list of subcommands and its own
   // --help.
   std::string helpTopic;
-  app.add_subcommand("help", "Print this help, or SUBCOMMAND's help.")
-      ->add_option("SUBCOMMAND", helpTopic, "The subcommand to explain");
+  CLI::App* help = app.add_subcommand("help", "Print this help, or SUBCOMMAND's help.");
+  help->add_option("SUBCOMMAND", helpTopic, "The subcommand to explain")->type_name("");
 
   try {
     app.parse(static_cast<int>(arguments.size()), arguments.data());
   } catch (const CLI::ParseError& error) {
-    // --help and --version print and end with 0.
-    if (error.get_exit_code() == 0) return app.exit(error);
+    if (error.get_exit_code() == 0) {
+      // --help and --version print and end with 0, unless what they print is lost.
+      std::ostringstream text;
+      std::ostringstream unused;
+      app.exit(error, text, unused);
+      argumentsOutput.Text(text.str());
+      if (!argumentsOutput.Failed()) return kExitSent;
+      argumentsOutput.SayWhyFailed();
+      return kExitOutputFailed;
+    }
     // One line per refusal; --help says the rest.
-    argumentsOutput.Error(error.what());
+    argumentsOutput.Error(ShownInput(error.what(), kShownParserMessage));
     return kExitUsage;
   }
 
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
+#ifdef SIGHUP
+  // A closed terminal ends the run as SIGTERM does, with its summary and exit code.
+  std::signal(SIGHUP, OnInterrupt);
+#endif
   Output output(json, std::cout, std::cerr);
-  if (*listen) return Listen(output, g_interrupted);
-  if (*serve) return Serve(serveArgs, output, g_interrupted);
-  if (*doctor) return RunDoctor(output);
-  if (*assign) return Assign(assignArgs, output, g_interrupted);
-  return app.exit(CLI::CallForHelp());
+  int exitCode = kExitUsage;
+  if (*listen) {
+    exitCode = Listen(output, g_interrupted);
+  } else if (*serve) {
+    exitCode = Serve(serveArgs, output, g_interrupted);
+  } else if (*doctor) {
+    exitCode = RunDoctor(output);
+  } else if (*assign) {
+    exitCode = Assign(assignArgs, output, g_interrupted);
+  }
+  // A result that could not be written is no result: the caller would read what is missing
+  // as success.
+  if (output.Failed()) {
+    output.SayWhyFailed();
+    return kExitOutputFailed;
+  }
+  return exitCode;
 }

@@ -73,7 +73,9 @@ int Serve(const ServeArguments& args, Output& output, const std::atomic<bool>& i
   if (auto refusal = ReadHostsFile(args.hostsPath, text, {&interrupted, deadline.End()})) {
     return Refuse(output, *refusal);
   }
-  const HostsFile hosts = ParseHostsFile(text, args.hostsPath, QueryLocalNetwork(),
+  // The path as typed, but never a byte that is not text nor a line that fills the screen.
+  const std::string shownPath = ShownInput(args.hostsPath, kQuotedPathCharacters);
+  const HostsFile hosts = ParseHostsFile(text, shownPath, QueryLocalNetwork(),
                                          QueryOwnAddresses(SystemAdapterSource()));
   if (hosts.refusal) return Refuse(output, *hosts.refusal);
   for (const std::string& warning : hosts.warnings) output.Warning(warning);
@@ -103,17 +105,21 @@ int Serve(const ServeArguments& args, Output& output, const std::atomic<bool>& i
   });
   if (!StartServer(server, output)) return kExitStartFailed;
   output.Event("serving",
-               "Serving " + DevicesText(entries.size()) + " from " + args.hostsPath +
+               "Serving " + DevicesText(entries.size()) + " from " + shownPath +
                    " on UDP port 67; Ctrl+C ends.",
                {{"devices", entries.size()}, {"file", args.hostsPath}});
 
+  NoticeReporter notices(output, server);
   {
     Worker worker(server);
-    while (!interrupted && server.IsRunning() && !deadline.Passed()) {
+    while (!interrupted && server.IsRunning() && !deadline.Passed() && !output.Failed()) {
+      notices.Poll();
       if (args.once && answers.Count() == entries.size()) break;
       std::this_thread::sleep_for(kPollInterval);
     }
   }
+  if (output.Failed()) return kExitOutputFailed;
+  notices.Flush();
   const std::size_t answered = answers.Count();
   const bool allAnswered = answered == entries.size();
   // --once promises every device its answer; an interruption before that is no success.

@@ -23,6 +23,102 @@ Worker::~Worker() {
   m_thread.join();
 }
 
+namespace {
+
+// A flood of one kind of notice costs a line this often.
+constexpr auto kNoticeInterval = std::chrono::seconds(1);
+
+// " (12 so far)" when more came than this line counts.
+std::string SoFarText(std::uint64_t news, std::uint64_t total) {
+  std::string text;
+  if (news == total) return text;
+  text += " (";
+  text += std::to_string(total);
+  text += " so far)";
+  return text;
+}
+
+}  // namespace
+
+NoticeReporter::NoticeReporter(Output& output, const BootPServer& server)
+    : m_output(output), m_server(server) {}
+
+void NoticeReporter::Poll() { Say(m_server.GetNotices(), false); }
+
+void NoticeReporter::Flush() { Say(m_server.GetNotices(), true); }
+
+bool NoticeReporter::Due(Said& said, std::uint64_t count, bool all, std::uint64_t& news) const {
+  if (count <= said.count) return false;
+  if (!all && said.count != 0 && m_now - said.at < kNoticeInterval) return false;
+  news = count - said.count;
+  said = {count, m_now};
+  return true;
+}
+
+void NoticeReporter::Say(const BootPServer::Notices& notices, bool all) {
+  m_now = std::chrono::steady_clock::now();
+  std::uint64_t news = 0;
+  // Each text is built by appending: mingw's g++ 12 at -O3 warns falsely of a literal
+  // prepended to a temporary string.
+  if (Due(m_oversize, notices.oversizeDatagrams, all, news)) {
+    const bool one = news == 1;
+    std::string text = "Warning: ";
+    text += one ? std::string("a datagram") : std::to_string(news) + " datagrams";
+    text += " longer than ";
+    text += std::to_string(kMessageBufferSize);
+    text += " bytes came to UDP port 67 ";
+    text += one ? "and was" : "and were";
+    text += " dropped: no BOOTP or DHCP request is that long.";
+    text += SoFarText(news, notices.oversizeDatagrams);
+    m_output.Warning(text, {{"kind", "oversize"},
+                            {"count", news},
+                            {"total", notices.oversizeDatagrams}});
+  }
+  if (Due(m_receive, notices.receiveFailures, all, news)) {
+    std::string failure = notices.lastReceiveFailure;
+    while (failure.ends_with('\n')) failure.pop_back();
+    std::string text = "Warning: a receive on UDP port 67 failed";
+    if (news != 1) {
+      text += ' ';
+      text += std::to_string(news);
+      text += " times";
+    }
+    text += ", the last with " + failure + "; the server goes on.";
+    text += SoFarText(news, notices.receiveFailures);
+    m_output.Warning(text, {{"kind", "receive"},
+                            {"count", news},
+                            {"total", notices.receiveFailures},
+                            {"failure", failure}});
+  }
+  if (Due(m_relays, notices.refusedRelays, all, news)) {
+    const std::string named = notices.lastRefusedRelay + ", " + notices.lastRefusedWhy;
+    std::string text = "Warning: dropped ";
+    if (news == 1) {
+      text += "a request from " + notices.lastRefusedMac + " that names " + named +
+              ", as its relay agent: no reply may go there.";
+    } else {
+      text += std::to_string(news);
+      text += " requests that name no relay agent a reply may go to; the last, from ";
+      text += notices.lastRefusedMac + ", named " + named + ".";
+    }
+    text += SoFarText(news, notices.refusedRelays);
+    m_output.Warning(text, {{"kind", "relay"},
+                            {"count", news},
+                            {"total", notices.refusedRelays},
+                            {"mac", notices.lastRefusedMac},
+                            {"relay", notices.lastRefusedRelay},
+                            {"reason", notices.lastRefusedWhy}});
+  }
+  if (notices.tableFull && !m_tableFullSaid) {
+    m_tableFullSaid = true;
+    std::string text = "Warning: ";
+    text += std::to_string(BootPServer::kMaxRows);
+    text += " devices have been heard, as many as the table holds: further devices are not "
+            "listed.";
+    m_output.Warning(text, {{"kind", "tableFull"}, {"devices", BootPServer::kMaxRows}});
+  }
+}
+
 Deadline::Deadline(std::optional<double> seconds)
     : m_seconds(seconds),
       m_end(seconds ? std::chrono::steady_clock::now() +
@@ -60,7 +156,7 @@ bool StartServer(BootPServer& server, Output& output) {
     const std::string holders = PortHoldersText(FindUdpPortOwners(BootPServer::kServerPort));
     output.Error("UDP port 67 is in use by " +
                  (holders.empty() ? std::string("a program that could not be found") : holders) +
-                 "; stop it, then run this again. `quillnet-cli doctor` checks this PC.");
+                 "; stop it, then run this again. quillnet-cli doctor checks this PC.");
     return false;
   }
   output.Error(MessageText(server));
@@ -70,7 +166,7 @@ bool StartServer(BootPServer& server, Output& output) {
     const std::string holders = PortHoldersText(FindUdpPortOwners(BootPServer::kServerPort));
     output.Error("UDP port 67 is refused to this program" +
                  (holders.empty() ? std::string() : ", held by " + holders) +
-                 ". `quillnet-cli doctor` checks this PC.");
+                 ". quillnet-cli doctor checks this PC.");
   } else if (server.GetStartError() == kWsaEacces) {
     // Refused the port, the program asked quillnet-net-helper, which says what it lacks.
     const std::string helper = LastPortHelperFailure();

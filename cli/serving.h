@@ -34,6 +34,37 @@ class Worker {
   std::thread m_thread;
 };
 
+// Says, as warnings while the server runs, what its receive step dropped or could not keep
+// (BootPServer::Notices): oversize datagrams, receive failures, requests whose relay address
+// names no relay agent, a full table. Each kind at most once a second, with the number since
+// its last line, so a flood of them costs a line a second; a full table once.
+class NoticeReporter {
+ public:
+  NoticeReporter(Output& output, const BootPServer& server);
+  // Says what came since the last call, each kind whose last line is a second old.
+  void Poll();
+  // Says whatever is still unsaid, at the end of the run.
+  void Flush();
+
+ private:
+  // One kind of notice: its count when last said, and when.
+  struct Said {
+    std::uint64_t count = 0;
+    std::chrono::steady_clock::time_point at{};
+  };
+  void Say(const BootPServer::Notices& notices, bool all);
+  // Whether the kind's count grew and may be said now; `news` gets the number since.
+  bool Due(Said& said, std::uint64_t count, bool all, std::uint64_t& news) const;
+
+  Output& m_output;
+  const BootPServer& m_server;
+  std::chrono::steady_clock::time_point m_now;
+  Said m_oversize;
+  Said m_receive;
+  Said m_relays;
+  bool m_tableFullSaid = false;
+};
+
 // A time limit; none passes never.
 class Deadline {
  public:

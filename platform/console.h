@@ -15,4 +15,9 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv);
 // takes UTF-8 as it is.
 void UseUtf8Console();
 
+// Whether standard output is a pipe whose reader has gone (`listen | head -n 1` after head
+// ended), so that a program that writes rarely notices without writing. False where the
+// system cannot tell before a write fails.
+bool StandardOutputReaderGone();
+
 }  // namespace quillnet

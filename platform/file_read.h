@@ -16,7 +16,8 @@ struct ReadLimits {
 // Reads the file at `path` (UTF-8) into `text`, byte for byte and at most `limit` bytes, so
 // that a caller can refuse a larger one (or a device such as /dev/zero) without reading it
 // all. A pipe or FIFO is read until its writer closes it, never waiting past `limits`: EINTR
-// when cancelled, ETIMEDOUT at the deadline; opening one never waits for a writer. Returns 0,
+// when cancelled, ETIMEDOUT at the deadline; a FIFO whose writer has not come yet is waited
+// for within the same limits (the open itself never blocks). Returns 0,
 // or why it failed as a POSIX errno value (ENOENT, EISDIR, EACCES ...), which callers put in
 // words the same way on every system; `text` is then empty.
 int ReadFileUpTo(const std::string& path, std::size_t limit, std::string& text,

@@ -36,7 +36,8 @@ class SocketApi {
   // SO_BROADCAST with a one-byte option value of 1.
   virtual int EnableBroadcast(SocketHandle socket) = 0;
   // Asks for a receive buffer of `bytes`: beyond the system's limit where this process may,
-  // else up to that limit. `granted` receives the size the system uses.
+  // else up to that limit. `granted` receives the size granted, in the terms of `bytes`: the
+  // request itself when nothing capped it.
   virtual int SetReceiveBuffer(SocketHandle socket, int bytes, int& granted) = 0;
   virtual int Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) = 0;
   // Blocks until a datagram arrives, then takes the ones already waiting behind it too, one

@@ -55,16 +55,28 @@ int ReadFileUpTo(const std::string& path, std::size_t limit, std::string& text,
   if (::fstat(file.get(), &status) != 0) return errno;
   if (S_ISDIR(status.st_mode)) return EISDIR;
   const bool waits = !S_ISREG(status.st_mode);
+  // A FIFO opened before its writer reads as ended until the writer comes; Linux's poll
+  // reports nothing on it until a writer has written or gone, so each end of the FIFO is
+  // believed only once the writer was seen. A pipe, or a FIFO whose writer came first,
+  // shows its writer by being empty (EAGAIN) instead of ended.
+  bool writerSeen = !S_ISFIFO(status.st_mode);
   constexpr std::size_t kChunk = 64 * 1024;
   while (text.size() < limit) {
     const std::size_t size = text.size();
     text.resize(std::min(size + kChunk, limit));
     const ssize_t got = ::read(file.get(), text.data() + size, text.size() - size);
+    const int readError = errno;
     text.resize(size + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-    if (got == 0) break;
-    if (got > 0 || errno == EINTR) continue;
-    int error = errno;
-    if (waits && (error == EAGAIN || error == EWOULDBLOCK)) error = WaitReadable(file.get(), limits);
+    if (got > 0) writerSeen = true;
+    if (got == 0 && writerSeen) break;
+    if (got > 0 || (got < 0 && readError == EINTR)) continue;
+    int error = got == 0 ? EAGAIN : readError;
+    if (waits && (error == EAGAIN || error == EWOULDBLOCK)) {
+      writerSeen = writerSeen || got < 0;
+      error = WaitReadable(file.get(), limits);
+      // Data, or a writer that came and went: the next read tells which.
+      if (error == 0) writerSeen = true;
+    }
     if (error != 0) {
       text.clear();
       return error;

@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "platform/linux/build_tree.h"
+
 namespace quillnet {
 
 std::string RunningProgramPath() {
@@ -26,17 +28,7 @@ bool IsFileInFolder(const std::string& path, const std::string& folder) {
 }
 
 std::string CapabilityCommand(const std::string& programPath) {
-  // Quoted for the shell, so a path with blanks or quotes is copied and run as it stands.
-  std::string quoted = "'";
-  for (const char character : programPath) {
-    if (character == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += character;
-    }
-  }
-  quoted += "'";
-  return "sudo setcap cap_net_bind_service,cap_net_raw=+ep " + quoted;
+  return "sudo setcap cap_net_bind_service,cap_net_raw=+ep " + ShellQuoted(programPath);
 }
 
 }  // namespace quillnet

@@ -10,6 +10,9 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/linux/build_tree.h"
+#include "platform/program_file.h"
+
 namespace quillnet {
 namespace {
 
@@ -148,8 +151,14 @@ bool NeedsNetHelper() { return true; }
 bool ReceiveBufferCappedBySysctl() { return true; }
 
 std::string UnseenPortOwnerText(const PortOwner& owner) {
+  // The doctor of the same build, where the program runs from one: a build is on no PATH.
+  std::string doctor = "quillnet-cli";
+  if (const std::string build = BuildTreeOf(RunningProgramPath()); !build.empty()) {
+    const std::string cli = build + "/cli/quillnet-cli";
+    if (::access(cli.c_str(), X_OK) == 0) doctor = ShellQuoted(cli);
+  }
   return "a process of user " + std::to_string(owner.uid) +
-         " that this user cannot see (run doctor as root to name it)";
+         " that this user cannot see (sudo " + doctor + " doctor names it)";
 }
 
 }  // namespace quillnet

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "helper/protocol.h"
+#include "platform/linux/build_tree.h"
 #include "platform/program_copy.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
@@ -46,18 +47,28 @@ bool IsFile(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
+// A program built from source gets its helper from its build, which places a copy beside it;
+// an installed one from the package, which no build tree has.
 NetHelperFailure NotFound(const std::string& program) {
-  return {kWsaEacces, std::string(kNetHelperName) + " was not found beside " + program +
-                          " nor in " + kInstalledNetHelperFolder +
-                          ": install the package that holds it with `sudo apt install "
-                          "quillnet-cli`"};
+  std::string text = std::string(kNetHelperName) + " was not found beside " + program +
+                     " nor in " + kInstalledNetHelperFolder;
+  if (const std::string build = BuildTreeOf(program); !build.empty()) {
+    const std::string beside =
+        program.substr(0, program.rfind('/') + 1) + kNetHelperName;
+    text += ": build it again (cmake --build " + ShellQuoted(build) +
+            " places it beside the program), then grant it its capabilities: " +
+            CapabilityCommand(beside);
+  } else {
+    text += ": install the package that holds it: sudo apt install quillnet-cli";
+  }
+  return {kWsaEacces, text};
 }
 
 // The package lets only the group quillnet run the helper.
 NetHelperFailure NotRunnable(const std::string& path) {
   return {kWsaEacces, "this user may not run " + path +
-                          ": add yourself to the group quillnet with `sudo usermod -aG "
-                          "quillnet $USER`, then log in again"};
+                          ": add yourself to the group quillnet (sudo usermod -aG quillnet "
+                          "$USER), then log in again"};
 }
 
 // What the helper's own failure means to the user: a refusal is a capability its file lacks.

@@ -38,4 +38,7 @@ void UseUtf8Console() {
   std::atexit(RestoreConsole);
 }
 
+// A pipe's reader is only known to be gone once a write fails.
+bool StandardOutputReaderGone() { return false; }
+
 }  // namespace quillnet

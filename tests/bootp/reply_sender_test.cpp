@@ -60,7 +60,8 @@ TEST(ReplySender, SendsToTheDevicesNetworksOrToItsRelayOnly) {
        {"172.16.0.2"}, true, ""},
       {"no route to the relay", kRelay, kDhcpOffer, {}, {}, {}, false,
        "The reply could not be sent to the relay agent 10.89.0.1, through which the device "
-       "asked: no route leads there. Sendto error 10051 (00002743)\n"},
+       "asked: this PC has no route to 10.89.0.1. Give it a route to the device's network "
+       "through the router that relays its requests.\n"},
   };
   for (const Case& c : cases) {
     FakeSocketApi sockets;

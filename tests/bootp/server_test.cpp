@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
+#include "platform/ipv4_text.h"
 #include "platform/winsock_errors.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/requests.h"
@@ -128,6 +130,14 @@ TEST_F(ServerTest, ReceiveStepRecordsAcceptedRequestsOnly) {
   sockets.PushError(kWsaEmsgsize);
   server.ServiceOneRequest();
   EXPECT_EQ(Message(), "recvfrom failed 10040 (00002738)\n");
+  EXPECT_EQ(server.GetRequestCount(), 0);
+  // Each is counted as it happens, an oversize datagram apart from the other failures,
+  // whether the system marks it or fails the receive.
+  Receive(Request{}.WithLength(kMessageBufferSize + 1));
+  BootPServer::Notices notices = server.GetNotices();
+  EXPECT_EQ(notices.oversizeDatagrams, 2u);
+  EXPECT_EQ(notices.receiveFailures, 1u);
+  EXPECT_EQ(notices.lastReceiveFailure, "recvfrom failed 10054 (00002746)\n");
   EXPECT_EQ(server.GetRequestCount(), 0);
 
   Receive(Request{});  // the next pass receives again
@@ -336,6 +346,99 @@ TEST_F(ServerTest, ListedDevicesAreAnsweredWithTheirRowAndTheArmedDeviceWins) {
   EXPECT_EQ(answers.back().macText, "02:00:5e:00:00:bb");
   EXPECT_EQ(answers.back().interfaces, 0u);
   EXPECT_EQ(Message(), "Sendto error 10051 (00002743)\n");
+}
+
+TEST_F(ServerTest, ARelayAddressThatNoRelayAgentHasIsDroppedAndCounted) {
+  testing::FakeAdapterSource adapters;
+  adapters.adapters = {{"pc0", {{"10.77.0.1", "255.255.255.0"}}, "0.0.0.0", 1},
+                       {"pc1", {{"172.16.5.9", "255.255.0.0"}, {"10.99.0.2", "255.255.255.254"}},
+                        "0.0.0.0", 2}};
+  BootPServer guarded{sockets, routes, [this] { return now; }, &adapters};
+  constexpr DeviceKey kListed = 0x02005E0000AA;
+  guarded.SetHosts({{FormatMacAddress(kListed), "10.89.0.50", "255.255.255.0", ""}});
+  sockets.sourceToward = {{Ip(10, 89, 0, 1), Ip(10, 77, 0, 1)},
+                          {Ip(10, 99, 0, 3), Ip(10, 99, 0, 2)}};
+  ASSERT_TRUE(guarded.Start());
+  Request listed;
+  listed.mac = kListed;
+  const auto receive = [&](std::uint32_t giaddr) {
+    std::vector<std::uint8_t> bytes = listed.Bytes();
+    std::memcpy(&bytes[kGiaddrOffset], &giaddr, kAddressSize);
+    sockets.Push(bytes, 1);
+    guarded.ServiceOneRequest();
+    ASSERT_TRUE(guarded.WaitForReplies(std::chrono::seconds(5)));
+  };
+  const struct {
+    std::uint32_t giaddr;
+    const char* why;
+  } refused[] = {
+      {Ip(10, 77, 0, 1), "this PC's own address"},
+      {Ip(172, 16, 5, 9), "this PC's own address"},
+      {Ip(127, 0, 0, 1), "a loopback address"},
+      {Ip(127, 8, 0, 1), "a loopback address"},
+      {Ip(224, 0, 0, 1), "a multicast address"},
+      {Ip(255, 255, 255, 255), "the limited broadcast address"},
+      {Ip(0, 1, 2, 3), "a reserved address, which no host has"},
+      {Ip(240, 0, 0, 1), "a reserved address, which no host has"},
+      {Ip(10, 77, 0, 0), "the network address of this PC's network 10.77.0.0/24"},
+      {Ip(10, 77, 0, 255), "the broadcast address of this PC's network 10.77.0.0/24"},
+      {Ip(172, 16, 255, 255), "the broadcast address of this PC's network 172.16.0.0/16"},
+  };
+  std::uint64_t count = 0;
+  for (const auto& c : refused) {
+    receive(c.giaddr);
+    const BootPServer::Notices notices = guarded.GetNotices();
+    EXPECT_EQ(notices.refusedRelays, ++count) << c.why;
+    EXPECT_EQ(notices.lastRefusedWhy, c.why) << Ipv4Text(c.giaddr);
+    EXPECT_EQ(notices.lastRefusedRelay, Ipv4Text(c.giaddr));
+    EXPECT_EQ(notices.lastRefusedMac, "02:00:5e:00:00:aa");
+  }
+  EXPECT_TRUE(sockets.sent().empty());
+  EXPECT_EQ(guarded.GetRequestCount(), 0);
+
+  // A relay agent elsewhere, one on a /31 beside this PC, and no relay at all are answered.
+  receive(Ip(10, 89, 0, 1));
+  receive(Ip(10, 99, 0, 3));
+  receive(0);
+  const auto sent = sockets.sent();
+  ASSERT_EQ(sent.size(), 4u);  // the last one broadcast out of both interfaces
+  EXPECT_EQ(sent[0].to, Ip(10, 89, 0, 1));
+  EXPECT_EQ(sent[1].to, Ip(10, 99, 0, 3));
+  EXPECT_EQ(sent[2].to, kBroadcast);
+  EXPECT_EQ(guarded.GetNotices().refusedRelays, count);
+  EXPECT_EQ(guarded.GetRequestCount(), 1);
+  guarded.Stop();
+}
+
+TEST_F(ServerTest, AFullTableSaysSoOnceAFurtherDeviceAsks) {
+  ASSERT_TRUE(server.Start());
+  constexpr DeviceKey kFirst = 0x02005E000000;
+  server.SetHosts({{FormatMacAddress(kFirst + BootPServer::kMaxRows), "192.168.1.70",
+                    "255.255.255.0", ""}});
+  const auto from = [](DeviceKey mac) {
+    Request request;
+    request.mac = mac;
+    return request;
+  };
+  for (DeviceKey i = 0; i < BootPServer::kMaxRows; ++i) {
+    sockets.Push(from(kFirst + i).Bytes());
+    if (i % BootPServer::kReceiveBatch == BootPServer::kReceiveBatch - 1) {
+      server.ServiceOneRequest();
+    }
+  }
+  EXPECT_EQ(server.GetRequestCount(), static_cast<int>(BootPServer::kMaxRows));
+  EXPECT_FALSE(server.GetNotices().tableFull);
+  // The one more device is not listed, and still answered from its row.
+  Receive(from(kFirst + BootPServer::kMaxRows));
+  const BootPServer::Notices notices = server.GetNotices();
+  EXPECT_TRUE(notices.tableFull);
+  EXPECT_EQ(notices.unrecordedRequests, 1u);
+  EXPECT_EQ(server.GetRequestCount(), static_cast<int>(BootPServer::kMaxRows));
+  EXPECT_EQ(sockets.sent().size(), 2u);
+  // A device already listed is still counted.
+  Receive(from(kFirst));
+  EXPECT_EQ(server.GetCount(0), 2);
+  EXPECT_EQ(server.GetNotices().unrecordedRequests, 1u);
 }
 
 TEST_F(ServerTest, ArmingTakesOnlyTextsThatReadAsTheyShow) {

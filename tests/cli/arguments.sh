@@ -51,8 +51,8 @@ json_error() { printf '{"event":"error","message":"%s"}' "$1"; }
 readonly MAC=02:00:5e:10:20:30
 readonly NOT_QUAD="is not four numbers 0–255 separated by dots."
 readonly NOT_MAC="is not six two-digit hexadecimal numbers separated by ':' or '-'."
-readonly TIMEOUT_RULE="--timeout: must be a number of seconds above 0 and at most 86400."
-readonly CONFIRM_RULE="--confirm: must be a number of seconds from 0 to 86400."
+readonly TIMEOUT_RULE="--timeout: must be a number of seconds from 0.001 to 86400."
+readonly CONFIRM_RULE="--confirm: must be 0 (no check) or a number of seconds from 0.001 to 86400."
 
 check "ip above 255" 3 "IP address '256.1.1.1' $NOT_QUAD" assign $MAC 256.1.1.1 255.255.255.0
 check "leading zero" 3 "IP address '192.0.2.050' $NOT_QUAD" assign $MAC 192.0.2.050 255.255.255.0
@@ -78,12 +78,20 @@ check "timeout huge" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout 
 check "timeout nan" 2 "$TIMEOUT_RULE" assign $MAC 10.0.0.5 255.0.0.0 --timeout nan
 check "timeout above a day" 2 "$TIMEOUT_RULE" serve --hosts x --timeout 86400.5
 check "timeout text" 2 "$TIMEOUT_RULE" serve --hosts x --timeout soon
+check "timeout below a millisecond" 2 "$TIMEOUT_RULE" serve --hosts x --timeout 5e-324
+check "confirm below a millisecond" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm 1e-9
 check "confirm negative" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm -1
 check "confirm above a day" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm 86401
 check "confirm infinite" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm inf
 check "confirm text" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm later
 # 0 turns the check off, so it is read, and the address check refuses next.
 check "confirm zero" 3 "IP address '256.1.1.1' $NOT_QUAD" assign $MAC 256.1.1.1 255.0.0.0 --confirm 0
+# A refusal quotes a few dozen characters of what it was given, with every byte that is not
+# printable UTF-8 escaped.
+check "long address" 3 "IP address '$(printf '1%.0s' {1..40})…' $NOT_QUAD" \
+  assign $MAC "$(printf '1%.0s' {1..100000})" 255.0.0.0
+check "control and broken bytes" 2 "MAC address 'a\\x1B[2J\\xFFé\\' $NOT_MAC" \
+  assign $'a\e[2J\xffé\\' 10.0.0.5 255.0.0.0
 readonly SUBCOMMANDS="Subcommands: listen, assign, serve, doctor, help."
 check "unknown subcommand" 2 "Unknown subcommand 'asign'. $SUBCOMMANDS" asign $MAC 10.0.0.5 255.0.0.0
 check "no subcommand" 2 "A subcommand is required. $SUBCOMMANDS"
@@ -118,10 +126,12 @@ check "empty hosts file" 3 "$TMP/empty.csv lists no device." serve --hosts "$TMP
 check "endless hosts file" 3 "/dev/zero is larger than 16 MiB, the most a hosts file may hold." \
   serve --hosts /dev/zero
 
-# A FIFO: opening it never waits for a writer; one that is held open but never written ends at
-# the time-out, or at Ctrl+C.
+# A FIFO: its writer is waited for, and one that never comes, or that holds it open but never
+# writes, ends the wait at the time-out, or at Ctrl+C.
 mkfifo "$TMP/hosts.fifo"
-check "FIFO without a writer" 3 "$TMP/hosts.fifo lists no device." serve --hosts "$TMP/hosts.fifo"
+check "FIFO without a writer" 6 \
+  "The hosts file '$TMP/hosts.fifo' cannot be read: it did not end before the time-out." \
+  serve --hosts "$TMP/hosts.fifo" --timeout 0.5
 exec 7<>"$TMP/hosts.fifo"
 check "FIFO that never ends" 6 \
   "The hosts file '$TMP/hosts.fifo' cannot be read: it did not end before the time-out." \
@@ -152,6 +162,12 @@ printf 'MAC,IP,MASK\n%s,10.0.0.5,255.0.0.0\n# a comment\n02:00:5e:10:20:31,10.0.
 check "duplicate ip in hosts file" 3 \
   "$TMP/hosts.csv line 4: IP address 10.0.0.5 is listed on line 2 already." \
   serve --hosts "$TMP/hosts.csv"
+# A field of 2 MB with a NUL in it is quoted in a few dozen characters.
+{ printf 'x\0y'; head -c 2000000 /dev/zero | tr '\0' z; printf ',10.0.0.5,255.0.0.0\n'; } \
+  >"$TMP/long.csv"
+check "long field in hosts file" 3 \
+  "$TMP/long.csv line 1: MAC address 'x\\x00y$(printf 'z%.0s' {1..37})…' $NOT_MAC" \
+  serve --hosts "$TMP/long.csv"
 printf '%s,10.0.0.5,255.0.0.0\n' "$MAC" >"$TMP/json.csv"
 printf '02:00:5e:10:20:31,10.0.0.6,255.0.0.256\n' >>"$TMP/json.csv"
 check "json refusal" 3 \
@@ -176,7 +192,7 @@ elif command -v setpriv >/dev/null; then
      [[ ! -e /usr/lib/quillnet/quillnet-net-helper ]]; then
     check "no permission for port 67" 4 \
       "bind BOOTPS port failed 10013 (0000271D)
-Binding UDP port 67 needs root or quillnet-net-helper: quillnet-net-helper was not found beside $TMP/quillnet-cli nor in /usr/lib/quillnet: install the package that holds it with \`sudo apt install quillnet-cli\`" \
+Binding UDP port 67 needs root or quillnet-net-helper: quillnet-net-helper was not found beside $TMP/quillnet-cli nor in /usr/lib/quillnet: install the package that holds it: sudo apt install quillnet-cli" \
       "${NOBODY[@]}" listen
   fi
 fi

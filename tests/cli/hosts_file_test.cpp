@@ -72,7 +72,7 @@ TEST(HostsFile, OneBadRowRefusesTheWholeFileNamingItsLine) {
        "h line 2: MAC address 'MAC' is not six two-digit hexadecimal numbers separated by ':' "
        "or '-'."},
       {"02:00:5e:10:20:30,10.77.0.50\0,255.255.255.0\n"s,
-       "h line 1: IP address '10.77.0.50\0' is not four numbers 0–255 separated by dots."s},
+       "h line 1: IP address '10.77.0.50\\x00' is not four numbers 0–255 separated by dots."s},
       {"# nothing but a comment\n\nMAC,IP,MASK\n", "h lists no device."},
       {"", "h lists no device."},
   };

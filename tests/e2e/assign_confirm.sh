@@ -84,7 +84,7 @@ expect_no_line "$QNT_TMP/unchecked.out" "Confirmed"
 
 # A user with only the port's capability and no quillnet-net-helper to send the probes: neither
 # probe can be made, the reply still goes out.
-NO_RAW="quillnet-net-helper was not found beside $QNT_TMP/user/quillnet-cli nor in /usr/lib/quillnet: install the package that holds it with \`sudo apt install quillnet-cli\`"
+NO_RAW="quillnet-net-helper was not found beside $QNT_TMP/user/quillnet-cli nor in /usr/lib/quillnet: install the package that holds it: sudo apt install quillnet-cli"
 mkdir "$QNT_TMP/user"
 cp "$CLI" "$QNT_TMP/user/quillnet-cli"
 chmod 755 "$QNT_TMP" "$QNT_TMP/user" "$QNT_TMP/user/quillnet-cli"

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """A scriptable BOOTP device for the end-to-end tests, bound to UDP port 68.
 
-send MAC:SIZE [MAC:SIZE ...]
-    From one socket, sends one BOOTP request (op 1, htype 1, hlen 6, the MAC in chaddr) per
-    argument, SIZE bytes long and zero-padded, to 255.255.255.255:67, in the order given.
+send MAC:SIZE[@GIADDR] [MAC:SIZE[@GIADDR] ...]
+    From one socket, sends one BOOTP request (op 1, htype 1, hlen 6, the MAC in chaddr, the
+    relay agent address GIADDR if given) per argument, SIZE bytes long and zero-padded, to
+    255.255.255.255:67, in the order given.
 ask MAC SECONDS
     A device behind a relay agent: prints "ready" once bound, then sends one BOOTP request from
     MAC with the broadcast flag set (so the relay broadcasts the reply to a device without an
@@ -42,21 +43,25 @@ def open_socket():
 BROADCAST_FLAG = 0x8000
 
 
-def request(mac, size, xid=None, flags=0):
+def request(mac, size, xid=None, flags=0, giaddr="0.0.0.0"):
     chaddr = bytes.fromhex(mac.replace(":", ""))
     if len(chaddr) != 6:
         raise SystemExit(f"not a MAC address: {mac}")
     xid = xid or os.urandom(4)
-    # op, htype, hlen, hops, xid, secs, flags; chaddr starts at byte 28.
-    head = struct.pack("!BBBB4sHH", 1, 1, 6, 0, xid, 0, flags) + bytes(16) + chaddr
+    # op, htype, hlen, hops, xid, secs, flags, then ciaddr, yiaddr, siaddr and giaddr; chaddr
+    # starts at byte 28.
+    head = (struct.pack("!BBBB4sHH", 1, 1, 6, 0, xid, 0, flags) + bytes(12) +
+            ipaddress.IPv4Address(giaddr).packed + chaddr)
     return head.ljust(size, b"\0")[:size]
 
 
 def send(items):
     sock = open_socket()
     for item in items:
+        item, _, giaddr = item.partition("@")
         mac, size = item.rsplit(":", 1)
-        sock.sendto(request(mac, int(size)), ("255.255.255.255", SERVER_PORT))
+        sock.sendto(request(mac, int(size), giaddr=giaddr or "0.0.0.0"),
+                    ("255.255.255.255", SERVER_PORT))
     sock.close()
 
 

@@ -120,7 +120,7 @@ install_programs "$QNT_TMP/missing"
 install_programs "$QNT_TMP/bare" with-helper
 install_programs "$QNT_TMP/group" with-helper
 chmod 750 "$QNT_TMP/group/quillnet-net-helper"
-usermod_hint="add yourself to the group quillnet with \`sudo usermod -aG quillnet \$USER\`, then log in again"
+usermod_hint="add yourself to the group quillnet (sudo usermod -aG quillnet \$USER), then log in again"
 cases=(
   "missing|quillnet-net-helper was not found beside $QNT_TMP/missing/quillnet-cli nor in /usr/lib/quillnet"
   "bare|$QNT_TMP/bare/quillnet-net-helper lacks cap_net_bind_service: grant it with: sudo setcap cap_net_bind_service,cap_net_raw=+ep '$QNT_TMP/bare/quillnet-net-helper'"

@@ -1,7 +1,8 @@
 #!/bin/bash
-# A datagram longer than the 1024-byte receive buffer is a receive failure (10040) and is not
-# read as a request, even though its first bytes look like one; a datagram of exactly 1024
-# bytes and a plain 300-byte request sent after it from the same socket are recorded.
+# A datagram longer than the 1024-byte receive buffer is not read as a request, even though its
+# first bytes look like one, and listen warns of it while it runs and goes on; a datagram of
+# exactly 1024 bytes and a plain 300-byte request sent after it from the same socket are
+# recorded.
 # Usage: oversize_datagram.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -27,14 +28,15 @@ qnt_wait_for 10 qnt_file_has "$OUT" "$MAC_PLAIN  count 1" ||
   qnt_fail "the 300-byte request was not recorded: $(cat "$OUT" "$ERR")"
 qnt_file_has "$OUT" "$MAC_FULL  count 1" || qnt_fail "the 1024-byte request was not recorded: $(cat "$OUT")"
 qnt_file_has "$OUT" "$MAC_OVERSIZE" && qnt_fail "the 1025-byte datagram was recorded: $(cat "$OUT")"
+readonly OVERSIZE="Warning: a datagram longer than 1024 bytes came to UDP port 67 and was dropped: no BOOTP or DHCP request is that long."
+qnt_wait_for 10 qnt_file_has "$ERR" "$OVERSIZE" || qnt_fail "no warning while running: $(cat "$ERR")"
 qnt_running "$LISTEN" || qnt_fail "the server ended: $(cat "$ERR")"
 
 kill -INT "$LISTEN"
 qnt_wait_exit "$LISTEN" 10
 qnt_expect_eq "listen exit status" 0 "$QNT_RC"
-TEXT="$(cat "$ERR"; echo _)"
-qnt_expect_eq "listen stderr" "recvfrom failed 10040 (00002738)
-" "${TEXT%_}"
+# Said once, as it happened, and not again at the end.
+qnt_expect_eq "listen stderr" "$OVERSIZE" "$(cat "$ERR")"
 # Exactly one line per device: nothing else was taken for a request.
 qnt_expect_eq "table lines" 2 "$(grep -c "count" "$OUT")"
 

@@ -17,7 +17,7 @@ FIRST_OUT="$QNT_TMP/first.out"
 FIRST_ERR="$QNT_TMP/first.err"
 qnt_start_listen "$PC" "$FIRST_OUT" "$FIRST_ERR"
 FIRST=$QNT_LAST_PID
-IN_USE="UDP port 67 is in use by quillnet-cli (pid $FIRST); stop it, then run this again. \`quillnet-cli doctor\` checks this PC."
+IN_USE="UDP port 67 is in use by quillnet-cli (pid $FIRST); stop it, then run this again. quillnet-cli doctor checks this PC."
 HOSTS="$QNT_TMP/hosts.csv"
 echo "02:00:5e:83:00:0d,10.83.0.50,255.255.255.0" >"$HOSTS"
 

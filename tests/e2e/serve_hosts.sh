@@ -2,8 +2,9 @@
 # quillnet-cli serve commissions two devices from one hosts file: two real BOOTP clients behind
 # one bridge each take their own row, the answers are reported as they went out (text and
 # JSON), a device not in the file gets nothing, and --once ends the run with 0 once every row
-# has been answered, but with 6 when interrupted before that. A row with this PC's own address
-# refuses the file.
+# has been answered, but with 6 when interrupted before that, by Ctrl+C or by SIGHUP (a closed
+# terminal) alike. A FIFO whose writer comes after serve opened it is read once it comes. A row
+# with this PC's own address refuses the file.
 # Usage: serve_hosts.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -110,6 +111,31 @@ qnt_wait_exit "$SERVER" 10
 qnt_expect_eq "serve --once exit status after Ctrl+C" 6 "$QNT_RC"
 qnt_expect_eq "serve --once stderr after Ctrl+C" "Interrupted: answered 1 of 2 devices." \
   "$(cat "$QNT_TMP/interrupted.err")"
+
+# SIGHUP, a closed terminal, ends the run as Ctrl+C does, with its summary.
+serve_run hangup "Serving 2 devices" --once
+SERVER=$QNT_LAST_PID
+kill -HUP "$SERVER"
+qnt_wait_exit "$SERVER" 10
+qnt_expect_eq "serve --once exit status after SIGHUP" 6 "$QNT_RC"
+qnt_expect_eq "serve --once stderr after SIGHUP" "Interrupted: answered 0 of 2 devices." \
+  "$(cat "$QNT_TMP/hangup.err")"
+
+# A FIFO whose writer comes once serve has it open: serve waits for the writer, reads its rows
+# and serves them.
+FIFO="$QNT_TMP/hosts.fifo"
+mkfifo "$FIFO"
+qnt_bg "$PC" "$QNT_TMP/fifo.out" "$QNT_TMP/fifo.err" "$CLI" serve --hosts "$FIFO" --timeout 30
+SERVER=$QNT_LAST_PID
+qnt_wait_for 10 bash -c "ls -l /proc/$SERVER/fd | grep -qF '$FIFO'" ||
+  qnt_fail "serve did not open the FIFO: $(cat "$QNT_TMP/fifo.err")"
+qnt_running "$SERVER" || qnt_fail "serve did not wait for the FIFO's writer: $(cat "$QNT_TMP/fifo.err")"
+cat "$HOSTS" >"$FIFO"
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/fifo.out" "Serving 2 devices from $FIFO" ||
+  qnt_fail "the FIFO's rows were not served: $(cat "$QNT_TMP/fifo.out" "$QNT_TMP/fifo.err")"
+kill -TERM "$SERVER"
+qnt_wait_exit "$SERVER" 10
+qnt_expect_eq "serve from a FIFO: exit status after SIGTERM" 0 "$QNT_RC"
 
 # One device is one; no request within the timeout ends with 6.
 echo "$MAC_A,10.84.0.50,255.255.255.0" >"$QNT_TMP/one.csv"

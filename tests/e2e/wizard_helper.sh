@@ -64,7 +64,7 @@ qnt_expect_eq "the plugin's view of the wizard's capabilities" "CapEff:	00000000
 
 nobody_wizard "" "$QNT_TMP/outsider.caps"
 qnt_bg "$PC" "$QNT_TMP/outsider.out" "$QNT_TMP/outsider.err" "${WIZARD[@]}" start-refused \
-  "add yourself to the group quillnet with \`sudo usermod -aG quillnet \$USER\`, then log in again"
+  "add yourself to the group quillnet (sudo usermod -aG quillnet \$USER), then log in again"
 qnt_wait_exit "$QNT_LAST_PID" 30
 ((QNT_RC == 0)) || qnt_fail "a user outside the group was not told to join it: $(cat "$QNT_TMP/outsider.err")"
 qnt_expect_eq "the plugin's view outside the group" "CapEff:	0000000000000000" \

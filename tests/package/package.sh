@@ -156,9 +156,11 @@ for size in 48 64 128; do
 done
 grep -q '<svg' /usr/share/icons/hicolor/scalable/apps/quillnet.svg || fail "no scalable icon"
 
-# The man page must list the exit codes the program itself lists, no more and no fewer.
-help_codes=$("$bin/quillnet-cli" --help | sed -n 's/^Exit codes: //p' |
-             grep -oE '(^|; )[0-9]+ ' | tr -dc '0-9\n' | sort -n | tr '\n' ' ')
+# The man page must list the exit codes the program itself lists, each subcommand its own, no
+# more and no fewer.
+help_codes=$(for subcommand in listen assign serve doctor; do
+               "$bin/quillnet-cli" help "$subcommand" | sed -n 's/^Exit codes: //p'
+             done | grep -oE '(^|; )[0-9]+ ' | tr -dc '0-9\n' | sort -un | tr '\n' ' ')
 man_codes=$(zcat /usr/share/man/man1/quillnet-cli.1.gz |
             awk '/^\.SH/ { section = $0 }
                  section == ".SH EXIT STATUS" && /^\.B [0-9]+$/ { print $2 }' |

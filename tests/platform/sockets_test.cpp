@@ -36,6 +36,14 @@ TEST_F(LoopbackSockets, OneReceiveTakesEveryWaitingDatagramAndMarksAnOversizeOne
   }
 }
 
+TEST_F(LoopbackSockets, AReceiveBufferIsGrantedInTheTermsItWasAskedFor) {
+  // Below every system's limit: granted as asked, not as the doubled size Linux reports.
+  constexpr int kAsked = 64 * 1024;
+  int granted = 0;
+  ASSERT_EQ(api.SetReceiveBuffer(receiver, kAsked, granted), 0);
+  EXPECT_EQ(granted, kAsked);
+}
+
 TEST_F(LoopbackSockets, SecondBindWithoutReuseIsAddressInUse) {
   SocketHandle second = kInvalidSocket;
   ASSERT_EQ(api.Open(second), 0);
