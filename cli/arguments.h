@@ -22,7 +22,7 @@ enum ExitCode : int {
   kExitSendFailed = 5,
   kExitTimeout = 6,
   kExitNotConfirmed = 7,
-  kExitOutputFailed = 8,
+  kExitOutputFailed = 9,
 };
 
 // Why an input is not used, and the exit code that says so. The text has no line break.

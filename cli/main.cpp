@@ -66,7 +66,7 @@ void AddTimeout(CLI::App* command, std::optional<double>& seconds) {
           ""));
 }
 
-// Each subcommand's help names its own exit codes, in order; every one may end with 2 and 8
+// Each subcommand's help names its own exit codes, in order; every one may end with 2 and 9
 // too.
 std::string ExitCodes(std::map<int, std::string> own) {
   own.emplace(kExitUsage, "invalid arguments");
@@ -125,7 +125,7 @@ int main(int argc, char** systemArgv) {
                        "Print the version and exit");
   app.footer(std::string("Exit codes: each subcommand's help lists its own (") + kProgramName +
              " help SUBCOMMAND); every subcommand ends with 2 after invalid arguments, and with "
-             "8 when its output could not be written.");
+             "9 when its output could not be written.");
 
   bool json = false;
   CLI::App* listen = app.add_subcommand("listen", "List the devices that ask for an address.");

@@ -1,5 +1,5 @@
 #!/bin/bash
-# A write that fails ends the run with its own exit status, 8, and never as a success: serve
+# A write that fails ends the run with its own exit status, 9, and never as a success: serve
 # whose log fills a small disk while it answers says so on standard error and frees port 67;
 # assign and doctor writing to /dev/full say so too. A reader that goes away (listen | head -n 1
 # with SIGPIPE ignored, as under many supervisors) ends listen quietly, and port 67 is free.
@@ -33,7 +33,7 @@ qnt_wait_for 10 bash -c "grep -q ':0043 ' /proc/$SERVER/net/udp" ||
   qnt_fail "the server did not start: $(cat "$QNT_TMP/serve.err")"
 ip netns exec "$DEV" python3 "$PEER" send "${requests[@]}"
 qnt_wait_exit "$SERVER" 20
-qnt_expect_eq "serve with a full disk: exit status" 8 "$QNT_RC"
+qnt_expect_eq "serve with a full disk: exit status" 9 "$QNT_RC"
 qnt_expect_eq "serve with a full disk: stderr" "{\"event\":\"error\",\"message\":\"$FULL\"}" \
   "$(cat "$QNT_TMP/serve.err")"
 
@@ -47,7 +47,7 @@ for command in "assign $MAC 10.87.0.60 255.255.255.0 --timeout 5" doctor; do
   rc=0
   # shellcheck disable=SC2086
   ip netns exec "$PC" "$CLI" $command >/dev/full 2>"$QNT_TMP/full.err" || rc=$?
-  qnt_expect_eq "${command%% *} to /dev/full: exit status" 8 "$rc"
+  qnt_expect_eq "${command%% *} to /dev/full: exit status" 9 "$rc"
   qnt_expect_eq "${command%% *} to /dev/full: stderr" "$FULL" "$(cat "$QNT_TMP/full.err")"
 done
 
@@ -60,7 +60,7 @@ done
   exit "${PIPESTATUS[0]}"
 } &
 qnt_wait_exit $! 10
-qnt_expect_eq "listen | head: exit status" 8 "$QNT_RC"
+qnt_expect_eq "listen | head: exit status" 9 "$QNT_RC"
 qnt_expect_eq "listen | head: stderr" "" "$(cat "$QNT_TMP/pipe.err")"
 qnt_file_has "$QNT_TMP/head.out" "Listening for BOOTP and DHCP requests" ||
   qnt_fail "head read no line: $(cat "$QNT_TMP/head.out")"
