@@ -58,7 +58,8 @@ class SocketApi {
     source = 0;
     return kWsaEnetunreach;
   }
-  // Shuts both directions down; wakes a receive blocked on the socket.
+  // Shuts the receive direction down, which wakes a receive blocked on the socket; sends still
+  // go out, so the replies a stopping server still holds reach their devices.
   virtual void Shutdown(SocketHandle socket) = 0;
   virtual void Close(SocketHandle socket) = 0;
 };

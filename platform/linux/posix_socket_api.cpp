@@ -164,7 +164,7 @@ class PosixSocketApi final : public SocketApi {
     return error;
   }
 
-  void Shutdown(SocketHandle socket) override { ::shutdown(socket, SHUT_RDWR); }
+  void Shutdown(SocketHandle socket) override { ::shutdown(socket, SHUT_RD); }
 
   void Close(SocketHandle socket) override { ::close(socket); }
 

@@ -264,7 +264,7 @@ class WinSocketApi final : public SocketApi {
 
   void Shutdown(SocketHandle socket) override {
     if (const auto state = StateOf(socket)) ::WSASetEvent(state->stop());
-    ::shutdown(NativeSocket(socket), SD_BOTH);
+    ::shutdown(NativeSocket(socket), SD_RECEIVE);
   }
 
   void Close(SocketHandle socket) override {
