@@ -62,7 +62,7 @@ class TestRows final : public ListRows {
  public:
   int ColumnCount() const override { return 2; }
   std::string ColumnTitle(int column) const override { return column == 0 ? "MAC Address" : "Count"; }
-  int ColumnWidth(int) const override { return 100; }
+  int ColumnWidth(int) const override { return 66; }
   int RowCount() const override { return static_cast<int>(rows.size()); }
   std::string Cell(int row, int column) const override {
     return column == 0 ? rows[static_cast<std::size_t>(row)].first
