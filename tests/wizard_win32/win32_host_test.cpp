@@ -141,6 +141,22 @@ class Win32HostTest : public ::testing::Test {
   Script script;
 };
 
+// The parts of an IP address control, left to right.
+std::vector<HWND> Parts(HWND control) {
+  std::vector<HWND> parts;
+  for (HWND part = ::GetWindow(control, GW_CHILD); part != nullptr; part = ::GetWindow(part, GW_HWNDNEXT)) {
+    parts.push_back(part);
+  }
+  std::sort(parts.begin(), parts.end(), [](HWND a, HWND b) {
+    RECT left{};
+    RECT right{};
+    ::GetWindowRect(a, &left);
+    ::GetWindowRect(b, &right);
+    return left.left < right.left;
+  });
+  return parts;
+}
+
 constexpr int kNextButton = 0x3024;
 constexpr int kBackButton = 0x3023;
 
@@ -207,6 +223,8 @@ TEST_F(Win32HostTest, AnAddressFilledByThePageIsNotTheUsersButOneTypedIs) {
   Win32WizardSheet window(sheet);
   IpEntry partial;
   int focusedPart = -1;
+  bool dotMoved = false;
+  int endAt = -1;
   script.Add([&] { return listen.Host() != nullptr; });
   script.Add([&] { return sheet.SetCurSel(1); });
   script.Add([&] {
@@ -226,25 +244,28 @@ TEST_F(Win32HostTest, AnAddressFilledByThePageIsNotTheUsersButOneTypedIs) {
     // The entries tell of their fields as the focus leaves them; that is theirs to tell.
     const std::size_t told = setIp.commands.size();
     host.SetFocus(IDC_SUBNET_MASK);
-    HWND mask = ::GetDlgItem(Page(window, 1), IDC_SUBNET_MASK);
-    std::vector<HWND> parts;
-    for (HWND part = ::GetWindow(mask, GW_CHILD); part != nullptr; part = ::GetWindow(part, GW_HWNDNEXT)) {
-      parts.push_back(part);
-    }
-    std::sort(parts.begin(), parts.end(), [](HWND a, HWND b) {
-      RECT left{};
-      RECT right{};
-      ::GetWindowRect(a, &left);
-      ::GetWindowRect(b, &right);
-      return left.left < right.left;
-    });
+    const std::vector<HWND> parts = Parts(::GetDlgItem(Page(window, 1), IDC_SUBNET_MASK));
     focusedPart = static_cast<int>(std::find(parts.begin(), parts.end(), ::GetFocus()) - parts.begin());
+    // '.' over a part's selected text moves on to the next part; End goes to the end of a part.
+    const std::vector<HWND> ip = Parts(::GetDlgItem(Page(window, 1), IDC_IP_ADDRESS));
+    ::SetFocus(ip[0]);
+    ::SendMessageW(ip[0], EM_SETSEL, 0, -1);
+    ::SendMessageW(ip[0], WM_CHAR, L'.', 1);
+    dotMoved = ::GetFocus() == ip[1];
+    ::SendMessageW(ip[1], EM_SETSEL, 0, 0);
+    ::SendMessageW(ip[1], WM_KEYDOWN, VK_END, 1);
+    DWORD start = 0;
+    DWORD end = 0;
+    ::SendMessageW(ip[1], EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    endAt = static_cast<int>(start == end ? start : -1);
     setIp.commands.resize(told);
     return true;
   });
   EXPECT_EQ(Run(window), 0);
   EXPECT_EQ(partial.Text(), "192.168.1.");
   EXPECT_EQ(focusedPart, 3) << "the keys do not go to the first empty part";
+  EXPECT_TRUE(dotMoved);
+  EXPECT_EQ(endAt, 3) << "End in the part 168";
   ASSERT_FALSE(setIp.commands.empty());
   for (const auto& [id, event] : setIp.commands) {
     EXPECT_EQ(id, IDC_DEFAULT_GATEWAY);
