@@ -134,12 +134,18 @@ void CAssignIPDlg::StopTimers() {
 void CAssignIPDlg::OnLinkEvent(bool down, const std::string& name, std::int64_t time) {
   m_linkDown = down;
   m_linkName = name;
+  // Appended piece by piece: mingw's g++ 12 warns falsely of a literal joined to a temporary.
   if (down) {
-    m_linkNote += (m_linkNote.empty() ? "" : " ") + ("The link to the device was lost at " +
-                                                     TimeText(time) + ": " + name +
-                                                     " went down or lost its IPv4 address.");
+    if (!m_linkNote.empty()) m_linkNote += ' ';
+    m_linkNote += "The link to the device was lost at ";
+    m_linkNote += TimeText(time);
+    m_linkNote += ": ";
+    m_linkNote += name;
+    m_linkNote += " went down or lost its IPv4 address.";
   } else {
-    m_linkNote += " It was back at " + TimeText(time) + ".";
+    m_linkNote += " It was back at ";
+    m_linkNote += TimeText(time);
+    m_linkNote += '.';
   }
   ShowTexts();
 }

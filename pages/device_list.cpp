@@ -11,7 +11,8 @@ namespace {
 
 constexpr const char* kColumnTitles[] = {"MAC Address", "Count", "Last Request Time",
                                          "Relay Agent"};
-constexpr int kColumnWidths[] = {100, 45, 120, 100};
+// Wide enough for each header with the sort arrow beside it, and for the widest value.
+constexpr int kColumnWidths[] = {78, 44, 82, 72};
 static_assert(std::size(kColumnTitles) == CDeviceList::kColumnCount);
 static_assert(std::size(kColumnWidths) == CDeviceList::kColumnCount);
 

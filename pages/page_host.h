@@ -46,7 +46,8 @@ class ListRows {
   virtual ~ListRows() = default;
   virtual int ColumnCount() const = 0;
   virtual std::string ColumnTitle(int column) const = 0;
-  virtual int ColumnWidth(int column) const = 0;  // in pixels
+  // In horizontal dialog units, so that a column grows with the dialog font, as the page does.
+  virtual int ColumnWidth(int column) const = 0;
   virtual int RowCount() const = 0;
   virtual std::string Cell(int row, int column) const = 0;
   // A column that sorts by its numbers' values, not by its text.

@@ -17,6 +17,10 @@ CWizard97PageImpl::~CWizard97PageImpl() = default;
 
 void CWizard97PageImpl::Command(int id, ControlEvent event) {
   if (m_filling > 0 || m_finished) return;
+  // A control of a page already left speaks too late: an IP address entry tells of its change
+  // as it loses the focus, after Enter has moved to the next page. That page's buttons are not
+  // this page's to set.
+  if (m_sheet != nullptr && m_sheet->GetPage(m_sheet->GetCurrentIndex()) != this) return;
   OnCommand(id, event);
 }
 

@@ -70,8 +70,8 @@ class CWizard97PageImpl {
   virtual void OnSize() {}
 
   // What the frame calls for a control's event. An event that comes while the page fills its
-  // own controls, or once Finish has closed the wizard (on any page), is not the user's: it is
-  // dropped.
+  // own controls, while another page is shown, or once Finish has closed the wizard (on any
+  // page), is not the user's: it is dropped.
   void Command(int id, ControlEvent event);
   // What the frame calls for Finish; a result of 0 closes the wizard.
   int Finish();

@@ -90,7 +90,7 @@ msiexec_with_window() {
   qnt_bg "$PC" "$QNT_TMP/$1.out" "$QNT_TMP/$1.err" \
     wine msiexec "$2" "$(qnw_windows_path "$MSI")" /l*v "$(qnw_windows_path "$QNT_TMP/$1.log")"
   local msiexec=$QNT_LAST_PID
-  in_wine "$1-window" "$DRIVER" "window Quillnet 120 $3" "click Quillnet Finish"
+  in_wine "$1-window" "$DRIVER" "window Quillnet 120 $3" "press Quillnet Finish"
   ((QNW_RC == 0)) || qnt_fail "msiexec $2 showed no window saying '$3': $(qnw_text "$QNT_TMP/$1-window.err")"
   qnt_log "msiexec $2 shows: $(qnw_text "$QNT_TMP/$1-window.out" | tr '\n' ' ')"
   qnt_wait_exit "$msiexec" 60

@@ -6,6 +6,11 @@
 # a copy saved from the Completion page, with its shortcuts, after a folder that was refused;
 # Cancel to the Failure page, and Finish ends the program with 0. With port 67 taken by another
 # program, the Listen page leads to the Failure page, which says so.
+# The keyboard as a user's: Down selects the device, the addresses are typed key by key with
+# three-digit parts and pasted, Enter leaves Set IP (and Assign IP offers no Next after it), and
+# a summary copied with Ctrl+A, Ctrl+C before Finish lets the program end with 0. Every page is
+# checked to show what it holds whole (wizard_driver's fits) at 96 DPI, and again at 120 and
+# 144 DPI in runs of their own.
 # Usage: wizard.sh <build folder of the Windows build>
 # shellcheck source=wine_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
@@ -31,13 +36,14 @@ drive() {
   tr -d '\r' <"$QNT_TMP/driver.out"
 }
 
-# grab <name>: with QUILLNET_GRAB_DIR set, the wizard's window as <dir>/win32-page-<name>.png
-# (x11-apps' xwd, ImageMagick's convert), for README and for looking at.
+# grab <name>: the page shows what it holds whole; with QUILLNET_GRAB_DIR set, the wizard's
+# window as <dir>/win32-page-<name><DPI suffix>.png, for README and for looking at.
+DPI_SUFFIX=""
 grab() {
+  drive fits >/dev/null
   [[ -n "${QUILLNET_GRAB_DIR:-}" ]] || return 0
   sleep 0.5  # what the page was just told is drawn by now; only the pictures wait for it
-  ip netns exec "$PC" xwd -root -silent -display "$DISPLAY" |
-    convert xwd:- -crop "$(drive rect)" +repage "$QUILLNET_GRAB_DIR/win32-page-$1.png"
+  drive "grab $(qnw_windows_path "$(realpath "$QUILLNET_GRAB_DIR")/win32-page-$1$DPI_SUFFIX.png")" >/dev/null
 }
 
 # start_wizard: Quillnet.exe in the PC namespace; its pid in $WIZARD_PID.
@@ -58,21 +64,28 @@ drive "enabled next 10" next "page listen 20"
     >"$QNT_TMP/bootpc.out" 2>"$QNT_TMP/bootpc.err"; do :; done
 ) &
 bootpc_loop=$!
-drive "row $MAC 60" "select $MAC" "enabled next 10"
+# Down in the list selects the device the keys are on.
+drive "row $MAC 60" "keys <down>" "enabled next 10"
 grab listen
-drive next "page set-ip 20" \
-  "address 1214 10.93.0.50" "address 1215 255.255.255.0" "address 1216 10.93.0.1" "enabled next 10"
+# Each entry emptied and typed key by key, as a user does, three digits in a part: each part
+# takes them all, and the device gets what was typed. Enter goes on.
+drive next "page set-ip 20" "clear 1214" "keys 10.93.0.123" "clear 1215" "keys 255.255.255.0" \
+  "clear 1216" "keys 10.93.0.254" "has 1214 10 10.93.0.123" "has 1215 10 255.255.255.0" \
+  "has 1216 10 10.93.0.254" "enabled next 10" >/dev/null
 grab set-ip
-drive next "page assign-ip 20"
-grab assign-ip
+drive "keys <enter>" "page assign-ip 20" >/dev/null
 qnt_wait_exit "$bootpc_loop" 60
 ((QNT_RC == 0)) || qnt_fail "bootpc got no answer: $(cat "$QNT_TMP/bootpc.err")"
-qnt_expect_eq "IPADDR" 10.93.0.50 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" IPADDR)"
+qnt_expect_eq "IPADDR" 10.93.0.123 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" IPADDR)"
 qnt_expect_eq "NETMASK" 255.255.255.0 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" NETMASK)"
-qnt_expect_eq "GATEWAYS" 10.93.0.1 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" GATEWAYS)"
+qnt_expect_eq "GATEWAYS" 10.93.0.254 "$(qnt_bootpc_value "$QNT_TMP/bootpc.out" GATEWAYS)"
+# The reply is out: the header says what the page does now, and Next is still not offered.
+drive "sheet-has 12801 20 Checking whether the device answers at its new address." \
+  "page assign-ip 1" "disabled next" >/dev/null
+grab assign-ip
 # bootpc never answers at its address; the page gives it its time, then says so.
 drive "page completion 60" "has 1007 10 $MAC" "has 1007 10 IP address:" \
-  "has 1007 10 10.93.0.50" "has 1007 10 255.255.255.0" "has 1007 10 10.93.0.1" >/dev/null
+  "has 1007 10 10.93.0.123" "has 1007 10 255.255.255.0" "has 1007 10 10.93.0.254" >/dev/null
 grab completion
 
 # Back to Listen; DHCP: dhclient is offered the address, asks for it, is acked and sets it.
@@ -81,9 +94,12 @@ qnt_bg "$DEV" "$QNT_TMP/dhclient.out" "$QNT_TMP/dhclient.err" \
   dhclient -d -v -1 -cf /dev/null -lf "$QNT_TMP/leases" -pf "$QNT_TMP/dhclient.pid" \
   -sf "$(dirname "${BASH_SOURCE[0]}")/../e2e/dhclient_set_address.sh" dev0
 dhclient=$QNT_LAST_PID
+# Pasted with Ctrl+V: a dotted address fills the entry, a number the part it goes into.
 drive "row $MAC 30" "select $MAC" "enabled next 10" next "page set-ip 20" \
-  "address 1214 10.93.0.60" "address 1215 255.255.255.0" "address 1216 10.93.0.1" \
-  "enabled next 10" next "page assign-ip 20" "page completion 60" "has 1007 10 10.93.0.60" >/dev/null
+  "clear 1214" "clip 10.93.0.60" "keys <ctrl-v>" "has 1214 10 10.93.0.60" \
+  "clear 1216" "keys 10.93.0." "clip 1" "keys <ctrl-v>" "has 1216 10 10.93.0.1" \
+  "address 1215 255.255.255.0" "enabled next 10" next "page assign-ip 20" "page completion 60" \
+  "has 1007 10 10.93.0.60" "has 1007 10 10.93.0.1" >/dev/null
 has_address() { ip -n "$DEV" -4 addr show dev dev0 | grep -qF "inet 10.93.0.60/24"; }
 qnt_wait_for 10 has_address || qnt_fail "dhclient did not set the address: $(cat "$QNT_TMP/dhclient.err")"
 qnt_running "$dhclient" || qnt_fail "dhclient ended: $(cat "$QNT_TMP/dhclient.err")"
@@ -111,7 +127,9 @@ done
 drive back "page listen 20" cancel "page failure 20" "has 1007 10 WARNING:" \
   "has 1007 10 You have not selected a device for IP assignment."
 grab failure
-drive "enabled finish 10" finish "gone 30"
+# The summary copied: the clipboard holds the rich edit's text while the program ends.
+drive "click 1007" "keys <ctrl-a> <ctrl-c>" "clipboard-has You have not selected a device" \
+  "enabled finish 10" finish "gone 30"
 qnt_wait_exit "$WIZARD_PID" 30
 ((QNT_RC == 0)) || qnt_fail "Quillnet.exe exited $QNT_RC: $(cat "$QNT_TMP/wizard.err")"
 
@@ -122,6 +140,7 @@ s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 s.bind(("0.0.0.0", 67))
 print("bound", flush=True)
 time.sleep(600)'
+holder=$QNT_LAST_PID
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/holder.out" bound ||
   qnt_fail "could not take port 67: $(cat "$QNT_TMP/holder.err")"
 start_wizard
@@ -129,5 +148,38 @@ drive "page welcome 60" "enabled next 10" next "page failure 20" "has 1007 10 ER
   finish "gone 30"
 qnt_wait_exit "$WIZARD_PID" 30
 ((QNT_RC == 0)) || qnt_fail "Quillnet.exe exited $QNT_RC after the port was taken"
+
+# At 120 and 144 DPI (Windows' 125 % and 150 %): every page shows what it holds whole, with
+# dhclient as the device, which answers at its address at once.
+kill "$holder" "$dhclient" 2>/dev/null
+qnt_wait_for 10 qnt_not_running "$holder" || qnt_fail "the holder of port 67 did not end"
+for dpi in 120 144; do
+  DPI_SUFFIX="-$dpi"
+  ip netns exec "$PC" wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
+    /d "$dpi" /f </dev/null >/dev/null 2>&1 || qnt_fail "cannot set $dpi DPI in the prefix"
+  ip -n "$DEV" -4 addr flush dev dev0
+  rm -f "$QNT_TMP/leases"
+  start_wizard
+  drive "page welcome 60" >/dev/null
+  grab welcome
+  qnt_bg "$DEV" "$QNT_TMP/dhclient-$dpi.out" "$QNT_TMP/dhclient-$dpi.err" \
+    dhclient -d -v -1 -cf /dev/null -lf "$QNT_TMP/leases" -pf "$QNT_TMP/dhclient.pid" \
+    -sf "$(dirname "${BASH_SOURCE[0]}")/../e2e/dhclient_set_address.sh" dev0
+  dhclient=$QNT_LAST_PID
+  drive next "page listen 20" "row $MAC 60" "keys <down>" "enabled next 10" >/dev/null
+  grab listen
+  drive next "page set-ip 20" "has 1214 10 10.93.0.60" "enabled next 10" >/dev/null
+  grab set-ip
+  drive next "page assign-ip 20" >/dev/null
+  grab assign-ip
+  drive "page completion 60" "has 1007 10 10.93.0.60" >/dev/null
+  grab completion
+  drive back "page listen 20" cancel "page failure 20" >/dev/null
+  grab failure
+  drive finish "gone 30" >/dev/null
+  qnt_wait_exit "$WIZARD_PID" 30
+  ((QNT_RC == 0)) || qnt_fail "Quillnet.exe exited $QNT_RC at $dpi DPI"
+  kill "$dhclient" 2>/dev/null
+done
 
 qnt_log "PASS"

@@ -499,6 +499,11 @@ TEST_F(AssignTest, ArmsCountsAndMovesToCompletionOnceTheReplyHasGoneOut) {
   EXPECT_FALSE(Wizard().NextEnabled());
   // A Next sent by other means is refused.
   EXPECT_EQ(m_sheet->GetPage(3)->OnWizardNext(), -1);
+  // Set IP's entry tells of a change once Enter has left it (as it loses the focus): the
+  // page shown keeps its buttons.
+  m_sheet->GetPage(2)->Command(IDC_IP_ADDRESS, ControlEvent::kFieldChanged);
+  Wizard().Run();
+  EXPECT_EQ(Wizard().Buttons(), PSWIZB_BACK);
 
   Hear(kDeviceB);
   ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == 1; }));

@@ -2,12 +2,15 @@
 // pages from the program's dialog templates, button requests take effect after the handler
 // that made them, a page selected directly has been told before the call returns, timers
 // tick and stop, a task posted to a page whose window is gone is dropped, the IP address
-// control's own notifications during a fill are not the user's, and the owner-data list keeps
-// its selected row through insertions above it and a sort.
+// control's own notifications during a fill are not the user's, focus on an IP address control
+// goes to its first empty part, the owner-data list keeps its selected row through insertions
+// above it and a sort and keeps it in sight, the keyboard's row is the selected one, and a
+// page's new header subtitle shows at once.
 #include "wizard/win32/win32_wizard.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <memory>
@@ -62,7 +65,7 @@ class TestRows final : public ListRows {
  public:
   int ColumnCount() const override { return 2; }
   std::string ColumnTitle(int column) const override { return column == 0 ? "MAC Address" : "Count"; }
-  int ColumnWidth(int) const override { return 100; }
+  int ColumnWidth(int) const override { return 66; }
   int RowCount() const override { return static_cast<int>(rows.size()); }
   std::string Cell(int row, int column) const override {
     return column == 0 ? rows[static_cast<std::size_t>(row)].first
@@ -138,6 +141,22 @@ class Win32HostTest : public ::testing::Test {
   Script script;
 };
 
+// The parts of an IP address control, left to right.
+std::vector<HWND> Parts(HWND control) {
+  std::vector<HWND> parts;
+  for (HWND part = ::GetWindow(control, GW_CHILD); part != nullptr; part = ::GetWindow(part, GW_HWNDNEXT)) {
+    parts.push_back(part);
+  }
+  std::sort(parts.begin(), parts.end(), [](HWND a, HWND b) {
+    RECT left{};
+    RECT right{};
+    ::GetWindowRect(a, &left);
+    ::GetWindowRect(b, &right);
+    return left.left < right.left;
+  });
+  return parts;
+}
+
 constexpr int kNextButton = 0x3024;
 constexpr int kBackButton = 0x3023;
 
@@ -203,6 +222,9 @@ TEST_F(Win32HostTest, TimersTickUntilStoppedAndPostsToAGoneWindowAreDropped) {
 TEST_F(Win32HostTest, AnAddressFilledByThePageIsNotTheUsersButOneTypedIs) {
   Win32WizardSheet window(sheet);
   IpEntry partial;
+  int focusedPart = -1;
+  bool dotMoved = false;
+  int endAt = -1;
   script.Add([&] { return listen.Host() != nullptr; });
   script.Add([&] { return sheet.SetCurSel(1); });
   script.Add([&] {
@@ -217,8 +239,33 @@ TEST_F(Win32HostTest, AnAddressFilledByThePageIsNotTheUsersButOneTypedIs) {
                    MAKEIPADDRESS(10, 0, 0, 1));
     return true;
   });
+  script.Add([&] {
+    PageHost& host = *setIp.Host();
+    // The entries tell of their fields as the focus leaves them; that is theirs to tell.
+    const std::size_t told = setIp.commands.size();
+    host.SetFocus(IDC_SUBNET_MASK);
+    const std::vector<HWND> parts = Parts(::GetDlgItem(Page(window, 1), IDC_SUBNET_MASK));
+    focusedPart = static_cast<int>(std::find(parts.begin(), parts.end(), ::GetFocus()) - parts.begin());
+    // '.' over a part's selected text moves on to the next part; End goes to the end of a part.
+    const std::vector<HWND> ip = Parts(::GetDlgItem(Page(window, 1), IDC_IP_ADDRESS));
+    ::SetFocus(ip[0]);
+    ::SendMessageW(ip[0], EM_SETSEL, 0, -1);
+    ::SendMessageW(ip[0], WM_CHAR, L'.', 1);
+    dotMoved = ::GetFocus() == ip[1];
+    ::SendMessageW(ip[1], EM_SETSEL, 0, 0);
+    ::SendMessageW(ip[1], WM_KEYDOWN, VK_END, 1);
+    DWORD start = 0;
+    DWORD end = 0;
+    ::SendMessageW(ip[1], EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    endAt = static_cast<int>(start == end ? start : -1);
+    setIp.commands.resize(told);
+    return true;
+  });
   EXPECT_EQ(Run(window), 0);
   EXPECT_EQ(partial.Text(), "192.168.1.");
+  EXPECT_EQ(focusedPart, 3) << "the keys do not go to the first empty part";
+  EXPECT_TRUE(dotMoved);
+  EXPECT_EQ(endAt, 3) << "End in the part 168";
   ASSERT_FALSE(setIp.commands.empty());
   for (const auto& [id, event] : setIp.commands) {
     EXPECT_EQ(id, IDC_DEFAULT_GATEWAY);
@@ -269,6 +316,69 @@ TEST_F(Win32HostTest, TheListKeepsItsSelectedDeviceThroughInsertionsAndASort) {
   });
   script.Add([&] { return listen.Host()->ListSelectedRow(IDC_DEVICE_LIST) == 2; });
   EXPECT_EQ(Run(window), 0);
+}
+
+TEST_F(Win32HostTest, TheKeyboardsRowIsSelectedAndASortKeepsTheSelectedRowInSight) {
+  Win32WizardSheet window(sheet);
+  TestRows rows;
+  for (int index = 0; index < 60; ++index) {
+    rows.rows.push_back({"02:00:00:00:00:" + std::to_string(10 + index), 1});
+  }
+  HWND list = nullptr;
+  script.Add([&] {
+    if (listen.Host() == nullptr) return false;
+    listen.Host()->SetListRows(IDC_DEVICE_LIST, &rows);
+    list = ::GetDlgItem(Page(window, 0), IDC_DEVICE_LIST);
+    // Tab into the list from the check box: its first row, the one the keys are on, is chosen.
+    ::SetFocus(::GetDlgItem(Page(window, 0), IDC_VENDOR_ONLY));
+    ::SetFocus(list);
+    return true;
+  });
+  script.Add([&] { return listen.Host()->ListSelectedRow(IDC_DEVICE_LIST) == 0; });
+  script.Add([&] {
+    // Sorted by the count; then the selected device asks again and again, and the sort takes
+    // it below the rows shown: the list follows it.
+    NMLISTVIEW header{};
+    header.hdr.hwndFrom = list;
+    header.hdr.idFrom = IDC_DEVICE_LIST;
+    header.hdr.code = LVN_COLUMNCLICK;
+    header.iItem = -1;
+    header.iSubItem = 1;
+    ::SendMessageW(Page(window, 0), WM_NOTIFY, IDC_DEVICE_LIST, reinterpret_cast<LPARAM>(&header));
+    EXPECT_EQ(ListView_GetTopIndex(list), 0);
+    rows.rows[0].second = 99;
+    listen.Host()->ListRowChanged(IDC_DEVICE_LIST, 0, 1, 1);
+    return true;
+  });
+  script.Add([&] {
+    return ::SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED) == 59;
+  });
+  script.Add([&] {
+    const int top = ListView_GetTopIndex(list);
+    EXPECT_EQ(listen.Host()->ListSelectedRow(IDC_DEVICE_LIST), 0);
+    EXPECT_TRUE(59 >= top && 59 < top + ListView_GetCountPerPage(list)) << "the top row is " << top;
+    return true;
+  });
+  EXPECT_EQ(Run(window), 0);
+}
+
+TEST_F(Win32HostTest, ANewHeaderSubtitleShowsAtOnce) {
+  Win32WizardSheet window(sheet);
+  std::wstring before;
+  script.Add([&] {
+    if (listen.Host() == nullptr) return false;
+    HWND subtitle = ::GetDlgItem(window.Handle(), kHeaderSubTitleId);
+    wchar_t text[128] = {};
+    ::GetWindowTextW(subtitle, text, 128);
+    before = text;
+    listen.SetHeaderSubTitle("Checking whether the device answers at its new address.");
+    ::GetWindowTextW(subtitle, text, 128);
+    EXPECT_STREQ(text, L"Checking whether the device answers at its new address.");
+    EXPECT_TRUE(::IsWindowVisible(subtitle));
+    return true;
+  });
+  EXPECT_EQ(Run(window), 0);
+  EXPECT_EQ(before, L"listen subtitle");
 }
 
 }  // namespace

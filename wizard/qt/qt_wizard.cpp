@@ -317,7 +317,7 @@ void QtPageWindow::SetListRows(int id, const ListRows* rows) {
   view->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   view->header()->setSectionsMovable(false);
   for (int column = 0; column < rows->ColumnCount(); ++column) {
-    view->setColumnWidth(column, rows->ColumnWidth(column));
+    view->setColumnWidth(column, m_sheet.Units().X(rows->ColumnWidth(column)));
   }
   view->header()->setSortIndicator(-1, Qt::AscendingOrder);
   view->setSortingEnabled(true);

@@ -26,13 +26,14 @@ class ComPtr {
 
 }  // namespace
 
-HBITMAP LoadPictureResource(HMODULE module, int id, const wchar_t* type) {
+HBITMAP LoadPictureResource(HMODULE module, int id, const wchar_t* type,
+                            const std::function<SIZE(SIZE stored)>& size) {
   HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), type);
   if (found == nullptr) return nullptr;
-  const DWORD size = ::SizeofResource(module, found);
+  const DWORD bytesSize = ::SizeofResource(module, found);
   HGLOBAL loaded = ::LoadResource(module, found);
   void* bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
-  if (bytes == nullptr || size == 0) return nullptr;
+  if (bytes == nullptr || bytesSize == 0) return nullptr;
 
   ComPtr<IWICImagingFactory> factory;
   if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
@@ -44,20 +45,25 @@ HBITMAP LoadPictureResource(HMODULE module, int id, const wchar_t* type) {
   ComPtr<IWICBitmapDecoder> decoder;
   ComPtr<IWICBitmapFrameDecode> frame;
   ComPtr<IWICFormatConverter> converter;
+  UINT storedWidth = 0;
+  UINT storedHeight = 0;
   if (FAILED(factory->CreateStream(stream.Out())) ||
-      FAILED(stream->InitializeFromMemory(static_cast<BYTE*>(bytes), size)) ||
+      FAILED(stream->InitializeFromMemory(static_cast<BYTE*>(bytes), bytesSize)) ||
       FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
                                               decoder.Out())) ||
       FAILED(decoder->GetFrame(0, frame.Out())) ||
-      FAILED(factory->CreateFormatConverter(converter.Out())) ||
+      FAILED(frame->GetSize(&storedWidth, &storedHeight)) || storedWidth == 0 || storedHeight == 0) {
+    return nullptr;
+  }
+  const SIZE shown = size(SIZE{static_cast<LONG>(storedWidth), static_cast<LONG>(storedHeight)});
+  if (shown.cx <= 0 || shown.cy <= 0 || FAILED(factory->CreateFormatConverter(converter.Out())) ||
       FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGR,
                                    WICBitmapDitherTypeNone, nullptr, 0.0,
                                    WICBitmapPaletteTypeCustom))) {
     return nullptr;
   }
-  UINT width = 0;
-  UINT height = 0;
-  if (FAILED(converter->GetSize(&width, &height)) || width == 0 || height == 0) return nullptr;
+  const UINT width = storedWidth;
+  const UINT height = storedHeight;
 
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -74,7 +80,30 @@ HBITMAP LoadPictureResource(HMODULE module, int id, const wchar_t* type) {
     ::DeleteObject(bitmap);
     return nullptr;
   }
-  return bitmap;
+  if (shown.cx == static_cast<LONG>(width) && shown.cy == static_cast<LONG>(height)) return bitmap;
+  // Scaled by the system's halftone stretch, which averages the pixels it takes together.
+  info.bmiHeader.biWidth = shown.cx;
+  info.bmiHeader.biHeight = -shown.cy;
+  void* scaledPixels = nullptr;
+  HBITMAP scaled = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &scaledPixels, nullptr, 0);
+  HDC target = ::CreateCompatibleDC(nullptr);
+  if (scaled == nullptr || target == nullptr) {
+    if (scaled != nullptr) ::DeleteObject(scaled);
+    if (target != nullptr) ::DeleteDC(target);
+    return bitmap;
+  }
+  HGDIOBJ before = ::SelectObject(target, scaled);
+  ::SetStretchBltMode(target, HALFTONE);
+  ::SetBrushOrgEx(target, 0, 0, nullptr);
+  BITMAPINFO source = info;
+  source.bmiHeader.biWidth = static_cast<LONG>(width);
+  source.bmiHeader.biHeight = -static_cast<LONG>(height);
+  ::StretchDIBits(target, 0, 0, shown.cx, shown.cy, 0, 0, static_cast<int>(width), static_cast<int>(height),
+                  pixels, &source, DIB_RGB_COLORS, SRCCOPY);
+  ::SelectObject(target, before);
+  ::DeleteDC(target);
+  ::DeleteObject(bitmap);
+  return scaled;
 }
 
 }  // namespace quillnet

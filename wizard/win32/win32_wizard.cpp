@@ -37,6 +37,22 @@ constexpr int kSummaryPoints = 10;
 constexpr int kTabCharacters = 4;
 constexpr int kTwipsPerInch = 1440;
 constexpr int kCellTextLimit = 256;
+// The pictures are drawn for a page in 8-point "MS Shell Dlg" at 96 DPI, whose dialog base
+// units are 6 by 13 pixels: they are shown at the share of the page they have there.
+constexpr int kPictureBaseX = 6;
+constexpr int kPictureBaseY = 13;
+// An IP address entry's part holds this many digits.
+constexpr int kAddressDigits = 3;
+constexpr int kAddressParts = 4;
+// The header texts' places in the band, in the sheet's dialog units, as Wizard97 has them.
+constexpr int kHeaderTitleLeft = 11;
+constexpr int kHeaderTitleTop = 5;
+constexpr int kHeaderSubTitleIndent = 11;
+constexpr int kHeaderGap = 2;
+constexpr int kHeaderBitmapSize = 49;
+constexpr UINT_PTR kAddressFieldSubclass = 1;
+// What Ctrl+V types (TranslateMessage's character for it).
+constexpr wchar_t kPasteCharacter = 0x16;
 
 // Every host gets a generation of its own, so that a task posted to a window handle that a
 // later window reuses is not run there.
@@ -98,6 +114,107 @@ void ShowServerBox(HWND owner, LPARAM box) {
   std::unique_ptr<std::pair<std::wstring, std::wstring>> texts(
       reinterpret_cast<std::pair<std::wstring, std::wstring>*>(box));
   ::MessageBoxW(owner, texts->first.c_str(), texts->second.c_str(), MB_OK | MB_ICONWARNING);
+}
+
+// The text on the clipboard; "" when there is none.
+std::wstring ClipboardText(HWND owner) {
+  std::wstring text;
+  if (!::OpenClipboard(owner)) return text;
+  if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(data))) {
+      text = chars;
+      ::GlobalUnlock(data);
+    }
+  }
+  ::CloseClipboard();
+  return text;
+}
+
+std::wstring Trimmed(const std::wstring& text) {
+  const std::size_t first = text.find_first_not_of(L" \t\r\n");
+  if (first == std::wstring::npos) return {};
+  return text.substr(first, text.find_last_not_of(L" \t\r\n") - first + 1);
+}
+
+// Pasting into a part of an IP address entry, as Windows' own entry takes it: a dotted address
+// fills the parts from the first; a number goes into the part, in place of its selection.
+// Anything else changes nothing.
+void PasteIntoAddressField(HWND field) {
+  HWND control = ::GetParent(field);
+  const std::vector<HWND> fields = AddressFields(control);
+  const auto at = std::find(fields.begin(), fields.end(), field);
+  if (at == fields.end()) return;
+  const std::wstring text = Trimmed(ClipboardText(field));
+  if (text.empty() || text.find_first_not_of(L"0123456789.") != std::wstring::npos) return;
+  if (text.find(L'.') != std::wstring::npos) {
+    if (std::count(text.begin(), text.end(), L'.') >= kAddressParts) return;
+    const IpEntry address = IpEntry::FromText(Utf8Text(text));
+    HWND last = fields.front();
+    for (std::size_t index = 0; index < fields.size() && index < address.parts.size(); ++index) {
+      const auto& part = address.parts[index];
+      ::SetWindowTextW(fields[index], part ? std::to_wstring(*part).c_str() : L"");
+      if (part) last = fields[index];
+    }
+    ::SetFocus(last);
+    ::SendMessageW(last, EM_SETSEL, ::GetWindowTextLengthW(last), ::GetWindowTextLengthW(last));
+    return;
+  }
+  DWORD start = 0;
+  DWORD end = 0;
+  ::SendMessageW(field, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  std::wstring part = WindowText(field);
+  part.replace(std::min<std::size_t>(start, part.size()), end - std::min(start, end), text);
+  if (part.size() > static_cast<std::size_t>(kAddressDigits)) return;
+  const std::wstring value = std::to_wstring(std::min(std::stoi(part), 255));
+  ::SetWindowTextW(field, value.c_str());
+  ::SendMessageW(field, EM_SETSEL, value.size(), value.size());
+}
+
+// Ahead of the entry's own handling of a part's keys: paste, and '.' over a selection, which
+// moves on to the next part as on Windows.
+LRESULT CALLBACK AddressFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam,
+                                  UINT_PTR /*id*/, DWORD_PTR /*data*/) {
+  switch (message) {
+    case WM_CHAR:
+      if (wParam == kPasteCharacter) {
+        PasteIntoAddressField(field);
+        return 0;
+      }
+      if (wParam == L'.' || wParam == L' ') {
+        DWORD start = 0;
+        DWORD end = 0;
+        ::SendMessageW(field, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+        const std::vector<HWND> fields = AddressFields(::GetParent(field));
+        const auto at = std::find(fields.begin(), fields.end(), field);
+        if (start != end && ::GetWindowTextLengthW(field) > 0 && at != fields.end() &&
+            at + 1 != fields.end()) {
+          ::SetFocus(*(at + 1));
+          ::SendMessageW(*(at + 1), EM_SETSEL, 0, -1);
+          return 0;
+        }
+      }
+      break;
+    case WM_PASTE:
+      PasteIntoAddressField(field);
+      return 0;
+    case WM_NCDESTROY:
+      ::RemoveWindowSubclass(field, &AddressFieldProc, kAddressFieldSubclass);
+      break;
+    default:
+      break;
+  }
+  return ::DefSubclassProc(field, message, wParam, lParam);
+}
+
+// A list's focused row, selected: a keyboard user's row is the selected one, as in Windows'
+// lists. Without a focused row, the first.
+void SelectFocusedRow(HWND list) {
+  if (ListView_GetItemCount(list) == 0) return;
+  int focused = ListView_GetNextItem(list, -1, LVNI_FOCUSED);
+  if (focused < 0) focused = 0;
+  if (ListView_GetNextItem(list, -1, LVNI_SELECTED) == focused) return;
+  ListView_SetItemState(list, focused, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  ListView_EnsureVisible(list, focused, FALSE);
 }
 
 }  // namespace
@@ -184,9 +301,7 @@ Win32PageWindow::Win32PageWindow(CWizard97PageImpl& page, Win32WizardSheet& shee
       m_sheet(sheet),
       m_index(index),
       m_generation(g_nextGeneration++),
-      m_title(WideText(page.Title())),
-      m_headerTitle(WideText(page.HeaderTitle())),
-      m_headerSubTitle(WideText(page.HeaderSubTitle())) {}
+      m_title(WideText(page.Title())) {}
 
 Win32PageWindow::~Win32PageWindow() {
   if (m_page.Host() == this) m_page.AttachHost(nullptr);
@@ -201,13 +316,8 @@ PROPSHEETPAGEW Win32PageWindow::Descriptor() {
   PROPSHEETPAGEW page{};
   page.dwSize = sizeof page;
   page.dwFlags = PSP_USETITLE;
-  if (m_page.HidesHeader()) {
-    page.dwFlags |= PSP_HIDEHEADER;
-  } else {
-    page.dwFlags |= PSP_USEHEADERTITLE | PSP_USEHEADERSUBTITLE;
-    page.pszHeaderTitle = m_headerTitle.c_str();
-    page.pszHeaderSubTitle = m_headerSubTitle.c_str();
-  }
+  // An interior page's header band is the sheet's; its texts are the frame's (LayoutHeader).
+  if (m_page.HidesHeader()) page.dwFlags |= PSP_HIDEHEADER;
   page.hInstance = Module();
   page.pszTemplate = MAKEINTRESOURCEW(m_page.DialogId());
   page.pszTitle = m_title.c_str();
@@ -241,6 +351,79 @@ void Win32PageWindow::OnCreated(HWND hwnd) {
     m_postTarget = hwnd;
   }
   FitOneLineTexts();
+  FitAddressFields();
+}
+
+int Win32PageWindow::DialogX(int units) const {
+  RECT rect{0, 0, units, 0};
+  ::MapDialogRect(m_hwnd, &rect);
+  return rect.right;
+}
+
+int Win32PageWindow::DialogY(int units) const {
+  RECT rect{0, 0, 0, units};
+  ::MapDialogRect(m_hwnd, &rect);
+  return rect.bottom;
+}
+
+void Win32PageWindow::FitAddressFields() {
+  HFONT font = reinterpret_cast<HFONT>(::SendMessageW(m_hwnd, WM_GETFONT, 0, 0));
+  HDC dc = ::GetDC(m_hwnd);
+  HGDIOBJ before = ::SelectObject(dc, font);
+  int widestDigit = 0;
+  for (wchar_t digit = L'0'; digit <= L'9'; ++digit) {
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, &digit, 1, &extent);
+    widestDigit = std::max(widestDigit, static_cast<int>(extent.cx));
+  }
+  SIZE dot{};
+  ::GetTextExtentPoint32W(dc, L".", 1, &dot);
+  ::SelectObject(dc, before);
+  ::ReleaseDC(m_hwnd, dc);
+  // The caret after the last digit needs its pixel too.
+  const int digitsWidth = kAddressDigits * widestDigit + 2;
+  for (HWND control = ::GetWindow(m_hwnd, GW_CHILD); control != nullptr;
+       control = ::GetWindow(control, GW_HWNDNEXT)) {
+    if (!IsClass(control, WC_IPADDRESSW)) continue;
+    const std::vector<HWND> fields = AddressFields(control);
+    if (fields.size() != static_cast<std::size_t>(kAddressParts)) continue;
+    for (HWND field : fields) ::SetWindowSubclass(field, &AddressFieldProc, kAddressFieldSubclass, 0);
+    // A part is an edit that refuses a digit it has no room for, and moves on to the next
+    // part: Wine's entry makes its parts a quarter of its width in a font of its own, too narrow
+    // for three digits. Where they are, the parts get the page's font and the room they need.
+    bool fits = true;
+    for (HWND field : fields) {
+      RECT client{};
+      ::GetClientRect(field, &client);
+      const DWORD margins = static_cast<DWORD>(::SendMessageW(field, EM_GETMARGINS, 0, 0));
+      fits = fits && client.right - LOWORD(margins) - HIWORD(margins) >= digitsWidth;
+    }
+    if (fits) continue;
+    RECT whole{};
+    ::GetClientRect(control, &whole);
+    RECT first{};
+    ::GetWindowRect(fields.front(), &first);
+    ::MapWindowPoints(nullptr, control, reinterpret_cast<POINT*>(&first), 2);
+    const int edge = ::GetSystemMetrics(SM_CXEDGE);
+    const int gap = dot.cx + 2;
+    const int needed = 2 * edge + kAddressParts * digitsWidth + (kAddressParts - 1) * gap;
+    if (whole.right < needed) {
+      RECT place{};
+      ::GetWindowRect(control, &place);
+      ::SetWindowPos(control, nullptr, 0, 0, needed + (place.right - place.left) - whole.right,
+                     place.bottom - place.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+      whole.right = needed;
+    }
+    const int fieldWidth = (whole.right - 2 * edge - (kAddressParts - 1) * gap) / kAddressParts;
+    for (int index = 0; index < kAddressParts; ++index) {
+      HWND field = fields[static_cast<std::size_t>(index)];
+      ::SendMessageW(field, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+      ::SendMessageW(field, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
+      ::SetWindowPos(field, nullptr, edge + index * (fieldWidth + gap), first.top, fieldWidth,
+                     first.bottom - first.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    ::InvalidateRect(control, nullptr, TRUE);
+  }
 }
 
 void Win32PageWindow::Attach() {
@@ -444,6 +627,20 @@ bool Win32PageWindow::OnListNotify(int id, const NMHDR& header, LRESULT& result)
       if (m_writing == 0) m_page.Command(id, ControlEvent::kDoubleClicked);
       result = 0;
       return true;
+    case NM_SETFOCUS:
+      // Tab into the list: the row the keys are on is the one chosen.
+      if (ListView_GetNextItem(header.hwndFrom, -1, LVNI_SELECTED) < 0) SelectFocusedRow(header.hwndFrom);
+      result = 0;
+      return true;
+    case LVN_KEYDOWN: {
+      // The list moves its focus with the key once this returns; the selection follows it.
+      HWND control = header.hwndFrom;
+      Post([control] {
+        if (::IsWindow(control) && ::GetFocus() == control) SelectFocusedRow(control);
+      });
+      result = 0;
+      return true;
+    }
     case LVN_ODFINDITEMW:
       result = -1;
       return true;
@@ -501,8 +698,17 @@ bool Win32PageWindow::GetCheck(int id) const {
 void Win32PageWindow::SetFocus(int id) {
   HWND control = ::GetDlgItem(m_hwnd, id);
   // The sheet is the dialog that keeps the focus, and selects an edit's text as it goes there.
-  if (control != nullptr) {
-    ::SendMessageW(::GetParent(m_hwnd), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+  if (control == nullptr) return;
+  ::SendMessageW(::GetParent(m_hwnd), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+  // An IP address entry takes the keys in its first empty part, where typing goes on.
+  if (IsClass(control, WC_IPADDRESSW)) {
+    const std::vector<HWND> fields = AddressFields(control);
+    for (std::size_t index = 0; index < fields.size(); ++index) {
+      if (::GetWindowTextLengthW(fields[index]) == 0) {
+        ::SendMessageW(control, IPM_SETFOCUS, index, 0);
+        break;
+      }
+    }
   }
 }
 
@@ -573,24 +779,7 @@ void Win32PageWindow::SetRichText(int id, const std::string& text, int boldChara
   plain.cbSize = sizeof plain;
   plain.dwMask = CFM_BOLD;
   ::SendMessageW(control, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&plain));
-  // A tab stop every four average characters of the summary font.
-  if (HFONT font = m_sheet.Font(FontRole::kSummary)) {
-    HDC dc = ::GetDC(control);
-    HGDIOBJ before = ::SelectObject(dc, font);
-    TEXTMETRICW metrics{};
-    ::GetTextMetricsW(dc, &metrics);
-    const int pixelsPerInch = ::GetDeviceCaps(dc, LOGPIXELSX);
-    ::SelectObject(dc, before);
-    ::ReleaseDC(control, dc);
-    const LONG step = ::MulDiv(kTabCharacters * metrics.tmAveCharWidth, kTwipsPerInch, pixelsPerInch);
-    PARAFORMAT2 tabs{};
-    tabs.cbSize = sizeof tabs;
-    tabs.dwMask = PFM_TABSTOPS;
-    tabs.cTabCount = MAX_TAB_STOPS;
-    for (int stop = 0; stop < MAX_TAB_STOPS; ++stop) tabs.rgxTabs[stop] = step * (stop + 1);
-    ::SendMessageW(control, EM_SETSEL, 0, -1);
-    ::SendMessageW(control, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&tabs));
-  }
+  AlignTabStops(control, WideText(text));
   if (boldCharacters > 0) {
     ::SendMessageW(control, EM_SETSEL, 0, boldCharacters);
     CHARFORMAT2W bold{};
@@ -601,6 +790,108 @@ void Win32PageWindow::SetRichText(int id, const std::string& text, int boldChara
   }
   ::SendMessageW(control, EM_SETSEL, 0, 0);
   --m_writing;
+}
+
+void Win32PageWindow::AlignTabStops(HWND control, const std::wstring& text) {
+  HFONT font = m_sheet.Font(FontRole::kSummary);
+  if (font == nullptr) return;
+  HDC dc = ::GetDC(control);
+  HGDIOBJ before = ::SelectObject(dc, font);
+  TEXTMETRICW metrics{};
+  ::GetTextMetricsW(dc, &metrics);
+  const int pixelsPerInch = ::GetDeviceCaps(dc, LOGPIXELSX);
+  // Each line's parts between tabs, measured; a line with a label and a value after tabs is
+  // one whose value must line up with the others'.
+  struct Line {
+    std::vector<int> widths;
+    bool aligned = false;
+  };
+  std::vector<Line> lines;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    std::size_t end = text.find_first_of(L"\r\n", at);
+    if (end == std::wstring::npos) end = text.size();
+    Line line;
+    int filled = 0;
+    for (std::size_t part = at;;) {
+      std::size_t tab = text.find(L'\t', part);
+      if (tab == std::wstring::npos || tab > end) tab = end;
+      SIZE extent{};
+      ::GetTextExtentPoint32W(dc, text.data() + part, static_cast<int>(tab - part), &extent);
+      line.widths.push_back(extent.cx);
+      if (tab > part) ++filled;
+      if (tab == end) break;
+      part = tab + 1;
+    }
+    line.aligned = filled >= 2 && line.widths.back() > 0;
+    lines.push_back(std::move(line));
+    at = end + 1;
+  }
+  ::SelectObject(dc, before);
+  ::ReleaseDC(control, dc);
+  // A tab stop every four average characters, as the texts were written for; a label's line
+  // ends in as many tabs as that put its value under the others' in the fonts they were
+  // written with. Here a label may end elsewhere: the stops between the labels' ends are placed
+  // so that every value still comes after the same stop, the first every four characters
+  // holds beyond the labels.
+  const int step = kTabCharacters * std::max<int>(metrics.tmAveCharWidth, 1);
+  std::vector<int> stops;
+  struct Label {
+    int end;
+    std::size_t tabs;
+  };
+  std::vector<Label> labels;
+  bool tabular = true;
+  for (const Line& line : lines) {
+    if (!line.aligned) continue;
+    // An indent, a label, tabs, a value.
+    const std::size_t parts = line.widths.size();
+    tabular = tabular && parts >= 3 && line.widths[0] == 0 && line.widths[1] > 0;
+    for (std::size_t part = 2; tabular && part + 1 < parts; ++part) tabular = line.widths[part] == 0;
+    if (tabular) labels.push_back({step + line.widths[1], parts - 2});
+  }
+  std::sort(labels.begin(), labels.end(), [](const Label& a, const Label& b) { return a.end < b.end; });
+  // A wider label is followed by fewer tabs, one fewer for each wider label that ends its own
+  // way; equal labels by as many.
+  for (std::size_t index = 1; tabular && index < labels.size(); ++index) {
+    const Label& narrower = labels[index - 1];
+    const Label& wider = labels[index];
+    tabular = wider.end == narrower.end ? wider.tabs == narrower.tabs
+                                        : wider.end > narrower.end + 1 && wider.tabs < narrower.tabs;
+  }
+  if (tabular && !labels.empty() && labels.back().tabs >= 1) {
+    stops.push_back(step);
+    // Between two labels' ends as many stops as the narrower has tabs more.
+    for (std::size_t index = 1; index < labels.size(); ++index) {
+      const Label& narrower = labels[index - 1];
+      const Label& wider = labels[index];
+      for (std::size_t extra = 0; extra < narrower.tabs - wider.tabs; ++extra) {
+        const int between = narrower.end + static_cast<int>((extra + 1) * static_cast<std::size_t>(wider.end - narrower.end) /
+                                                            (narrower.tabs - wider.tabs + 1));
+        stops.push_back(between);
+      }
+    }
+    // The widest label has tabs - 1 stops after it before the values' column.
+    const int widest = labels.back().end;
+    const int column = (widest / step + static_cast<int>(labels.back().tabs)) * step;
+    for (std::size_t extra = 1; extra < labels.back().tabs; ++extra) {
+      stops.push_back(widest + static_cast<int>(extra) * (column - widest) / static_cast<int>(labels.back().tabs));
+    }
+    stops.push_back(column);
+    std::sort(stops.begin(), stops.end());
+  } else {
+    stops.push_back(step);
+  }
+  while (stops.size() < static_cast<std::size_t>(MAX_TAB_STOPS)) stops.push_back(stops.back() + step);
+  PARAFORMAT2 tabs{};
+  tabs.cbSize = sizeof tabs;
+  tabs.dwMask = PFM_TABSTOPS;
+  tabs.cTabCount = MAX_TAB_STOPS;
+  for (int stop = 0; stop < MAX_TAB_STOPS; ++stop) {
+    tabs.rgxTabs[stop] = ::MulDiv(stops[static_cast<std::size_t>(stop)], kTwipsPerInch, pixelsPerInch);
+  }
+  ::SendMessageW(control, EM_SETSEL, 0, -1);
+  ::SendMessageW(control, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&tabs));
 }
 
 void Win32PageWindow::SetOnPicture(int id) {
@@ -622,7 +913,13 @@ bool Win32PageWindow::ShowPicture(int pictureId) {
   if (m_pictureBrush != nullptr) ::DeleteObject(m_pictureBrush);
   m_pictureBrush = nullptr;
   if (m_picture != nullptr) ::DeleteObject(m_picture);
-  m_picture = LoadPictureResource(Module(), pictureId, kPictureResourceType);
+  // Windows scales the dialog units with the DPI, and not the pictures: each is made as large
+  // as it is beside the page's controls at 96 DPI.
+  const int baseX = DialogX(4);
+  const int baseY = DialogY(8);
+  m_picture = LoadPictureResource(Module(), pictureId, kPictureResourceType, [&](SIZE stored) {
+    return SIZE{::MulDiv(stored.cx, baseX, kPictureBaseX), ::MulDiv(stored.cy, baseY, kPictureBaseY)};
+  });
   ::SendMessageW(m_pictureControl, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(m_picture));
   return m_picture != nullptr;
 }
@@ -639,7 +936,7 @@ void Win32PageWindow::SetListRows(int id, const ListRows* rows) {
     LVCOLUMNW item{};
     item.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
     item.fmt = LVCFMT_LEFT;
-    item.cx = rows->ColumnWidth(column);
+    item.cx = DialogX(rows->ColumnWidth(column));
     item.pszText = const_cast<wchar_t*>(title.c_str());
     item.iSubItem = column;
     ::SendMessageW(control, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
@@ -656,7 +953,7 @@ void Win32PageWindow::ListRowsInserted(int id, int first, int count) {
   int selected = list.RowAt(ListView_GetNextItem(control, -1, LVNI_SELECTED));
   if (selected >= first) selected += count;
   list.Inserted(first, count);
-  list.Resort();
+  const bool moved = list.Resort();
   ++m_writing;
   ListView_SetItemCountEx(control, list.Count(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
   const int view = list.ViewIndexOf(selected);
@@ -666,6 +963,8 @@ void Win32PageWindow::ListRowsInserted(int id, int first, int count) {
       ListView_SetItemState(control, view, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     }
   }
+  // A sort that moved the selected row keeps it in sight.
+  if (moved && view >= 0) ListView_EnsureVisible(control, view, FALSE);
   --m_writing;
   ::InvalidateRect(control, nullptr, FALSE);
 }
@@ -697,6 +996,7 @@ void Win32PageWindow::ListRowChanged(int id, int row, int firstColumn, int lastC
     ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
     if (const int at = again->second.ViewIndexOf(selected); at >= 0) {
       ListView_SetItemState(list, at, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+      ListView_EnsureVisible(list, at, FALSE);
     }
     --m_writing;
     ::InvalidateRect(list, nullptr, FALSE);
@@ -812,7 +1112,7 @@ Win32WizardSheet::Win32WizardSheet(CWizard97SheetImpl& sheet)
 Win32WizardSheet::~Win32WizardSheet() {
   m_sheet.AttachWindow(nullptr);
   m_windows.clear();
-  for (HFONT font : {m_titleFont, m_bulletFont, m_summaryFont}) {
+  for (HFONT font : {m_titleFont, m_bulletFont, m_summaryFont, m_headerTitleFont}) {
     if (font != nullptr) ::DeleteObject(font);
   }
   if (m_header != nullptr) ::DeleteObject(m_header);
@@ -873,6 +1173,8 @@ int Win32WizardSheet::DoModal(HWND owner) {
   g_showing = nullptr;
   g_boxOwner = nullptr;
   m_hwnd = nullptr;
+  m_headerTitle = nullptr;
+  m_headerSubTitle = nullptr;
   m_queue.clear();
   return shown < 0 ? -1 : m_result;
 }
@@ -895,6 +1197,19 @@ void Win32WizardSheet::OnInitialized(HWND hwnd) {
   m_bulletFont = MakeFont(base, L"Marlett", kBulletPoints, FW_NORMAL);
   LOGFONTW plain{};
   m_summaryFont = MakeFont(plain, L"Arial", kSummaryPoints, FW_NORMAL);
+  // The header band's texts: the page's header title in bold, its subtitle below, in the
+  // sheet's font. The sheet draws the band and its bitmap, and nothing of the texts, which it
+  // would not draw anew when a page changes them (Wine keeps a subtitle as it was made).
+  LOGFONTW bold = base;
+  bold.lfWeight = FW_BOLD;
+  m_headerTitleFont = ::CreateFontIndirectW(&bold);
+  HFONT sheetFont = reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0));
+  for (auto [text, id, font] : {std::tuple{&m_headerTitle, kHeaderTitleId, m_headerTitleFont},
+                                std::tuple{&m_headerSubTitle, kHeaderSubTitleId, sheetFont}}) {
+    *text = ::CreateWindowExW(0, WC_STATICW, L"", WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 1, 1, hwnd,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Module(), nullptr);
+    ::SendMessageW(*text, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  }
   g_boxOwner = hwnd;
   // The sheet shows its first page itself once this returns; the flow takes over from there.
   ::PostMessageW(hwnd, kStartMessage, 0, 0);
@@ -953,6 +1268,16 @@ LRESULT Win32WizardSheet::OnSheetMessage(UINT message, WPARAM wParam, LPARAM lPa
     case kServerBoxMessage:
       ShowServerBox(m_hwnd, lParam);
       return 0;
+    case WM_CTLCOLORSTATIC:
+      // The header texts lie on the band's white.
+      if (reinterpret_cast<HWND>(lParam) == m_headerTitle ||
+          reinterpret_cast<HWND>(lParam) == m_headerSubTitle) {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+        ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+      }
+      break;
     default:
       break;
   }
@@ -1003,6 +1328,7 @@ void Win32WizardSheet::ShowPage(int index) {
   if (window == nullptr || page == nullptr) return;
   if (PropSheet_GetCurrentPageHwnd(m_hwnd) != window->Handle()) Select(index);
   ::SetWindowTextW(m_hwnd, WideText(page->Title()).c_str());
+  LayoutHeader(index);
   // The sheet may set its buttons on a page change; they are the flow's.
   ApplyButtons(m_sheet.WizButtons());
   page->OnSize();
@@ -1013,17 +1339,44 @@ void Win32WizardSheet::ApplyButtons(int buttons) {
   if (m_hwnd != nullptr) ::SendMessageW(m_hwnd, PSM_SETWIZBUTTONS, 0, buttons);
 }
 
-void Win32WizardSheet::UpdateHeader(int index) {
+void Win32WizardSheet::UpdateHeader(int index) { LayoutHeader(index); }
+
+void Win32WizardSheet::LayoutHeader(int index) {
   CWizard97PageImpl* page = m_sheet.GetPage(index);
-  if (m_hwnd == nullptr || page == nullptr) return;
-  const std::wstring title = WideText(page->HeaderTitle());
-  const std::wstring subTitle = WideText(page->HeaderSubTitle());
-  // The subtitle first: Wine 8 writes PSM_SETHEADERSUBTITLEW's text into the title, which the
-  // title's own message then puts right.
-  ::SendMessageW(m_hwnd, PSM_SETHEADERSUBTITLEW, static_cast<WPARAM>(index),
-                 reinterpret_cast<LPARAM>(subTitle.c_str()));
-  ::SendMessageW(m_hwnd, PSM_SETHEADERTITLEW, static_cast<WPARAM>(index),
-                 reinterpret_cast<LPARAM>(title.c_str()));
+  Win32PageWindow* window = PageWindow(index);
+  if (m_headerTitle == nullptr || page == nullptr || window == nullptr) return;
+  const bool shown = !page->HidesHeader() && window->Handle() != nullptr;
+  if (shown) {
+    ::SetWindowTextW(m_headerTitle, WideText(page->HeaderTitle()).c_str());
+    ::SetWindowTextW(m_headerSubTitle, WideText(page->HeaderSubTitle()).c_str());
+    // The band ends above the page; the badge sits at its right, centred in its height.
+    RECT pageRect{};
+    ::GetWindowRect(window->Handle(), &pageRect);
+    ::MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&pageRect), 2);
+    RECT client{};
+    ::GetClientRect(m_hwnd, &client);
+    RECT units{kHeaderTitleLeft, kHeaderTitleTop, kHeaderSubTitleIndent, kHeaderGap};
+    ::MapDialogRect(m_hwnd, &units);
+    const int band = pageRect.top;
+    const int badge = kHeaderBitmapSize + std::max(0, band - kHeaderBitmapSize);
+    const int right = client.right - badge - units.left;
+    int top = units.top;
+    for (HWND text : {m_headerTitle, m_headerSubTitle}) {
+      const int left = units.left + (text == m_headerSubTitle ? units.right : 0);
+      HDC dc = ::GetDC(text);
+      HGDIOBJ before = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(text, WM_GETFONT, 0, 0)));
+      const std::wstring content = WindowText(text);
+      RECT extent{0, 0, std::max(right - left, 1), 0};
+      ::DrawTextW(dc, content.c_str(), static_cast<int>(content.size()), &extent,
+                  DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+      ::SelectObject(dc, before);
+      ::ReleaseDC(text, dc);
+      const int height = std::min<int>(extent.bottom, std::max(band - top, 1));
+      ::SetWindowPos(text, HWND_TOP, left, top, std::max(right - left, 1), height, SWP_NOACTIVATE);
+      top += height + units.bottom;
+    }
+  }
+  for (HWND text : {m_headerTitle, m_headerSubTitle}) ::ShowWindow(text, shown ? SW_SHOWNA : SW_HIDE);
 }
 
 void Win32WizardSheet::ShowCancelButton(bool shown) {
@@ -1101,8 +1454,14 @@ std::shared_ptr<void> StartWin32WizardLibraries() {
   // Registers the rich-edit class of the summaries.
   HMODULE richEdit = ::LoadLibraryW(L"riched20.dll");
   return std::shared_ptr<void>(richEdit, [ole](void* module) {
+    // A copy from a summary leaves the rich edit's data object on the clipboard: it is
+    // rendered there while its code is still loaded, and OLE lets go of it before the library
+    // goes.
+    if (SUCCEEDED(ole)) {
+      ::OleFlushClipboard();
+      ::OleUninitialize();
+    }
     if (module != nullptr) ::FreeLibrary(static_cast<HMODULE>(module));
-    if (SUCCEEDED(ole)) ::OleUninitialize();
   });
 }
 

@@ -32,6 +32,11 @@ inline constexpr int kWindowIconId = 134;
 inline constexpr int kHeaderBitmapId = 1000;
 inline constexpr wchar_t kPictureResourceType[] = L"JPEG";
 
+// The sheet's own texts in the header band of interior pages: the page's header title and
+// subtitle, which the frame draws itself so that a change shows at once on every system.
+inline constexpr int kHeaderTitleId = 0x3200;
+inline constexpr int kHeaderSubTitleId = 0x3201;
+
 // Messages of the frame's own, to a page window.
 // wParam: the host's generation, lParam: the number of a task handed to Post.
 inline constexpr UINT kRunPostedMessage = WM_APP + 1;
@@ -133,6 +138,13 @@ class Win32PageWindow final : public PageHost {
   bool OnListNotify(int id, const NMHDR& header, LRESULT& result);
   void OnCreated(HWND hwnd);
   void FitOneLineTexts();
+  // Each part of the page's IP address entries takes three digits in the page's font.
+  void FitAddressFields();
+  // Dialog units of this page in pixels, horizontally and vertically.
+  int DialogX(int units) const;
+  int DialogY(int units) const;
+  // Tab stops that put the last part of every line with a label under one another.
+  void AlignTabStops(HWND control, const std::wstring& text);
   void OnDestroyed();
   void RunPosted(WPARAM generation, LPARAM number);
   HBRUSH ControlColor(HDC dc, HWND control);
@@ -143,8 +155,6 @@ class Win32PageWindow final : public PageHost {
   HWND m_hwnd = nullptr;
   std::uint64_t m_generation;
   std::wstring m_title;
-  std::wstring m_headerTitle;
-  std::wstring m_headerSubTitle;
   // While the frame writes a control itself, what the control tells is not the user's.
   int m_writing = 0;
   // The control that sits on the Welcome picture's dark panel.
@@ -203,6 +213,8 @@ class Win32WizardSheet final : public SheetWindow {
   LRESULT OnSheetMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void OnInitialized(HWND hwnd);
   void Select(int index);
+  // Places the header texts in the band above page `index`, or hides them for an exterior page.
+  void LayoutHeader(int index);
 
   CWizard97SheetImpl& m_sheet;
   std::vector<std::unique_ptr<Win32PageWindow>> m_windows;
@@ -215,6 +227,9 @@ class Win32WizardSheet final : public SheetWindow {
   HFONT m_titleFont = nullptr;
   HFONT m_bulletFont = nullptr;
   HFONT m_summaryFont = nullptr;
+  HFONT m_headerTitleFont = nullptr;
+  HWND m_headerTitle = nullptr;
+  HWND m_headerSubTitle = nullptr;
   std::vector<std::function<void()>> m_queue;
   std::wstring m_caption;
 };
