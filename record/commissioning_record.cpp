@@ -131,13 +131,13 @@ std::string RecordAppendBytes(const CommissioningEntry& entry, std::uint64_t siz
                               std::string_view tail) {
   std::string bytes;
   if (size == 0) {
-    bytes = std::string(kByteOrderMark) + std::string(kRecordHeader) + std::string(kLineEnd);
+    bytes.append(kByteOrderMark).append(kRecordHeader).append(kLineEnd);
   } else if (!tail.ends_with('\n')) {
     // The quote makes the torn line's last field malformed: it never reads as a record, even
     // when it was torn right after a comma.
-    bytes = "\"" + std::string(kLineEnd);
+    bytes.append("\"").append(kLineEnd);
   }
-  return bytes + FormatRecordLine(entry);
+  return bytes.append(FormatRecordLine(entry));
 }
 
 std::string AppendCommissioningRecord(const CommissioningEntry& entry, const std::string& path) {
