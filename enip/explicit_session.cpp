@@ -40,9 +40,13 @@ ExplicitSession::OpenResult ExplicitSession::Open(const Target& target, std::str
     error = m_tcp.Connect(endpoints, {m_cancel, deadline}, m_handle);
     if (error == 0) break;
     if (error == kWsaEintr || Cancelled()) return OpenResult::kCancelled;
-    // A local address or interface that is not there will not come by waiting.
-    if (error == kWsaEaddrnotavail || error == kWsaEinval || error == kWsaEacces) {
-      why = "cannot connect from this PC's interface: error " + WinsockCodeText(error);
+    // A device that has not opened its port yet refuses or stays silent, and its address may
+    // not be reachable for a moment; anything else (a local address or interface that is not
+    // there) does not come right by waiting.
+    if (error != kWsaEconnrefused && error != tcp_error::kTimedOut &&
+        error != kWsaEhostunreach && error != kWsaEnetunreach && error != kWsaEconnreset &&
+        error != tcp_error::kConnectionAborted) {
+      why = "cannot connect from this PC: error " + WinsockCodeText(error);
       return OpenResult::kFailed;
     }
     auto pauseEnd = std::chrono::steady_clock::now() + m_timing.retryPause;

@@ -40,8 +40,9 @@ class ExplicitSession {
   ExplicitSession& operator=(const ExplicitSession&) = delete;
 
   // Connects, retrying refusals and silence until the connect limit, and registers a session.
-  // kRefused: every attempt was refused; kSilent: the last attempt got no answer in time;
-  // kFailed: connected, but the session was not registered (`why` says why).
+  // kRefused: the last attempt was refused; kSilent: it got no answer in time;
+  // kFailed: no connection could be tried from here, or the session was not registered (`why`
+  // says why).
   OpenResult Open(const Target& target, std::string& why);
   // One Get_Attribute_Single or Set_Attribute_Single; false with `why` when no well-formed
   // reply came (a reply with a general status other than 0 is a reply).
