@@ -2,6 +2,7 @@
 """The commissioning record as real processes write it, read back by Python's csv module.
 
     record_processes.py RECORD_TOOL
+    record_processes.py --windows LAUNCHER... RECORD_TOOL.exe   (under Wine: paths as Z:\...)
 
 Two writers at once never interleave; a writer killed while it writes leaves only whole
 lines; a torn last line is skipped and counted, and the next line does not run into it; the
@@ -36,15 +37,33 @@ def rows(path):
         return list(csv.reader(record, strict=True)), data
 
 
-def read(tool, path):
-    out = subprocess.run([tool, "read", path], capture_output=True, text=True, check=True).stdout
+# The command that runs the tool, and how it names a path.
+TOOL = []
+WINDOWS = False
+
+
+def name(path):
+    return "Z:" + path.replace("/", "\\") if WINDOWS else path
+
+
+def read(path):
+    out = subprocess.run(TOOL + ["read", name(path)], capture_output=True, text=True,
+                         check=True).stdout
     lines = out.splitlines()
     return lines[0], lines[1:]
 
 
-def writer(tool, path, count, tag, maker=None):
-    args = [tool, "append", path, str(count), tag] + ([maker] if maker else [])
-    return subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+def writer(path, count, tag, maker="locally administered"):
+    """A writer, waiting for its start: start(writer) sends it the maker."""
+    process = subprocess.Popen(TOOL + ["append", name(path), str(count), tag],
+                               stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    process.maker = maker
+    return process
+
+
+def start(process):
+    process.stdin.write(process.maker.replace("\n", "\\n").encode("utf-8") + b"\n")
+    process.stdin.flush()
 
 
 def wait_lines(path, count):
@@ -58,14 +77,13 @@ def wait_lines(path, count):
     fail("%s never held %d lines" % (path, count))
 
 
-def two_writers(tool, folder):
+def two_writers(folder):
     path = os.path.join(folder, "state", "quillnet", "commissioning.csv")
-    count = 1000
-    first, second = writer(tool, path, count, "first"), writer(tool, path, count, "second")
+    count = 500
+    first, second = writer(path, count, "first"), writer(path, count, "second")
     # Both are started and waiting before either writes.
     for process in (first, second):
-        process.stdin.write("go\n")
-        process.stdin.flush()
+        start(process)
     for process in (first, second):
         process.stdin.close()
         if process.wait(LIMIT) != 0:
@@ -83,16 +101,15 @@ def two_writers(tool, folder):
     for tag, numbers in seen.items():
         if numbers != list(range(count)):
             fail("%s's lines are not all there in order" % tag)
-    summary, _ = read(tool, path)
+    summary, _ = read(path)
     if summary != "entries %d damaged 0" % (2 * count):
         fail("history: " + summary)
 
 
-def killed_writer(tool, folder):
+def killed_writer(folder):
     path = os.path.join(folder, "killed.csv")
-    process = writer(tool, path, 1000000, "killed")
-    process.stdin.write("go\n")
-    process.stdin.flush()
+    process = writer(path, 1000000, "killed")
+    start(process)
     wait_lines(path, 50)
     process.send_signal(signal.SIGKILL)
     process.wait(LIMIT)
@@ -102,28 +119,34 @@ def killed_writer(tool, folder):
     if any(len(row) != 13 for row in table[1:]):
         fail("a killed writer left a torn line")
     # Its lock went with it: the next writer is not kept waiting.
-    after = writer(tool, path, 1, "after")
-    after.communicate("go\n", timeout=LIMIT)
-    summary, entries = read(tool, path)
+    after = writer(path, 1, "after")
+    start(after)
+    after.stdin.close()
+    after.wait(LIMIT)
+    summary, entries = read(path)
     if summary != "entries %d damaged 0" % (len(table) - 1 + 1) or \
             not entries[-1].startswith("after 02:00:00:00:00:00"):
         fail("after the kill: %s %r" % (summary, entries[-1:]))
 
 
-def torn_line(tool, folder):
+def torn_line(folder):
     path = os.path.join(folder, "torn.csv")
     maker = 'Cisco Systems, Inc "Quoted" Soci\u00e9t\u00e9\nSecond line'
-    first = writer(tool, path, 1, "before", maker)
-    first.communicate("go\n", timeout=LIMIT)
+    first = writer(path, 1, "before", maker)
+    start(first)
+    first.stdin.close()
+    first.wait(LIMIT)
     # A crash while a line was written leaves its start only.
     with open(path, "ab") as record:
         record.write(b"2026-12-09T10:00:00+01:00,pc,user,quillnet,02:00:00:00:00:09,x,10.0.0.")
-    summary, _ = read(tool, path)
+    summary, _ = read(path)
     if summary != "entries 1 damaged 1":
         fail("a damaged last line: " + summary)
-    second = writer(tool, path, 1, "after", maker)
-    second.communicate("go\n", timeout=LIMIT)
-    summary, entries = read(tool, path)
+    second = writer(path, 1, "after", maker)
+    start(second)
+    second.stdin.close()
+    second.wait(LIMIT)
+    summary, entries = read(path)
     if summary != "entries 2 damaged 1" or not entries[1].startswith("after "):
         fail("after a torn line: %s %r" % (summary, entries))
     table, _ = rows(path)
@@ -135,11 +158,13 @@ def torn_line(tool, folder):
 
 
 def main():
-    tool = sys.argv[1]
+    global TOOL, WINDOWS
+    WINDOWS = sys.argv[1] == "--windows"
+    TOOL = sys.argv[2:] if WINDOWS else sys.argv[1:2]
     with tempfile.TemporaryDirectory() as folder:
-        two_writers(tool, folder)
-        killed_writer(tool, folder)
-        torn_line(tool, folder)
+        two_writers(folder)
+        killed_writer(folder)
+        torn_line(folder)
     print("PASS")
 
 

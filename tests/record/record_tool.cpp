@@ -1,6 +1,7 @@
 // Drives the commissioning record as the programs will, for record_processes.py:
-//   record_tool append PATH COUNT TAG [MAKER]  waits for a line on stdin, then appends COUNT
-//                                             lines (MAC 02:00:00:00:TAG:NN..., program TAG)
+//   record_tool append PATH COUNT TAG         waits for a line on stdin, the maker (UTF-8, "\n"
+//                                             for a line break), then appends COUNT lines
+//                                             (MAC 02:00:NN:NN:NN:NN, program TAG)
 //   record_tool read PATH [DATE]              prints "entries N damaged M", then each
 //                                             entry's program, MAC and maker
 #include <cstdio>
@@ -13,18 +14,29 @@
 int main(int argc, char** argv) {
   using namespace quillnet;
   const std::string operation = argc > 2 ? argv[1] : "";
-  if (operation == "append" && (argc == 5 || argc == 6)) {
+  if (operation == "append" && argc == 5) {
     const long count = std::strtol(argv[3], nullptr, 10);
     const std::string tag = argv[4];
-    std::string go;
-    std::getline(std::cin, go);
+    // Read from stdin, not the command line, whose text Windows hands over in its code page.
+    std::string line;
+    std::getline(std::cin, line);
+    if (line.ends_with('\r')) line.pop_back();
+    std::string maker;
+    for (std::size_t index = 0; index < line.size(); ++index) {
+      if (line.compare(index, 2, "\\n") == 0) {
+        maker += '\n';
+        ++index;
+      } else {
+        maker += line[index];
+      }
+    }
     for (long index = 0; index < count; ++index) {
       CommissioningEntry entry = NewCommissioningEntry(tag);
       char mac[32];
       std::snprintf(mac, sizeof mac, "02:00:%02lx:%02lx:%02lx:%02lx", index >> 24 & 0xFF,
                     index >> 16 & 0xFF, index >> 8 & 0xFF, index & 0xFF);
       entry.mac = mac;
-      entry.maker = argc == 6 ? argv[5] : "locally administered";
+      entry.maker = maker;
       entry.ip = "10.0.0." + std::to_string(index % 250 + 2);
       entry.mask = "255.255.255.0";
       entry.gateway = "0.0.0.0";
@@ -36,8 +48,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", why.c_str());
         return 1;
       }
-      std::printf("%ld\n", index);
-      std::fflush(stdout);
     }
     return 0;
   }
@@ -55,6 +65,6 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  std::fprintf(stderr, "usage: record_tool append PATH COUNT TAG [MAKER] | read PATH [DATE]\n");
+  std::fprintf(stderr, "usage: record_tool append PATH COUNT TAG | read PATH [DATE]\n");
   return 2;
 }
