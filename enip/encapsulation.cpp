@@ -120,16 +120,18 @@ std::vector<std::uint8_t> SendRRDataRequest(std::uint32_t session, const SenderC
 
 std::vector<std::uint8_t> CipRequest(std::uint8_t service, std::uint8_t attribute,
                                      std::span<const std::uint8_t> data) {
-  std::vector<std::uint8_t> request = {service,
-                                       static_cast<std::uint8_t>(kPathSize / 2),
-                                       kClassSegment,
-                                       kTcpIpInterfaceClass,
-                                       kInstanceSegment,
-                                       kTcpIpInterfaceInstance,
-                                       kAttributeSegment,
-                                       attribute};
-  static_assert(kRequestHeaderSize == 8);
-  request.insert(request.end(), data.begin(), data.end());
+  std::vector<std::uint8_t> request(kRequestHeaderSize + data.size());
+  const std::uint8_t header[] = {service,
+                                 static_cast<std::uint8_t>(kPathSize / 2),
+                                 kClassSegment,
+                                 kTcpIpInterfaceClass,
+                                 kInstanceSegment,
+                                 kTcpIpInterfaceInstance,
+                                 kAttributeSegment,
+                                 attribute};
+  static_assert(sizeof header == kRequestHeaderSize);
+  std::copy(std::begin(header), std::end(header), request.begin());
+  std::copy(data.begin(), data.end(), request.begin() + kRequestHeaderSize);
   return request;
 }
 
