@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "vendors/vendor_table.h"
 #include "wire/message.h"
@@ -13,7 +14,11 @@ namespace {
 // Registration Authority, so each finds its maker only by matching the longest prefix first.
 TEST(Vendors, TheLongestRegisteredPrefixNamesTheMaker) {
   Vendors vendors;
-  vendors.Load();
+  // Loaded on a thread of its own, as a program does, while lookups go on.
+  std::thread loader([&vendors] { vendors.Load(); });
+  const DeviceKey rockwell = ParseMacKey("00:00:bc:12:34:56");
+  while (vendors.Lookup(rockwell).status == VendorStatus::kNotLoaded) std::this_thread::yield();
+  loader.join();
   ASSERT_EQ(vendors.Unavailable(), "");
   const struct {
     const char* mac;
