@@ -30,6 +30,19 @@ constexpr char kTimeFormat[] = "%H:%M:%S";
 
 std::string TimeText(std::int64_t seconds) { return FormatLocalTime(seconds, kTimeFormat); }
 
+// "30 seconds", "1 second", "1.5 seconds".
+std::string DurationText(std::chrono::milliseconds duration) {
+  const long long whole = duration.count() / 1000;
+  const long long tenths = duration.count() % 1000 / 100;
+  std::string text = std::to_string(whole);
+  if (tenths != 0) {
+    text += '.';
+    text += std::to_string(tenths);
+  }
+  text += whole == 1 && tenths == 0 ? " second" : " seconds";
+  return text;
+}
+
 }  // namespace
 
 CAssignIPDlg::CAssignIPDlg()
@@ -66,7 +79,7 @@ std::chrono::milliseconds CAssignIPDlg::AnswerWindow() const {
 
 void CAssignIPDlg::ShowTexts() {
   const std::string ip = m_pWizardInfo->GetIpAddress();
-  const std::string seconds = std::to_string(AnswerWindow().count() / 1000);
+  const std::string seconds = DurationText(AnswerWindow());
   std::string subTitle = kAttemptingSubTitle;
   std::string text = kAttemptingText;
   std::string hint = kRebootHint;
@@ -84,7 +97,7 @@ void CAssignIPDlg::ShowTexts() {
                       " was sent at " + TimeText(m_lastAnswerTime) + ".") +
            " The wizard checks whether it answers at " + ip + ".";
     hint = "The wizard goes on as soon as the device answers, and " + seconds +
-           " seconds after the last reply at most.";
+           " after the last reply at most.";
   }
   SetHeaderSubTitle(subTitle);
   Window().SetText(IDC_ATTEMPTING_TEXT, text);
@@ -159,7 +172,7 @@ void CAssignIPDlg::OnWatch() {
   std::vector<AssignmentSession::Event> events;
   m_session->Poll(events);
   const std::string ip = m_pWizardInfo->GetIpAddress();
-  const std::string seconds = std::to_string(AnswerWindow().count() / 1000);
+  const std::string seconds = DurationText(AnswerWindow());
   using Kind = AssignmentSession::EventKind;
   for (const AssignmentSession::Event& event : events) {
     switch (event.kind) {
@@ -195,40 +208,46 @@ void CAssignIPDlg::OnWatch() {
       case Kind::kConfirmed:
         Finish(m_session->Accepted()
                    ? "Confirmed: the device took " + ip + " and answers there."
-                   : "Confirmed: the device answers at " + ip + ".");
+                   : "Confirmed: the device answers at " + ip + ".",
+               "");
         return;
       case Kind::kNotConfirmed:
         // Neither an answer nor another request: the device stopped asking because it took
         // the reply, and may take longer to use its address; that is no failure.
         if (m_linkDown) {
-          Finish("Not confirmed: the link to the device is lost (" + m_linkName +
-                 " is down or has no IPv4 address). Check the cable, then whether the device "
-                 "answers at " + ip + ".");
+          Finish("Not confirmed: the link to the device was lost.",
+                 "Check the cable, then whether the device answers at " + ip + ".");
         } else if (m_session->Accepted()) {
-          Finish("Not confirmed: the device took " + ip + " but has not answered there within " +
-                 seconds + " seconds. Check that it is still connected.");
+          Finish("Not confirmed: it took " + ip + " but did not answer there.",
+                 "No answer within " + seconds + ". Check that it is still connected.");
         } else {
-          Finish("Not confirmed: the device has not answered at " + ip + " within " + seconds +
-                 " seconds. It may need longer to start; check that it answers at " + ip + ".");
+          Finish("Not confirmed: no answer at " + ip + " within " + seconds + ".",
+                 "The device stopped asking, so it took the reply; it may need longer to start. "
+                 "Check that it answers at " + ip + ".");
         }
         return;
       case Kind::kCannotCheck:
-        Finish("Not confirmed: could not check that the device answers at " + ip + ": " +
-               event.text + ".");
+        Finish("Not confirmed: this PC could not ask whether the device answers.",
+               "Could not check that the device answers at " + ip + ": " + event.text + ".");
         return;
       case Kind::kCheckBrokeOff:
-        Finish("Not confirmed: the check whether the device answers at " + ip + " broke off: " +
-               event.text + ". Check whether the device answers at " + ip + ".");
+        Finish("Not confirmed: the check whether the device answers broke off.",
+               "The check whether the device answers at " + ip + " broke off: " + event.text +
+                   ". Check whether the device answers at " + ip + ".");
         return;
     }
   }
 }
 
-void CAssignIPDlg::Finish(const std::string& verdict) {
+void CAssignIPDlg::Finish(const std::string& verdict, const std::string& why) {
+  // The verdict is short, so that the values below it stay in sight; why it is so, and what to
+  // check, follow them.
   m_verdict = verdict;
-  std::string details;
+  std::string details = why;
   // A DHCP device's ack is its own word that it took the address.
-  if (m_session->Accepted()) details = "The device accepted " + m_pWizardInfo->GetIpAddress() + ".";
+  if (m_session->Accepted()) {
+    details += (details.empty() ? "" : "\r\n") + ("The device accepted " + m_pWizardInfo->GetIpAddress() + ".");
+  }
   if (m_answersShown > 1) {
     details += (details.empty() ? "" : "\r\n") + ("The device asked again: " +
                                                  std::to_string(m_answersShown) +

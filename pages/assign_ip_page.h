@@ -64,8 +64,9 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
 
  private:
   void OnWatch();
-  // Ends on the Completion page with `verdict` first in its summary.
-  void Finish(const std::string& verdict);
+  // Ends on the Completion page with `verdict` first in its summary and `why` after its
+  // values.
+  void Finish(const std::string& verdict, const std::string& why);
   // Ends the page on the page at `pageIndex`: the Completion page or the Failure page.
   void Leave(int pageIndex);
   void ShowTexts();

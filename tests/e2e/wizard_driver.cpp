@@ -254,7 +254,7 @@ void Assign(const PageDriver& driver, const QStringList& args) {
             "the Failure page after a cancelled install says: " + failure.toStdString());
   }
   if (expectNotAnswered) {
-    Require(Summary(driver).startsWith("Not confirmed: the device has not answered at " + ip + " within"),
+    Require(Summary(driver).startsWith("Not confirmed: no answer at " + ip + " within"),
             "the Completion page does not say the device has not answered: " +
                 Summary(driver).toStdString());
   }

@@ -324,6 +324,8 @@ std::string ControlTexts(HWND window) {
     if (!text.empty()) texts += text + "\n";
   }
   return texts;
+}
+
 // ---- keys ------------------------------------------------------------------------------------
 
 void SendKey(WORD key, bool up) {
