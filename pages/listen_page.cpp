@@ -78,6 +78,17 @@ void CListenDlg::OnTimer(int timerId) {
   UpdateSelection();
   RefreshList();
   ExplainSilence();
+  SayWhenFull();
+}
+
+void CListenDlg::SayWhenFull() {
+  if (m_fullSaid || m_listenServer == nullptr || !m_listenServer->GetNotices().tableFull) return;
+  // Said once, where the hint was: devices heard from now on are not listed.
+  m_fullSaid = true;
+  Window().SetText(IDC_POWER_CYCLE_HINT,
+                   "The list is full: it holds " + std::to_string(BootPServer::kMaxRows) +
+                       " devices, and devices heard after them are not listed. Start the wizard "
+                       "anew to list them.");
 }
 
 void CListenDlg::ExplainSilence() {
@@ -85,7 +96,7 @@ void CListenDlg::ExplainSilence() {
   if (m_listenServer->IsTableUpdated()) {
     // Once a request has arrived, the silence is over for good.
     m_heard = true;
-    if (m_silenceExplained) Window().SetText(IDC_POWER_CYCLE_HINT, kPowerCycleHint);
+    if (m_silenceExplained && !m_fullSaid) Window().SetText(IDC_POWER_CYCLE_HINT, kPowerCycleHint);
     return;
   }
   const std::chrono::milliseconds window = m_pWizardInfo->GetSilenceWindow();

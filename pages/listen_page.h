@@ -43,6 +43,8 @@ class CListenDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef 
   // In place of the power-cycle hint while nothing has been heard for the silence window: the
   // interfaces listened on, what the firewall is known to do to UDP port 67, and the hint.
   void ExplainSilence();
+  // Says once that the device table is full.
+  void SayWhenFull();
   std::string SilenceText() const;
 
   BootPServer* m_listenServer = nullptr;
@@ -51,6 +53,7 @@ class CListenDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef 
   bool m_validOnly = true;
   std::chrono::steady_clock::time_point m_listeningSince;
   bool m_silenceExplained = false;
+  bool m_fullSaid = false;
   bool m_heard = false;
 };
 

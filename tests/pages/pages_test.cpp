@@ -206,6 +206,28 @@ TEST_F(PagesTest, ListenExplainsASilenceUntilARequestArrives) {
   EXPECT_EQ(asked, 1);
 }
 
+// Once the table is full, the page says so, once: devices heard after that are not listed.
+TEST_F(PagesTest, AFullDeviceTableIsSaidOnTheListenPage) {
+  Show();
+  GoToListen();
+  const std::string hint = Wizard().Window().Text(IDC_POWER_CYCLE_HINT);
+  constexpr DeviceKey kFirst = 0x02005E100000;
+  for (DeviceKey i = 0; i < BootPServer::kMaxRows; ++i) {
+    Request request;
+    request.mac = kFirst + i;
+    m_sockets.Push(request.Bytes());
+  }
+  ASSERT_TRUE(Wizard().WaitFor(
+      [&] { return m_info->GetServer()->GetRequestCount() == static_cast<int>(BootPServer::kMaxRows); },
+      std::chrono::seconds(60)));
+  Wizard().Run(2 * std::chrono::milliseconds(CListenDlg::kTimerMs));
+  EXPECT_EQ(Wizard().Window().Text(IDC_POWER_CYCLE_HINT), hint);
+  Hear(kFirst + BootPServer::kMaxRows);
+  ASSERT_TRUE(WaitFor([&] {
+    return Wizard().Window().Text(IDC_POWER_CYCLE_HINT).rfind("The list is full: it holds 65536 devices", 0) == 0;
+  })) << Wizard().Window().Text(IDC_POWER_CYCLE_HINT);
+}
+
 TEST_F(PagesTest, DoubleClickMovesOnAndReturningStartsNoSecondWorker) {
   Show();
   GoToListen();
