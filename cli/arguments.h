@@ -22,7 +22,12 @@ enum ExitCode : int {
   kExitSendFailed = 5,
   kExitTimeout = 6,
   kExitNotConfirmed = 7,
+  // The address was given and confirmed, but the device was not made to keep it (`assign
+  // --keep`); or the device did not read or set its start-up method (`startup`).
+  kExitNotKept = 8,
   kExitOutputFailed = 9,
+  // The commissioning record could not be read (`history`).
+  kExitRecordUnreadable = 10,
 };
 
 // Why an input is not used, and the exit code that says so. The text has no line break.

@@ -17,10 +17,12 @@
 #include "cli/arguments.h"
 #include "cli/assign.h"
 #include "cli/doctor.h"
+#include "cli/history.h"
 #include "cli/listen.h"
 #include "cli/output.h"
 #include "cli/serve.h"
 #include "cli/serving.h"
+#include "cli/startup.h"
 #include "platform/console.h"
 
 namespace {
@@ -40,8 +42,8 @@ constexpr char kOutputFailed[] = "the output could not be written";
 
 using namespace quillnet::cli;
 
-constexpr std::array<std::string_view, 5> kSubcommands = {"listen", "assign", "serve", "doctor",
-                                                          "help"};
+constexpr std::array<std::string_view, 7> kSubcommands = {"listen", "assign",  "serve", "startup",
+                                                          "history", "doctor", "help"};
 
 std::atomic<bool> g_interrupted{false};
 
@@ -214,6 +216,31 @@ int main(int argc, char** systemArgv) {
   doctor->footer(ExitCodes({{kExitSent, "every check passed (a warning does not fail)"},
                             {kExitCheckFailed, "a check failed"}}));
 
+  StartupArguments startupArgs;
+  CLI::App* startup = app.add_subcommand(
+      "startup",
+      "Read the start-up method of the EtherNet/IP device at IP (stored configuration, BOOTP "
+      "or DHCP), or set it and read it back.");
+  startup->add_option("IP", startupArgs.ip, "The device's IP address")->type_name("")->required();
+  startup
+      ->add_option("METHOD", startupArgs.method,
+                   "stored (keep the address it has), bootp or dhcp (ask at every start-up)")
+      ->type_name("");
+  startup->add_flag("--json", json, "One JSON object per line");
+  startup->footer(ExitCodes(
+      {{kExitSent, "the method was read, or set and read back"},
+       {kExitNotKept,
+        "no EtherNet/IP device answers at IP, it refused, or it read back another method"}}));
+
+  HistoryArguments historyArgs;
+  CLI::App* history = app.add_subcommand(
+      "history", "Print the commissioning record: one line per assignment, oldest first.");
+  history->add_option("--since", historyArgs.since, "Only assignments from DATE on (YYYY-MM-DD)")
+      ->type_name("DATE");
+  history->add_flag("--json", json, "One JSON object per line");
+  history->footer(ExitCodes({{kExitSent, "the record was printed (damaged lines are skipped)"},
+                             {kExitRecordUnreadable, "the record could not be read"}}));
+
   // Read as `SUBCOMMAND --help` before parsing; here for the list of subcommands and its own
   // --help.
   std::string helpTopic;
@@ -254,6 +281,10 @@ int main(int argc, char** systemArgv) {
     exitCode = RunDoctor(output);
   } else if (*assign) {
     exitCode = Assign(assignArgs, output, g_interrupted);
+  } else if (*startup) {
+    exitCode = Startup(startupArgs, output, g_interrupted);
+  } else if (*history) {
+    exitCode = History(historyArgs, output);
   }
   // A result that could not be written is no result: the caller would read what is missing
   // as success.
