@@ -92,7 +92,7 @@ check "long address" 3 "IP address '$(printf '1%.0s' {1..40})…' $NOT_QUAD" \
   assign $MAC "$(printf '1%.0s' {1..100000})" 255.0.0.0
 check "control and broken bytes" 2 "MAC address 'a\\x1B[2J\\xFFé\\' $NOT_MAC" \
   assign $'a\e[2J\xffé\\' 10.0.0.5 255.0.0.0
-readonly SUBCOMMANDS="Subcommands: listen, assign, serve, doctor, help."
+readonly SUBCOMMANDS="Subcommands: listen, assign, serve, startup, history, doctor, help."
 check "unknown subcommand" 2 "Unknown subcommand 'asign'. $SUBCOMMANDS" asign $MAC 10.0.0.5 255.0.0.0
 check "no subcommand" 2 "A subcommand is required. $SUBCOMMANDS"
 check "help on no subcommand" 2 "Unknown subcommand 'serv'. $SUBCOMMANDS" help serv
