@@ -159,6 +159,11 @@ void CAssignIPDlg::OnLinkEvent(bool down, const std::string& name, std::int64_t 
     m_linkNote += " It was back at ";
     m_linkNote += TimeText(time);
     m_linkNote += '.';
+    // The check after a reply starts anew once the link is back, and the count with it.
+    if (m_answersShown > 0) {
+      m_elapsedSeconds = 0;
+      ShowElapsed();
+    }
   }
   ShowTexts();
 }

@@ -696,7 +696,8 @@ TEST_F(AssignTest, ALostLinkIsSaidAtOnceAndTheAssignmentGoesOnWhenItIsBack) {
   EXPECT_TRUE(Contains("The link to the device was lost at ")) << Summary();
   EXPECT_TRUE(Contains(": if2 went down or lost its IPv4 address. It was back at ")) << Summary();
 
-  // Lost while the user leaves: the Failure page names it too.
+  // Lost while the user leaves: the Failure page names it too. The device stays silent now.
+  AnswerProbes({});
   ASSERT_TRUE(Wizard().Back());
   Wizard().SelectRow(0);
   ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
@@ -707,6 +708,15 @@ TEST_F(AssignTest, ALostLinkIsSaidAtOnceAndTheAssignmentGoesOnWhenItIsBack) {
   ASSERT_TRUE(On("assignIpPage"));
   // It asked a moment ago, so it is answered at once, while the link is there.
   ASSERT_TRUE(WaitFor([&] { return m_sockets.sent().size() == sent + 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Wizard().HeaderSubTitle() != "Attempting to assign IP address."; }));
+  m_routes.SetRows({});
+  ASSERT_TRUE(WaitFor([&] { return Wizard().HeaderSubTitle() == "The link to the device is lost."; }));
+  Wizard().Fire(CAssignIPDlg::kTimerId);
+  ASSERT_NE(Elapsed(), "0");
+  // The device could not be asked meanwhile: its check, and the count, start anew.
+  m_routes.SetRows({link});
+  ASSERT_TRUE(WaitFor([&] { return text().rfind("The reply was sent to ", 0) == 0; })) << text();
+  EXPECT_EQ(Elapsed(), "0");
   m_routes.SetRows({});
   ASSERT_TRUE(WaitFor([&] { return Wizard().HeaderSubTitle() == "The link to the device is lost."; }));
   Wizard().Escape();
