@@ -310,12 +310,7 @@ void BootPServer::TakeDatagramLocked(std::span<std::uint8_t> buffer,
 
 PolicyRows BootPServer::RowsLocked(DeviceKey key) const {
   PolicyRows rows;
-  if (key == m_targetKey && m_serving) {
-    rows.armed = &m_target;
-    rows.firstAnswer = m_armed;
-  } else if (key == m_targetKey && m_watchingTarget) {
-    rows.watched = &m_target;
-  }
+  m_arming.Rows(key, rows);
   if (const auto host = m_hosts.find(key); host != m_hosts.end()) rows.listed = &host->second;
   rows.serverIds = m_serverIds;
   return rows;
@@ -333,54 +328,42 @@ void BootPServer::AnswerLocked(std::span<const std::uint8_t> request,
       DeclineLocked(policyRequest.key, answer.addresses.ipAddress, answer.armed);
       return;
     case PolicyAnswer::Kind::kOtherServer:
-      OtherServerLocked(policyRequest.key, answer.otherServer);
+      OtherServerLocked(answer.otherServer);
       return;
     case PolicyAnswer::Kind::kReply:
       break;
   }
-  Answer kind = Answer::kListed;
-  if (answer.armed) {
-    kind = !answer.final      ? Answer::kArmedOffer
-           : early            ? Answer::kArmedEarly
-           : rows.firstAnswer ? Answer::kArmed
-                              : Answer::kArmedAgain;
-  }
   // A flood of listed devices cannot grow the queue: one more asks again.
-  if (kind == Answer::kListed && m_listedRepliesPending >= kMaxPendingReplies) return;
+  if (!answer.armed && m_listedRepliesPending >= kMaxPendingReplies) return;
   PendingReply& pending = m_pendingReplies.emplace_back();
   pending.length = WriteAnswer(request, answer, pending.bytes);
   pending.messageType = answer.type;
-  pending.answer = kind;
-  pending.generation = kind == Answer::kListed ? 0 : m_armGeneration;
-  pending.deviceInterface = interfaceIndex;
+  pending.final = answer.final;
   pending.early = early;
-  if (kind == Answer::kListed) ++m_listedRepliesPending;
-  if (kind == Answer::kArmed) {
-    // Once decided, the reply goes out even if Disarm comes before it is sent.
-    m_armed = false;
-    m_armedReplyQueued = true;
+  pending.deviceInterface = interfaceIndex;
+  if (answer.armed) {
+    pending.armed = m_arming.Answered(answer.final, early);
+    pending.generation = m_arming.Generation();
+  } else {
+    ++m_listedRepliesPending;
   }
 }
 
 void BootPServer::DeclineLocked(DeviceKey key, std::uint32_t ip, bool armed) {
-  DeclineRecord record{FormatMacAddress(key), Ipv4Text(ip), armed, armed ? m_armGeneration : 0,
-                       m_clock(), {}};
+  DeclineRecord record{FormatMacAddress(key), Ipv4Text(ip), armed,
+                       armed ? m_arming.Generation() : 0, m_clock(), {}};
   if (armed) {
-    m_armed = false;
-    m_serving = false;
-    m_verdict = DeviceVerdict::kDeclined;
+    m_arming.Declined();
     SetAssignmentMessageLocked("The device " + DeclineText(record.macText, record.ipAddress) +
                                " Give it another address.");
   }
   QueueNoticeLocked(std::move(record));
 }
 
-void BootPServer::OtherServerLocked(DeviceKey key, std::uint32_t serverId) {
-  m_armed = false;
-  m_serving = false;
-  m_verdict = DeviceVerdict::kOtherServer;
-  DeclineRecord record{FormatMacAddress(key), m_targetIp, true, m_armGeneration, m_clock(),
-                       Ipv4Text(serverId)};
+void BootPServer::OtherServerLocked(std::uint32_t serverId) {
+  m_arming.TookOtherServer();
+  DeclineRecord record{FormatMacAddress(m_arming.Key()), Ipv4Text(m_arming.Addresses().ipAddress),
+                       true, m_arming.Generation(), m_clock(), Ipv4Text(serverId)};
   SetAssignmentMessageLocked("The device " + record.macText +
                              " took the address offered by another DHCP server, " +
                              record.otherServer +
@@ -464,11 +447,8 @@ bool BootPServer::WaitForReplies(std::chrono::milliseconds limit) const {
 }
 
 void BootPServer::FinishReply(const PendingReply& reply, const ReplySender::Outcome& outcome) {
-  const bool armed = reply.answer != Answer::kListed;
-  ReplyRecord record = MakeReplyRecord(std::span(reply.bytes).first(reply.length),
-                                       reply.messageType, outcome, armed);
-  record.arming = reply.generation;
-  record.early = reply.early;
+  const bool armed = reply.armed.has_value();
+  ReplyRecord record = MakeReplyRecord(reply, outcome);
   AnswerHandler handler;
   {
     // The record and the arming's state change together: a caller that sees the answer
@@ -489,19 +469,13 @@ void BootPServer::FinishReply(const PendingReply& reply, const ReplySender::Outc
     // offer or a nak is no answer yet: the device still has to ask for its address.
     // A failure of an earlier answer to this arming (an answer at once while the link was
     // down, say) no longer tells of the assignment once a later answer reached the device.
-    if (armed && reply.generation == m_armGeneration && outcome.reachedDevice &&
+    if (armed && reply.generation == m_arming.Generation() && outcome.reachedDevice &&
         outcome.message.empty() && m_assignmentMessage && m_message == m_replyFailure) {
       ClearAssignmentMessageLocked();
     }
-    if (armed && reply.answer != Answer::kArmedOffer && reply.generation == m_armGeneration) {
-      m_replySent = outcome.reachedDevice;
-      // After an early answer the device's next request is answered as well, in case the
-      // early one came too late for it.
-      if (reply.answer == Answer::kArmed) m_armedReplyQueued = false;
-      if (reply.messageType == kDhcpAck && outcome.reachedDevice &&
-          m_verdict == DeviceVerdict::kNone) {
-        m_verdict = DeviceVerdict::kAccepted;
-      }
+    if (armed) {
+      m_arming.Sent(reply.generation, *reply.armed, reply.messageType == kDhcpAck,
+                    outcome.reachedDevice);
     }
     record.time = m_clock();
     m_lastReply = record;
@@ -519,10 +493,10 @@ void BootPServer::KeepServerIds(const ReplySender::Routes& routes) {
   m_serverIds = std::move(addresses);
 }
 
-BootPServer::ReplyRecord BootPServer::MakeReplyRecord(std::span<const std::uint8_t> reply,
-                                                      std::uint8_t messageType,
-                                                      const ReplySender::Outcome& outcome,
-                                                      bool armed) {
+BootPServer::ReplyRecord BootPServer::MakeReplyRecord(const PendingReply& pending,
+                                                      const ReplySender::Outcome& outcome) {
+  const std::span<const std::uint8_t> reply = std::span(pending.bytes).first(pending.length);
+  const std::uint8_t messageType = pending.messageType;
   ReplyAddresses addresses = ReadReplyAddresses(reply);
   if (messageType != kBootpMessage) {
     const DhcpOptions options = ReadDhcpOptions(reply, reply.size());
@@ -539,7 +513,11 @@ BootPServer::ReplyRecord BootPServer::MakeReplyRecord(std::span<const std::uint8
   record.interfaceNames = outcome.interfaceNames;
   record.reachedDevice = outcome.reachedDevice;
   record.relay = RelayText(outcome.relay);
-  record.armed = armed;
+  record.armed = pending.armed.has_value();
+  record.arming = pending.generation;
+  record.early = pending.early;
+  record.final = pending.final;
+  record.heardInterface = pending.deviceInterface;
   record.failure = outcome.message;
   return record;
 }
@@ -575,9 +553,24 @@ std::uint64_t BootPServer::GetChangedRows(std::uint64_t since, std::vector<int>&
   return m_table.ChangedRows(since, rows);
 }
 
-std::vector<int> BootPServer::GetHeardInterfaces(std::string_view macText) const {
+std::uint64_t BootPServer::GetChangedRows(std::uint64_t since,
+                                          std::vector<DeviceRow>& rows) const {
+  std::vector<int> indexes;
   std::lock_guard lock(m_mutex);
-  return m_table.HeardInterfaces(ParseMacKey(macText));
+  const std::uint64_t revision = m_table.ChangedRows(since, indexes);
+  rows.clear();
+  rows.reserve(indexes.size());
+  for (const int index : indexes) rows.push_back(m_table.At(index));
+  return revision;
+}
+
+std::string BootPServer::RequestTimeText(std::int64_t seconds) {
+  return FormatLocalTime(seconds, "%H:%M:%S");
+}
+
+std::vector<int> BootPServer::GetHeardInterfaces(DeviceKey device) const {
+  std::lock_guard lock(m_mutex);
+  return m_table.HeardInterfaces(device);
 }
 
 std::optional<ReplySender::LinkState> BootPServer::GetLinkState(int index) const {
@@ -589,9 +582,9 @@ std::string BootPServer::GetRelay(int row) const {
   return RelayText(m_table.Relay(row));
 }
 
-std::string BootPServer::GetRelayOf(std::string_view macText) const {
+std::string BootPServer::GetRelayOf(DeviceKey device) const {
   std::lock_guard lock(m_mutex);
-  return RelayText(m_table.RelayOf(ParseMacKey(macText)));
+  return RelayText(m_table.RelayOf(device));
 }
 
 bool BootPServer::IsTableUpdated() const {
@@ -631,36 +624,29 @@ std::string BootPServer::GetLastRequestTimeText(int row) const {
     if (row < 0 || row >= m_table.Size()) return {};
     seconds = m_table.LastTime(row);
   }
-  return FormatLocalTime(seconds, "%H:%M:%S");
+  return RequestTimeText(seconds);
 }
 
 bool BootPServer::Arm(std::string macText, std::string ipAddress, std::string subnetMask,
                       std::string defaultGateway) {
   // A text that does not read as it shows must never reach the wire as another address.
   if (!AreSendable(ipAddress, subnetMask, defaultGateway)) return false;
+  const DeviceKey key = ParseMacKey(macText);
   std::lock_guard lock(m_mutex);
-  if (IsArmedLocked()) return false;
-  m_target = {ReplyAddress(ipAddress), ReplyAddress(subnetMask), ReplyAddress(defaultGateway)};
-  m_targetMac = std::move(macText);
-  m_targetIp = std::move(ipAddress);
-  m_targetKey = ParseMacKey(m_targetMac);
-  m_armed = true;
-  m_watchingTarget = true;
-  m_serving = true;
-  ++m_armGeneration;
+  if (!m_arming.Arm(key, {ReplyAddress(ipAddress), ReplyAddress(subnetMask),
+                          ReplyAddress(defaultGateway)})) {
+    return false;
+  }
   // The texts of an earlier assignment say nothing of this one.
   ClearAssignmentMessageLocked();
-  // A poll after this arming must not see the previous answer's result.
-  m_replySent = false;
-  m_verdict = DeviceVerdict::kNone;
-  if (const KeptRequests::Kept* early = m_kept.Recent(m_targetKey, m_clock())) {
+  if (const KeptRequests::Kept* early = m_kept.Recent(key, m_clock())) {
     // The zeroed buffer and the kept bytes make the request exactly as it was received.
     std::array<std::uint8_t, kMessageBufferSize> buffer{};
     std::copy(early->bytes.begin(), early->bytes.end(), buffer.begin());
     DhcpOptions options;
     options.messageType = early->messageType;
     const std::size_t queued = m_pendingReplies.size();
-    AnswerLocked(buffer, {buffer, m_targetKey, options}, early->interfaceIndex, true);
+    AnswerLocked(buffer, {buffer, key, options}, early->interfaceIndex, true);
     if (m_pendingReplies.size() > queued) WakeSenderLocked();
   }
   return true;
@@ -668,34 +654,27 @@ bool BootPServer::Arm(std::string macText, std::string ipAddress, std::string su
 
 bool BootPServer::Disarm() {
   std::lock_guard lock(m_mutex);
-  const bool wasArmed = IsArmedLocked();
-  m_armed = false;
-  m_armedReplyQueued = false;
-  m_watchingTarget = false;
-  m_serving = false;
-  return wasArmed;
+  return m_arming.Disarm();
 }
 
 bool BootPServer::IsArmed() const {
   std::lock_guard lock(m_mutex);
-  return IsArmedLocked();
+  return m_arming.IsArmed();
 }
-
-bool BootPServer::IsArmedLocked() const { return m_armed || m_armedReplyQueued; }
 
 std::uint64_t BootPServer::GetArming() const {
   std::lock_guard lock(m_mutex);
-  return m_armGeneration;
+  return m_arming.Generation();
 }
 
 bool BootPServer::WasReplySent() const {
   std::lock_guard lock(m_mutex);
-  return m_replySent;
+  return m_arming.ReplySent();
 }
 
 BootPServer::DeviceVerdict BootPServer::GetDeviceVerdict() const {
   std::lock_guard lock(m_mutex);
-  return m_verdict;
+  return m_arming.GetVerdict();
 }
 
 void BootPServer::SetErrorHandler(ErrorHandler handler) {

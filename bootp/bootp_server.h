@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bootp/answer_policy.h"
+#include "bootp/arming.h"
 #include "bootp/kept_requests.h"
 #include "bootp/reply_sender.h"
 #include "bootp/request_table.h"
@@ -30,7 +31,7 @@ namespace quillnet {
 // The BOOTP server of one run: the listening socket on port 67, the table of devices heard,
 // the one armed reply and the replies to listed devices. The facade the pages and the CLI use;
 // its parts are the request table (RequestTable), the kept requests (KeptRequests), the answer
-// policy (answer_policy.h) and the reply sender (ReplySender).
+// policy (answer_policy.h), the arming (Arming) and the reply sender (ReplySender).
 //
 // A request that carries a DHCP message type is answered in DHCP: a DISCOVER with an offer, a
 // REQUEST for the device's address with an ack, a REQUEST for another address with a nak (the
@@ -114,6 +115,11 @@ class BootPServer {
     std::uint64_t arming = 0;  // which arming (see GetArming); 0 for a listed device
     // The answer at once to the request the device made before the arming.
     bool early = false;
+    // A BOOTP reply or an ack: it gives the device its address. An offer or a nak is a step
+    // on the way.
+    bool final = false;
+    // The interface the request came in on; 0 when not known.
+    int heardInterface = 0;
     std::int64_t time = 0;       // seconds since 1970, from the server's clock
     // kBootpMessage for a BOOTP reply, else kDhcpOffer, kDhcpAck or kDhcpNak.
     std::uint8_t messageType = kBootpMessage;
@@ -152,14 +158,7 @@ class BootPServer {
     std::uint64_t unrecordedRequests = 0;
   };
   // What the armed device itself said of its address, in DHCP.
-  enum class DeviceVerdict {
-    kNone,      // nothing (yet), or the device speaks BOOTP
-    kAccepted,  // an ack for the address went out through the interface it asked on
-    kDeclined,  // it declined the address, also after the ack
-    // It asked for another DHCP server's offer: it takes that server's address, and will not
-    // ask this one again.
-    kOtherServer,
-  };
+  using DeviceVerdict = Arming::Verdict;
   // Receives every reply. Called on the thread that sent it, the worker's or the sender's, one
   // call at a time, without the server's lock held.
   using AnswerHandler = std::function<void(const ReplyRecord&)>;
@@ -225,14 +224,19 @@ class BootPServer {
   // revision `since` into `rows` (each once, most recent first; every row for 0) and returns
   // the current revision. Costs time in proportion to the rows returned.
   std::uint64_t GetChangedRows(std::uint64_t since, std::vector<int>& rows) const;
+  // The same, each row as one look saw it, under one lock.
+  using DeviceRow = RequestTable::Snapshot;
+  std::uint64_t GetChangedRows(std::uint64_t since, std::vector<DeviceRow>& rows) const;
+  // A request time as the table's queries show it: local time, "%H:%M:%S".
+  static std::string RequestTimeText(std::int64_t seconds);
   // The relay agent the row's latest request came through, as dotted text; empty when the
   // device asked on one of this PC's networks.
   std::string GetRelay(int row) const;
-  // The same for the device with that MAC text; empty when it was not heard.
-  std::string GetRelayOf(std::string_view macText) const;
+  // The same for the device; empty when it was not heard.
+  std::string GetRelayOf(DeviceKey device) const;
   // The indexes of the interfaces the device was last heard on, most recent first; empty
   // when it was not heard or the interfaces were not known.
-  std::vector<int> GetHeardInterfaces(std::string_view macText) const;
+  std::vector<int> GetHeardInterfaces(DeviceKey device) const;
   // Whether the interface with this index can send a reply now, and its name; none when the
   // routes cannot be read. Reads the routes without the server's lock.
   std::optional<ReplySender::LinkState> GetLinkState(int index) const;
@@ -272,17 +276,16 @@ class BootPServer {
   void SetErrorHandler(ErrorHandler handler);
 
  private:
-  // kArmed ends the arming once sent; kArmedEarly and kArmedOffer (a DHCP offer or nak) leave
-  // it armed; kArmedAgain answers the armed device after its answer.
-  enum class Answer { kListed, kArmed, kArmedEarly, kArmedOffer, kArmedAgain };
   // A reply waiting for the sender.
   struct PendingReply {
     std::array<std::uint8_t, kMessageBufferSize> bytes{};
     std::size_t length = kMessageBufferSize;  // the bytes sent
     std::uint8_t messageType = kBootpMessage;  // a DHCP reply gets each interface's identifier
-    Answer answer = Answer::kListed;
+    // How the answer counts for the arming it answers; none for a listed device.
+    std::optional<Arming::Answer> armed;
     std::uint64_t generation = 0;  // the arming it answers
     int deviceInterface = 0;       // where the request came in; 0 when not known
+    bool final = false;            // a BOOTP reply or an ack
     bool early = false;            // the answer at once to the request before the arming
     // Not a reply but a device's word, reported in its place among the replies.
     std::optional<DeclineRecord> notice;
@@ -310,13 +313,12 @@ class BootPServer {
                     int interfaceIndex, bool early);
   void DeclineLocked(DeviceKey key, std::uint32_t ip, bool armed);
   // The armed device took another server's offer, named in `serverId`.
-  void OtherServerLocked(DeviceKey key, std::uint32_t serverId);
+  void OtherServerLocked(std::uint32_t serverId);
   // Queues a device's word for the sender, which reports it after the replies before it.
   void QueueNoticeLocked(DeclineRecord record);
   void SetServerMessageLocked(std::string text);
   void SetAssignmentMessageLocked(std::string text);
   void ClearAssignmentMessageLocked();
-  bool IsArmedLocked() const;
   // Whoever sends next: the sender thread, woken, unless a send is under way.
   void WakeSenderLocked();
 
@@ -333,9 +335,8 @@ class BootPServer {
   void Report(const std::string& text, const std::string& caption) const;
   void ReportNotice(const DeclineRecord& record) const;
   // The record of a reply, read back from its bytes; its time is set when it is kept.
-  static ReplyRecord MakeReplyRecord(std::span<const std::uint8_t> reply,
-                                     std::uint8_t messageType,
-                                     const ReplySender::Outcome& outcome, bool armed);
+  static ReplyRecord MakeReplyRecord(const PendingReply& reply,
+                                     const ReplySender::Outcome& outcome);
 
   SocketApi& m_sockets;
   Clock m_clock;
@@ -361,26 +362,11 @@ class BootPServer {
   bool m_sending = false;
   bool m_workerSending = false;
   std::thread::id m_sendingThread;
-  bool m_armed = false;
-  // The answer to the armed device's request waits for the sender or is being sent; the
-  // server counts as armed until it has gone out.
-  bool m_armedReplyQueued = false;
-  // Counts armings, so a reply finishing after a new arming leaves that arming alone.
-  std::uint64_t m_armGeneration = 0;
-  bool m_replySent = false;
-  // From Arm to Disarm a decline from the armed device counts, also after its ack.
-  bool m_watchingTarget = false;
-  // From Arm until Disarm or the device's decline, the device's requests are answered.
-  bool m_serving = false;
+  Arming m_arming;
   // m_message was left by an assignment, not by a failure to start or to receive.
   bool m_assignmentMessage = false;
   // The text the last reply that could not leave put there.
   std::string m_replyFailure;
-  DeviceVerdict m_verdict = DeviceVerdict::kNone;
-  DeviceKey m_targetKey = 0;
-  std::string m_targetMac;
-  std::string m_targetIp;
-  Assignment m_target;
   RequestTable m_table;
   KeptRequests m_kept;
   ErrorHandler m_errorHandler;
