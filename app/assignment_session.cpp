@@ -50,6 +50,7 @@ AssignmentSession::~AssignmentSession() {
 bool AssignmentSession::Arm(const std::string& macText, const std::string& ipAddress,
                             const std::string& subnetMask, const std::string& defaultGateway) {
   m_macText = macText;
+  m_device = ParseMacKey(macText);
   m_ipAddress = ipAddress;
   {
     // Only this session arms while it lives, so the next arming is its own; the handlers are
@@ -186,12 +187,11 @@ void AssignmentSession::StartCheck() {
   ReadIpv4Text(m_ipAddress, request.ip);
   // ARP does not pass the relay agent's router: a device behind it is asked with ICMP echo.
   request.echo = m_lastRelayed;
-  if (!request.echo) request.interfaces = m_server.GetHeardInterfaces(m_macText);
+  if (!request.echo) request.interfaces = m_server.GetHeardInterfaces(m_device);
   if (!request.echo && request.interfaces.empty() && m_settings.fallbackInterfaces) {
     request.interfaces = m_settings.fallbackInterfaces();
   }
-  const DeviceKey device = ParseMacKey(m_macText);
-  request.accept = [device](DeviceKey holder) { return holder == device; };
+  request.accept = [device = m_device](DeviceKey holder) { return holder == device; };
   // One probe through the whole window; a new answer replaces the probe under way.
   request.duration = m_settings.checkWindow;
   request.interval = m_settings.checkInterval;
@@ -206,8 +206,8 @@ void AssignmentSession::WatchLink(std::vector<Event>& events) {
   if (now < m_nextLinkCheck) return;
   m_nextLinkCheck = now + m_settings.linkCheckInterval;
   // A relay agent's device is reached through a router, whose own link is not ours to watch.
-  if (!m_server.GetRelayOf(m_macText).empty()) return;
-  const std::vector<int> heard = m_server.GetHeardInterfaces(m_macText);
+  if (!m_server.GetRelayOf(m_device).empty()) return;
+  const std::vector<int> heard = m_server.GetHeardInterfaces(m_device);
   if (heard.empty()) return;
   const std::optional<ReplySender::LinkState> state = m_server.GetLinkState(heard.front());
   if (!state || state->up != m_linkDown) return;

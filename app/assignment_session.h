@@ -123,6 +123,7 @@ class AssignmentSession {
   const Settings m_settings;
   std::shared_ptr<Inbox> m_inbox;
   std::string m_macText;
+  DeviceKey m_device = 0;
   std::string m_ipAddress;
   bool m_armed = false;
   bool m_ended = false;

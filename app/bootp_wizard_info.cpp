@@ -87,7 +87,7 @@ std::uint64_t CBootpWizardInfo::ProbeDeviceAddress(const std::string& ipAddress,
   ReadIpv4Text(ipAddress, request.ip);
   // ARP does not pass the relay agent's router: a holder behind it is asked with ICMP echo.
   request.echo = !m_relayAddress.empty();
-  if (!request.echo) request.interfaces = GetServer()->GetHeardInterfaces(m_macAddress);
+  if (!request.echo) request.interfaces = GetServer()->GetHeardInterfaces(ParseMacKey(m_macAddress));
   if (!request.echo && request.interfaces.empty()) {
     request.interfaces = m_environment.arpInterfaces ? m_environment.arpInterfaces() : ArpInterfaces();
   }
@@ -241,9 +241,9 @@ void CBootpWizardInfo::RefreshLocalAddress() {
   // The device's network is the one of the interface it was last heard on; the first adapter
   // (the Welcome page's) only stands in where that is not known.
   const std::vector<int> heard =
-      m_bootpServer ? m_bootpServer->GetHeardInterfaces(m_macAddress) : std::vector<int>();
+      m_bootpServer ? m_bootpServer->GetHeardInterfaces(ParseMacKey(m_macAddress)) : std::vector<int>();
   // A device behind a router was heard through its relay agent, which sits on its network.
-  m_relayAddress = m_bootpServer ? m_bootpServer->GetRelayOf(m_macAddress) : std::string();
+  m_relayAddress = m_bootpServer ? m_bootpServer->GetRelayOf(ParseMacKey(m_macAddress)) : std::string();
   // A query that fails leaves what it was given, as it does on the Welcome page; one that
   // finds no adapter leaves this PC without an address.
   std::string gateway;

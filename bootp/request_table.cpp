@@ -50,38 +50,46 @@ bool RequestTable::Record(DeviceKey key, const Heard& heard) {
   return true;
 }
 
-const RequestTable::Row* RequestTable::At(int row) const {
+const RequestTable::Row* RequestTable::Find(int row) const {
   if (row < 0 || static_cast<std::size_t>(row) >= m_rows.size()) return nullptr;
   return &m_rows[static_cast<std::size_t>(row)];
 }
 
 std::string RequestTable::MacText(int row) const {
-  return At(row) != nullptr ? m_macTexts[static_cast<std::size_t>(row)] : std::string();
+  return Find(row) != nullptr ? m_macTexts[static_cast<std::size_t>(row)] : std::string();
 }
 
 int RequestTable::Count(int row) const {
-  const Row* state = At(row);
+  const Row* state = Find(row);
   return state != nullptr ? state->count : 0;
 }
 
 bool RequestTable::IsValid(int row) const {
-  const Row* state = At(row);
+  const Row* state = Find(row);
   return state != nullptr && state->valid;
 }
 
 std::int64_t RequestTable::LastTime(int row) const {
-  const Row* state = At(row);
+  const Row* state = Find(row);
   return state != nullptr ? state->lastTime : 0;
 }
 
 std::uint8_t RequestTable::MessageType(int row) const {
-  const Row* state = At(row);
+  const Row* state = Find(row);
   return state != nullptr ? state->messageType : kBootpMessage;
 }
 
 std::uint32_t RequestTable::Relay(int row) const {
-  const Row* state = At(row);
+  const Row* state = Find(row);
   return state != nullptr ? state->relay : 0;
+}
+
+RequestTable::Snapshot RequestTable::At(int row) const {
+  const Row* state = Find(row);
+  if (state == nullptr) return {};
+  const auto index = static_cast<std::size_t>(row);
+  return {row,          m_keys[index],        m_macTexts[index], state->count,
+          state->valid, state->lastTime, state->messageType, state->relay};
 }
 
 std::uint64_t RequestTable::ChangedRows(std::uint64_t since, std::vector<int>& rows) const {

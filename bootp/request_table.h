@@ -21,6 +21,18 @@ class RequestTable {
   // The interfaces a device was last heard on, most recent first.
   static constexpr std::size_t kHeardInterfaces = 4;
 
+  // One row as one look at the table sees it.
+  struct Snapshot {
+    int row = -1;  // its index, in the order the devices were first heard
+    DeviceKey key = 0;
+    std::string macText;
+    int count = 0;
+    bool valid = false;
+    std::int64_t lastTime = 0;  // seconds since 1970
+    std::uint8_t messageType = kBootpMessage;
+    std::uint32_t relay = 0;  // network byte order; 0 when it asked directly
+  };
+
   // What one request said of its device.
   struct Heard {
     bool valid = false;
@@ -48,6 +60,8 @@ class RequestTable {
   std::uint8_t MessageType(int row) const;
   // The relay agent the row's latest request came through, 0 when it came directly.
   std::uint32_t Relay(int row) const;
+  // The whole row; a snapshot with row -1 for a row that does not exist.
+  Snapshot At(int row) const;
 
   // The table's revision grows with every recorded request. Puts the rows recorded after
   // revision `since` into `rows` (each once, most recent first; every row for 0) and returns
@@ -72,7 +86,7 @@ class RequestTable {
     std::int32_t older = -1;
     std::array<std::int32_t, kHeardInterfaces> interfaces{};  // 0: none
   };
-  const Row* At(int row) const;
+  const Row* Find(int row) const;
 
   std::vector<DeviceKey> m_keys;
   std::vector<std::string> m_macTexts;

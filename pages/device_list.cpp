@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "bootp/bootp_server.h"
+#include "platform/ipv4_text.h"
 
 namespace quillnet {
 namespace {
@@ -48,9 +49,9 @@ bool CDeviceList::IsVendorMac(const std::string& macText) {
                      [&](const char* prefix) { return macText.starts_with(prefix); });
 }
 
-bool CDeviceList::Passes(const BootPServer& server, int tableRow, const std::string& mac) const {
+bool CDeviceList::Passes(const std::string& mac, bool valid) const {
   if (m_vendorOnly && !IsVendorMac(mac)) return false;
-  return !m_validOnly || server.IsValid(tableRow);
+  return !m_validOnly || valid;
 }
 
 void CDeviceList::Reset(const BootPServer& server, bool vendorOnly, bool validOnly,
@@ -65,10 +66,13 @@ void CDeviceList::Reset(const BootPServer& server, bool vendorOnly, bool validOn
 
 void CDeviceList::Refresh(const BootPServer& server, PageHost& host, int listId) {
   if (!server.IsTableUpdated()) return;
-  std::vector<int> changed;
+  std::vector<BootPServer::DeviceRow> changed;
   m_revision = server.GetChangedRows(m_revision, changed);
   if (changed.empty()) return;
-  std::sort(changed.begin(), changed.end());
+  std::sort(changed.begin(), changed.end(),
+            [](const BootPServer::DeviceRow& a, const BootPServer::DeviceRow& b) {
+              return a.row < b.row;
+            });
 
   // Rows already listed get their cells rewritten; new ones are collected with the position
   // they take among the present rows. Table rows only ever pass a filter from some point on
@@ -78,11 +82,12 @@ void CDeviceList::Refresh(const BootPServer& server, PageHost& host, int listId)
     Row row;
   };
   std::vector<Insertion> insertions;
-  for (const int tableRow : changed) {
-    const std::string mac = server.GetMacText(tableRow);
-    if (mac.empty() || !Passes(server, tableRow, mac)) continue;
-    Row fresh{tableRow, mac, std::to_string(server.GetCount(tableRow)),
-              server.GetLastRequestTimeText(tableRow), server.GetRelay(tableRow)};
+  for (const BootPServer::DeviceRow& device : changed) {
+    if (device.macText.empty() || !Passes(device.macText, device.valid)) continue;
+    const int tableRow = device.row;
+    Row fresh{tableRow, device.macText, std::to_string(device.count),
+              BootPServer::RequestTimeText(device.lastTime),
+              device.relay != 0 ? Ipv4Text(device.relay) : std::string()};
     const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), tableRow,
                                      [](const Row& row, int key) { return row.tableRow < key; });
     const auto position = static_cast<std::size_t>(at - m_rows.begin());

@@ -50,7 +50,7 @@ class CDeviceList final : public ListRows {
     std::string relay;
   };
 
-  bool Passes(const BootPServer& server, int tableRow, const std::string& mac) const;
+  bool Passes(const std::string& mac, bool valid) const;
 
   std::vector<Row> m_rows;
   // The server's table revision that the rows reflect.

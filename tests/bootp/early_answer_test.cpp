@@ -193,7 +193,7 @@ TEST_F(EarlyAnswer, OnlyTheDevicesHeardLastAreAnsweredAtOnceWhenTheBudgetIsSpent
                          "255.0.0.0", ""));
   WaitForReplies();
   EXPECT_EQ(sockets.sent().size(), 2u);
-  EXPECT_THAT(server.GetHeardInterfaces(FormatMacAddress(first + 1)), ::testing::ElementsAre(2));
+  EXPECT_THAT(server.GetHeardInterfaces(first + 1), ::testing::ElementsAre(2));
 }
 
 TEST(KeptRequests, StayWithinTheirBudgetAndLetOldOnesGo) {
@@ -224,8 +224,8 @@ TEST(KeptRequests, StayWithinTheirBudgetAndLetOldOnesGo) {
 
 TEST_F(EarlyAnswer, HeardInterfacesAreTheLatestFirst) {
   for (const int index : {3, 5, 3, 0, 8, 9, 11}) Receive(Request{}.Bytes(), index);
-  EXPECT_THAT(server.GetHeardInterfaces(kTarget), ::testing::ElementsAre(11, 9, 8, 3));
-  EXPECT_THAT(server.GetHeardInterfaces("02:00:5e:00:00:01"), ::testing::IsEmpty());
+  EXPECT_THAT(server.GetHeardInterfaces(ParseMacKey(kTarget)), ::testing::ElementsAre(11, 9, 8, 3));
+  EXPECT_THAT(server.GetHeardInterfaces(0x02005e000001), ::testing::IsEmpty());
 }
 
 }  // namespace
