@@ -19,7 +19,7 @@
 
 #include "helper/protocol.h"
 #include "platform/linux/build_tree.h"
-#include "platform/program_copy.h"
+#include "platform/linux/program_copy.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
 
