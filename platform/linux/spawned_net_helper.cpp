@@ -289,6 +289,8 @@ class HelperClaims final : public NetHelperClaims {
 
 }  // namespace
 
+bool NeedsNetHelper() { return true; }
+
 std::string FindNetHelper(const std::string& programPath) {
   const std::size_t slash = programPath.rfind('/');
   if (slash != std::string::npos) {
