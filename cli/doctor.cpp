@@ -11,7 +11,7 @@
 #include "platform/net_helper.h"
 #include "platform/network_info.h"
 #include "platform/port_owners.h"
-#include "platform/program_copy.h"
+#include "platform/process_privileges.h"
 #include "platform/program_file.h"
 #include "platform/socket_api.h"
 #include "platform/winsock_errors.h"

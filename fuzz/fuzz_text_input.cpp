@@ -10,7 +10,7 @@
 #include "app/firewall_check.h"
 #include "cli/hosts_file.h"
 #include "platform/ipv4_text.h"
-#include "platform/port_owners.h"
+#include "platform/linux/proc_net_udp.h"
 #include "wire/message.h"
 
 namespace {

@@ -17,10 +17,11 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 
+#include "helper/channel.h"
 #include "helper/icmp_echo.h"
 #include "helper/protocol.h"
+#include "helper/wait_readable.h"
 #include "wire/arp.h"
 
 namespace quillnet::helper {
@@ -30,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 
 // The program that starts the helper sends its request at once; a helper left without one
 // does not wait for ever.
-constexpr int kFirstRequestTimeoutMs = 5000;
+constexpr auto kFirstRequestTimeout = std::chrono::seconds(5);
 
 // Keeps at most `capability` of the helper's capabilities, effective and permitted; what is
 // dropped cannot come back. A job drops what it does not need before it reads anything from
@@ -63,16 +64,7 @@ static_assert(kEthertypeArp == ETH_P_ARP);
 constexpr std::size_t kFrameBufferSize = 64;
 static_assert(kFrameBufferSize >= kArpFrameSize);
 
-bool Answer(int fd, const Reply& reply) {
-  const ReplyBytes bytes = EncodeReply(reply);
-  ssize_t sent = 0;
-  do {
-    sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  return sent == static_cast<ssize_t>(bytes.size());
-}
-
-bool Fail(int fd, int error) { return Answer(fd, {ReplyKind::kFailed, error, 0}); }
+bool Fail(int fd, int error) { return SendReply(fd, {ReplyKind::kFailed, error, 0}); }
 
 // Closes a descriptor when the job ends, however it ends.
 class Descriptor {
@@ -108,26 +100,7 @@ int OpenBootpSocket(int fd) {
     return Fail(fd, errno) ? 0 : 1;
   }
   KeepNone();
-
-  const ReplyBytes bytes = EncodeReply({ReplyKind::kSocket, 0, 0});
-  iovec data{const_cast<std::uint8_t*>(bytes.data()), bytes.size()};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))]{};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  cmsghdr* header = CMSG_FIRSTHDR(&message);
-  header->cmsg_level = SOL_SOCKET;
-  header->cmsg_type = SCM_RIGHTS;
-  header->cmsg_len = CMSG_LEN(sizeof(int));
-  const int handed = socket.get();
-  std::memcpy(CMSG_DATA(header), &handed, sizeof handed);
-  ssize_t sent = 0;
-  do {
-    sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  return sent == static_cast<ssize_t>(bytes.size()) ? 0 : 1;
+  return SendReply(fd, {ReplyKind::kSocket, 0, 0}, socket.get()) ? 0 : 1;
 }
 
 // The interface's own MAC, from SIOCGIFHWADDR; an errno, or EINVAL when it is not Ethernet.
@@ -164,12 +137,8 @@ int SendProbe(int socket, int interfaceIndex, const ArpFrame& frame) {
 // The caller closed its end or sent a cancel: either ends the probe. Anything else it sends
 // during a probe is not a request the probe takes, and is dropped.
 bool CallerEnded(int fd) {
-  std::array<std::uint8_t, kRequestSize + 1> bytes{};
-  const ssize_t length = ::recv(fd, bytes.data(), bytes.size(), MSG_DONTWAIT);
-  if (length < 0) return errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK;
-  if (length == 0) return true;
-  return ParseRequest(std::span(bytes.data(), static_cast<std::size_t>(length))).kind ==
-         RequestKind::kCancel;
+  Request request;
+  return !ReceiveRequest(fd, request, true) || request.kind == RequestKind::kCancel;
 }
 
 // The loop of a probe whose first message went out: `resend` every interval until the
@@ -183,7 +152,7 @@ int RunProbe(int fd, const Request& request, int socket, Resend resend, Take tak
   Clock::time_point next = start + interval;
   for (;;) {
     const Clock::time_point now = Clock::now();
-    if (now >= deadline) return Answer(fd, {ReplyKind::kProbeEnd, 0, 0}) ? 0 : 1;
+    if (now >= deadline) return SendReply(fd, {ReplyKind::kProbeEnd, 0, 0}) ? 0 : 1;
     if (now >= next) {
       // A failed resend is not the end: the first one went out, and answers are still heard.
       resend();
@@ -241,7 +210,7 @@ int ProbeArp(int fd, const Request& request) {
         return !ParseArpFrame(std::span(buffer.data(), static_cast<std::size_t>(length)),
                               packet) ||
                !ArpClaimsAddress(packet, request.address, holder) ||
-               Answer(fd, {ReplyKind::kClaim, 0, holder});
+               SendReply(fd, {ReplyKind::kClaim, 0, holder});
       });
 }
 
@@ -264,7 +233,7 @@ int ProbeEcho(int fd, const Request& request) {
         bool answered = false;
         return ReceiveEcho(socket.get(), request.address, answered, std::chrono::milliseconds(0)) !=
                    0 ||
-               !answered || Answer(fd, {ReplyKind::kEchoReply, 0, 0});
+               !answered || SendReply(fd, {ReplyKind::kEchoReply, 0, 0});
       });
 }
 
@@ -279,19 +248,10 @@ bool IsUnixSocket(int fd) {
 }
 
 int Serve(int fd) {
-  pollfd waiting{fd, POLLIN, 0};
-  int ready = 0;
-  do {
-    ready = ::poll(&waiting, 1, kFirstRequestTimeoutMs);
-  } while (ready < 0 && errno == EINTR);
-  if (ready <= 0) return 1;
-  std::array<std::uint8_t, kRequestSize + 1> bytes{};
-  ssize_t length = 0;
-  do {
-    length = ::recv(fd, bytes.data(), bytes.size(), 0);
-  } while (length < 0 && errno == EINTR);
-  if (length <= 0) return 1;
-  const Request request = ParseRequest(std::span(bytes.data(), static_cast<std::size_t>(length)));
+  Request request;
+  if (WaitReadable(fd, Clock::now() + kFirstRequestTimeout) <= 0 || !ReceiveRequest(fd, request)) {
+    return 1;
+  }
   switch (request.kind) {
     case RequestKind::kOpenBootpSocket:
       return OpenBootpSocket(fd);

@@ -13,6 +13,10 @@ namespace quillnet {
 inline constexpr char kNetHelperName[] = "quillnet-net-helper";
 inline constexpr char kInstalledNetHelperFolder[] = "/usr/lib/quillnet";
 
+// Whether port 67 and ARP probes need privileges (capabilities) that the helper holds for the
+// program; false where any program may use both (Windows). The advice after a refusal follows.
+bool NeedsNetHelper();
+
 // Why the helper could not do a job, for the user: what is wrong and the command that fixes
 // it where there is one.
 struct NetHelperFailure {

@@ -67,4 +67,7 @@ class SocketApi {
 // The operating system's sockets.
 SocketApi& SystemSocketApi();
 
+// Whether net.core.rmem_max caps a socket's receive buffer, so that sysctl can raise it.
+bool ReceiveBufferCappedBySysctl();
+
 }  // namespace quillnet

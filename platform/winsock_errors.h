@@ -34,8 +34,4 @@ int WinsockErrorFromErrno(int error);
 // parentheses ("10048 (00002740)").
 std::string WinsockCodeText(int code);
 
-// A code as the messages give it: in decimal, then as eight upper-case hexadecimal digits in
-// parentheses ("10048 (00002740)").
-std::string WinsockCodeText(int code);
-
 }  // namespace quillnet

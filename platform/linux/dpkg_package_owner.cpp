@@ -1,4 +1,4 @@
-#include "platform/package_owner.h"
+#include "platform/linux/package_owner.h"
 
 #include <cstdlib>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "platform/program_copy.h"
+#include "platform/linux/program_copy.h"
 
 #include <fcntl.h>
 #include <sys/capability.h>
@@ -10,7 +10,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "platform/user_folders.h"
+#include "platform/linux/user_folders.h"
 
 namespace quillnet {
 namespace {

@@ -11,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/package_owner.h"
-#include "platform/program_copy.h"
-#include "platform/program_icon.h"
+#include "platform/linux/package_owner.h"
+#include "platform/linux/program_copy.h"
+#include "platform/linux/program_icon.h"
+#include "platform/linux/user_folders.h"
 #include "platform/program_installer.h"
-#include "platform/user_folders.h"
 
 namespace quillnet {
 namespace {

@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/user_folders.h"
 #include "platform/locked_append.h"
 #include "platform/machine_identity.h"
 #include "platform/record_location.h"
-#include "platform/user_folders.h"
 
 namespace quillnet {
 namespace {

@@ -211,4 +211,6 @@ SocketApi& SystemSocketApi() {
   return api;
 }
 
+bool ReceiveBufferCappedBySysctl() { return true; }
+
 }  // namespace quillnet

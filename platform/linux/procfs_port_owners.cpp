@@ -1,6 +1,7 @@
+// Who holds a UDP port, from /proc: the port's sockets in /proc/net/udp and udp6, and the
+// processes whose descriptors name them.
 #include "platform/port_owners.h"
 
-#include <sys/capability.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -11,6 +12,7 @@
 #include <system_error>
 
 #include "platform/linux/build_tree.h"
+#include "platform/linux/proc_net_udp.h"
 #include "platform/program_file.h"
 
 namespace quillnet {
@@ -48,8 +50,6 @@ bool ReadNumber(std::string_view text, Number& value, int base) {
 constexpr std::size_t kLocalAddressField = 1;
 constexpr std::size_t kUidField = 7;
 constexpr std::size_t kInodeField = 9;
-
-constexpr std::uint16_t kFirstPrivilegedPort = 1024;
 
 }  // namespace
 
@@ -112,43 +112,6 @@ std::vector<PortOwner> FindUdpPortOwners(std::uint16_t port) {
   }
   return owners;
 }
-
-namespace {
-
-bool ProcessHasCapability(cap_value_t capability) {
-  cap_t capabilities = cap_get_proc();
-  if (capabilities == nullptr) return false;
-  cap_flag_value_t value = CAP_CLEAR;
-  const bool read = cap_get_flag(capabilities, capability, CAP_EFFECTIVE, &value) == 0;
-  cap_free(capabilities);
-  return read && value == CAP_SET;
-}
-
-}  // namespace
-
-bool MayBindPort(std::uint16_t port) {
-  int unprivilegedStart = kFirstPrivilegedPort;
-  std::string start = ReadFile("/proc/sys/net/ipv4/ip_unprivileged_port_start");
-  if (start.ends_with('\n')) start.pop_back();
-  ReadNumber(start, unprivilegedStart, 10);
-  if (port >= unprivilegedStart) return true;
-  return ProcessHasCapability(CAP_NET_BIND_SERVICE);
-}
-
-bool ProcessHasRawCapability() { return ProcessHasCapability(CAP_NET_RAW); }
-
-bool FileMayBindPorts(const std::string& path) {
-  cap_t capabilities = cap_get_file(path.c_str());
-  if (capabilities == nullptr) return false;
-  cap_flag_value_t value = CAP_CLEAR;
-  const bool read = cap_get_flag(capabilities, CAP_NET_BIND_SERVICE, CAP_PERMITTED, &value) == 0;
-  cap_free(capabilities);
-  return read && value == CAP_SET;
-}
-
-bool NeedsNetHelper() { return true; }
-
-bool ReceiveBufferCappedBySysctl() { return true; }
 
 std::string UnseenPortOwnerText(const PortOwner& owner) {
   // The doctor of the same build, where the program runs from one: a build is on no PATH.

@@ -13,13 +13,14 @@
 #include <array>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "helper/channel.h"
 #include "helper/protocol.h"
+#include "helper/wait_readable.h"
 #include "platform/linux/build_tree.h"
-#include "platform/program_copy.h"
+#include "platform/linux/program_copy.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
 
@@ -29,7 +30,7 @@ namespace {
 namespace protocol = helper;
 
 // The helper answers the port request at once; a helper that does not is taken as failed.
-constexpr int kPortAnswerTimeoutMs = 10'000;
+constexpr auto kPortAnswerTimeout = std::chrono::seconds(10);
 // How long a helper told to stop may take before it is killed.
 constexpr auto kReapTimeout = std::chrono::seconds(2);
 constexpr auto kReapPoll = std::chrono::milliseconds(5);
@@ -142,50 +143,6 @@ NetHelperFailure Start(const std::string& path, Helper& helper) {
   return {};
 }
 
-bool SendRequest(int fd, const protocol::Request& request) {
-  const protocol::RequestBytes bytes = protocol::EncodeRequest(request);
-  ssize_t sent = 0;
-  do {
-    sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  return sent == static_cast<ssize_t>(bytes.size());
-}
-
-// One reply, and the descriptor that came with it (-1 when none did). False when the helper
-// closed its end or sent something that is no reply.
-bool ReceiveReply(int fd, protocol::Reply& reply, int& passed) {
-  passed = -1;
-  std::array<std::uint8_t, protocol::kReplySize + 1> bytes{};
-  iovec data{bytes.data(), bytes.size()};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))]{};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  ssize_t length = 0;
-  do {
-    length = ::recvmsg(fd, &message, MSG_CMSG_CLOEXEC);
-  } while (length < 0 && errno == EINTR);
-  if (length <= 0) return false;
-  for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
-       header = CMSG_NXTHDR(&message, header)) {
-    if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS &&
-        header->cmsg_len == CMSG_LEN(sizeof(int))) {
-      std::memcpy(&passed, CMSG_DATA(header), sizeof passed);
-    }
-  }
-  reply = protocol::ParseReply(std::span(bytes.data(), static_cast<std::size_t>(length)));
-  const bool fits = (reply.kind == protocol::ReplyKind::kSocket) == (passed >= 0) &&
-                    (message.msg_flags & MSG_CTRUNC) == 0;
-  if (reply.kind == protocol::ReplyKind::kRefused || !fits) {
-    if (passed >= 0) ::close(passed);
-    passed = -1;
-    return false;
-  }
-  return true;
-}
-
 NetHelperFailure NoAnswer(const std::string& path) {
   return {kWsaEacces, path + " ended without an answer"};
 }
@@ -231,7 +188,7 @@ class HelperClaims final : public NetHelperClaims {
       Probe& probe = *running[i];
       protocol::Reply reply;
       int passed = -1;
-      if (!ReceiveReply(probe.helper.fd, reply, passed) ||
+      if (!protocol::ReceiveReply(probe.helper.fd, reply, passed) ||
           reply.kind == protocol::ReplyKind::kSocket) {
         if (passed >= 0) ::close(passed);
         NetHelperFailure ended = NoAnswer(m_path);
@@ -289,6 +246,8 @@ class HelperClaims final : public NetHelperClaims {
 
 }  // namespace
 
+bool NeedsNetHelper() { return true; }
+
 std::string FindNetHelper(const std::string& programPath) {
   const std::size_t slash = programPath.rfind('/');
   if (slash != std::string::npos) {
@@ -322,10 +281,9 @@ int OpenBootpSocketThroughHelper(NetHelperFailure& failure) {
   int bound = -1;
   if (failure.error == 0) {
     protocol::Reply reply;
-    pollfd entry{helper.fd, POLLIN, 0};
-    if (!SendRequest(helper.fd, {protocol::RequestKind::kOpenBootpSocket, 0, 0, 0, 0}) ||
-        ::poll(&entry, 1, kPortAnswerTimeoutMs) <= 0 ||
-        !ReceiveReply(helper.fd, reply, bound)) {
+    if (!protocol::SendRequest(helper.fd, {protocol::RequestKind::kOpenBootpSocket, 0, 0, 0, 0}) ||
+        WaitReadable(helper.fd, std::chrono::steady_clock::now() + kPortAnswerTimeout) <= 0 ||
+        !protocol::ReceiveReply(helper.fd, reply, bound)) {
       failure = NoAnswer(path);
     } else if (reply.kind == protocol::ReplyKind::kFailed) {
       failure = JobFailure(path, reply.error, "cap_net_bind_service", "binding UDP port 67");
@@ -372,7 +330,7 @@ std::unique_ptr<NetHelperClaims> StartHelpers(const std::vector<protocol::Reques
     failure = Start(path, helper);
     if (failure.error != 0) break;
     probes.push_back({helper, request.interfaceIndex, false});
-    if (!SendRequest(helper.fd, request)) {
+    if (!protocol::SendRequest(helper.fd, request)) {
       failure = NoAnswer(path);
       break;
     }

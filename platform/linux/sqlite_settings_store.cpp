@@ -19,7 +19,7 @@
 #include <thread>
 #include <utility>
 
-#include "platform/user_folders.h"
+#include "platform/linux/user_folders.h"
 
 namespace quillnet {
 namespace {

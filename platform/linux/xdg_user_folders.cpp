@@ -1,4 +1,4 @@
-#include "platform/user_folders.h"
+#include "platform/linux/user_folders.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 
 #include "platform/net_helper.h"
+#include "platform/process_privileges.h"
 
 namespace quillnet {
 namespace {
@@ -11,6 +12,10 @@ constexpr char kNoArpText[] =
     "SendARP, which sends ARP probes on Windows, is not supported on this system";
 
 }  // namespace
+
+bool NeedsNetHelper() { return false; }
+
+bool MayBindPort(std::uint16_t) { return true; }
 
 std::string FindNetHelper(const std::string&) { return {}; }
 

@@ -27,7 +27,7 @@
 
 #include "platform/arp_socket.h"
 #include "platform/net_helper.h"
-#include "platform/port_owners.h"
+#include "platform/process_privileges.h"
 #include "platform/windows/adapter_addresses.h"
 #include "wire/arp.h"
 

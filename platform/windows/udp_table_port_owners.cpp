@@ -1,5 +1,5 @@
 // Who holds a UDP port, from IP Helper's table of UDP endpoints with their owning processes,
-// named by the process list. Windows lets any user bind port 67 and has no capabilities.
+// named by the process list.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
@@ -73,15 +73,6 @@ std::vector<PortOwner> FindUdpPortOwners(std::uint16_t port) {
   }
   return owners;
 }
-
-bool MayBindPort(std::uint16_t) { return true; }
-
-bool FileMayBindPorts(const std::string&) { return true; }
-
-bool NeedsNetHelper() { return false; }
-
-// Windows grants any size asked for; what caps it under Wine is Linux's limit, not Windows'.
-bool ReceiveBufferCappedBySysctl() { return false; }
 
 // The table names no process (Wine names none at all); Windows' own netstat, run as
 // administrator, names the program behind each socket.

@@ -367,4 +367,7 @@ SocketApi& SystemSocketApi() {
   return api;
 }
 
+// Windows grants any size asked for; what caps it under Wine is Linux's limit, not Windows'.
+bool ReceiveBufferCappedBySysctl() { return false; }
+
 }  // namespace quillnet

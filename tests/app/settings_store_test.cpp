@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "app/bootp_wizard_info.h"
-#include "platform/user_folders.h"
+#include "platform/linux/user_folders.h"
 #include "tests/app/temporary_folder.h"
 
 namespace quillnet {

@@ -3,7 +3,8 @@
 #include <sys/capability.h>
 
 #include "cli/doctor.h"
-#include "platform/port_owners.h"
+#include "platform/linux/proc_net_udp.h"
+#include "platform/process_privileges.h"
 
 namespace quillnet::cli {
 namespace {

@@ -9,8 +9,8 @@
 
 #include "dialogs/dialog_ids.h"
 #include "pages/install_page.h"
-#include "platform/program_copy.h"
-#include "platform/program_icon.h"
+#include "platform/linux/program_copy.h"
+#include "platform/linux/program_icon.h"
 #include "platform/program_file.h"
 #include "tests/pages/page_test_support.h"
 #include "tests/platform/file_contents.h"

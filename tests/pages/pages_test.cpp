@@ -11,7 +11,7 @@
 #include "pages/assign_ip_page.h"
 #include "pages/listen_page.h"
 #include "pages/set_ip_page.h"
-#include "platform/port_owners.h"
+#include "platform/net_helper.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
 #include "tests/pages/page_test_support.h"

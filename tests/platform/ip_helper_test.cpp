@@ -15,6 +15,7 @@
 #include "platform/ipv4_text.h"
 #include "platform/network_info.h"
 #include "platform/port_owners.h"
+#include "platform/process_privileges.h"
 #include "platform/program_file.h"
 #include "tests/platform/loopback_sockets.h"
 

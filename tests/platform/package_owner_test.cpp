@@ -1,5 +1,5 @@
 // Which package owns a file, asked of the real dpkg database.
-#include "platform/package_owner.h"
+#include "platform/linux/package_owner.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // The install's file work: folders, the program's copy without capabilities, the launchers and
 // the user's folders they go to.
-#include "platform/program_copy.h"
+#include "platform/linux/program_copy.h"
 
 #include <gtest/gtest.h>
 #include <grp.h>
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/user_folders.h"
+#include "platform/linux/user_folders.h"
 #include "tests/app/temporary_folder.h"
 #include "tests/platform/file_contents.h"
 #include "tests/platform/scoped_environment.h"
