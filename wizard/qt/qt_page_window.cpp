@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSortFilterProxyModel>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
@@ -20,6 +19,7 @@
 #include "wizard/qt/ip_address_edit.h"
 #include "wizard/qt/qt_wizard.h"
 #include "wizard/qt/rows_model.h"
+#include "wizard/qt/sorted_rows_model.h"
 
 namespace quillnet {
 namespace {
@@ -228,12 +228,9 @@ void QtPageWindow::SetListRows(int id, const ListRows* rows) {
   if (view == nullptr || rows == nullptr) return;
   List& list = m_lists[id];
   list.model = new RowsModel(*rows, view);
-  // A click on a column's header sorts by it; until then the rows keep their own order. The
-  // selection stays on its row as rows update and move.
-  list.sorted = new QSortFilterProxyModel(view);
+  // The selection stays on its row as rows update and move.
+  list.sorted = new SortedRowsModel(*rows, view);
   list.sorted->setSourceModel(list.model);
-  list.sorted->setSortRole(kSortRole);
-  list.sorted->setDynamicSortFilter(true);
   view->setModel(list.sorted);
   view->setRootIsDecorated(false);
   view->setItemsExpandable(false);
@@ -248,10 +245,16 @@ void QtPageWindow::SetListRows(int id, const ListRows* rows) {
   for (int column = 0; column < rows->ColumnCount(); ++column) {
     view->setColumnWidth(column, m_sheet.Units().X(rows->ColumnWidth(column)));
   }
-  view->header()->setSortIndicator(-1, Qt::AscendingOrder);
-  view->setSortingEnabled(true);
-  // After a sort the chosen device stays in sight.
-  connect(view->header(), &QHeaderView::sortIndicatorChanged, view, [view] {
+  // A click on a column's header sorts by it, as the sort rule says; until then the rows keep
+  // their own order. The header's own idea of the order gives way to the rule's.
+  QHeaderView* header = view->header();
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(true);
+  header->setSortIndicator(-1, Qt::AscendingOrder);
+  connect(header, &QHeaderView::sectionClicked, view, [view, header, sorted = list.sorted](int column) {
+    sorted->Click(column);
+    header->setSortIndicator(column, sorted->Order());
+    // After a sort the chosen device stays in sight.
     const QModelIndexList selected = view->selectionModel()->selectedRows();
     if (!selected.isEmpty()) view->scrollTo(selected.first());
   });

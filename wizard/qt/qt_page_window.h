@@ -11,13 +11,13 @@
 #include "wizard/qt/gdiplus_bitmap.h"
 
 class QLabel;
-class QSortFilterProxyModel;
 class QTimer;
 
 namespace quillnet {
 
 class QtWizardSheet;
 class RowsModel;
+class SortedRowsModel;
 
 // A page's window in the Qt frame: the widgets of its dialog template, found by control id,
 // and the host the page's logic works through.
@@ -67,7 +67,7 @@ class QtPageWindow final : public QWidget, public PageHost {
  private:
   struct List {
     RowsModel* model = nullptr;
-    QSortFilterProxyModel* sorted = nullptr;
+    SortedRowsModel* sorted = nullptr;
   };
   void Connect(int id, QWidget* control);
 

@@ -17,10 +17,8 @@ int RowsModel::columnCount(const QModelIndex& parent) const {
 
 QVariant RowsModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= m_count) return {};
-  if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != kSortRole) return {};
-  const QString cell = Text(m_rows.Cell(index.row(), index.column()));
-  if (role == kSortRole && m_rows.IsNumeric(index.column())) return cell.toLongLong();
-  return cell;
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+  return Text(m_rows.Cell(index.row(), index.column()));
 }
 
 QVariant RowsModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -6,9 +6,6 @@
 
 namespace quillnet {
 
-// What a column sorts by: the count as a number, the other columns as their text.
-inline constexpr int kSortRole = Qt::UserRole;
-
 // The rows of a page's list as Qt's views read them. The page has changed its rows already
 // when it tells of a change, so the model keeps the row count the views have been told.
 class RowsModel final : public QAbstractTableModel {
