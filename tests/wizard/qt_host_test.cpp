@@ -175,6 +175,62 @@ TEST_F(QtHostTest, TheDeviceListSortsByTheClickedColumnAndTheSelectionStaysOnIts
   EXPECT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:01");
 }
 
+// After every sort the chosen device stays in sight, as in the Win32 frame: when a header click
+// sorts the list, when its own requests take it below the rows shown, and when a device heard
+// later comes in above it. Devices that asked as often stand in the order they were heard.
+TEST_F(QtHostTest, TheSelectedDeviceStaysInSightWhenTheListSortsItselfAgain) {
+  m_routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, testing::Ip(192, 168, 0, 5)}};
+  ShowQt();
+  const testing::PageDriver driver(*m_qt->Window());
+  ASSERT_TRUE(driver.Click("nextButton"));
+  ASSERT_TRUE(WaitFor([&] { return driver.On("listenPage"); }));
+  auto hear = [&](DeviceKey mac) {
+    testing::Request request;
+    request.mac = mac;
+    m_sockets.Push(request.Bytes());
+  };
+  constexpr int kDevices = 40;
+  constexpr DeviceKey kFirst = 0x02005E000100;
+  for (int device = 0; device < kDevices; ++device) hear(kFirst + device);
+  ASSERT_TRUE(WaitFor([&] { return driver.ListedMacs().size() == kDevices; }));
+  const QStringList heard = driver.ListedMacs();
+  QTreeView* list = driver.List();
+  auto clickHeader = [&](int column) {
+    QHeaderView* header = list->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+  };
+  auto selectedInSight = [&] {
+    const QModelIndexList selected = list->selectionModel()->selectedRows();
+    return selected.size() == 1 &&
+           list->viewport()->rect().contains(list->visualRect(selected.first()));
+  };
+
+  // By MAC address downwards: the first device heard is last, and chosen there.
+  clickHeader(CDeviceList::kMacColumn);
+  clickHeader(CDeviceList::kMacColumn);
+  ASSERT_TRUE(WaitFor([&] { return driver.ListedMacs().last() == heard.first(); }));
+  list->scrollToBottom();
+  driver.ClickRow(kDevices - 1);
+  ASSERT_TRUE(WaitFor([&] { return driver.SelectedMac() == heard.first(); }));
+  // By count: every device asked once, so the list stands as heard, the chosen device on top.
+  clickHeader(CDeviceList::kCountColumn);
+  ASSERT_TRUE(WaitFor([&] { return driver.ListedMacs() == heard; }));
+  EXPECT_TRUE(WaitFor(selectedInSight));
+
+  // It asks again, and its count takes it to the bottom, far below the rows shown.
+  hear(kFirst);
+  ASSERT_TRUE(WaitFor([&] { return driver.ListedMacs().last() == heard.first(); }));
+  EXPECT_EQ(driver.SelectedMac(), heard.first());
+  EXPECT_TRUE(WaitFor(selectedInSight)) << "the sort left the chosen device out of sight";
+
+  // Devices heard for the first time come in above it and push it down.
+  for (int device = kDevices; device < kDevices + 3; ++device) hear(kFirst + device);
+  ASSERT_TRUE(WaitFor([&] { return driver.ListedMacs().size() == kDevices + 3; }));
+  EXPECT_EQ(driver.ListedMacs().last(), heard.first());
+  EXPECT_TRUE(WaitFor(selectedInSight)) << "new devices pushed the chosen one out of sight";
+}
+
 // Keys alone, as a Windows user's hands expect: Tab into the device list selects a row, Down
 // the next; on every visit of the Set IP page typing starts in the address, where it is open.
 TEST_F(QtHostTest, TheKeyboardAloneChoosesADeviceAndTypesItsAddressOnEveryVisit) {

@@ -251,13 +251,21 @@ void QtPageWindow::SetListRows(int id, const ListRows* rows) {
   header->setSectionsClickable(true);
   header->setSortIndicatorShown(true);
   header->setSortIndicator(-1, Qt::AscendingOrder);
-  connect(header, &QHeaderView::sectionClicked, view, [view, header, sorted = list.sorted](int column) {
+  connect(header, &QHeaderView::sectionClicked, view, [header, sorted = list.sorted](int column) {
     sorted->Click(column);
     header->setSortIndicator(column, sorted->Order());
-    // After a sort the chosen device stays in sight.
+  });
+  // After every sort the chosen device stays in sight: a click on a header, a change of a
+  // device's cells that moves rows, and rows that come in above the last one.
+  const auto keepInSight = [view] {
     const QModelIndexList selected = view->selectionModel()->selectedRows();
     if (!selected.isEmpty()) view->scrollTo(selected.first());
-  });
+  };
+  connect(list.sorted, &QAbstractItemModel::layoutChanged, view, keepInSight);
+  connect(list.sorted, &QAbstractItemModel::rowsInserted, view,
+          [sorted = list.sorted, keepInSight](const QModelIndex&, int, int last) {
+            if (sorted->Sort().column >= 0 && last + 1 < sorted->rowCount()) keepInSight();
+          });
   // As in a Windows list view, the row with the focus is the selected one: Tab into the list
   // selects it, and so do the arrow keys.
   view->installEventFilter(this);
