@@ -1,7 +1,5 @@
 #include "wizard/win32/sorted_rows.h"
 
-#include <algorithm>
-#include <cstdlib>
 #include <numeric>
 #include <utility>
 
@@ -19,7 +17,7 @@ int SortedRows::ViewIndexOf(int row) const {
 
 void SortedRows::Inserted(int first, int count) {
   m_count += count;
-  if (m_sortColumn < 0) return;
+  if (m_sort.column < 0) return;
   // The rows below moved down; the new ones are shown last until the order is made anew.
   for (int& row : m_order) {
     if (row >= first) row += count;
@@ -33,44 +31,29 @@ void SortedRows::Inserted(int first, int count) {
 }
 
 void SortedRows::Changed(int /*row*/, int firstColumn, int lastColumn) {
-  if (m_sortColumn >= firstColumn && m_sortColumn <= lastColumn) m_dirty = true;
+  if (m_sort.column >= firstColumn && m_sort.column <= lastColumn) m_dirty = true;
 }
 
 void SortedRows::Reset() {
   m_count = m_rows != nullptr ? m_rows->RowCount() : 0;
   m_order.clear();
   m_position.clear();
-  m_dirty = m_sortColumn >= 0;
+  m_dirty = m_sort.column >= 0;
   Resort();
 }
 
 void SortedRows::SortBy(int column) {
-  m_ascending = column == m_sortColumn ? !m_ascending : true;
-  m_sortColumn = column;
+  m_sort = m_sort.Clicked(column);
   m_dirty = true;
   Resort();
 }
 
-bool SortedRows::Less(int left, int right) const {
-  const std::string a = m_rows->Cell(left, m_sortColumn);
-  const std::string b = m_rows->Cell(right, m_sortColumn);
-  if (m_rows->IsNumeric(m_sortColumn)) {
-    const long long x = std::atoll(a.c_str());
-    const long long y = std::atoll(b.c_str());
-    if (x != y) return m_ascending ? x < y : x > y;
-  } else if (a != b) {
-    return m_ascending ? a < b : a > b;
-  }
-  // Equal keys keep the rows' own order, whichever way the list is sorted.
-  return left < right;
-}
-
 bool SortedRows::Resort() {
-  if (!m_dirty || m_rows == nullptr || m_sortColumn < 0) return false;
+  if (!m_dirty || m_rows == nullptr || m_sort.column < 0) return false;
   m_dirty = false;
   std::vector<int> order(static_cast<std::size_t>(m_count));
   std::iota(order.begin(), order.end(), 0);
-  std::sort(order.begin(), order.end(), [this](int left, int right) { return Less(left, right); });
+  m_sort.Sort(*m_rows, order);
   if (order == m_order) return false;
   m_order = std::move(order);
   m_position.assign(static_cast<std::size_t>(m_count), 0);

@@ -2,12 +2,13 @@
 
 #include <vector>
 
+#include "pages/list_sort.h"
 #include "pages/page_host.h"
 
 namespace quillnet {
 
-// An owner-data list view's rows in the order the user sorted them by a column click; the
-// order of `rows` until then. The selection is kept by row of `rows`, so that it stays on its
+// An owner-data list view's rows in the order a click on a column's header chose (ListSort);
+// the order of `rows` until then. The selection is kept by row of `rows`, so that it stays on its
 // device as rows are inserted above it or the order changes.
 class SortedRows {
  public:
@@ -23,10 +24,9 @@ class SortedRows {
   // The cells of `row` changed: it may move when the list is sorted by one of them.
   void Changed(int row, int firstColumn, int lastColumn);
   void Reset();
-  // A click on `column`: sorts by it, ascending first, the other way on a second click.
+  // A click on `column`'s header.
   void SortBy(int column);
-  int SortColumn() const { return m_sortColumn; }
-  bool Ascending() const { return m_ascending; }
+  const ListSort& Sort() const { return m_sort; }
   // Sorted anew when a change may have moved a row; false when the order stood.
   bool Resort();
   // A change may have moved a row.
@@ -35,12 +35,9 @@ class SortedRows {
   bool resortQueued = false;
 
  private:
-  bool Less(int left, int right) const;
-
   const ListRows* m_rows = nullptr;
   int m_count = 0;
-  int m_sortColumn = -1;
-  bool m_ascending = true;
+  ListSort m_sort;
   bool m_dirty = false;
   // View index → row, and back; empty while unsorted.
   std::vector<int> m_order;

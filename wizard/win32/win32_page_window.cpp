@@ -482,7 +482,7 @@ bool Win32PageWindow::OnListNotify(int id, const NMHDR& header, LRESULT& result)
         item.mask = HDI_FORMAT;
         ::SendMessageW(columns, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
         item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
-        if (column == list.SortColumn()) item.fmt |= list.Ascending() ? HDF_SORTUP : HDF_SORTDOWN;
+        if (column == list.Sort().column) item.fmt |= list.Sort().ascending ? HDF_SORTUP : HDF_SORTDOWN;
         ::SendMessageW(columns, HDM_SETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
       }
       m_writing++;
