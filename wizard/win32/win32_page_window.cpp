@@ -24,7 +24,6 @@ constexpr COLORREF kOnPanel = RGB(0xF2, 0xF6, 0xFA);
 // A tab stop every this many average characters of the summary font.
 constexpr int kTabCharacters = 4;
 constexpr int kTwipsPerInch = 1440;
-constexpr int kCellTextLimit = 256;
 // The pictures are drawn for a page in 8-point "MS Shell Dlg" at 96 DPI, whose dialog base
 // units are 6 by 13 pixels: they are shown at the share of the page they have there.
 constexpr int kPictureBaseX = 6;
