@@ -43,6 +43,23 @@ class QtHostTest : public testing::QtWizardOnFakes {
     return bold;
   }
   static QLabel* Picture(QWidget* page) { return Find<QLabel>(page, "splashImage"); }
+  // The wizard on its Listen page, hearing devices on one interface; false when it is not shown.
+  bool ShowListenPage() {
+    m_routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, testing::Ip(192, 168, 0, 5)}};
+    ShowQt();
+    const testing::PageDriver driver(*m_qt->Window());
+    return driver.Click("nextButton") && WaitFor([&] { return driver.On("listenPage"); });
+  }
+  static void ClickHeader(QTreeView* list, int column) {
+    QHeaderView* header = list->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+  }
+  void Hear(DeviceKey mac) {
+    testing::Request request;
+    request.mac = mac;
+    m_sockets.Push(request.Bytes());
+  }
 };
 
 TEST_F(QtHostTest, ThePictureLiesAtTheTopLeftBelowTheTextsItDoesNotCarry) {
@@ -131,21 +148,13 @@ TEST_F(QtHostTest, TimersFireAndPostsAreDroppedOnceTheWindowIsGone) {
 // Sorting is the list control's: a click on a column header sorts by it, and the selection
 // stays on the chosen device while rows update and move.
 TEST_F(QtHostTest, TheDeviceListSortsByTheClickedColumnAndTheSelectionStaysOnItsDevice) {
-  m_routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, testing::Ip(192, 168, 0, 5)}};
-  ShowQt();
+  ASSERT_TRUE(ShowListenPage());
   const testing::PageDriver driver(*m_qt->Window());
-  ASSERT_TRUE(driver.Click("nextButton"));
-  ASSERT_TRUE(WaitFor([&] { return driver.On("listenPage"); }));
-  auto hear = [&](DeviceKey mac) {
-    testing::Request request;
-    request.mac = mac;
-    m_sockets.Push(request.Bytes());
-  };
   constexpr DeviceKey kA = 0x02005E000001;
   constexpr DeviceKey kB = 0x02005E000002;
   constexpr DeviceKey kC = 0x02005E000003;
   // A asks once, B twice, C three times.
-  for (const DeviceKey device : {kA, kB, kB, kC, kC, kC}) hear(device);
+  for (const DeviceKey device : {kA, kB, kB, kC, kC, kC}) Hear(device);
   ASSERT_TRUE(WaitFor([&] {
     return driver.ListedMacs().size() == 3 &&
            driver.List()->model()->index(2, 1).data().toString() == "3";
@@ -154,10 +163,8 @@ TEST_F(QtHostTest, TheDeviceListSortsByTheClickedColumnAndTheSelectionStaysOnIts
   ASSERT_TRUE(WaitFor([&] { return driver.Enabled("nextButton"); }));
   ASSERT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:01");
 
-  QHeaderView* header = driver.List()->header();
-  const QPoint count(header->sectionViewportPosition(1) + 5, header->height() / 2);
-  QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, count);
-  QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, count);
+  ClickHeader(driver.List(), CDeviceList::kCountColumn);
+  ClickHeader(driver.List(), CDeviceList::kCountColumn);
   ASSERT_TRUE(WaitFor([&] {
     return driver.ListedMacs() ==
            QStringList({"02:00:5e:00:00:03", "02:00:5e:00:00:02", "02:00:5e:00:00:01"});
@@ -165,7 +172,7 @@ TEST_F(QtHostTest, TheDeviceListSortsByTheClickedColumnAndTheSelectionStaysOnIts
   EXPECT_EQ(driver.SelectedMac(), "02:00:5e:00:00:01");
 
   // A asks on and climbs past the others, as numbers (10 above 9), with the selection.
-  for (int request = 0; request < 9; ++request) hear(kA);
+  for (int request = 0; request < 9; ++request) Hear(kA);
   ASSERT_TRUE(WaitFor([&] {
     return driver.ListedMacs().first() == "02:00:5e:00:00:01" &&
            driver.List()->model()->index(0, 1).data().toString() == "10";
@@ -175,19 +182,56 @@ TEST_F(QtHostTest, TheDeviceListSortsByTheClickedColumnAndTheSelectionStaysOnIts
   EXPECT_EQ(m_info->GetMacAddress(), "02:00:5e:00:00:01");
 }
 
+// After every sort the chosen device stays in sight, as in the Win32 frame: when a header click
+// sorts the list, when its own requests take it below the rows shown, and when a device heard
+// later comes in above it. Devices that asked as often stand in the order they were heard.
+TEST_F(QtHostTest, TheSelectedDeviceStaysInSightWhenTheListSortsItselfAgain) {
+  ASSERT_TRUE(ShowListenPage());
+  const testing::PageDriver driver(*m_qt->Window());
+  constexpr int kDevices = 40;
+  constexpr DeviceKey kFirst = 0x02005E000100;
+  for (int device = 0; device < kDevices; ++device) Hear(kFirst + device);
+  ASSERT_TRUE(WaitFor([&] { return driver.ListedMacs().size() == kDevices; }));
+  const QStringList heard = driver.ListedMacs();
+  QTreeView* list = driver.List();
+  auto selectedInSight = [&] {
+    const QModelIndexList selected = list->selectionModel()->selectedRows();
+    return selected.size() == 1 &&
+           list->viewport()->rect().contains(list->visualRect(selected.first()));
+  };
+
+  // By MAC address downwards: the first device heard is last, and chosen there.
+  ClickHeader(list, CDeviceList::kMacColumn);
+  ClickHeader(list, CDeviceList::kMacColumn);
+  ASSERT_TRUE(WaitFor([&] { return driver.ListedMacs().last() == heard.first(); }));
+  list->scrollToBottom();
+  driver.ClickRow(kDevices - 1);
+  ASSERT_TRUE(WaitFor([&] { return driver.SelectedMac() == heard.first(); }));
+  // By count: every device asked once, so the list stands as heard, the chosen device on top.
+  ClickHeader(list, CDeviceList::kCountColumn);
+  ASSERT_TRUE(WaitFor([&] { return driver.ListedMacs() == heard; }));
+  EXPECT_TRUE(WaitFor(selectedInSight));
+
+  // It asks again, and its count takes it to the bottom, far below the rows shown.
+  Hear(kFirst);
+  ASSERT_TRUE(WaitFor([&] { return driver.ListedMacs().last() == heard.first(); }));
+  EXPECT_EQ(driver.SelectedMac(), heard.first());
+  EXPECT_TRUE(WaitFor(selectedInSight)) << "the sort left the chosen device out of sight";
+
+  // Devices heard for the first time come in above it and push it down.
+  for (int device = kDevices; device < kDevices + 3; ++device) Hear(kFirst + device);
+  ASSERT_TRUE(WaitFor([&] { return driver.ListedMacs().size() == kDevices + 3; }));
+  EXPECT_EQ(driver.ListedMacs().last(), heard.first());
+  EXPECT_TRUE(WaitFor(selectedInSight)) << "new devices pushed the chosen one out of sight";
+}
+
 // Keys alone, as a Windows user's hands expect: Tab into the device list selects a row, Down
 // the next; on every visit of the Set IP page typing starts in the address, where it is open.
 TEST_F(QtHostTest, TheKeyboardAloneChoosesADeviceAndTypesItsAddressOnEveryVisit) {
-  m_routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, testing::Ip(192, 168, 0, 5)}};
-  ShowQt();
+  ASSERT_TRUE(ShowListenPage());
   const testing::PageDriver driver(*m_qt->Window());
-  ASSERT_TRUE(driver.Click("nextButton"));
-  ASSERT_TRUE(WaitFor([&] { return driver.On("listenPage"); }));
-  for (const DeviceKey device : {DeviceKey{0x02005E000001}, DeviceKey{0x02005E000002}}) {
-    testing::Request request;
-    request.mac = device;
-    m_sockets.Push(request.Bytes());
-  }
+  Hear(0x02005E000001);
+  Hear(0x02005E000002);
   ASSERT_TRUE(WaitFor([&] { return driver.ListedMacs().size() == 2; }));
   m_qt->Window()->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(m_qt->Window()));
