@@ -60,11 +60,8 @@ CBootpWizardInfo::CBootpWizardInfo(Environment environment)
 CBootpWizardInfo::~CBootpWizardInfo() {
   // A probe's result would be handed to pages that are gone.
   m_prober.reset();
-  // The worker may be blocked in the server's receive: wake it and wait for it before the
-  // server goes away under it.
-  m_workerFlags.stop = true;
+  // Its receive loop may be blocked in the receive: woken and joined before the server goes.
   if (m_bootpServer) m_bootpServer->Stop();
-  if (m_worker.joinable()) m_worker.join();
   m_bootpServer.reset();
   // However the window closed, writes that another program's lock holds up keep the ended
   // program alive only briefly.
@@ -115,11 +112,6 @@ std::unique_ptr<AssignmentSession> CBootpWizardInfo::StartAssignment(
   auto session = std::make_unique<AssignmentSession>(*GetServer(), GetProber(), settings);
   session->Arm(m_macAddress, m_ipAddress, m_subnetMask, m_defaultGateway);
   return session;
-}
-
-void CBootpWizardInfo::AdoptWorker(std::thread worker) {
-  if (m_worker.joinable()) m_worker.join();
-  m_worker = std::move(worker);
 }
 
 bool CBootpWizardInfo::Run(const SheetRunner& showSheet) {

@@ -11,7 +11,6 @@
 
 #include "app/address_prober.h"
 #include "app/firewall_check.h"
-#include "app/listen_worker.h"
 #include "platform/settings_store.h"
 
 namespace quillnet {
@@ -41,14 +40,9 @@ class CBootpWizardInfoRef {
 
 // The shared state of one run of the wizard.
 //
-// It owns the run's server and the worker thread that runs the server's receive loop
-// (ListenThreadProc, started by the Listen page and handed over with AdoptWorker). The
-// worker's loop ends when its stop flag is set, when the server no longer listens (it was
-// stopped), or when the server could not start. In the last case the Listen page's next visit
-// starts a new worker, which tries to start the server again, since a worker starts every
-// server that does not listen. At the end of the run the shared state sets the
-// stop flag, stops the server (which wakes a blocked receive), joins the worker, and only
-// then deletes the server.
+// It owns the run's server, whose receive loop the Listen page starts (BootPServer::Listen).
+// At the end of the run the shared state stops the server, which wakes a blocked receive and
+// joins its threads, and only then deletes it.
 class CBootpWizardInfo {
  public:
   // Shows the sheet for this state modally and returns the sheet's result.
@@ -79,7 +73,7 @@ class CBootpWizardInfo {
 
   CBootpWizardInfo();
   explicit CBootpWizardInfo(Environment environment);
-  // Ends the worker as stated above, then deletes the server.
+  // Stops the server as stated above, then deletes it.
   virtual ~CBootpWizardInfo();
 
   CBootpWizardInfo(const CBootpWizardInfo&) = delete;
@@ -99,12 +93,6 @@ class CBootpWizardInfo {
   // to the server when it is made, or at once if it exists.
   void SetServerErrorHandler(std::function<void(const std::string& text, const std::string& caption)> handler);
   bool ArmServer();
-  // The flags the Listen page shares with the worker.
-  ListenWorkerFlags& WorkerFlags() { return m_workerFlags; }
-  // Hands over the thread that runs ListenThreadProc on WorkerFlags(). A thread handed over
-  // earlier has ended (a new one is started only after the old one cleared `running`); it is
-  // joined, and the server is left as it is, since the new worker may already run it.
-  void AdoptWorker(std::thread worker);
 
   std::string GetMacAddress() const { return m_macAddress; }
   bool SetMacAddress(const std::string& text);
@@ -240,8 +228,6 @@ class CBootpWizardInfo {
   std::function<void(const std::string&, const std::string&)> m_serverErrorHandler;
   Environment m_environment;
   SettingsStore m_settings;
-  ListenWorkerFlags m_workerFlags;
-  std::thread m_worker;
   std::unique_ptr<AddressProber> m_prober;
 };
 

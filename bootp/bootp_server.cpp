@@ -45,8 +45,6 @@ bool AreSendable(const std::string& ip, const std::string& mask, const std::stri
          (gateway.empty() || ReadIpv4Text(gateway, address));
 }
 
-std::string RelayText(std::uint32_t relay) { return relay != 0 ? Ipv4Text(relay) : std::string(); }
-
 }  // namespace
 
 BootPServer::BootPServer()
@@ -136,8 +134,43 @@ bool BootPServer::CloseSocket(SocketHandle& socket) {
   return true;
 }
 
+void BootPServer::Listen() {
+  std::lock_guard lock(m_mutex);
+  if (m_stopped || m_loopRunning) return;
+  // A loop that ended has left its thread to be joined; it holds no lock once it ended.
+  if (m_receiveThread.joinable()) m_receiveThread.join();
+  m_loopRunning = true;
+  m_loopStarting = true;
+  m_receiveThread = std::thread([this] { ReceiveLoop(); });
+}
+
+bool BootPServer::IsStarting() const {
+  std::lock_guard lock(m_mutex);
+  return m_loopStarting;
+}
+
+void BootPServer::ReceiveLoop() {
+  // A server whose start failed is started again, so the caller's next Listen finds it
+  // listening or says why it is not.
+  const bool listening = IsRunning() || Start();
+  {
+    std::lock_guard lock(m_mutex);
+    m_loopStarting = false;
+    if (!listening) {
+      m_loopRunning = false;
+      return;
+    }
+  }
+  // Each pass blocks in the receive until a datagram arrives or the server is stopped; a
+  // server that no longer listens receives nothing more, so the loop ends rather than spin.
+  while (IsRunning()) ServiceOneRequest();
+  std::lock_guard lock(m_mutex);
+  m_loopRunning = false;
+}
+
 void BootPServer::Stop() {
   std::thread sender;
+  std::thread receiver;
   {
     std::lock_guard lock(m_mutex);
     m_started = false;
@@ -157,9 +190,14 @@ void BootPServer::Stop() {
         !(m_sending && m_sendingThread == std::this_thread::get_id())) {
       sender = std::move(m_senderThread);
     }
+    if (m_receiveThread.joinable() && m_receiveThread.get_id() != std::this_thread::get_id()) {
+      receiver = std::move(m_receiveThread);
+    }
   }
-  // The replies handed to the sender go out first, so the socket is closed once this returns,
-  // unless a receive still holds it.
+  // The receive loop leaves the socket it was woken in; the replies handed to the sender go
+  // out first, so the socket is closed once this returns, unless a receive of the caller's own
+  // still holds it.
+  if (receiver.joinable()) receiver.join();
   if (sender.joinable()) sender.join();
 }
 
@@ -562,6 +600,10 @@ std::uint64_t BootPServer::GetChangedRows(std::uint64_t since,
   rows.reserve(indexes.size());
   for (const int index : indexes) rows.push_back(m_table.At(index));
   return revision;
+}
+
+std::string BootPServer::RelayText(std::uint32_t relay) {
+  return relay != 0 ? Ipv4Text(relay) : std::string();
 }
 
 std::string BootPServer::RequestTimeText(std::int64_t seconds) {

@@ -42,8 +42,9 @@ namespace quillnet {
 // addresses, until Disarm: a device that reboots while it is being checked asks again. A
 // request that came through a relay agent is answered through it (see ReplySender).
 //
-// The caller's worker thread calls ServiceOneRequest, which drains the listening socket and
-// records what it took. A reply to a server that was idle leaves at once from that thread: a
+// Listen runs the receive loop on a thread of the server's own: ServiceOneRequest, which
+// drains the listening socket and records what it took, one batch after another until Stop.
+// A reply to a server that was idle leaves at once from that thread: a
 // hand-over to another thread costs a wake-up, which on a virtual machine costs more than the
 // send. While replies wait or go out, the worker hands further ones to the server's own sender
 // thread, so a burst of arrivals never waits for the sends. Either sends each reply through
@@ -187,6 +188,16 @@ class BootPServer {
   bool Start();
   // Started and listening.
   bool IsRunning() const;
+  // Runs the receive loop on a thread of the server's own, as the sender runs on its, and
+  // returns at once. The loop starts the server first unless it listens, so the caller never
+  // waits for port 67; then it services one batch of requests after another until Stop, or
+  // until the server no longer listens. While a loop runs, another call does nothing; once it
+  // has ended (its start failed, say, because port 67 was taken), a call starts a new one,
+  // which tries the start again.
+  void Listen();
+  // A loop started by Listen is still starting the server: whether it listens is not known
+  // yet.
+  bool IsStarting() const;
   // Waits for a datagram, then takes every one waiting behind it (up to kReceiveBatch),
   // records the accepted requests and answers each that is to be answered: the armed
   // device's, or a listed device's. A request that passed more than kMaxHops relay agents is
@@ -206,9 +217,10 @@ class BootPServer {
   int GetStartError() const;
   Notices GetNotices() const;
   // Ends the run of the server for good: wakes a receive blocked in ServiceOneRequest, which
-  // then returns without a report, waits until the replies already handed to the sender have
-  // gone out, and closes the listening socket once the receive has left it. Join the worker
-  // after this and before destroying the server.
+  // then returns without a report, waits until the receive loop has ended and the replies
+  // already handed to the sender have gone out, and closes the listening socket once the
+  // receive has left it. A thread of the caller's own that runs ServiceOneRequest is joined
+  // after this and before the server is destroyed.
   void Stop();
 
   // Request table.
@@ -229,6 +241,8 @@ class BootPServer {
   std::uint64_t GetChangedRows(std::uint64_t since, std::vector<DeviceRow>& rows) const;
   // A request time as the table's queries show it: local time, "%H:%M:%S".
   static std::string RequestTimeText(std::int64_t seconds);
+  // A relay agent's address as the queries show it: dotted; empty for none (0).
+  static std::string RelayText(std::uint32_t relay);
   // The relay agent the row's latest request came through, as dotted text; empty when the
   // device asked on one of this PC's networks.
   std::string GetRelay(int row) const;
@@ -322,6 +336,8 @@ class BootPServer {
   // Whoever sends next: the sender thread, woken, unless a send is under way.
   void WakeSenderLocked();
 
+  // The receive thread of Listen.
+  void ReceiveLoop();
   // The sender thread: sends the queued replies until Stop.
   void SendLoop();
   // Sends a batch, reporting each reply and notice; takes m_mutex itself, only briefly.
@@ -357,6 +373,9 @@ class BootPServer {
   // the last of them.
   bool m_receiving = false;
   bool m_senderRunning = false;
+  // A loop of Listen runs, and is still starting the server.
+  bool m_loopRunning = false;
+  bool m_loopStarting = false;
   // A batch of replies is being sent, by the sender or by the worker (m_workerSending), on
   // m_sendingThread.
   bool m_sending = false;
@@ -397,6 +416,7 @@ class BootPServer {
   mutable std::condition_variable m_senderWake;
   mutable std::condition_variable m_repliesDone;
   std::thread m_senderThread;
+  std::thread m_receiveThread;
 };
 
 }  // namespace quillnet

@@ -183,7 +183,7 @@ int Assign(const AssignArguments& args, Output& output, const std::atomic<bool>&
   AssignReport report(output, args, macText);
   const Deadline deadline(args.timeoutSeconds);
   // Runs until the end: a DHCP device may decline its address while it is being checked.
-  Worker worker(server);
+  server.Listen();
   std::vector<AssignmentSession::Event> events;
   for (;;) {
     // What cannot be said ends the run: the caller would read silence as success.

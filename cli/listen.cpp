@@ -1,5 +1,6 @@
 #include "cli/listen.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -11,15 +12,25 @@
 namespace quillnet::cli {
 namespace {
 
-struct RowSeen {
-  int count = 0;
-  bool valid = false;
-  std::uint8_t type = kBootpMessage;
-  std::string relay;
-  bool operator==(const RowSeen&) const = default;
-};
-
 constexpr auto kListenInterval = std::chrono::milliseconds(100);
+
+void ShowRequest(Output& output, const BootPServer::DeviceRow& device) {
+  const std::string last = BootPServer::RequestTimeText(device.lastTime);
+  const std::string type = MessageTypeText(device.messageType);
+  // A device behind a router is heard through its relay agent.
+  const std::string relay = BootPServer::RelayText(device.relay);
+  nlohmann::json fields{{"mac", device.macText},
+                        {"count", device.count},
+                        {"last", last},
+                        {"valid", device.valid},
+                        {"type", type}};
+  if (!relay.empty()) fields["relay"] = relay;
+  output.Event("request",
+               device.macText + "  count " + std::to_string(device.count) + "  last " + last +
+                   "  " + (device.valid ? "valid" : "not valid") + "  " + type +
+                   (relay.empty() ? "" : "  via relay " + relay),
+               fields);
+}
 
 }  // namespace
 
@@ -27,38 +38,22 @@ int Listen(Output& output, const std::atomic<bool>& interrupted) {
   BootPServer server;
   if (!StartServer(server, output)) return kExitStartFailed;
   output.Event("listening", "Listening for BOOTP and DHCP requests on UDP port 67; Ctrl+C ends.");
-  std::vector<RowSeen> seen;
   NoticeReporter notices(output, server);
-  {
-    Worker worker(server);
-    while (!interrupted && server.IsRunning() && !output.Failed()) {
-      notices.Poll();
-      const int rows = server.GetRequestCount();
-      for (int row = 0; row < rows; ++row) {
-        if (static_cast<std::size_t>(row) >= seen.size()) seen.emplace_back();
-        const RowSeen now{server.GetCount(row), server.IsValid(row), server.GetMessageType(row),
-                          server.GetRelay(row)};
-        if (now == seen[static_cast<std::size_t>(row)]) continue;
-        seen[static_cast<std::size_t>(row)] = now;
-        const std::string mac = server.GetMacText(row);
-        const std::string last = server.GetLastRequestTimeText(row);
-        const std::string type = MessageTypeText(now.type);
-        nlohmann::json fields{{"mac", mac},
-                              {"count", now.count},
-                              {"last", last},
-                              {"valid", now.valid},
-                              {"type", type}};
-        // A device behind a router is heard through its relay agent.
-        if (!now.relay.empty()) fields["relay"] = now.relay;
-        output.Event("request",
-                     mac + "  count " + std::to_string(now.count) + "  last " + last + "  " +
-                         (now.valid ? "valid" : "not valid") + "  " + type +
-                         (now.relay.empty() ? "" : "  via relay " + now.relay),
-                     fields);
-      }
-      std::this_thread::sleep_for(kListenInterval);
-    }
+  server.Listen();
+  std::uint64_t revision = 0;
+  std::vector<BootPServer::DeviceRow> changed;
+  while (!interrupted && server.IsRunning() && !output.Failed()) {
+    notices.Poll();
+    // Each device that asked since the last look, once, in the order they were first heard.
+    revision = server.GetChangedRows(revision, changed);
+    std::sort(changed.begin(), changed.end(),
+              [](const BootPServer::DeviceRow& a, const BootPServer::DeviceRow& b) {
+                return a.row < b.row;
+              });
+    for (const BootPServer::DeviceRow& device : changed) ShowRequest(output, device);
+    std::this_thread::sleep_for(kListenInterval);
   }
+  server.Stop();
   if (output.Failed()) return kExitOutputFailed;
   notices.Flush();
   // A receive failure was said as it happened; only one that stopped the server ends the run.

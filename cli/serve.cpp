@@ -110,14 +110,14 @@ int Serve(const ServeArguments& args, Output& output, const std::atomic<bool>& i
                {{"devices", entries.size()}, {"file", args.hostsPath}});
 
   NoticeReporter notices(output, server);
-  {
-    Worker worker(server);
-    while (!interrupted && server.IsRunning() && !deadline.Passed() && !output.Failed()) {
-      notices.Poll();
-      if (args.once && answers.Count() == entries.size()) break;
-      std::this_thread::sleep_for(kPollInterval);
-    }
+  server.Listen();
+  while (!interrupted && server.IsRunning() && !deadline.Passed() && !output.Failed()) {
+    notices.Poll();
+    if (args.once && answers.Count() == entries.size()) break;
+    std::this_thread::sleep_for(kPollInterval);
   }
+  // The replies already handed to the sender go out, and are counted, before the summary.
+  server.Stop();
   if (output.Failed()) return kExitOutputFailed;
   notices.Flush();
   const std::size_t answered = answers.Count();

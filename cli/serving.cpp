@@ -12,17 +12,6 @@
 
 namespace quillnet::cli {
 
-Worker::Worker(BootPServer& server)
-    : m_server(server), m_thread([this] {
-        while (!m_stop && m_server.IsRunning()) m_server.ServiceOneRequest();
-      }) {}
-
-Worker::~Worker() {
-  m_stop = true;
-  m_server.Stop();
-  m_thread.join();
-}
-
 namespace {
 
 // A flood of one kind of notice costs a line this often.

@@ -12,27 +12,12 @@
 #include "cli/arguments.h"
 #include "cli/output.h"
 
-// What the subcommands that run the server share: starting it, its receive loop, a time limit,
-// and the lines that tell of a reply.
+// What the subcommands that run the server share: starting it, a time limit, and the lines
+// that tell of a reply.
 namespace quillnet::cli {
 
 // How often a subcommand looks at what the server did.
 inline constexpr auto kPollInterval = std::chrono::milliseconds(20);
-
-// Runs the server's receive loop on its own thread while the caller watches the server; stops
-// the server and joins the thread when it goes.
-class Worker {
- public:
-  explicit Worker(BootPServer& server);
-  ~Worker();
-  Worker(const Worker&) = delete;
-  Worker& operator=(const Worker&) = delete;
-
- private:
-  BootPServer& m_server;
-  std::atomic<bool> m_stop{false};
-  std::thread m_thread;
-};
 
 // Says, as warnings while the server runs, what its receive step dropped or could not keep
 // (BootPServer::Notices): oversize datagrams, receive failures, requests whose relay address
@@ -86,7 +71,9 @@ std::string WithinText(double seconds);
 
 std::string MessageText(const BootPServer& server);
 int Refuse(Output& output, const Refusal& refusal);
-// Starts the server; false after saying why it could not start, with what fixes it.
+// Starts the server; false after saying why it could not start, with what fixes it. Its
+// receive loop is the caller's to start (BootPServer::Listen): a request that comes before
+// waits in the socket.
 bool StartServer(BootPServer& server, Output& output);
 // This PC's address and mask, for the subnet warning of the address check.
 LocalNetwork QueryLocalNetwork();

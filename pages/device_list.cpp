@@ -5,7 +5,6 @@
 #include <tuple>
 
 #include "bootp/bootp_server.h"
-#include "platform/ipv4_text.h"
 
 namespace quillnet {
 namespace {
@@ -87,7 +86,7 @@ void CDeviceList::Refresh(const BootPServer& server, PageHost& host, int listId)
     const int tableRow = device.row;
     Row fresh{tableRow, device.macText, std::to_string(device.count),
               BootPServer::RequestTimeText(device.lastTime),
-              device.relay != 0 ? Ipv4Text(device.relay) : std::string()};
+              BootPServer::RelayText(device.relay)};
     const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), tableRow,
                                      [](const Row& row, int key) { return row.tableRow < key; });
     const auto position = static_cast<std::size_t>(at - m_rows.begin());

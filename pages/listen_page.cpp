@@ -1,7 +1,6 @@
 #include "pages/listen_page.h"
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bootp/bootp_server.h"
@@ -23,13 +22,7 @@ CListenDlg::CListenDlg()
   SetHeaderSubTitle("Please select a MAC address.");
 }
 
-CListenDlg::~CListenDlg() {
-  // The worker goes on until the shared state ends it, but no longer calls into the server.
-  if (m_listenServer != nullptr && m_pWizardInfo != nullptr) {
-    m_pWizardInfo->WorkerFlags().server = nullptr;
-  }
-  m_listenServer = nullptr;
-}
+CListenDlg::~CListenDlg() = default;
 
 bool CListenDlg::OnInitDialog() {
   WaitCursor wait(Window());
@@ -49,27 +42,27 @@ int CListenDlg::OnSetActive() {
   // Choosing a device starts a new assignment: what the last one ended in is no longer true.
   m_pWizardInfo->GetServer()->ClearAssignmentMessage();
   Window().SetCheck(IDC_VALID_ONLY, m_validOnly);
-  if (!m_pWizardInfo->WorkerFlags().running) StartWorker();
+  StartListening();
   Window().StartTimer(kTimerId, kTimerMs);
   return 0;
 }
 
-void CListenDlg::StartWorker() {
-  ListenWorkerFlags& flags = m_pWizardInfo->WorkerFlags();
-  flags.running = true;
-  m_listenServer = m_pWizardInfo->GetServer();
-  flags.server = m_listenServer;
+void CListenDlg::StartListening() {
+  BootPServer* server = m_pWizardInfo->GetServer();
+  // A server that listens goes on as it is; one whose start failed is started again.
+  if (m_listenServer == server && (server->IsRunning() || server->IsStarting())) return;
+  m_listenServer = server;
   m_listeningSince = std::chrono::steady_clock::now();
   // The page does not wait for the start: the list shows at once, and the first tick finds a
   // start that failed.
-  m_pWizardInfo->AdoptWorker(std::thread(ListenThreadProc, std::ref(flags)));
+  server->Listen();
 }
 
 void CListenDlg::OnTimer(int timerId) {
   if (timerId != kTimerId) return;
-  ListenWorkerFlags& flags = m_pWizardInfo->WorkerFlags();
-  // A worker still starting the server has not failed yet.
-  if (m_listenServer == nullptr || (!m_listenServer->IsRunning() && !(flags.running && !flags.ready))) {
+  // A server still starting has not failed yet.
+  if (m_listenServer == nullptr ||
+      (!m_listenServer->IsRunning() && !m_listenServer->IsStarting())) {
     // The Failure page has set its buttons; a selection update now would post this page's
     // Back and Next after them.
     Sheet()->SetCurSel(Sheet()->GetPageCount() - 2);

@@ -39,7 +39,8 @@ class CListenDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef 
   void RefreshList();
   void OnFilterClicked();
   void OnDoubleClick();
-  void StartWorker();
+  // Starts the server's receive loop unless it runs.
+  void StartListening();
   // In place of the power-cycle hint while nothing has been heard for the silence window: the
   // interfaces listened on, what the firewall is known to do to UDP port 67, and the hint.
   void ExplainSilence();
