@@ -7,6 +7,7 @@
 #include <QTreeView>
 #include <memory>
 
+#include "app/bootp_wizard_info.h"
 #include "bench/bench_support.h"
 #include "dialogs/dialog_ids.h"
 #include "pages/device_list.h"

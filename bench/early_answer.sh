@@ -1,10 +1,10 @@
 #!/bin/bash
 # How soon arming configures a device that asked a while ago, through network namespaces: the
 # real client bootpc asks from a device namespace, the bench's early answer server hears its
-# first request in a pc namespace, is armed 10 s later, and the time from arming to bootpc's
-# exit with the address it was given is taken.
+# first request in a pc namespace, is armed 10 s later (by default), and the time from arming
+# to bootpc's exit with the address it was given is taken.
 #
-#   bench/early_answer.sh [RUNS] [BUILD_DIR]
+#   bench/early_answer.sh [RUNS] [BUILD_DIR] [ARM_AFTER_S]
 #
 # Two modes take turns, each in new namespaces with a new bootpc:
 #   kept   the server that heard the device is armed and answers its latest request at once;
@@ -15,15 +15,21 @@
 #
 # RUNS: per mode, default 5. BUILD_DIR: default build-bench at the top of the checkout,
 # configured with -DQUILLNET_BENCH=ON and built (bench/early_answer_server). Builds nothing.
+# ARM_AFTER_S: seconds from the device's first request to the arming, default 10; 2 arms
+# before bootpc's first retry, for a short run.
 # Needs root (network namespaces) and bootpc (Debian package bootpc).
 # shellcheck source=../tests/e2e/netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/netns_lib.sh"
 
 RUNS="${1:-5}"
 BUILD="${2:-$(dirname "${BASH_SOURCE[0]}")/../build-bench}"
+ARM_AFTER_S="${3:-10}"
 SERVER="$BUILD/bench/early_answer_server"
 if ! [[ "$RUNS" =~ ^[0-9]+$ ]] || ((RUNS < 1)); then
   qnt_fail "RUNS must be a positive number"
+fi
+if ! [[ "$ARM_AFTER_S" =~ ^[0-9]+$ ]] || ((ARM_AFTER_S < 1)); then
+  qnt_fail "ARM_AFTER_S must be a positive number of seconds"
 fi
 [[ -x "$SERVER" ]] ||
   qnt_fail "$SERVER not found: configure $BUILD with -DQUILLNET_BENCH=ON and build it"
@@ -34,7 +40,6 @@ readonly MAC="02:00:5e:91:00:01"
 readonly IP="10.92.0.50"
 readonly MASK="255.255.255.0"
 readonly GATEWAY="10.92.0.1"
-readonly ARM_AFTER_S=10
 # bootpc gives up this long after its first request; its retries come ever further apart.
 readonly BOOTPC_WAIT_S=60
 
