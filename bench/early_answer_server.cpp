@@ -101,23 +101,18 @@ class RunningServer {
       m_sent = record.interfaces > 0;
       m_watch.changed.notify_all();
     });
-    m_worker = std::thread([this] {
-      while (m_server.IsRunning()) m_server.ServiceOneRequest();
-    });
+    m_server.Listen();
     return true;
   }
 
-  void Stop() {
-    m_server.Stop();
-    if (m_worker.joinable()) m_worker.join();
-  }
+  void Stop() { m_server.Stop(); }
 
   // The device's row in the table, or -1 while it has not been heard.
   int FindRow(quillnet::DeviceKey key, std::uint64_t& since) {
-    std::vector<int> rows;
+    std::vector<quillnet::BootPServer::DeviceRow> rows;
     since = m_server.GetChangedRows(since, rows);
-    for (const int row : rows) {
-      if (quillnet::ParseMacKey(m_server.GetMacText(row)) == key) return row;
+    for (const quillnet::BootPServer::DeviceRow& row : rows) {
+      if (row.key == key) return row.row;
     }
     return -1;
   }
@@ -129,7 +124,6 @@ class RunningServer {
  private:
   AnswerWatch& m_watch;
   quillnet::BootPServer m_server;
-  std::thread m_worker;
   bool m_sent = false;
 };
 

@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "bootp/bootp_server.h"
 
@@ -55,9 +54,7 @@ Outcome ServeOne(const Arming& arming, int number, Deadline deadline, bool& sent
     changed.notify_all();
   });
   server.Arm(arming.mac, arming.ip, arming.mask, arming.gateway);
-  std::thread worker([&] {
-    while (server.IsRunning()) server.ServiceOneRequest();
-  });
+  server.Listen();
   std::printf("armed %d\n", number);
   std::fflush(stdout);
   {
@@ -68,7 +65,6 @@ Outcome ServeOne(const Arming& arming, int number, Deadline deadline, bool& sent
     }
   }
   server.Stop();
-  worker.join();
   if (!answered) return Outcome::kStopped;
 
   sent = server.WasReplySent();
