@@ -121,8 +121,7 @@ void AssignmentSession::Take(const BootPServer::ReplyRecord& reply, std::vector<
   }
   events.push_back({EventKind::kSent, reply, {}});
   if (reply.messageType == kDhcpOffer) m_offered = true;
-  const bool final = reply.messageType == kBootpMessage || reply.messageType == kDhcpAck;
-  if (!final) return;
+  if (!reply.final) return;
   if (reply.messageType == kDhcpAck && !m_accepted) {
     m_accepted = true;
     events.push_back({EventKind::kAccepted, reply, {}});

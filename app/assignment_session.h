@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/assignment_timing.h"
 #include "bootp/bootp_server.h"
 
 namespace quillnet {
@@ -44,9 +45,9 @@ class AssignmentSession {
   struct Settings {
     // After each answer, how long to ask whether the device answers at its address; 0: the
     // first answer ends the session unchecked.
-    std::chrono::milliseconds checkWindow{30000};
+    std::chrono::milliseconds checkWindow = timing::kCheckWindow;
     // How often it is asked within the window.
-    std::chrono::milliseconds checkInterval{500};
+    std::chrono::milliseconds checkInterval = timing::kCheckInterval;
     // The interfaces to ask on when the device was heard on none the server knows.
     std::function<std::vector<int>()> fallbackInterfaces;
     // How often the link toward the device is looked at.

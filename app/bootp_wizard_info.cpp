@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/assignment_session.h"
+#include "app/assignment_timing.h"
 #include "bootp/adapter_query.h"
 #include "bootp/bootp_server.h"
 #include "platform/ipv4_text.h"
@@ -101,12 +102,14 @@ void CBootpWizardInfo::CancelProbes() {
   if (m_prober) m_prober->Cancel();
 }
 
-std::unique_ptr<AssignmentSession> CBootpWizardInfo::StartAssignment(
-    std::chrono::milliseconds checkWindow, std::chrono::milliseconds checkInterval) {
+std::chrono::milliseconds CBootpWizardInfo::GetAnswerWindow() const {
+  return m_environment.answerWindow.count() > 0 ? m_environment.answerWindow
+                                                : timing::kCheckWindow;
+}
+
+std::unique_ptr<AssignmentSession> CBootpWizardInfo::StartAssignment() {
   AssignmentSession::Settings settings;
-  settings.checkWindow =
-      m_environment.answerWindow.count() > 0 ? m_environment.answerWindow : checkWindow;
-  settings.checkInterval = checkInterval;
+  settings.checkWindow = GetAnswerWindow();
   settings.fallbackInterfaces =
       m_environment.arpInterfaces ? m_environment.arpInterfaces : ArpInterfaces;
   auto session = std::make_unique<AssignmentSession>(*GetServer(), GetProber(), settings);

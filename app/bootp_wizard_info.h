@@ -59,7 +59,7 @@ class CBootpWizardInfo {
     // interface that can send ARP.
     std::function<std::vector<int>()> arpInterfaces;
     int settingsBusyTimeoutMs = SettingsStore::kDefaultBusyTimeoutMs;
-    // How long the Assign IP page waits for the device after a reply; 0 → the page's own.
+    // How long the Assign IP page waits for the device after a reply; 0 → timing::kCheckWindow.
     std::chrono::milliseconds answerWindow{0};
     // How long the Listen page hears nothing before it explains the silence; 0 → its own.
     std::chrono::milliseconds silenceWindow{0};
@@ -117,11 +117,10 @@ class CBootpWizardInfo {
   // Ends the probe under way; once it returns, no result of it is being delivered.
   void CancelProbes();
   // Arms the server for the selected device with the addresses of the shared state, and
-  // watches the assignment: after each answer the device is asked for `checkWindow` (the
-  // environment's answerWindow when it sets one) every `checkInterval` whether it answers at
-  // its address. The session has ended already when the server could not be armed.
-  std::unique_ptr<AssignmentSession> StartAssignment(std::chrono::milliseconds checkWindow,
-                                                     std::chrono::milliseconds checkInterval);
+  // watches the assignment: after each answer the device is asked for GetAnswerWindow(), every
+  // timing::kCheckInterval, whether it answers at its address. The session has ended already
+  // when the server could not be armed.
+  std::unique_ptr<AssignmentSession> StartAssignment();
   // What the assignment came to, for the end pages: the verdict (confirmed or not, and why),
   // and the lines that follow the summary (the device's own word, a lost link); both "" while
   // no assignment has ended.
@@ -132,8 +131,9 @@ class CBootpWizardInfo {
   // Set IP page does not propose it again. "" when it declined none.
   void SetDeclinedAddress(const std::string& ipAddress);
   std::string GetDeclinedAddress() const;
-  // The wait after a reply that the environment asks for; 0 when it leaves it to the page.
-  std::chrono::milliseconds GetAnswerWindow() const { return m_environment.answerWindow; }
+  // How long the device is asked after a reply: timing::kCheckWindow, unless the environment
+  // asks for another.
+  std::chrono::milliseconds GetAnswerWindow() const;
   // The silence the environment lets the Listen page wait; 0 when it leaves it to the page.
   std::chrono::milliseconds GetSilenceWindow() const { return m_environment.silenceWindow; }
   // What the firewall does to BOOTP requests on their way to this program.

@@ -29,6 +29,12 @@ std::uint32_t LoopbackAddress() {
   return address;
 }
 
+// The limited-broadcast host route of one interface, whose next hop is that interface's own
+// address; loopback's row is none.
+bool IsInterfaceRow(const RouteRow& row) {
+  return row.dest == kBroadcastAddress && row.mask == kHostMask && row.nextHop != LoopbackAddress();
+}
+
 // The copy of a DHCP reply that leaves from `source` names it as the server identifier.
 std::span<const std::uint8_t> Named(std::span<const std::uint8_t> reply, std::uint8_t messageType,
                                     std::uint32_t source,
@@ -63,11 +69,9 @@ ReplySender::ReplySender(SocketApi& sockets, RouteSource& routes)
 std::optional<ReplySender::LinkState> ReplySender::LinkStateOf(int index) const {
   std::vector<RouteRow> rows;
   if (m_routes.QueryRoutes(rows) != RouteQueryResult::kOk) return std::nullopt;
-  const std::uint32_t loopback = LoopbackAddress();
   LinkState state;
   state.up = std::any_of(rows.begin(), rows.end(), [&](const RouteRow& row) {
-    return row.dest == kBroadcastAddress && row.mask == kHostMask && row.nextHop != loopback &&
-           row.interfaceIndex == index;
+    return IsInterfaceRow(row) && row.interfaceIndex == index;
   });
   state.name = m_routes.InterfaceName(index);
   return state;
@@ -90,14 +94,8 @@ ReplySender::Routes ReplySender::QueryRoutes() const {
       rows.clear();
       break;
   }
-  const std::uint32_t loopback = LoopbackAddress();
   for (const RouteRow& row : rows) {
-    // The limited-broadcast host route of one interface; its next hop is that interface's
-    // own address.
-    if (row.dest != kBroadcastAddress || row.nextHop == loopback || row.mask != kHostMask) {
-      continue;
-    }
-    result.interfaces.push_back({row.nextHop, row.interfaceIndex});
+    if (IsInterfaceRow(row)) result.interfaces.push_back({row.nextHop, row.interfaceIndex});
   }
   return result;
 }

@@ -61,7 +61,11 @@ class ReplySender {
 
   ReplySender(SocketApi& sockets, RouteSource& routes);
 
+  // The interfaces a reply leaves through now: each interface's limited-broadcast row, as
+  // `doctor` shows them too.
   Routes QueryRoutes() const;
+  // The interface's name, asked for once and kept: asking the system takes longer than a send.
+  const std::string& NameOf(const Interface& route);
   // Safe from any thread; none when the routes cannot be read.
   std::optional<LinkState> LinkStateOf(int index) const;
   // `deviceInterface`: where the request came in, 0 when not known.
@@ -74,8 +78,6 @@ class ReplySender {
                     int deviceInterface);
   Outcome ToRelay(SocketHandle socket, const Routes& routes, std::span<const std::uint8_t> reply,
                   std::uint8_t messageType, std::uint32_t relay);
-  // The interface's name, asked for once and kept: asking the system takes longer than a send.
-  const std::string& NameOf(const Interface& route);
 
   SocketApi& m_sockets;
   RouteSource& m_routes;

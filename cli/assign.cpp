@@ -16,12 +16,6 @@
 namespace quillnet::cli {
 namespace {
 
-// The look for another holder before arming is short, so assign starts waiting at once; a
-// holder answers a probe within milliseconds.
-constexpr auto kInUseProbeDuration = std::chrono::milliseconds(300);
-constexpr auto kInUseProbeInterval = std::chrono::milliseconds(100);
-// A device may take seconds to set up the address it was sent, so the check keeps asking.
-constexpr auto kConfirmProbeInterval = std::chrono::milliseconds(500);
 // An answer handed to the sender as the time runs out still goes out, within this.
 constexpr auto kLastRepliesLimit = std::chrono::seconds(5);
 
@@ -36,8 +30,8 @@ std::optional<int> CheckInUse(const AssignArguments& args, DeviceKey key, std::u
     request.interfaces = ArpInterfaces();
     request.ip = ip;
     request.accept = [key](DeviceKey mac) { return mac != key; };
-    request.duration = kInUseProbeDuration;
-    request.interval = kInUseProbeInterval;
+    request.duration = timing::kInUseProbe;
+    request.interval = timing::kInUseProbeInterval;
     request.cancel = &interrupted;
     const ProbeResult result = ProbeAddress(SystemArpSocketApi(), request);
     if (result.outcome == ProbeOutcome::kNotPossible || result.outcome == ProbeOutcome::kBrokeOff) {
@@ -172,7 +166,6 @@ int Assign(const AssignArguments& args, Output& output, const std::atomic<bool>&
   AssignmentSession::Settings settings;
   settings.checkWindow =
       std::chrono::milliseconds(std::llround(std::ceil(args.confirmSeconds * 1000)));
-  settings.checkInterval = kConfirmProbeInterval;
   settings.fallbackInterfaces = ArpInterfaces;
   AssignmentSession session(server, prober, settings);
   output.Event("waiting", "Waiting for a BOOTP or DHCP request from " + macText + " ...",

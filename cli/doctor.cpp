@@ -19,8 +19,6 @@
 namespace quillnet::cli {
 namespace {
 
-constexpr std::uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
-
 enum class Outcome { kOk, kFail, kWarning, kNotChecked };
 
 // Prints one check's outcome; returns whether it passed.
@@ -114,26 +112,12 @@ void CheckReceiveBuffer(Output& output) {
 }
 
 bool CheckInterfaces(Output& output) {
-  std::vector<RouteRow> rows;
-  std::vector<AdapterInfo> adapters;
-  if (SystemRouteSource().QueryRoutes(rows) != RouteQueryResult::kOk) rows.clear();
-  if (SystemAdapterSource().QueryAdapters(adapters) != AdapterQueryResult::kOk) adapters.clear();
-  std::uint32_t loopback = 0;
-  ReadIpv4Text("127.0.0.1", loopback);
+  // The interfaces as the server's reply sender finds them.
+  ReplySender sender(SystemSocketApi(), SystemRouteSource());
   std::string interfaces;
-  for (const RouteRow& row : rows) {
-    // The rows the reply is sent through: an interface's limited-broadcast host route.
-    if (row.dest != kLimitedBroadcast || row.mask != kLimitedBroadcast || row.nextHop == loopback) {
-      continue;
-    }
-    const std::string address = Ipv4Text(row.nextHop);
-    std::string name = "?";
-    for (const AdapterInfo& adapter : adapters) {
-      for (const AdapterAddress& entry : adapter.addresses) {
-        if (entry.ipAddress == address) name = adapter.name;
-      }
-    }
-    interfaces += (interfaces.empty() ? "" : ", ") + name + " " + address + " (up, broadcast)";
+  for (const ReplySender::Interface& route : sender.QueryRoutes().interfaces) {
+    interfaces += (interfaces.empty() ? "" : ", ") + sender.NameOf(route) + " " +
+                  Ipv4Text(route.address) + " (up, broadcast)";
   }
   if (interfaces.empty()) {
     return Report(output, "interfaces", Outcome::kFail,

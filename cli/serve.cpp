@@ -96,7 +96,7 @@ int Serve(const ServeArguments& args, Output& output, const std::atomic<bool>& i
       return;
     }
     ReportReply(output, reply, FormatLocalTime(reply.time, "%H:%M:%S") + "  ");
-    if (IsFinalAnswer(reply)) answers.Answered(reply.macText, reply.messageType == kDhcpAck);
+    if (reply.final) answers.Answered(reply.macText, reply.messageType == kDhcpAck);
   });
   server.SetDeclineHandler([&](const BootPServer::DeclineRecord& decline) {
     output.Error(FormatLocalTime(decline.time, "%H:%M:%S") + "  " +

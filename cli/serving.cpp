@@ -207,10 +207,6 @@ void ReportReply(Output& output, const BootPServer::ReplyRecord& reply, const st
                fields);
 }
 
-bool IsFinalAnswer(const BootPServer::ReplyRecord& reply) {
-  return reply.messageType == kBootpMessage || reply.messageType == kDhcpAck;
-}
-
 std::string DeclinedText(const std::string& mac, const std::string& ip) {
   return "Declined: " + mac + " reports " + ip + " as in use by another device.";
 }

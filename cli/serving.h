@@ -81,9 +81,6 @@ LocalNetwork QueryLocalNetwork();
 std::string NamesText(const std::vector<std::string>& names);
 // What a reply carried, read back from its bytes, and where it left; after `prefix`.
 void ReportReply(Output& output, const BootPServer::ReplyRecord& reply, const std::string& prefix);
-// Only a BOOTP reply or a DHCP ack gives the device its address; an offer or a nak is a step
-// on the way.
-bool IsFinalAnswer(const BootPServer::ReplyRecord& reply);
 std::string DeclinedText(const std::string& mac, const std::string& ip);
 // "1 device", "2 devices".
 std::string DevicesText(std::size_t count);

@@ -72,14 +72,9 @@ void CAssignIPDlg::ShowSummary() {
                        0);
 }
 
-std::chrono::milliseconds CAssignIPDlg::AnswerWindow() const {
-  const std::chrono::milliseconds asked = m_pWizardInfo->GetAnswerWindow();
-  return asked.count() > 0 ? asked : std::chrono::milliseconds(kAnswerWindowMs);
-}
-
 void CAssignIPDlg::ShowTexts() {
   const std::string ip = m_pWizardInfo->GetIpAddress();
-  const std::string seconds = DurationText(AnswerWindow());
+  const std::string seconds = DurationText(m_pWizardInfo->GetAnswerWindow());
   std::string subTitle = kAttemptingSubTitle;
   std::string text = kAttemptingText;
   std::string hint = kRebootHint;
@@ -119,8 +114,7 @@ int CAssignIPDlg::OnSetActive() {
   ShowTexts();
   m_elapsedSeconds = 0;
   ShowElapsed();
-  m_session = m_pWizardInfo->StartAssignment(std::chrono::milliseconds(kAnswerWindowMs),
-                                             std::chrono::milliseconds(kConfirmIntervalMs));
+  m_session = m_pWizardInfo->StartAssignment();
   // The Set IP page lets only addresses through that read as they show; should one reach
   // here all the same, nothing is sent, and the first watch goes to the Failure page.
   m_unreadable = m_session->Ended();
@@ -177,12 +171,12 @@ void CAssignIPDlg::OnWatch() {
   std::vector<AssignmentSession::Event> events;
   m_session->Poll(events);
   const std::string ip = m_pWizardInfo->GetIpAddress();
-  const std::string seconds = DurationText(AnswerWindow());
+  const std::string seconds = DurationText(m_pWizardInfo->GetAnswerWindow());
   using Kind = AssignmentSession::EventKind;
   for (const AssignmentSession::Event& event : events) {
     switch (event.kind) {
       case Kind::kSent:
-        if (event.reply.messageType == kBootpMessage || event.reply.messageType == kDhcpAck) {
+        if (event.reply.final) {
           // Each answer starts the check anew, and the count with it.
           ++m_answersShown;
           m_lastAnswerTime = event.reply.time;

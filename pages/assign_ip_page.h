@@ -22,7 +22,8 @@ class AssignmentSession;
 // the server and waits, counting the seconds, until the server's worker has answered the
 // device. A device that asked a moment ago is answered at once.
 //
-// Every reply that went out ends the page within kAnswerWindowMs: the page asks the network
+// Every reply that went out ends the page within timing::kCheckWindow (the shared state's
+// answer window): the page asks the network
 // all that time whether the device answers at its new address, and goes to the Completion
 // page as soon as it does. A device that asks again (the answer at once came too late for it,
 // or it rebooted) is answered again and the window starts anew. A device that neither answers
@@ -41,15 +42,6 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   // How often the page looks at the assignment.
   static constexpr int kWatchTimerId = 2;
   static constexpr int kWatchMs = 100;
-  // How long after a reply the page waits for the device to answer at its address or to ask
-  // again. A client that did not take the reply asks again within its retry interval: bootpc
-  // waits 4, 8, 14, then 21 s between its tries, and ISC dhclient backs off to at most 15 s
-  // randomised by up to half, so 22.5 s. 30 s covers both with room to spare, so a device
-  // that has not asked again by then took the reply; and it still ends the page while the
-  // user watches it.
-  static constexpr int kAnswerWindowMs = 30000;
-  // How often the device is asked, through the window, whether it answers.
-  static constexpr int kConfirmIntervalMs = 500;
 
   CAssignIPDlg();
   // A probe's result must not reach a page that is gone.
@@ -70,7 +62,6 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   // Ends the page on the page at `pageIndex`: the Completion page or the Failure page.
   void Leave(int pageIndex);
   void ShowTexts();
-  std::chrono::milliseconds AnswerWindow() const;
   void ShowSummary();
   void ShowElapsed();
   void StopTimers();

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "app/assignment_timing.h"
 #include "bootp/address_check.h"
 #include "bootp/address_probe.h"
 #include "dialogs/dialog_ids.h"
@@ -157,7 +158,7 @@ void CSetIPDlg::CheckInUse(const std::string& ipAddress) {
   PageHost* window = &Window();
   m_probeGeneration = m_pWizardInfo->ProbeDeviceAddress(
       ipAddress, CBootpWizardInfo::ProbeFor::kAnotherDevice,
-      std::chrono::milliseconds(kInUseProbeMs), std::chrono::milliseconds(kInUseProbeIntervalMs),
+      timing::kInUseProbe, timing::kInUseProbeInterval,
       [this, window, ipAddress](std::uint64_t generation, const ProbeResult& result) {
         window->Post([this, generation, ipAddress, result] {
           OnInUseResult(generation, ipAddress, result);

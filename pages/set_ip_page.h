@@ -17,10 +17,6 @@ struct ProbeResult;
 // answers at it is named on the line.
 class CSetIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
  public:
-  // How long the network is asked whether an address is in use, and how often.
-  static constexpr int kInUseProbeMs = 300;
-  static constexpr int kInUseProbeIntervalMs = 100;
-
   CSetIPDlg();
   // A probe's result must not reach a page that is gone.
   ~CSetIPDlg() override;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/assignment_timing.h"
 #include "dialogs/dialog_ids.h"
 #include "pages/assign_ip_page.h"
 #include "pages/listen_page.h"
@@ -634,7 +635,7 @@ TEST_F(AssignTest, ADeviceThatTakesTheAnswerAtOnceButNeverAnswersEndsTheAssignme
   EXPECT_TRUE(Contains("Not confirmed: no answer at 192.168.0.20"));
   EXPECT_FALSE(m_info->GetServer()->IsArmed());
   // The device was asked all through the window, not only at its start.
-  EXPECT_GE(m_arp.sent().size(), std::size_t{kAnswerWindowMs / CAssignIPDlg::kConfirmIntervalMs});
+  EXPECT_GE(m_arp.sent().size(), static_cast<std::size_t>(kAnswerWindowMs / timing::kCheckInterval.count()));
 }
 
 TEST_F(AssignTest, ADeviceThatAsksAgainAfterTheAnswerAtOnceIsAnsweredAndThenAsked) {
