@@ -2,12 +2,11 @@
 
 #include <sstream>
 
+#include "app/start_failure.h"
 #include "bootp/adapter_query.h"
 #include "cli/doctor.h"
 #include "platform/local_time.h"
 #include "platform/net_helper.h"
-#include "platform/port_owners.h"
-#include "platform/winsock_errors.h"
 #include "wire/dhcp.h"
 
 namespace quillnet::cli {
@@ -140,27 +139,23 @@ int Refuse(Output& output, const Refusal& refusal) {
 
 bool StartServer(BootPServer& server, Output& output) {
   if (server.Start()) return true;
-  if (server.GetStartError() == kWsaEaddrinuse) {
+  const StartFailure failure = DiagnoseStart(server);
+  if (failure.kind == StartFailure::Kind::kPortInUse) {
     // The engine's text speaks of the wizard; here the holder is named, as doctor names it.
-    const std::string holders = PortHoldersText(FindUdpPortOwners(BootPServer::kServerPort));
     output.Error("UDP port 67 is in use by " +
-                 (holders.empty() ? std::string("a program that could not be found") : holders) +
+                 (failure.holders.empty() ? std::string("a program that could not be found")
+                                          : failure.holders) +
                  "; stop it, then run this again. quillnet-cli doctor checks this PC.");
     return false;
   }
-  output.Error(MessageText(server));
-  if (server.GetStartError() == kWsaEacces && !NeedsNetHelper()) {
-    // Where any program may bind the port, a refusal means another one holds it exclusively,
-    // or the system keeps it for itself.
-    const std::string holders = PortHoldersText(FindUdpPortOwners(BootPServer::kServerPort));
+  output.Error(failure.message);
+  if (failure.kind == StartFailure::Kind::kPortRefused) {
     output.Error("UDP port 67 is refused to this program" +
-                 (holders.empty() ? std::string() : ", held by " + holders) +
+                 (failure.holders.empty() ? std::string() : ", held by " + failure.holders) +
                  ". quillnet-cli doctor checks this PC.");
-  } else if (server.GetStartError() == kWsaEacces) {
-    // Refused the port, the program asked quillnet-net-helper, which says what it lacks.
-    const std::string helper = LastPortHelperFailure();
+  } else if (failure.kind == StartFailure::Kind::kNeedsHelper) {
     output.Error("Binding UDP port 67 needs root or " + std::string(kNetHelperName) + ": " +
-                 (helper.empty() ? "it could not be asked" : helper));
+                 (failure.helperFailure.empty() ? "it could not be asked" : failure.helperFailure));
   }
   return false;
 }

@@ -2,12 +2,11 @@
 
 #include <vector>
 
+#include "app/start_failure.h"
 #include "bootp/bootp_server.h"
 #include "dialogs/dialog_ids.h"
 #include "platform/net_helper.h"
-#include "platform/port_owners.h"
 #include "platform/program_file.h"
-#include "platform/winsock_errors.h"
 
 namespace quillnet {
 namespace {
@@ -221,34 +220,32 @@ bool CBootpWizardFailurePage::OnInitDialog() {
 void CBootpWizardFailurePage::FillSummary() {
   const std::string reason = m_pWizardInfo->GetStatusMessage();
   std::string error;
-  int startError = 0;
+  StartFailure start;
   if (BootPServer* server = m_pWizardInfo->GetServer()) {
     server->GetMessageText(error);
-    startError = server->GetStartError();
+    start = DiagnoseStart(*server);
   }
   std::string text = FormatFailureText(reason, error);
   // The server's text stands as it is; what it cannot know follows: who holds the port, and
   // what fixes a refusal.
-  if (!error.empty() && startError == kWsaEaddrinuse) {
-    if (const std::string holders = PortHoldersText(FindUdpPortOwners(BootPServer::kServerPort));
-        !holders.empty()) {
-      text += "UDP port 67 is held by " + holders + ".\r\n";
-    }
-  }
-  // Where any program may bind the port, a refusal means another one holds it exclusively, or
-  // the system keeps it for itself.
-  if (!error.empty() && startError == kWsaEacces && !NeedsNetHelper()) {
-    const std::string holders = PortHoldersText(FindUdpPortOwners(BootPServer::kServerPort));
-    text += "UDP port 67 is refused to this program" +
-            (holders.empty() ? std::string() : ", held by " + holders) + ".\r\n";
-  }
-  // A bare code would leave the user who started a copy without the capability stuck.
-  if (!error.empty() && startError == kWsaEacces && NeedsNetHelper()) {
-    // Refused the port, the program asked quillnet-net-helper, which says what it lacks.
-    const std::string helper = LastPortHelperFailure();
-    text += helper.empty() ? FormatCapabilityHint("This program", RunningProgramPath(), true, false)
-                           : "This program may not listen on BOOTP port 67 itself, nor through " +
-                                 std::string(kNetHelperName) + ": " + helper + "\r\n";
+  switch (start.kind) {
+    case StartFailure::Kind::kPortInUse:
+      if (!start.holders.empty()) text += "UDP port 67 is held by " + start.holders + ".\r\n";
+      break;
+    case StartFailure::Kind::kPortRefused:
+      text += "UDP port 67 is refused to this program" +
+              (start.holders.empty() ? std::string() : ", held by " + start.holders) + ".\r\n";
+      break;
+    case StartFailure::Kind::kNeedsHelper:
+      // A bare code would leave the user who started a copy without the capability stuck.
+      text += start.helperFailure.empty()
+                  ? FormatCapabilityHint("This program", RunningProgramPath(), true, false)
+                  : "This program may not listen on BOOTP port 67 itself, nor through " +
+                        std::string(kNetHelperName) + ": " + start.helperFailure + "\r\n";
+      break;
+    case StartFailure::Kind::kNone:
+    case StartFailure::Kind::kOther:
+      break;
   }
   text += InstallResultLines();
   text += SettingsProblemLines();
