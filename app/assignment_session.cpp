@@ -1,10 +1,12 @@
 #include "app/assignment_session.h"
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 #include <variant>
 
 #include "app/address_prober.h"
+#include "app/device_probes.h"
 #include "bootp/address_probe.h"
 #include "platform/ipv4_text.h"
 #include "platform/local_time.h"
@@ -52,6 +54,16 @@ bool AssignmentSession::Arm(const std::string& macText, const std::string& ipAdd
   m_macText = macText;
   m_device = ParseMacKey(macText);
   m_ipAddress = ipAddress;
+  m_subnetMask = subnetMask;
+  m_defaultGateway = defaultGateway;
+  if (m_settings.adapters != nullptr) {
+    const DeviceNetwork where = LocateDevice(&m_server, m_device, *m_settings.adapters);
+    m_recheck = !where.network.has_value();
+    if (m_recheck) {
+      m_warningsAtArming =
+          CheckDeviceAddresses(ipAddress, subnetMask, defaultGateway, where).warnings;
+    }
+  }
   {
     // Only this session arms while it lives, so the next arming is its own; the handlers are
     // in place before it, as an answer at once may go out before Arm returns.
@@ -119,6 +131,7 @@ void AssignmentSession::Take(const BootPServer::ReplyRecord& reply, std::vector<
            reply.failure.empty() ? "no interface sent it" : reply.failure, events);
     return;
   }
+  Recheck(reply, events);
   events.push_back({EventKind::kSent, reply, {}});
   if (reply.messageType == kDhcpOffer) m_offered = true;
   if (!reply.final) return;
@@ -140,8 +153,23 @@ void AssignmentSession::Take(const BootPServer::ReplyRecord& reply, std::vector<
     return;
   }
   m_lastEarly = reply.early;
-  m_lastRelayed = !reply.relay.empty();
+  m_lastRelay = reply.relay;
   StartCheck();
+}
+
+void AssignmentSession::Recheck(const BootPServer::ReplyRecord& reply,
+                                std::vector<Event>& events) {
+  if (!m_recheck || m_settings.adapters == nullptr) return;
+  m_recheck = false;
+  const DeviceNetwork where =
+      LocateDevice(reply.heardInterface, reply.relay, *m_settings.adapters);
+  for (std::string& warning :
+       CheckDeviceAddresses(m_ipAddress, m_subnetMask, m_defaultGateway, where).warnings) {
+    if (std::find(m_warningsAtArming.begin(), m_warningsAtArming.end(), warning) ==
+        m_warningsAtArming.end()) {
+      events.push_back({EventKind::kWarning, {}, std::move(warning)});
+    }
+  }
 }
 
 void AssignmentSession::Take(const BootPServer::DeclineRecord& decline,
@@ -182,18 +210,15 @@ void AssignmentSession::StartCheck() {
   m_checking = true;
   m_cannotCheck.clear();
   m_windowEnd = std::chrono::steady_clock::now() + m_settings.checkWindow;
-  ProbeRequest request;
-  ReadIpv4Text(m_ipAddress, request.ip);
-  // ARP does not pass the relay agent's router: a device behind it is asked with ICMP echo.
-  request.echo = m_lastRelayed;
-  if (!request.echo) request.interfaces = m_server.GetHeardInterfaces(m_device);
-  if (!request.echo && request.interfaces.empty() && m_settings.fallbackInterfaces) {
-    request.interfaces = m_settings.fallbackInterfaces();
-  }
-  request.accept = [device = m_device](DeviceKey holder) { return holder == device; };
+  std::uint32_t ip = 0;
+  ReadIpv4Text(m_ipAddress, ip);
+  DeviceNetwork where;
+  where.interfaces = m_server.GetHeardInterfaces(m_device);
+  where.relay = m_lastRelay;
   // One probe through the whole window; a new answer replaces the probe under way.
-  request.duration = m_settings.checkWindow;
-  request.interval = m_settings.checkInterval;
+  ProbeRequest request =
+      BuildProbe(ProbePurpose::kConfirm, ip, m_device, where, m_settings.fallbackInterfaces,
+                 m_settings.checkWindow, m_settings.checkInterval);
   m_probeGeneration = m_prober.Start(
       std::move(request), [inbox = m_inbox](std::uint64_t generation, const ProbeResult& result) {
         inbox->Put(Inbox::ProbeDone{generation, result});

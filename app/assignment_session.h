@@ -52,6 +52,10 @@ class AssignmentSession {
     std::function<std::vector<int>()> fallbackInterfaces;
     // How often the link toward the device is looked at.
     std::chrono::milliseconds linkCheckInterval{500};
+    // This PC's adapters. With them, addresses armed for a device whose network is not known
+    // yet (it was not heard) are checked again against the network it asks on, and what that
+    // check adds is said (kWarning) before the first answer that reaches it.
+    AdapterSource* adapters = nullptr;
   };
 
   enum class EventKind {
@@ -67,6 +71,7 @@ class AssignmentSession {
     kAskedTooOften,  // ends: it asked again after each of kMaxAnswers answers; `text`
     kLinkDown,       // the interface toward the device cannot reach it; `text` names it
     kLinkUp,         // it can again; `text` names it
+    kWarning,        // advice on the addresses, for the network the device asked on: `text`
   };
   struct Event {
     EventKind kind = EventKind::kSent;
@@ -113,6 +118,8 @@ class AssignmentSession {
  private:
   struct Inbox;
   void Take(const BootPServer::ReplyRecord& reply, std::vector<Event>& events);
+  // Checks the addresses against the network the device asked on, once it is known.
+  void Recheck(const BootPServer::ReplyRecord& reply, std::vector<Event>& events);
   void Take(const BootPServer::DeclineRecord& decline, std::vector<Event>& events);
   void TakeProbe(std::uint64_t generation, const ProbeResult& result, std::vector<Event>& events);
   void StartCheck();
@@ -126,6 +133,12 @@ class AssignmentSession {
   std::string m_macText;
   DeviceKey m_device = 0;
   std::string m_ipAddress;
+  std::string m_subnetMask;
+  std::string m_defaultGateway;
+  // The device's network was not known at arming: its first answer tells it. The warnings the
+  // check gave then, against all of this PC's networks, were said already.
+  bool m_recheck = false;
+  std::vector<std::string> m_warningsAtArming;
   bool m_armed = false;
   bool m_ended = false;
   int m_answers = 0;
@@ -135,8 +148,8 @@ class AssignmentSession {
   // The latest answer was the answer at once: without a way to check, the window still shows
   // whether the device asks again.
   bool m_lastEarly = false;
-  // The latest answer went to the relay agent the device asked through.
-  bool m_lastRelayed = false;
+  // The relay agent the latest answer went to; "" when it was broadcast.
+  std::string m_lastRelay;
   std::chrono::steady_clock::time_point m_windowEnd;
   std::uint64_t m_probeGeneration = 0;
   std::string m_cannotCheck;

@@ -8,6 +8,7 @@
 
 #include "app/assignment_session.h"
 #include "app/assignment_timing.h"
+#include "app/device_probes.h"
 #include "bootp/adapter_query.h"
 #include "bootp/bootp_server.h"
 #include "platform/ipv4_text.h"
@@ -77,25 +78,18 @@ AddressProber& CBootpWizardInfo::GetProber() {
   return *m_prober;
 }
 
-std::uint64_t CBootpWizardInfo::ProbeDeviceAddress(const std::string& ipAddress, ProbeFor who,
-                                                   std::chrono::milliseconds duration,
-                                                   std::chrono::milliseconds interval,
-                                                   AddressProber::Done done) {
-  ProbeRequest request;
-  ReadIpv4Text(ipAddress, request.ip);
-  // ARP does not pass the relay agent's router: a holder behind it is asked with ICMP echo.
-  request.echo = !m_relayAddress.empty();
-  if (!request.echo) request.interfaces = GetServer()->GetHeardInterfaces(ParseMacKey(m_macAddress));
-  if (!request.echo && request.interfaces.empty()) {
-    request.interfaces = m_environment.arpInterfaces ? m_environment.arpInterfaces() : ArpInterfaces();
-  }
-  const DeviceKey device = ParseMacKey(m_macAddress);
-  request.accept = [device, who](DeviceKey holder) {
-    return (holder == device) == (who == ProbeFor::kTheDevice);
-  };
-  request.duration = duration;
-  request.interval = interval;
-  return GetProber().Start(std::move(request), std::move(done));
+std::uint64_t CBootpWizardInfo::ProbeForOtherHolder(const std::string& ipAddress,
+                                                    AddressProber::Done done) {
+  std::uint32_t ip = 0;
+  ReadIpv4Text(ipAddress, ip);
+  return GetProber().Start(
+      BuildProbe(ProbePurpose::kInUse, ip, ParseMacKey(m_macAddress), m_deviceNetwork,
+                 FallbackInterfaces(), timing::kInUseProbe, timing::kInUseProbeInterval),
+      std::move(done));
+}
+
+std::function<std::vector<int>()> CBootpWizardInfo::FallbackInterfaces() const {
+  return m_environment.arpInterfaces ? m_environment.arpInterfaces : ArpInterfaces;
 }
 
 void CBootpWizardInfo::CancelProbes() {
@@ -110,8 +104,7 @@ std::chrono::milliseconds CBootpWizardInfo::GetAnswerWindow() const {
 std::unique_ptr<AssignmentSession> CBootpWizardInfo::StartAssignment() {
   AssignmentSession::Settings settings;
   settings.checkWindow = GetAnswerWindow();
-  settings.fallbackInterfaces =
-      m_environment.arpInterfaces ? m_environment.arpInterfaces : ArpInterfaces;
+  settings.fallbackInterfaces = FallbackInterfaces();
   auto session = std::make_unique<AssignmentSession>(*GetServer(), GetProber(), settings);
   session->Arm(m_macAddress, m_ipAddress, m_subnetMask, m_defaultGateway);
   return session;
@@ -233,12 +226,8 @@ std::string CBootpWizardInfo::QueryLocalIpAddress() {
 }
 
 void CBootpWizardInfo::RefreshLocalAddress() {
-  // The device's network is the one of the interface it was last heard on; the first adapter
-  // (the Welcome page's) only stands in where that is not known.
-  const std::vector<int> heard =
-      m_bootpServer ? m_bootpServer->GetHeardInterfaces(ParseMacKey(m_macAddress)) : std::vector<int>();
-  // A device behind a router was heard through its relay agent, which sits on its network.
-  m_relayAddress = m_bootpServer ? m_bootpServer->GetRelayOf(ParseMacKey(m_macAddress)) : std::string();
+  m_deviceNetwork = LocateDevice(m_bootpServer.get(), ParseMacKey(m_macAddress), Adapters());
+  m_relayAddress = m_deviceNetwork.relay;
   // A query that fails leaves what it was given, as it does on the Welcome page; one that
   // finds no adapter leaves this PC without an address.
   std::string gateway;
@@ -246,28 +235,20 @@ void CBootpWizardInfo::RefreshLocalAddress() {
     m_localIpAddress.clear();
     m_localSubnetMask.clear();
   }
-  if (!m_relayAddress.empty()) {
-    // The relay's subnet: its address, and the three-part network the page proposes.
-    m_deviceOnAnotherNetwork = true;
-    m_localIpAddress = m_relayAddress;
-    m_localSubnetMask = kRelaySubnetMask;
-    return;
-  }
-  std::string ip;
-  std::string mask;
-  m_deviceOnAnotherNetwork = !heard.empty() &&
-                             QueryInterfaceAddress(Adapters(), heard.front(), ip, mask) &&
-                             ip != m_localIpAddress;
+  // The first adapter (the Welcome page's) only stands in where the device's network is not
+  // known.
+  const std::optional<LocalNetwork>& network = m_deviceNetwork.network;
+  m_deviceOnAnotherNetwork = network && network->ipAddress != m_localIpAddress;
   if (m_deviceOnAnotherNetwork) {
-    m_localIpAddress = ip;
-    m_localSubnetMask = mask;
+    m_localIpAddress = network->ipAddress;
+    m_localSubnetMask = network->subnetMask;
   }
 }
 
-std::string CBootpWizardInfo::OwnAddressHolder(const std::string& ipAddress) {
-  std::uint32_t ip = 0;
-  if (!ReadIpv4Text(ipAddress, ip)) return {};
-  return quillnet::OwnAddressHolder(Adapters(), ip);
+AddressVerdict CBootpWizardInfo::CheckAddresses(const std::string& ipAddress,
+                                                const std::string& subnetMask,
+                                                const std::string& defaultGateway) const {
+  return CheckDeviceAddresses(ipAddress, subnetMask, defaultGateway, m_deviceNetwork);
 }
 
 bool CBootpWizardInfo::LoadRememberedAddresses() {

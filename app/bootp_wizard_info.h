@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/address_prober.h"
+#include "app/device_network.h"
 #include "app/firewall_check.h"
 #include "platform/settings_store.h"
 
@@ -103,17 +104,12 @@ class CBootpWizardInfo {
   std::string GetDefaultGateway() const { return m_defaultGateway; }
   bool SetDefaultGateway(const std::string& text);
 
-  // Who ends a probe for an address of the selected device by answering there.
-  enum class ProbeFor { kTheDevice, kAnotherDevice };
-  // Asks the network, off the user-interface thread, whether `who` answers at `ipAddress`, on
-  // the interfaces the selected device was heard on (else on all); for a device behind a relay
-  // agent, with ICMP echo, whose answer names no holder and so ends the probe for either `who`.
-  // `done` gets the result on the prober's thread unless a later probe or CancelProbes came
-  // first. An unreadable text is asked for as 0.0.0.0, at which nobody answers. Returns the
-  // probe's generation.
-  std::uint64_t ProbeDeviceAddress(const std::string& ipAddress, ProbeFor who,
-                                   std::chrono::milliseconds duration,
-                                   std::chrono::milliseconds interval, AddressProber::Done done);
+  // Asks the network, off the user-interface thread, whether another device answers at
+  // `ipAddress` where the selected device is (as the last RefreshLocalAddress found it; see
+  // BuildProbe). `done` gets the result on the prober's thread unless a later probe or
+  // CancelProbes came first. An unreadable text is asked for as 0.0.0.0, at which nobody
+  // answers. Returns the probe's generation.
+  std::uint64_t ProbeForOtherHolder(const std::string& ipAddress, AddressProber::Done done);
   // Ends the probe under way; once it returns, no result of it is being delivered.
   void CancelProbes();
   // Arms the server for the selected device with the addresses of the shared state, and
@@ -145,15 +141,17 @@ class CBootpWizardInfo {
   // Queries this PC's adapter: its address, which it returns, and its mask, kept as this PC's;
   // the mask and gateway also become the ones offered to the device.
   std::string QueryLocalIpAddress();
-  // Queries this PC's address and mask again, leaving the device's addresses alone: the PC's
-  // address may have changed since the Welcome page. They are this PC's on the interface the
-  // selected device was last heard on, else the first adapter's, as on the Welcome page. For a
-  // device heard through a relay agent they are the relay's network instead: the relay's
-  // address and kRelaySubnetMask (the relay does not say its mask), against which the
-  // subnet warning compares and from which the Set IP page proposes the device's network.
+  // Finds the selected device again (LocateDevice), leaving its addresses alone: the PC's
+  // address may have changed since the Welcome page. The PC's address and mask shown are then
+  // those of the device's network: this PC's on the interface the device was last heard on,
+  // or for a device heard through a relay agent the relay's address and kRelaySubnetMask;
+  // else the first adapter's, as on the Welcome page. The Set IP page proposes the device's
+  // network from them.
   void RefreshLocalAddress();
-  // The mask taken for a relay agent's network: the one of the three-part network proposed.
-  static constexpr char kRelaySubnetMask[] = "255.255.255.0";
+  // Checks addresses for the selected device where the last RefreshLocalAddress found it
+  // (CheckDeviceAddresses).
+  AddressVerdict CheckAddresses(const std::string& ipAddress, const std::string& subnetMask,
+                                const std::string& defaultGateway) const;
   // Whether the last RefreshLocalAddress found the device on another network than the first
   // adapter's (another interface's, or behind a relay agent): the address and mask below are
   // then that network's.
@@ -163,9 +161,6 @@ class CBootpWizardInfo {
   // set, GetLocalIpAddress is the relay's address, not this PC's.
   std::string GetRelayAddress() const { return m_relayAddress; }
   std::string GetLocalIpAddress() const { return m_localIpAddress; }
-  // Who holds `ipAddress` among this PC's addresses, on any interface ("this PC's interface
-  // eth0"); "" when it is none of them.
-  std::string OwnAddressHolder(const std::string& ipAddress);
   // "" when not known.
   std::string GetLocalSubnetMask() const { return m_localSubnetMask; }
 
@@ -201,6 +196,8 @@ class CBootpWizardInfo {
 
  private:
   AddressProber& GetProber();
+  // The interfaces a device heard on none known is asked on.
+  std::function<std::vector<int>()> FallbackInterfaces() const;
   // The environment's adapters, else this machine's.
   AdapterSource& Adapters() const;
   bool QueryAdapter(std::string& ipAddress, std::string& subnetMask, std::string& defaultGateway);
@@ -213,6 +210,7 @@ class CBootpWizardInfo {
   std::string m_localSubnetMask;
   std::string m_relayAddress;
   bool m_deviceOnAnotherNetwork = false;
+  DeviceNetwork m_deviceNetwork;
   bool m_installed = false;
   bool m_packageInstalled = false;
   std::unique_ptr<BootPServer> m_bootpServer;

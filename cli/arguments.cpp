@@ -120,8 +120,7 @@ std::optional<Refusal> ReadMacArgument(const std::string& text, DeviceKey& key) 
   return std::nullopt;
 }
 
-std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
-                                      const LocalNetwork& local,
+std::optional<Refusal> CheckAddresses(const AddressTexts& addresses, const DeviceNetwork& where,
                                       std::vector<std::string>& warnings) {
   warnings.clear();
   if (auto refusal = CheckDottedQuad("IP address", addresses.ipAddress)) return refusal;
@@ -131,14 +130,14 @@ std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
       return refusal;
     }
   }
-  std::string resultLine;
-  if (!ValidateAddresses(addresses.ipAddress, addresses.subnetMask, local, resultLine)) {
-    return Refusal{kExitRefused, resultLine};
+  AddressVerdict verdict = CheckDeviceAddresses(addresses.ipAddress, addresses.subnetMask,
+                                                addresses.defaultGateway, where);
+  if (!verdict.ownHolder.empty()) {
+    return Refusal{kExitRefused, "IP address " + addresses.ipAddress + " is in use by " +
+                                     verdict.ownHolder + ". Give the device another address."};
   }
-  if (!resultLine.empty()) warnings.push_back(resultLine);
-  const std::string gateway = GatewayWarning(addresses.ipAddress, addresses.subnetMask,
-                                             addresses.defaultGateway);
-  if (!gateway.empty()) warnings.push_back(gateway);
+  if (!verdict.passed) return Refusal{kExitRefused, verdict.error};
+  warnings = std::move(verdict.warnings);
   return std::nullopt;
 }
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bootp/address_check.h"
+#include "app/device_network.h"
 #include "wire/message.h"
 
 namespace quillnet::cli {
@@ -64,10 +64,10 @@ struct AddressTexts {
   std::string defaultGateway;  // empty: none
 };
 
-// The three texts in their strict dotted form, then the wizard's rules for an IP address and
-// its mask. `warnings` receives what does not refuse: the subnet warning, then the gateway's.
-std::optional<Refusal> CheckAddresses(const AddressTexts& addresses,
-                                      const LocalNetwork& local,
+// The three texts in their strict dotted form, then the check the wizard makes for the device
+// at `where` (CheckDeviceAddresses): an address of this PC is refused too. `warnings`
+// receives what does not refuse: the subnet warning, then the gateway's.
+std::optional<Refusal> CheckAddresses(const AddressTexts& addresses, const DeviceNetwork& where,
                                       std::vector<std::string>& warnings);
 
 // A timeout in seconds that can be waited: finite, from a millisecond to a day. What a

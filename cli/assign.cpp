@@ -7,6 +7,8 @@
 
 #include "app/address_prober.h"
 #include "app/assignment_session.h"
+#include "app/assignment_timing.h"
+#include "app/device_probes.h"
 #include "bootp/adapter_query.h"
 #include "bootp/address_probe.h"
 #include "cli/serving.h"
@@ -19,34 +21,27 @@ namespace {
 // An answer handed to the sender as the time runs out still goes out, within this.
 constexpr auto kLastRepliesLimit = std::chrono::seconds(5);
 
-// Whether the address may be armed: held by another device or by this PC it is refused,
-// unless forced; a probe that cannot be made is only advice. An exit code, or none to go on.
+// Whether the address may be armed: held by another device it is refused, unless forced; a
+// probe that cannot be made is only advice. An exit code, or none to go on.
 std::optional<int> CheckInUse(const AssignArguments& args, DeviceKey key, std::uint32_t ip,
-                              Output& output, const std::atomic<bool>& interrupted) {
+                              const DeviceNetwork& where, Output& output,
+                              const std::atomic<bool>& interrupted) {
   const std::string& ipText = args.addresses.ipAddress;
-  std::string holder = OwnAddressHolder(SystemAdapterSource(), ip);
-  if (holder.empty()) {
-    ProbeRequest request;
-    request.interfaces = ArpInterfaces();
-    request.ip = ip;
-    request.accept = [key](DeviceKey mac) { return mac != key; };
-    request.duration = timing::kInUseProbe;
-    request.interval = timing::kInUseProbeInterval;
-    request.cancel = &interrupted;
-    const ProbeResult result = ProbeAddress(SystemArpSocketApi(), request);
-    if (result.outcome == ProbeOutcome::kNotPossible || result.outcome == ProbeOutcome::kBrokeOff) {
-      output.Warning("Warning: could not check whether " + ipText + " is in use: " +
-                     result.reason + ".");
-      return std::nullopt;
-    }
-    if (result.outcome == ProbeOutcome::kSilent) return std::nullopt;
-    holder = FormatMacAddress(result.holder);
-  }
-  if (args.force) {
-    output.Warning("Warning: " + ipText + " is already in use by " + holder + ".");
+  ProbeRequest request = BuildProbe(ProbePurpose::kInUse, ip, key, where, ArpInterfaces,
+                                    timing::kInUseProbe, timing::kInUseProbeInterval);
+  request.cancel = &interrupted;
+  const InUse inUse = ReadInUse(ProbeAddress(SystemArpSocketApi(), request));
+  if (!inUse.notChecked.empty()) {
+    output.Warning("Warning: could not check whether " + ipText + " is in use: " +
+                   inUse.notChecked + ".");
     return std::nullopt;
   }
-  output.Error(ipText + " is already in use by " + holder +
+  if (inUse.holder.empty()) return std::nullopt;
+  if (args.force) {
+    output.Warning("Warning: " + ipText + " is already in use by " + inUse.holder + ".");
+    return std::nullopt;
+  }
+  output.Error(ipText + " is already in use by " + inUse.holder +
                ". Give the device another address, or use --force to assign it all the same.");
   return kExitRefused;
 }
@@ -108,6 +103,9 @@ class AssignReport {
         m_linkDown.clear();
         m_output.Event("link-up", event.text + " is back.", {{"interface", event.text}});
         return std::nullopt;
+      case Kind::kWarning:
+        m_output.Warning(event.text);
+        return std::nullopt;
       case Kind::kCannotCheck:
         m_output.Warning("Not confirmed: could not check whether " + m_macText + " answers at " +
                          ip + ": " + event.text + ".");
@@ -148,8 +146,11 @@ int Assign(const AssignArguments& args, Output& output, const std::atomic<bool>&
   DeviceKey key = 0;
   if (auto refusal = ReadMacArgument(args.mac, key)) return Refuse(output, *refusal);
   const std::string macText = FormatMacAddress(key);
+  // Checked before the server listens, so before the device is heard: against every network of
+  // this PC. The session checks it again against the interface the device asks on.
+  const DeviceNetwork where = LocateDevice(nullptr, key, SystemAdapterSource());
   std::vector<std::string> warnings;
-  if (auto refusal = CheckAddresses(args.addresses, QueryLocalNetwork(), warnings)) {
+  if (auto refusal = CheckAddresses(args.addresses, where, warnings)) {
     return Refuse(output, *refusal);
   }
   for (const std::string& warning : warnings) output.Warning(warning);
@@ -160,13 +161,14 @@ int Assign(const AssignArguments& args, Output& output, const std::atomic<bool>&
   if (!StartServer(server, output)) return kExitStartFailed;
   // Started first: a request that comes during the probe waits in the socket and is answered
   // once armed.
-  if (const auto refused = CheckInUse(args, key, ip, output, interrupted)) return *refused;
+  if (const auto refused = CheckInUse(args, key, ip, where, output, interrupted)) return *refused;
 
   AddressProber prober(SystemArpSocketApi());
   AssignmentSession::Settings settings;
   settings.checkWindow =
       std::chrono::milliseconds(std::llround(std::ceil(args.confirmSeconds * 1000)));
   settings.fallbackInterfaces = ArpInterfaces;
+  settings.adapters = &SystemAdapterSource();
   AssignmentSession session(server, prober, settings);
   output.Event("waiting", "Waiting for a BOOTP or DHCP request from " + macText + " ...",
                {{"mac", macText}});

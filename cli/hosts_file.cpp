@@ -139,7 +139,7 @@ bool IsHeader(const std::vector<std::string>& fields) {
 
 // Checks one row's fields; the refusal's text does not name the line yet.
 std::optional<Refusal> ReadRow(const std::vector<std::string>& fields,
-                               const LocalNetwork& local, HostRow& row,
+                               const DeviceNetwork& where, HostRow& row,
                                std::vector<std::string>& warnings) {
   if (fields.size() != kFieldsWithoutGateway && fields.size() != kFieldsWithGateway) {
     // A spreadsheet in a locale whose decimal mark is the comma writes semicolons.
@@ -157,7 +157,7 @@ std::optional<Refusal> ReadRow(const std::vector<std::string>& fields,
   row.macText = FormatMacAddress(row.key);
   row.addresses = {fields[1], fields[2],
                    fields.size() == kFieldsWithGateway ? fields[3] : std::string()};
-  return CheckAddresses(row.addresses, local, warnings);
+  return CheckAddresses(row.addresses, where, warnings);
 }
 
 }  // namespace
@@ -180,8 +180,7 @@ std::optional<Refusal> ReadHostsFile(const std::string& path, std::string& text,
                  "The hosts file " + quoted + " cannot be read: " + ReadFailure(error) + "."};
 }
 
-HostsFile ParseHostsFile(std::string_view bytes, const std::string& name,
-                         const LocalNetwork& local, const std::vector<OwnAddress>& own) {
+HostsFile ParseHostsFile(std::string_view bytes, const std::string& name, const DeviceNetwork& pc) {
   HostsFile file;
   const auto refuseFile = [&](const std::string& why) {
     file.rows.clear();
@@ -223,15 +222,8 @@ HostsFile ParseHostsFile(std::string_view bytes, const std::string& name,
     HostRow row;
     row.line = line;
     std::vector<std::string> warnings;
-    if (auto refusal = ReadRow(fields, local, row, warnings)) {
+    if (auto refusal = ReadRow(fields, pc, row, warnings)) {
       return refuse(line, refusal->text);
-    }
-    std::uint32_t ip = 0;
-    ReadIpv4Text(row.addresses.ipAddress, ip, LeadingZeros::kRefuse);
-    if (const std::string holder = InterfaceWith(own, ip); !holder.empty()) {
-      return refuse(line, "IP address " + row.addresses.ipAddress +
-                              " is in use by this PC's interface " + holder +
-                              ". Give the device another address.");
     }
     for (const std::string& warning : warnings) {
       auto counted = std::ranges::find(warningCounts, warning,

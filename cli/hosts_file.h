@@ -6,7 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "bootp/adapter_query.h"
 #include "cli/arguments.h"
 #include "platform/file_read.h"
 #include "wire/message.h"
@@ -44,11 +43,11 @@ std::optional<Refusal> ReadHostsFile(const std::string& path, std::string& text,
 // Reads a hosts file: lines "MAC,IP,MASK[,GATEWAY]", an optional header line whose first field
 // is "MAC", "#" comments and blank lines; blanks around fields are ignored. The text is UTF-8,
 // with or without a byte order mark, or UTF-16 with or without one, as spreadsheets export it;
-// lines end in LF, CR LF or CR alone. Every row is checked as `assign` checks its arguments, none may give an address of
-// this PC (`own`), and no MAC address nor IP address may appear twice; one bad row refuses the
-// whole file, naming `name` and the row's line number. So does a text above
-// kMaxHostsFileBytes or with more than kMaxHostsFileRows rows.
-HostsFile ParseHostsFile(std::string_view text, const std::string& name,
-                         const LocalNetwork& local, const std::vector<OwnAddress>& own = {});
+// lines end in LF, CR LF or CR alone. Every row is checked as `assign` checks its arguments,
+// for a device not heard yet (`pc`: this PC's networks and addresses; an address of this PC is
+// refused), and no MAC address nor IP address may appear twice; one bad row refuses the whole
+// file, naming `name` and the row's line number. So does a text above kMaxHostsFileBytes or
+// with more than kMaxHostsFileRows rows.
+HostsFile ParseHostsFile(std::string_view text, const std::string& name, const DeviceNetwork& pc);
 
 }  // namespace quillnet::cli

@@ -168,7 +168,7 @@ int main(int argc, char** systemArgv) {
           },
           ""));
   assign->add_flag("--force", assignArgs.force,
-                   "Assign the IP address even when another device or this PC has it");
+                   "Assign the IP address even when another device answers at it (never one of this PC's)");
   assign->add_flag("--json", json, "One JSON object per line");
   assign->footer(ExitCodes(
       {{kExitSent,

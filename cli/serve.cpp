@@ -75,8 +75,9 @@ int Serve(const ServeArguments& args, Output& output, const std::atomic<bool>& i
   }
   // The path as typed, but never a byte that is not text nor a line that fills the screen.
   const std::string shownPath = ShownInput(args.hostsPath, kQuotedPathCharacters);
-  const HostsFile hosts = ParseHostsFile(text, shownPath, QueryLocalNetwork(),
-                                         QueryOwnAddresses(SystemAdapterSource()));
+  // No device has been heard yet: each row is checked against all of this PC's networks.
+  const HostsFile hosts =
+      ParseHostsFile(text, shownPath, LocateDevice(nullptr, 0, SystemAdapterSource()));
   if (hosts.refusal) return Refuse(output, *hosts.refusal);
   for (const std::string& warning : hosts.warnings) output.Warning(warning);
 

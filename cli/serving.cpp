@@ -160,13 +160,6 @@ bool StartServer(BootPServer& server, Output& output) {
   return false;
 }
 
-LocalNetwork QueryLocalNetwork() {
-  LocalNetwork local;
-  std::string localGateway;
-  if (!QueryLocalAdapter(local.ipAddress, local.subnetMask, localGateway)) return {};
-  return local;
-}
-
 std::string NamesText(const std::vector<std::string>& names) {
   std::string text;
   for (std::size_t i = 0; i < names.size(); ++i) {

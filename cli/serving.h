@@ -75,8 +75,6 @@ int Refuse(Output& output, const Refusal& refusal);
 // receive loop is the caller's to start (BootPServer::Listen): a request that comes before
 // waits in the socket.
 bool StartServer(BootPServer& server, Output& output);
-// This PC's address and mask, for the subnet warning of the address check.
-LocalNetwork QueryLocalNetwork();
 // "pa", "pa and pb", "pa, pb and pc".
 std::string NamesText(const std::vector<std::string>& names);
 // What a reply carried, read back from its bytes, and where it left; after `prefix`.

@@ -17,8 +17,19 @@ namespace {
 
 using namespace quillnet;
 
+// This PC as the rows are checked against it: one network, one address of its own.
+DeviceNetwork ThisPc() {
+  DeviceNetwork pc;
+  pc.pcNetworks = {{"10.0.0.1", "255.255.255.0"}};
+  std::uint32_t own = 0;
+  ReadIpv4Text("10.0.0.1", own);
+  pc.own = {{own, "eth0"}};
+  return pc;
+}
+
 void HostsFile(std::string_view text) {
-  const cli::HostsFile file = cli::ParseHostsFile(text, "f", {"10.0.0.1", "255.255.255.0"});
+  static const DeviceNetwork kPc = ThisPc();
+  const cli::HostsFile file = cli::ParseHostsFile(text, "f", kPc);
   if (file.refusal && !file.rows.empty()) std::abort();
   if (!file.refusal && file.rows.empty()) std::abort();
   std::set<DeviceKey> keys;

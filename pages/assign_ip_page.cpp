@@ -186,6 +186,8 @@ void CAssignIPDlg::OnWatch() {
         }
         break;
       case Kind::kAccepted:
+      case Kind::kWarning:
+        // The Set IP page checked the addresses for the network the device was heard on.
         break;
       case Kind::kLinkDown:
       case Kind::kLinkUp:

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "app/assignment_timing.h"
+#include "app/device_probes.h"
 #include "bootp/address_check.h"
 #include "bootp/address_probe.h"
 #include "dialogs/dialog_ids.h"
@@ -11,7 +11,6 @@
 namespace quillnet {
 namespace {
 
-constexpr char kIncompleteGatewayText[] = "ERROR: Incomplete Default gateway.";
 constexpr char kPcAddressLabel[] = "This PC's IP address";
 constexpr char kRelayAddressLabel[] = "Relay agent's IP address";
 
@@ -46,12 +45,16 @@ int CSetIPDlg::OnSetActive() {
   return 0;
 }
 
-bool CSetIPDlg::ValidateAddresses(const std::string& ipAddress, const std::string& subnetMask) {
-  std::string line;
-  const LocalNetwork local{m_pWizardInfo->GetLocalIpAddress(), m_pWizardInfo->GetLocalSubnetMask()};
-  const bool ok = quillnet::ValidateAddresses(ipAddress, subnetMask, local, line);
-  Window().SetText(IDC_RESULT_LINE, line);
-  return ok;
+bool CSetIPDlg::ShowVerdict(const std::string& ipAddress, const std::string& subnetMask,
+                            const std::string& defaultGateway) {
+  const AddressVerdict verdict =
+      m_pWizardInfo->CheckAddresses(ipAddress, subnetMask, defaultGateway);
+  // One line: the error, else the advice that matters most to the device (the gateway's over
+  // the subnet's).
+  Window().SetText(IDC_RESULT_LINE, !verdict.passed          ? verdict.error
+                                    : verdict.warnings.empty() ? std::string()
+                                                               : verdict.warnings.back());
+  return verdict.passed;
 }
 
 void CSetIPDlg::PrefillAddresses() {
@@ -62,7 +65,8 @@ void CSetIPDlg::PrefillAddresses() {
   const std::string declined = m_pWizardInfo->GetDeclinedAddress();
   // Back from the next page with the same device: what passed before stays.
   if (shownMac == mac && m_pWizardInfo->GetIpAddress() != declined &&
-      ValidateAddresses(m_pWizardInfo->GetIpAddress(), m_pWizardInfo->GetSubnetMask())) {
+      ShowVerdict(m_pWizardInfo->GetIpAddress(), m_pWizardInfo->GetSubnetMask(),
+                  m_pWizardInfo->GetDefaultGateway())) {
     return;
   }
   if (m_pWizardInfo->LoadRememberedAddresses() && m_pWizardInfo->GetIpAddress() != declined) {
@@ -99,27 +103,9 @@ bool CSetIPDlg::UpdateFromControls() {
   const std::string ipAddress = NormalizedIpv4Text(window.GetAddress(IDC_IP_ADDRESS).Text());
   const std::string subnetMask = NormalizedIpv4Text(window.GetAddress(IDC_SUBNET_MASK).Text());
   const std::string gateway = NormalizedIpv4Text(window.GetAddress(IDC_DEFAULT_GATEWAY).Text());
-  bool ok = ValidateAddresses(ipAddress, subnetMask);
-  // A gateway with empty parts would reach the device as 0.0.0.0 while the summary shows what
-  // was typed: it must be complete, or empty for none.
-  std::uint32_t gatewayAddress = 0;
-  if (ok && !gateway.empty() && !ReadIpv4Text(gateway, gatewayAddress)) {
-    window.SetText(IDC_RESULT_LINE, kIncompleteGatewayText);
-    ok = false;
-  }
-  // A device given one of this PC's own addresses would clash with the PC.
-  if (ok) {
-    if (const std::string holder = m_pWizardInfo->OwnAddressHolder(ipAddress); !holder.empty()) {
-      window.SetText(IDC_RESULT_LINE, "ERROR: " + ipAddress + " is already in use by " + holder + ".");
-      ok = false;
-    }
-  }
+  const bool ok = ShowVerdict(ipAddress, subnetMask, gateway);
   m_passed = ok;
   if (ok) {
-    // Advice, as the subnet warning is; it takes the line as it is more of a problem for the
-    // device.
-    const std::string gatewayWarning = GatewayWarning(ipAddress, subnetMask, gateway);
-    if (!gatewayWarning.empty()) window.SetText(IDC_RESULT_LINE, gatewayWarning);
     m_pWizardInfo->SetIpAddress(ipAddress);
     m_pWizardInfo->SetSubnetMask(subnetMask);
     m_pWizardInfo->SetDefaultGateway(gateway);
@@ -156,10 +142,8 @@ void CSetIPDlg::CheckInUse(const std::string& ipAddress) {
   m_inUseBy.clear();
   // The result comes on the prober's thread; the page takes it on its own, while it is there.
   PageHost* window = &Window();
-  m_probeGeneration = m_pWizardInfo->ProbeDeviceAddress(
-      ipAddress, CBootpWizardInfo::ProbeFor::kAnotherDevice,
-      timing::kInUseProbe, timing::kInUseProbeInterval,
-      [this, window, ipAddress](std::uint64_t generation, const ProbeResult& result) {
+  m_probeGeneration = m_pWizardInfo->ProbeForOtherHolder(
+      ipAddress, [this, window, ipAddress](std::uint64_t generation, const ProbeResult& result) {
         window->Post([this, generation, ipAddress, result] {
           OnInUseResult(generation, ipAddress, result);
         });
@@ -169,11 +153,8 @@ void CSetIPDlg::CheckInUse(const std::string& ipAddress) {
 void CSetIPDlg::OnInUseResult(std::uint64_t generation, const std::string& ipAddress,
                               const ProbeResult& result) {
   if (generation != m_probeGeneration || ipAddress != m_probedIp) return;
-  // A probe that could not be made says nothing here; the check before arming is advice.
-  // An echo reply from behind a router names no MAC address.
-  if (result.outcome == ProbeOutcome::kAnswered) {
-    m_inUseBy = result.holder != 0 ? FormatMacAddress(result.holder) : "another device";
-  }
+  // A probe that could not be made says nothing here: the check before arming is advice.
+  m_inUseBy = ReadInUse(result).holder;
   ShowInUse();
 }
 

@@ -30,8 +30,10 @@ class CSetIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
   void OnCommand(int id, ControlEvent event) override;
 
  private:
-  // Checks the two texts and writes the result line; stores nothing.
-  bool ValidateAddresses(const std::string& ipAddress, const std::string& subnetMask);
+  // Checks the three texts for the selected device and writes the result line; stores
+  // nothing. Whether they may be sent.
+  bool ShowVerdict(const std::string& ipAddress, const std::string& subnetMask,
+                   const std::string& defaultGateway);
   bool UpdateFromControls();
   void PrefillAddresses();
   void FillControls();

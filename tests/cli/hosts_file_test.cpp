@@ -14,6 +14,15 @@ namespace {
 
 using namespace std::string_literals;
 
+// This PC as a hosts file's rows are checked against it: one network, and its own addresses.
+DeviceNetwork Pc(const std::string& address, const std::string& mask,
+                 std::vector<OwnAddress> own = {}) {
+  DeviceNetwork pc;
+  pc.pcNetworks = {{address, mask}};
+  pc.own = std::move(own);
+  return pc;
+}
+
 TEST(HostsFile, ReadsRowsBetweenCommentsBlankLinesAndAHeader) {
   const HostsFile file = ParseHostsFile(
       "# bench 3\r\n"
@@ -23,7 +32,7 @@ TEST(HostsFile, ReadsRowsBetweenCommentsBlankLinesAndAHeader) {
       "   # the second unit\n"
       "02:00:5e:10:20:31,192.168.9.51,255.255.255.0,\n"
       "02:00:5e:10:20:32,10.77.0.52,255.255.0.0",
-      "hosts.csv", {"10.77.0.1", ""});
+      "hosts.csv", Pc("10.77.0.1", ""));
   ASSERT_FALSE(file.refusal) << file.refusal->text;
   ASSERT_EQ(file.rows.size(), 3u);
   EXPECT_EQ(file.rows[0].macText, "02:00:5e:10:20:30");
@@ -77,7 +86,7 @@ TEST(HostsFile, OneBadRowRefusesTheWholeFileNamingItsLine) {
       {"", "h lists no device."},
   };
   for (const auto& c : cases) {
-    const HostsFile file = ParseHostsFile(c.text, "h", {"10.77.0.1", ""});
+    const HostsFile file = ParseHostsFile(c.text, "h", Pc("10.77.0.1", ""));
     ASSERT_TRUE(file.refusal) << c.text;
     EXPECT_EQ(file.refusal->text, c.refusal) << c.text;
     EXPECT_EQ(file.refusal->exitCode, kExitRefused) << c.text;
@@ -178,7 +187,7 @@ TEST(HostsFile, EdgesOfFilesFromTheField) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    const HostsFile file = ParseHostsFile(c.text, "h", {"10.77.0.1", "255.0.0.0"}, own);
+    const HostsFile file = ParseHostsFile(c.text, "h", Pc("10.77.0.1", "255.0.0.0", own));
     EXPECT_EQ(file.refusal ? file.refusal->text : "", c.refusal);
     if (file.refusal) {
       EXPECT_EQ(file.refusal->exitCode, kExitRefused);

@@ -1,8 +1,8 @@
 #!/bin/bash
 # quillnet-cli assign asks the network for the address before it answers, and afterwards for
 # the device at its new address: ISC dhclient, which sets the address it gets, is confirmed;
-# bootpc, which only prints it, is not; an address another device or the PC holds is refused
-# unless forced; and without CAP_NET_RAW nor a helper holding it the reply still counts as sent,
+# bootpc, which only prints it, is not; an address another device holds is refused unless
+# forced, and one of the PC's own always; and without CAP_NET_RAW nor a helper holding it the reply still counts as sent,
 # with the helper's situation named.
 # Usage: assign_confirm.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
@@ -138,19 +138,20 @@ ip -n "$HOLD" link set hold0 up
 hold0_ready() { ip -n "$HOLD" link show hold0 | grep -q "LOWER_UP"; }
 qnt_wait_for 10 hold0_ready || qnt_fail "hold0 is not up: $(ip -n "$HOLD" link show hold0)"
 
-# refused <label> <ip> <holder>: assign refuses the address, before it waits.
+# refused <label> <ip> <message> [option]: assign refuses the address, before it waits.
 refused() {
   local rc=0
-  ip netns exec "$PC" "$CLI" assign "$MAC" "$2" "$MASK" --timeout 20 \
+  ip netns exec "$PC" "$CLI" assign "$MAC" "$2" "$MASK" --timeout 20 ${4:+"$4"} \
     >"$QNT_TMP/$1.out" 2>"$QNT_TMP/$1.err" || rc=$?
   qnt_expect_eq "$1: exit status" 3 "$rc"
-  qnt_expect_eq "$1: message" \
-    "$2 is already in use by $3. Give the device another address, or use --force to assign it all the same." \
-    "$(cat "$QNT_TMP/$1.err")"
+  qnt_expect_eq "$1: message" "$3" "$(cat "$QNT_TMP/$1.err")"
   [[ ! -s "$QNT_TMP/$1.out" ]] || qnt_fail "$1: $(cat "$QNT_TMP/$1.out")"
 }
-refused held 10.88.0.77 "$HOLDER_MAC"
-refused pc 10.88.0.1 "this PC's interface pc0"
+refused held 10.88.0.77 "10.88.0.77 is already in use by $HOLDER_MAC. Give the device another address, or use --force to assign it all the same."
+# The PC's own address is refused as the wizard refuses it: no force gives it to a device.
+readonly OWN="IP address 10.88.0.1 is in use by this PC's interface pc0. Give the device another address."
+refused pc 10.88.0.1 "$OWN"
+refused pc-forced 10.88.0.1 "$OWN" --force
 
 # Forced, it warns and answers the device; the holder answering afterwards confirms nothing.
 start_assign forced "$CLI" -- 10.88.0.77 "$MASK" --force --confirm 1

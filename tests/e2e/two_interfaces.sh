@@ -4,7 +4,9 @@
 # through both interfaces, each copy from that interface's own address and port 67, so a copy
 # for the armed device's MAC also reaches the other device's network. On the wire each copy is
 # one Ethernet broadcast from that interface's MAC, to 255.255.255.255:68, with the same
-# 1024 bytes of reply.
+# 1024 bytes of reply. The address is checked against the network of the interface the device
+# asks on: a device behind the second interface given an address there is not warned of
+# another subnet, and one given an address of the other network is, once it has asked.
 # Usage: two_interfaces.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -27,10 +29,10 @@ qnt_device "$DEV_A" da "$MAC_A"
 qnt_device "$DEV_B" db "$MAC_B"
 
 # phase <label> <armed mac> <armed ns> <armed if> <ip> <mask> <gateway>
-#       <other ns> <other if> <pc address on the other side>
+#       <other ns> <other if> <pc address on the other side> <subnet warning: yes|no>
 phase() {
   local label="$1" mac="$2" ns="$3" dev="$4" ip="$5" mask="$6" gw="$7"
-  local other_ns="$8" other_dev="$9" other_pc="${10}"
+  local other_ns="$8" other_dev="$9" other_pc="${10}" warned="${11}"
   local out="$QNT_TMP/$label.cli.out" err="$QNT_TMP/$label.cli.err"
 
   # bootpc does not set the address it gets, so nothing could confirm it.
@@ -70,6 +72,9 @@ phase() {
 
   qnt_wait_exit "$cli" 10
   ((QNT_RC == 0)) || qnt_fail "$label: assign exited $QNT_RC: $(cat "$err")"
+  local warnings
+  warnings="$(grep -c "WARNING: this address is in a different Subnet." "$err")" || true
+  qnt_expect_eq "$label subnet warnings" "$([[ "$warned" == yes ]] && echo 1 || echo 0)" "$warnings"
 
   # The copy that left through the other interface: a whole 1024-byte reply for the armed
   # device, from the other interface's address and the server port, to the client port.
@@ -93,7 +98,10 @@ phase() {
   done
 }
 
-phase a "$MAC_A" "$DEV_A" da 10.81.0.50 255.255.255.0 10.81.0.1 "$DEV_B" db 10.82.0.1
-phase b "$MAC_B" "$DEV_B" db 10.82.0.60 255.255.0.0 10.82.0.254 "$DEV_A" da 10.81.0.1
+phase a "$MAC_A" "$DEV_A" da 10.81.0.50 255.255.255.0 10.81.0.1 "$DEV_B" db 10.82.0.1 no
+phase b "$MAC_B" "$DEV_B" db 10.82.0.60 255.255.0.0 10.82.0.254 "$DEV_A" da 10.81.0.1 no
+# An address of the second network for the device behind the first interface: in one of this
+# PC's networks, so not warned of before it asks; warned of once it asked on pc1.
+phase c "$MAC_A" "$DEV_A" da 10.82.0.70 255.255.255.0 10.82.0.254 "$DEV_B" db 10.82.0.1 yes
 
 qnt_log "PASS"
