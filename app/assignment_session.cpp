@@ -80,7 +80,8 @@ bool AssignmentSession::Arm(const std::string& macText, const std::string& ipAdd
     std::lock_guard lock(inbox->mutex);
     if (decline.arming == inbox->arming) inbox->items.emplace_back(decline);
   });
-  m_armed = m_server.Arm(macText, ipAddress, subnetMask, defaultGateway);
+  m_armed = m_settings.armServer ? m_settings.armServer()
+                                 : m_server.Arm(macText, ipAddress, subnetMask, defaultGateway);
   if (!m_armed) m_ended = true;
   return m_armed;
 }

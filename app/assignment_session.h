@@ -56,6 +56,9 @@ class AssignmentSession {
     // yet (it was not heard) are checked again against the network it asks on, and what that
     // check adds is said (kWarning) before the first answer that reaches it.
     AdapterSource* adapters = nullptr;
+    // Arms the server with the addresses Arm is given; empty: BootPServer::Arm. The wizard
+    // arms through its shared state.
+    std::function<bool()> armServer;
   };
 
   enum class EventKind {

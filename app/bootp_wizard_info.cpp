@@ -105,6 +105,7 @@ std::unique_ptr<AssignmentSession> CBootpWizardInfo::StartAssignment() {
   AssignmentSession::Settings settings;
   settings.checkWindow = GetAnswerWindow();
   settings.fallbackInterfaces = FallbackInterfaces();
+  settings.armServer = [this] { return ArmServer(); };
   auto session = std::make_unique<AssignmentSession>(*GetServer(), GetProber(), settings);
   session->Arm(m_macAddress, m_ipAddress, m_subnetMask, m_defaultGateway);
   return session;
