@@ -7,6 +7,7 @@
 
 #include "app/address_prober.h"
 #include "app/device_probes.h"
+#include "bootp/adapter_query.h"
 #include "bootp/address_probe.h"
 #include "platform/ipv4_text.h"
 #include "platform/local_time.h"
@@ -87,6 +88,15 @@ bool AssignmentSession::Arm(const std::string& macText, const std::string& ipAdd
 }
 
 void AssignmentSession::Poll(std::vector<Event>& events) {
+  if (m_keeper) {
+    // The assignment is over; only the device's word on keeping its address is awaited.
+    if (std::optional<enip::MethodResult> result = m_keeper->Result()) {
+      m_keepResult = std::move(result);
+      events.push_back({EventKind::kKept, {}, m_keepResult->text});
+      End();
+    }
+    return;
+  }
   for (Inbox::Item& item : m_inbox->TakeAll()) {
     if (m_ended) break;
     if (const auto* reply = std::get_if<BootPServer::ReplyRecord>(&item)) {
@@ -121,6 +131,8 @@ void AssignmentSession::End() {
   m_checking = false;
   m_ended = true;
   m_prober.Cancel();
+  // An exchange under way is cancelled; its thread is joined.
+  m_keeper.reset();
 }
 
 void AssignmentSession::Take(const BootPServer::ReplyRecord& reply, std::vector<Event>& events) {
@@ -133,6 +145,8 @@ void AssignmentSession::Take(const BootPServer::ReplyRecord& reply, std::vector<
     return;
   }
   Recheck(reply, events);
+  m_lastType = reply.messageType;
+  m_anyReply = true;
   events.push_back({EventKind::kSent, reply, {}});
   if (reply.messageType == kDhcpOffer) m_offered = true;
   if (!reply.final) return;
@@ -245,8 +259,83 @@ void AssignmentSession::WatchLink(std::vector<Event>& events) {
 }
 
 void AssignmentSession::Finish(EventKind kind, std::string text, std::vector<Event>& events) {
+  m_end = kind;
   events.push_back({kind, {}, std::move(text)});
+  if (kind == EventKind::kConfirmed && m_settings.keepAddress) {
+    StartKeeping(events);
+    return;
+  }
   End();
+}
+
+void AssignmentSession::StartKeeping(std::vector<Event>& events) {
+  // Nothing more is answered or asked; the session goes on only for the device's word.
+  if (m_armed) m_server.Disarm();
+  m_armed = false;
+  m_checking = false;
+  m_prober.Cancel();
+  enip::Target target;
+  ReadIpv4Text(m_ipAddress, target.address);
+  // To the address just confirmed, from the interface the device was heard on; a device
+  // behind a relay agent is reached through the routes.
+  if (m_lastRelay.empty()) {
+    const std::vector<int> heard = m_server.GetHeardInterfaces(m_device);
+    if (!heard.empty()) target.interfaceIndex = heard.front();
+    std::string source;
+    std::string mask;
+    if (m_settings.adapters != nullptr &&
+        QueryInterfaceAddress(*m_settings.adapters, target.interfaceIndex, source, mask)) {
+      ReadIpv4Text(source, target.source);
+    }
+  }
+  m_keeper = std::make_unique<KeepRunner>(m_settings.keep);
+  m_keeper->Start(target);
+  events.push_back({EventKind::kKeeping, {}, {}});
+}
+
+CommissioningEntry AssignmentSession::RecordEntry(const std::string& program) const {
+  CommissioningEntry entry = NewCommissioningEntry(program);
+  entry.mac = m_macText;
+  entry.ip = m_ipAddress;
+  entry.mask = m_subnetMask;
+  entry.gateway = m_defaultGateway.empty() ? "0.0.0.0" : m_defaultGateway;
+  if (m_anyReply) entry.protocol = m_lastType == kBootpMessage ? "BOOTP" : "DHCP";
+  if (!m_lastRelay.empty()) {
+    entry.via = "relay agent " + m_lastRelay;
+  } else if (const std::vector<int> heard = m_server.GetHeardInterfaces(m_device);
+             !heard.empty()) {
+    const std::optional<ReplySender::LinkState> link = m_server.GetLinkState(heard.front());
+    entry.via = link ? link->name : "interface " + std::to_string(heard.front());
+  }
+  AssignmentResult result = Answered() ? AssignmentResult::kNotConfirmed
+                                       : AssignmentResult::kCancelled;
+  if (m_end) {
+    switch (*m_end) {
+      case EventKind::kConfirmed:
+        result = AssignmentResult::kConfirmed;
+        break;
+      case EventKind::kDeclined:
+        result = AssignmentResult::kDeclined;
+        break;
+      case EventKind::kOtherServer:
+        result = AssignmentResult::kAnotherServer;
+        break;
+      case EventKind::kNotSent:
+        result = AssignmentResult::kNotSent;
+        break;
+      default:
+        result = AssignmentResult::kNotConfirmed;
+        break;
+    }
+  }
+  entry.result = AssignmentResultText(result);
+  if (m_settings.keepAddress && m_keepResult) {
+    entry.keep = enip::MethodOutcomeWord(m_keepResult->outcome, true);
+  } else if (m_settings.keepAddress) {
+    // Asked for, but the device was not confirmed, or the exchange was cut short.
+    entry.keep = "not tried";
+  }
+  return entry;
 }
 
 }  // namespace quillnet

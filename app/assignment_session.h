@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/assignment_timing.h"
+#include "app/keep_runner.h"
 #include "bootp/bootp_server.h"
+#include "record/commissioning_record.h"
 
 namespace quillnet {
 
@@ -32,6 +35,10 @@ struct ProbeResult;
 // - it declines the address, or takes another DHCP server's offer: kDeclined, kOtherServer;
 // - a reply does not leave through the interface it asked on: kNotSent;
 // - it never asks: the session waits; the front end decides how long (the user, --timeout).
+// Once confirmed, a device may be told to keep its address (EtherNet/IP), when the user asked
+// for it: only then, only at the address just given and confirmed, through the interface it
+// was heard on (routed, behind a relay agent). The session ends when the device has said
+// whether it keeps it (kKept), within the exchange's own limits.
 // Meanwhile the interface the device was heard on is watched: when it can no longer reach the
 // device (its link went down, or it lost its address), kLinkDown says so at once, and kLinkUp
 // when it is back; a check under way then starts its window anew, since the device could not
@@ -59,6 +66,10 @@ class AssignmentSession {
     // Arms the server with the addresses Arm is given; empty: BootPServer::Arm. The wizard
     // arms through its shared state.
     std::function<bool()> armServer;
+    // The user asked that the device keep its address once it is confirmed.
+    bool keepAddress = false;
+    // How that is asked; empty: enip::KeepAddress over this system's TCP.
+    KeepRunner::Keep keep;
   };
 
   enum class EventKind {
@@ -67,7 +78,9 @@ class AssignmentSession {
     kNotSent,        // ends: a reply did not leave where the device asked; `text` says why
     kDeclined,       // ends: the device reports the address as in use by another device
     kOtherServer,    // ends: it took another DHCP server's offer; `text` names the server
-    kConfirmed,      // ends: it answers at its address
+    kConfirmed,      // ends, unless it is to keep its address: it answers at its address
+    kKeeping,        // it is being told to keep its address
+    kKept,           // ends: what telling it came to (KeepResult); `text` says it
     kNotConfirmed,   // ends: the window passed without that answer
     kCannotCheck,    // ends: the network cannot be asked; `text` says why
     kCheckBrokeOff,  // ends: the check started but could not finish; `text` says why
@@ -103,6 +116,9 @@ class AssignmentSession {
   void End();
 
   bool Ended() const { return m_ended; }
+  // The device answered at its new address.
+  bool Confirmed() const { return m_end == EventKind::kConfirmed; }
+  const std::string& MacText() const { return m_macText; }
   // A final answer (BOOTP reply or ack) reached the device.
   bool Answered() const { return m_answers > 0; }
   // The device accepted the address with its ack.
@@ -117,6 +133,14 @@ class AssignmentSession {
   bool LinkDown() const { return m_linkDown; }
   // The interface toward the device, once a link event named it.
   const std::string& LinkName() const { return m_linkName; }
+  // What telling the device to keep its address came to; none while it was not told, or has
+  // not answered.
+  const std::optional<enip::MethodResult>& KeepResult() const { return m_keepResult; }
+
+  // The assignment as the commissioning record keeps it, `program` having made it: what it
+  // came to (an assignment ended before it came to anything was cancelled), BOOTP or DHCP,
+  // the interface or relay agent, the keep outcome. The maker is the caller's to add.
+  CommissioningEntry RecordEntry(const std::string& program) const;
 
  private:
   struct Inbox;
@@ -128,6 +152,8 @@ class AssignmentSession {
   void StartCheck();
   void WatchLink(std::vector<Event>& events);
   void Finish(EventKind kind, std::string text, std::vector<Event>& events);
+  // After the confirmation: tells the device to keep its address.
+  void StartKeeping(std::vector<Event>& events);
 
   BootPServer& m_server;
   AddressProber& m_prober;
@@ -158,6 +184,13 @@ class AssignmentSession {
   std::string m_cannotCheck;
   bool m_linkDown = false;
   std::string m_linkName;
+  // What ended the session, for the record; none while it runs or when the caller ended it.
+  std::optional<EventKind> m_end;
+  // The type of the last reply that reached the device.
+  std::uint8_t m_lastType = 0;
+  bool m_anyReply = false;
+  std::unique_ptr<KeepRunner> m_keeper;
+  std::optional<enip::MethodResult> m_keepResult;
   std::chrono::steady_clock::time_point m_nextLinkCheck;
 };
 

@@ -8,11 +8,13 @@
 
 #include "app/assignment_session.h"
 #include "app/assignment_timing.h"
+#include "app/commissioning.h"
 #include "app/device_probes.h"
 #include "bootp/adapter_query.h"
 #include "bootp/bootp_server.h"
 #include "platform/ipv4_text.h"
 #include "platform/program_file.h"
+#include "platform/record_location.h"
 
 namespace quillnet {
 namespace {
@@ -45,6 +47,26 @@ bool WriteValue(SettingsStore& store, const std::string& name, std::uint32_t typ
          SettingsStore::WriteResult::kFailed;
 }
 
+void WriteDword(SettingsStore& store, const std::string& name, std::uint32_t value) {
+  std::uint8_t data[sizeof value];
+  std::memcpy(data, &value, sizeof value);
+  WriteValue(store, name, kRegDword, data);
+}
+
+// A REG_DWORD value; 0 when it is missing or of another type.
+std::uint32_t ReadDword(const SettingsKey& key, const std::string& name) {
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+  std::uint32_t value = 0;
+  if (key.QueryValue(name, type, data) && type == kRegDword && data.size() == sizeof value) {
+    std::memcpy(&value, data.data(), sizeof value);
+  }
+  return value;
+}
+
+// Whether the device is to keep its address is remembered beside its addresses' value.
+std::string KeepValueName(const std::string& macText) { return macText + " keep"; }
+
 void WriteString(SettingsStore& store, const std::string& name, const std::string& text) {
   // Stored with its terminating NUL, as the registry stores strings.
   std::vector<std::uint8_t> data(text.begin(), text.end());
@@ -57,7 +79,9 @@ void WriteString(SettingsStore& store, const std::string& name, const std::strin
 CBootpWizardInfo::CBootpWizardInfo() : CBootpWizardInfo(Environment{}) {}
 
 CBootpWizardInfo::CBootpWizardInfo(Environment environment)
-    : m_environment(std::move(environment)), m_settings(MakeStore(m_environment)) {}
+    : m_environment(std::move(environment)),
+      m_settings(MakeStore(m_environment)),
+      m_vendors(m_environment.vendorFolder) {}
 
 CBootpWizardInfo::~CBootpWizardInfo() {
   // A probe's result would be handed to pages that are gone.
@@ -106,6 +130,9 @@ std::unique_ptr<AssignmentSession> CBootpWizardInfo::StartAssignment() {
   settings.checkWindow = GetAnswerWindow();
   settings.fallbackInterfaces = FallbackInterfaces();
   settings.armServer = [this] { return ArmServer(); };
+  settings.adapters = &Adapters();
+  settings.keepAddress = m_keepAddress;
+  settings.keep = m_environment.keep;
   auto session = std::make_unique<AssignmentSession>(*GetServer(), GetProber(), settings);
   session->Arm(m_macAddress, m_ipAddress, m_subnetMask, m_defaultGateway);
   return session;
@@ -120,13 +147,7 @@ void CBootpWizardInfo::LoadSettings() {
   bool installed = false;
   std::string version;
   if (auto key = m_settings.OpenKey(kSettingsKeyPath)) {
-    std::uint32_t type = 0;
-    std::vector<std::uint8_t> data;
-    if (key->QueryValue(kInstalledValue, type, data) && type == kRegDword && data.size() == 4) {
-      std::uint32_t value = 0;
-      std::memcpy(&value, data.data(), sizeof value);
-      installed = value != 0;
-    }
+    installed = ReadDword(*key, kInstalledValue) != 0;
     version = ReadString(*key, kVersionValue);
   }
   if (version != kProgramVersion) installed = false;
@@ -253,11 +274,16 @@ AddressVerdict CBootpWizardInfo::CheckAddresses(const std::string& ipAddress,
 }
 
 bool CBootpWizardInfo::LoadRememberedAddresses() {
+  m_keepAddress = false;
   auto key = m_settings.OpenKey(kSettingsKeyPath);
   if (!key) return false;
   const std::string text = ReadString(*key, m_macAddress);
+  m_keepAddress = ReadDword(*key, KeepValueName(m_macAddress)) != 0;
   key.reset();
-  if (text.empty()) return false;
+  if (text.empty()) {
+    m_keepAddress = false;
+    return false;
+  }
 
   std::string* targets[] = {&m_ipAddress, &m_subnetMask, &m_defaultGateway};
   std::size_t position = 0;
@@ -277,16 +303,38 @@ bool CBootpWizardInfo::LoadRememberedAddresses() {
 
 void CBootpWizardInfo::SaveRememberedAddresses() {
   WriteString(m_settings, m_macAddress, m_ipAddress + " " + m_subnetMask + " " + m_defaultGateway);
+  // A value of its own, so the addresses' value keeps its form.
+  WriteDword(m_settings, KeepValueName(m_macAddress), m_keepAddress ? 1 : 0);
+}
+
+void CBootpWizardInfo::RecordAssignment(const AssignmentSession& session) {
+  const std::string path =
+      m_environment.recordFile.empty() ? CommissioningRecordPath() : m_environment.recordFile;
+  const std::string failure = quillnet::RecordAssignment(
+      session, "quillnet", m_vendors.Lookup(ParseMacKey(m_macAddress)), path);
+  m_recordResult = failure.empty() ? "The assignment was recorded in " + path + "." : failure;
 }
 
 std::vector<std::string> CBootpWizardInfo::GetSettingsProblems() const {
   std::vector<std::string> lines;
-  for (const SettingsStore::Failure& failure : m_settings.Failures()) {
+  const std::vector<SettingsStore::Failure> failures = m_settings.Failures();
+  for (const SettingsStore::Failure& failure : failures) {
     DeviceKey key = 0;
-    lines.push_back(ParseMacText(failure.name, key)
-                        ? "The addresses of " + failure.name + " were not remembered: " +
-                              failure.why + "."
-                        : "The setting \"" + failure.name + "\" was not saved: " + failure.why + ".");
+    const std::string mac = failure.name.substr(0, failure.name.find(' '));
+    if (ParseMacText(failure.name, key)) {
+      lines.push_back("The addresses of " + failure.name + " were not remembered: " +
+                      failure.why + ".");
+    } else if (failure.name == KeepValueName(mac) && ParseMacText(mac, key)) {
+      // Said once with the addresses, when they were lost too.
+      const bool addressesLost =
+          std::any_of(failures.begin(), failures.end(),
+                      [&mac](const SettingsStore::Failure& other) { return other.name == mac; });
+      if (addressesLost) continue;
+      lines.push_back("Whether " + mac + " is to keep its address was not remembered: " +
+                      failure.why + ".");
+    } else {
+      lines.push_back("The setting \"" + failure.name + "\" was not saved: " + failure.why + ".");
+    }
   }
   return lines;
 }

@@ -12,6 +12,8 @@
 #include "app/address_prober.h"
 #include "app/device_network.h"
 #include "app/firewall_check.h"
+#include "app/keep_runner.h"
+#include "app/vendor_loader.h"
 #include "platform/settings_store.h"
 
 namespace quillnet {
@@ -70,6 +72,9 @@ class CBootpWizardInfo {
     // Where the system's installer put the programs; "" → where it recorded (none on Linux).
     std::string installedFolder;
     std::string packageQuery;  // what tells a file's package; "" → dpkg-query
+    std::string vendorFolder;  // the makers' registries; "" → the system's
+    KeepRunner::Keep keep;     // how a device is told to keep its address; empty → EtherNet/IP
+    std::string recordFile;    // the commissioning record; "" → the user's
   };
 
   CBootpWizardInfo();
@@ -103,6 +108,21 @@ class CBootpWizardInfo {
   bool SetSubnetMask(const std::string& text);
   std::string GetDefaultGateway() const { return m_defaultGateway; }
   bool SetDefaultGateway(const std::string& text);
+  // Whether the selected device is to be told to keep its address once it answers there
+  // (EtherNet/IP); remembered per device with its addresses.
+  bool GetKeepAddress() const { return m_keepAddress; }
+  void SetKeepAddress(bool keep) { m_keepAddress = keep; }
+
+  // Who made the device: the registries are read on a thread of their own from the start of
+  // the run, so "not loaded yet" may come first.
+  VendorLookup LookupVendor(DeviceKey device) const { return m_vendors.Lookup(device); }
+  // Appends the assignment's line to the commissioning record; what that came to, for the end
+  // pages, is GetRecordResult.
+  void RecordAssignment(const AssignmentSession& session);
+  // "The assignment was recorded in <path>." or why it was not; "" while this run's latest
+  // device choice has none.
+  std::string GetRecordResult() const { return m_recordResult; }
+  void ClearRecordResult() { m_recordResult.clear(); }
 
   // Asks the network, off the user-interface thread, whether another device answers at
   // `ipAddress` where the selected device is (as the last RefreshLocalAddress found it; see
@@ -164,8 +184,9 @@ class CBootpWizardInfo {
   // "" when not known.
   std::string GetLocalSubnetMask() const { return m_localSubnetMask; }
 
-  // Reads the device's remembered addresses; a part stored with leading zeros ("010") is read
-  // as decimal, as the check that let it pass read it, and kept without them.
+  // Reads the device's remembered addresses and whether it is to keep them; a part stored with
+  // leading zeros ("010") is read as decimal, as the check that let it pass read it, and kept
+  // without them. False when none are remembered: the keep choice is then off.
   bool LoadRememberedAddresses();
   void SaveRememberedAddresses();
   // One line per setting that could not be saved, for the end pages: the device's addresses
@@ -206,6 +227,8 @@ class CBootpWizardInfo {
   std::string m_ipAddress;
   std::string m_subnetMask;
   std::string m_defaultGateway;
+  bool m_keepAddress = false;
+  std::string m_recordResult;
   std::string m_localIpAddress;
   std::string m_localSubnetMask;
   std::string m_relayAddress;
@@ -226,6 +249,7 @@ class CBootpWizardInfo {
   std::function<void(const std::string&, const std::string&)> m_serverErrorHandler;
   Environment m_environment;
   SettingsStore m_settings;
+  VendorLoader m_vendors;
   std::unique_ptr<AddressProber> m_prober;
 };
 

@@ -13,7 +13,9 @@ VendorLoader::VendorLoader(std::string folder)
         }
       }) {}
 
-VendorLoader::~VendorLoader() {
+VendorLoader::~VendorLoader() { WaitLoaded(); }
+
+void VendorLoader::WaitLoaded() {
   if (m_thread.joinable()) m_thread.join();
 }
 

@@ -19,6 +19,9 @@ class VendorLoader {
   VendorLoader& operator=(const VendorLoader&) = delete;
 
   VendorLookup Lookup(DeviceKey key) const { return m_vendors.Lookup(key); }
+  // Waits until the registries are read, or found missing: for a lookup that must not say
+  // "not loaded yet". Called from the thread that made the loader.
+  void WaitLoaded();
   // Why the registries could not be read; "" while they are read or once they were.
   std::string Unavailable() const { return m_vendors.Unavailable(); }
 

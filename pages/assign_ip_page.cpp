@@ -22,6 +22,7 @@ namespace {
 constexpr char kAttemptingSubTitle[] = "Attempting to assign IP address.";
 constexpr char kCheckingSubTitle[] = "Checking whether the device answers at its new address.";
 constexpr char kLinkDownSubTitle[] = "The link to the device is lost.";
+constexpr char kKeepingSubTitle[] = "Telling the device to keep its address.";
 constexpr char kAttemptingText[] = "The wizard is attempting to assign the specified IP address.";
 constexpr char kRebootHint[] =
     "If it has been more than a minute or two and the IP is still not assigned, please try "
@@ -78,7 +79,12 @@ void CAssignIPDlg::ShowTexts() {
   std::string subTitle = kAttemptingSubTitle;
   std::string text = kAttemptingText;
   std::string hint = kRebootHint;
-  if (m_linkDown) {
+  if (m_keeping) {
+    subTitle = kKeepingSubTitle;
+    text = "The device answers at " + ip +
+           ". The wizard tells it to keep that address at its next start-up (EtherNet/IP).";
+    hint = "The wizard goes on as soon as the device has answered, within a few seconds.";
+  } else if (m_linkDown) {
     subTitle = kLinkDownSubTitle;
     text = m_linkName + ", this PC's interface toward the device, is down or has lost its IPv4 "
                         "address. The wizard goes on once it is back.";
@@ -110,6 +116,8 @@ int CAssignIPDlg::OnSetActive() {
   m_linkName.clear();
   m_linkNote.clear();
   m_verdict.clear();
+  m_keeping = false;
+  m_confirmedVerdict.clear();
   m_pWizardInfo->SetAssignmentResult("", "");
   ShowTexts();
   m_elapsedSeconds = 0;
@@ -207,10 +215,20 @@ void CAssignIPDlg::OnWatch() {
         Leave(Sheet()->GetPageCount() - 2);
         return;
       case Kind::kConfirmed:
-        Finish(m_session->Accepted()
-                   ? "Confirmed: the device took " + ip + " and answers there."
-                   : "Confirmed: the device answers at " + ip + ".",
-               "");
+        m_confirmedVerdict = m_session->Accepted()
+                                 ? "Confirmed: the device took " + ip + " and answers there."
+                                 : "Confirmed: the device answers at " + ip + ".";
+        // Told to keep its address, the device's word on that ends the page.
+        if (!m_session->Ended()) break;
+        Finish(m_confirmedVerdict, "");
+        return;
+      case Kind::kKeeping:
+        m_keeping = true;
+        ShowTexts();
+        break;
+      case Kind::kKept:
+        // The address was given either way: the outcome is a line of the summary.
+        Finish(m_confirmedVerdict, event.text);
         return;
       case Kind::kNotConfirmed:
         // Neither an answer nor another request: the device stopped asking because it took
@@ -274,6 +292,8 @@ std::string CAssignIPDlg::LeaveText() const {
   } else if (!m_verdict.empty()) {
     // The page ended on its own: what it found stays true after it.
     text = m_verdict;
+  } else if (!m_confirmedVerdict.empty()) {
+    text = m_confirmedVerdict + " You left the page before it said whether it keeps that address.";
   } else if (m_answersShown > 0) {
     // A reply that went out is no abort: the device may well use its address.
     text = "The reply with " + ip + " was sent to " + mac +
@@ -287,6 +307,8 @@ std::string CAssignIPDlg::LeaveText() const {
 
 int CAssignIPDlg::OnKillActive() {
   StopTimers();
+  // Whatever it came to, an assignment that was armed has its line in the record.
+  if (m_session && !m_unreadable) m_pWizardInfo->RecordAssignment(*m_session);
   m_session.reset();
   m_pWizardInfo->SetStatusMessage(LeaveText());
   return 0;

@@ -83,6 +83,9 @@ class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   std::string m_linkNote;
   // The page ended on its own, with this verdict.
   std::string m_verdict;
+  // Confirmed, the device is being told to keep its address; the verdict waits for its word.
+  bool m_keeping = false;
+  std::string m_confirmedVerdict;
 };
 
 }  // namespace quillnet

@@ -9,10 +9,12 @@
 namespace quillnet {
 namespace {
 
-constexpr const char* kColumnTitles[] = {"MAC Address", "Count", "Last Request Time",
+constexpr const char* kColumnTitles[] = {"MAC Address", "Count", "Last Request Time", "Vendor",
                                          "Relay Agent"};
-// Wide enough for each header with the sort arrow beside it, and for the widest value.
-constexpr int kColumnWidths[] = {78, 44, 82, 72};
+// Wide enough for each header with the sort arrow beside it, and for the widest value; a
+// maker's name longer than its column is cut short, and the list scrolls sideways to the relay
+// agent.
+constexpr int kColumnWidths[] = {78, 44, 82, 120, 72};
 static_assert(std::size(kColumnTitles) == CDeviceList::kColumnCount);
 static_assert(std::size(kColumnWidths) == CDeviceList::kColumnCount);
 
@@ -36,6 +38,8 @@ std::string CDeviceList::Cell(int row, int column) const {
       return entry.count;
     case kTimeColumn:
       return entry.time;
+    case kVendorColumn:
+      return entry.vendor;
     case kRelayColumn:
       return entry.relay;
     default:
@@ -63,7 +67,32 @@ void CDeviceList::Reset(const BootPServer& server, bool vendorOnly, bool validOn
   Refresh(server, host, listId);
 }
 
+std::string CDeviceList::VendorText(DeviceKey key, bool& pending) const {
+  if (!m_vendors) return {};
+  const VendorLookup vendor = m_vendors(key);
+  // Until the registries are read the cell stays empty, and is filled in then.
+  if (vendor.status == VendorStatus::kNotLoaded) {
+    pending = true;
+    return {};
+  }
+  return vendor.text;
+}
+
+void CDeviceList::RefreshVendors(PageHost& host, int listId) {
+  if (!m_vendorsPending || !m_vendors) return;
+  bool pending = false;
+  for (std::size_t index = 0; index < m_rows.size() && !pending; ++index) {
+    Row& row = m_rows[index];
+    std::string vendor = VendorText(row.key, pending);
+    if (pending || vendor == row.vendor) continue;
+    row.vendor = std::move(vendor);
+    host.ListRowChanged(listId, static_cast<int>(index), kVendorColumn, kVendorColumn);
+  }
+  m_vendorsPending = pending;
+}
+
 void CDeviceList::Refresh(const BootPServer& server, PageHost& host, int listId) {
+  RefreshVendors(host, listId);
   if (!server.IsTableUpdated()) return;
   std::vector<BootPServer::DeviceRow> changed;
   m_revision = server.GetChangedRows(m_revision, changed);
@@ -84,13 +113,18 @@ void CDeviceList::Refresh(const BootPServer& server, PageHost& host, int listId)
   for (const BootPServer::DeviceRow& device : changed) {
     if (device.macText.empty() || !Passes(device.macText, device.valid)) continue;
     const int tableRow = device.row;
-    Row fresh{tableRow, device.macText, std::to_string(device.count),
+    Row fresh{tableRow,
+              device.key,
+              device.macText,
+              std::to_string(device.count),
               BootPServer::RequestTimeText(device.lastTime),
+              {},
               BootPServer::RelayText(device.relay)};
     const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), tableRow,
                                      [](const Row& row, int key) { return row.tableRow < key; });
     const auto position = static_cast<std::size_t>(at - m_rows.begin());
     if (at != m_rows.end() && at->tableRow == tableRow) {
+      // A listed row keeps its maker: its MAC address does not change.
       int first = kColumnCount;
       int last = -1;
       for (const auto& [column, cell, text] :
@@ -104,6 +138,7 @@ void CDeviceList::Refresh(const BootPServer& server, PageHost& host, int listId)
       }
       if (last >= 0) host.ListRowChanged(listId, static_cast<int>(position), first, last);
     } else {
+      fresh.vendor = VendorText(fresh.key, m_vendorsPending);
       insertions.push_back({position, std::move(fresh)});
     }
   }

@@ -196,6 +196,11 @@ std::string CBootpWizardEndPage::InstallResultLines() const {
   return result.empty() ? std::string() : "\r\n" + result + "\r\n";
 }
 
+std::string CBootpWizardEndPage::RecordLines() const {
+  const std::string result = m_pWizardInfo->GetRecordResult();
+  return result.empty() ? std::string() : "\r\n" + result + "\r\n";
+}
+
 std::string CBootpWizardEndPage::SettingsProblemLines() {
   std::string text;
   const std::vector<std::string> problems = m_pWizardInfo->GetSettingsProblems();
@@ -247,6 +252,7 @@ void CBootpWizardFailurePage::FillSummary() {
     case StartFailure::Kind::kOther:
       break;
   }
+  text += RecordLines();
   text += InstallResultLines();
   text += SettingsProblemLines();
   Window().SetRichText(IDC_SUMMARY, text, kBoldPrefixLength);
@@ -266,6 +272,7 @@ void CBootpWizardCompletionPage::FillSummary() {
   if (const std::string details = m_pWizardInfo->GetConfirmation(); !details.empty()) {
     text += "\r\n" + details + "\r\n";
   }
+  text += RecordLines();
   text += InstallResultLines();
   text += SettingsProblemLines();
   Window().SetRichText(IDC_SUMMARY, text, CharacterCount(verdict));

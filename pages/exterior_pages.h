@@ -76,6 +76,8 @@ class CBootpWizardEndPage : public CBootpWizardExteriorPage {
   std::string SettingsProblemLines();
   // What the last install came to, to follow the summary; "" when none was tried.
   std::string InstallResultLines() const;
+  // Where the assignment was recorded, or why it was not; "" when none was.
+  std::string RecordLines() const;
 
   // How many of the settings problems the user has been told of.
   std::size_t m_shownProblems = 0;

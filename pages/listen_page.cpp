@@ -33,6 +33,7 @@ bool CListenDlg::OnInitDialog() {
 }
 
 void CListenDlg::InitList() {
+  m_rows.SetVendors([info = m_pWizardInfo](DeviceKey key) { return info->LookupVendor(key); });
   Window().SetListRows(IDC_DEVICE_LIST, &m_rows);
   Window().Show(IDC_VALID_ONLY, false);
 }
@@ -41,6 +42,7 @@ int CListenDlg::OnSetActive() {
   Sheet()->PostSetWizButtons(PSWIZB_BACK);
   // Choosing a device starts a new assignment: what the last one ended in is no longer true.
   m_pWizardInfo->GetServer()->ClearAssignmentMessage();
+  m_pWizardInfo->ClearRecordResult();
   Window().SetCheck(IDC_VALID_ONLY, m_validOnly);
   StartListening();
   Window().StartTimer(kTimerId, kTimerMs);

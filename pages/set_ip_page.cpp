@@ -31,6 +31,10 @@ void CSetIPDlg::OnCommand(int id, ControlEvent event) {
       (id == IDC_IP_ADDRESS || id == IDC_SUBNET_MASK || id == IDC_DEFAULT_GATEWAY)) {
     UpdateFromControls();
   }
+  // Remembered with the addresses when the Assign IP page arms.
+  if (event == ControlEvent::kClicked && id == IDC_KEEP_ADDRESS) {
+    m_pWizardInfo->SetKeepAddress(Window().GetCheck(IDC_KEEP_ADDRESS));
+  }
 }
 
 int CSetIPDlg::OnSetActive() {
@@ -91,6 +95,7 @@ void CSetIPDlg::FillControls() {
   window.SetAddress(IDC_IP_ADDRESS, IpEntry::FromText(m_pWizardInfo->GetIpAddress()));
   window.SetAddress(IDC_SUBNET_MASK, IpEntry::FromText(m_pWizardInfo->GetSubnetMask()));
   window.SetAddress(IDC_DEFAULT_GATEWAY, IpEntry::FromText(m_pWizardInfo->GetDefaultGateway()));
+  window.SetCheck(IDC_KEEP_ADDRESS, m_pWizardInfo->GetKeepAddress());
   // A device behind a relay agent is on the relay's network, which is the one shown.
   const bool relayed = !m_pWizardInfo->GetRelayAddress().empty();
   window.SetText(IDC_PC_ADDRESS_LABEL, relayed ? kRelayAddressLabel : kPcAddressLabel);

@@ -11,6 +11,7 @@
 #include "app/wizard_main.h"
 #include "bootp/bootp_server.h"
 #include "tests/support/settings_location.h"
+#include "tests/app/temporary_folder.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/requests.h"
 
@@ -33,6 +34,7 @@ class WizardInfoTest : public ::testing::Test {
   CBootpWizardInfo::Environment Environment() {
     CBootpWizardInfo::Environment environment;
     environment.settingsFile = m_file;
+    environment.recordFile = m_folder.File("commissioning.csv");
     return environment;
   }
   void Put(const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
@@ -49,6 +51,7 @@ class WizardInfoTest : public ::testing::Test {
 
   testing::SettingsLocation m_settings;
   std::string m_file = m_settings.Path();
+  testing::TemporaryFolder m_folder;
 };
 
 TEST_F(WizardInfoTest, WithoutAKeyNothingIsInstalledRememberedOrCreated) {

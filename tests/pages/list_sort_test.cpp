@@ -42,10 +42,10 @@ std::vector<int> Shown(const ListSort& sort, const ListRows& rows) {
 
 TEST(ListSort, EachColumnSortsItsOwnWayAndEqualRowsKeepTheOrderTheyWereHeardIn) {
   const Rows rows({
-      {"02:00:5e:00:00:0b", "9", "10:00:01", ""},
-      {"02:00:5e:00:00:0a", "10", "09:59:59", "10.1.0.1"},
-      {"0a:5c:31:00:00:01", "9", "10:00:01", "10.0.9.1"},
-      {"02:00:5e:00:00:0c", "1", "23:00:00", ""},
+      {"02:00:5e:00:00:0b", "9", "10:00:01", "locally administered", ""},
+      {"02:00:5e:00:00:0a", "10", "09:59:59", "locally administered", "10.1.0.1"},
+      {"00:00:bc:00:00:01", "9", "10:00:01", "Rockwell Automation", "10.0.9.1"},
+      {"00:0e:8c:00:00:0c", "1", "23:00:00", "Siemens AG", ""},
   });
   struct Case {
     const char* what;
@@ -54,13 +54,15 @@ TEST(ListSort, EachColumnSortsItsOwnWayAndEqualRowsKeepTheOrderTheyWereHeardIn) 
   };
   const Case cases[] = {
       {"not sorted", {}, {0, 1, 2, 3}},
-      {"MAC ascending", {CDeviceList::kMacColumn, true}, {1, 0, 3, 2}},
-      {"MAC descending", {CDeviceList::kMacColumn, false}, {2, 3, 0, 1}},
+      {"MAC ascending", {CDeviceList::kMacColumn, true}, {2, 3, 1, 0}},
+      {"MAC descending", {CDeviceList::kMacColumn, false}, {0, 1, 3, 2}},
       // As numbers: 10 after 9, where text would put "10" before "9".
       {"count ascending", {CDeviceList::kCountColumn, true}, {3, 0, 2, 1}},
       {"count descending", {CDeviceList::kCountColumn, false}, {1, 0, 2, 3}},
       {"time ascending", {CDeviceList::kTimeColumn, true}, {1, 0, 2, 3}},
       {"time descending", {CDeviceList::kTimeColumn, false}, {3, 0, 2, 1}},
+      {"vendor ascending", {CDeviceList::kVendorColumn, true}, {2, 3, 0, 1}},
+      {"vendor descending", {CDeviceList::kVendorColumn, false}, {0, 1, 3, 2}},
       // A device on this PC's networks has no relay agent: first going up, last going down.
       {"relay ascending", {CDeviceList::kRelayColumn, true}, {0, 3, 2, 1}},
       {"relay descending", {CDeviceList::kRelayColumn, false}, {1, 2, 0, 3}},

@@ -79,6 +79,7 @@ class WizardOnFakes : public ::testing::Test {
  protected:
   WizardOnFakes() {
     m_environment.settingsFile = m_settings.Path();
+    m_environment.recordFile = m_folder.File("commissioning.csv");
     m_environment.adapters = &m_adapters;
     m_environment.serverFactory = [this] {
       ++m_serversMade;

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "platform/net_helper.h"
 #include "platform/program_file.h"
 #include "platform/winsock_errors.h"
+#include "record/commissioning_record.h"
 #include "tests/pages/page_test_support.h"
 #include "wire/arp.h"
 
@@ -673,6 +677,117 @@ TEST_F(AssignTest, ADeviceThatRebootsWhileItIsCheckedIsAnsweredAgain) {
   ASSERT_TRUE(WaitForConfirmation([&] { return On("completionPage"); }));
   EXPECT_TRUE(Contains("Confirmed: the device answers at 192.168.0.20."));
   EXPECT_TRUE(Contains("The device asked again: 2 replies were sent, the last at "));
+}
+
+// Asked to keep its address, a device that answers at it is told so once confirmed, through the
+// interface it was heard on; the page shows the step, the Completion page its outcome, and the
+// assignment has its line in the record. The choice is remembered for the device.
+TEST_F(AssignTest, ADeviceToldToKeepItsAddressIsToldOnceConfirmedAndTheAssignmentIsRecorded) {
+  std::mutex mutex;
+  std::condition_variable answer;
+  bool answerNow = false;
+  std::vector<enip::Target> told;
+  // The device answers when the test lets it; a page that goes cancels the exchange.
+  m_environment.keep = [&](const enip::Target& target, const std::atomic<bool>* cancel) {
+    std::unique_lock lock(mutex);
+    told.push_back(target);
+    answer.notify_all();
+    while (!answerNow && !*cancel) answer.wait_for(lock, std::chrono::milliseconds(10));
+    return enip::MethodResult{enip::MethodOutcome::kDone,
+                              "The device keeps 192.168.0.20 at its next start-up."};
+  };
+  m_heardOn = kPcInterface;
+  m_routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, Ip(192, 168, 0, 5), kPcInterface}};
+  m_adapters.adapters.front().index = kPcInterface;
+  AnswerProbes({{"192.168.0.20", kDeviceB}});
+  Show();
+  GoToSetIp(kDeviceB);
+  // The maker's column names what the registries know of the address: this one was set
+  // locally.
+  EXPECT_FALSE(Wizard().Window().GetCheck(IDC_KEEP_ADDRESS));
+  Wizard().Check(IDC_KEEP_ADDRESS);
+  Wizard().Type(IDC_IP_ADDRESS, "192.168.0.20");
+  Wizard().Type(IDC_DEFAULT_GATEWAY, "192.168.0.1");
+  ASSERT_TRUE(Wizard().Next());
+  ASSERT_TRUE(On("assignIpPage"));
+
+  ASSERT_TRUE(WaitForConfirmation(
+      [&] { return Wizard().HeaderSubTitle() == "Telling the device to keep its address."; }));
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard lock(mutex);
+    return !told.empty();
+  }));
+  {
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(told.size(), 1u);
+    std::uint32_t ip = 0;
+    ReadIpv4Text("192.168.0.20", ip);
+    EXPECT_EQ(told[0].address, ip) << "only the address just given and confirmed";
+    EXPECT_EQ(told[0].interfaceIndex, kPcInterface) << "where the device was heard";
+    answerNow = true;
+  }
+  answer.notify_all();
+  ASSERT_TRUE(WaitFor([&] { return On("completionPage"); }));
+  EXPECT_TRUE(Contains("Confirmed: the device answers at 192.168.0.20.")) << Summary();
+  EXPECT_TRUE(Contains("The device keeps 192.168.0.20 at its next start-up.")) << Summary();
+  EXPECT_TRUE(Contains("The assignment was recorded in " + m_folder.File("commissioning.csv")))
+      << Summary();
+
+  const RecordHistory history = ReadCommissioningRecord(m_folder.File("commissioning.csv"));
+  ASSERT_EQ(history.entries.size(), 1u);
+  const CommissioningEntry& line = history.entries[0];
+  EXPECT_EQ(line.program, "quillnet");
+  EXPECT_EQ(line.mac, kMacB);
+  EXPECT_EQ(line.maker, "locally administered");
+  EXPECT_EQ(line.ip, "192.168.0.20");
+  EXPECT_EQ(line.protocol, "BOOTP");
+  EXPECT_EQ(line.via, "if" + std::to_string(kPcInterface));
+  EXPECT_EQ(line.result, "confirmed");
+  EXPECT_EQ(line.keep, "kept");
+
+  // Chosen again, the device is to keep its address again.
+  ASSERT_TRUE(Wizard().Back());
+  Wizard().SelectRow(0);
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  EXPECT_EQ(Wizard().Window().rows->Cell(0, CDeviceList::kVendorColumn), "locally administered");
+  ASSERT_TRUE(Wizard().Next());
+  ASSERT_TRUE(On("setIpPage"));
+  EXPECT_TRUE(Wizard().Window().GetCheck(IDC_KEEP_ADDRESS));
+}
+
+// Without the user's word no device is told to keep anything, and an assignment left before
+// it came to anything is recorded as cancelled.
+TEST_F(AssignTest, NoDeviceIsToldToKeepItsAddressUnaskedAndALeftAssignmentIsRecordedAsCancelled) {
+  int told = 0;
+  m_environment.keep = [&](const enip::Target&, const std::atomic<bool>*) {
+    ++told;
+    return enip::MethodResult{};
+  };
+  AnswerProbes({{"192.168.0.20", kDeviceB}});
+  GoToAssign(true);
+  ASSERT_TRUE(WaitFor([&] { return On("completionPage"); }));
+  EXPECT_EQ(told, 0);
+  ASSERT_TRUE(Wizard().Back());
+  // Its latest request is not one to answer at once: the page waits, and the user leaves.
+  Hear(kDeviceB, false);
+  ASSERT_TRUE(WaitFor([&] { return m_info->GetServer()->GetCount(0) == 2; }));
+  Wizard().SelectRow(0);
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  ASSERT_TRUE(Wizard().Next());
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  ASSERT_TRUE(Wizard().Next());
+  ASSERT_TRUE(On("assignIpPage"));
+  Wizard().Escape();
+  ASSERT_TRUE(On("failurePage"));
+  EXPECT_EQ(m_sockets.sent().size(), 1u);
+  EXPECT_TRUE(Contains("The assignment was recorded in ")) << Summary();
+  const RecordHistory history = ReadCommissioningRecord(m_folder.File("commissioning.csv"));
+  ASSERT_EQ(history.entries.size(), 2u);
+  EXPECT_EQ(history.entries[0].result, "confirmed");
+  EXPECT_EQ(history.entries[0].keep, "");
+  EXPECT_EQ(history.entries[1].result, "cancelled");
+  EXPECT_EQ(history.entries[1].protocol, "");
+  EXPECT_EQ(told, 0);
 }
 
 // The interface toward the device goes down while the page waits: it says so at once, goes on

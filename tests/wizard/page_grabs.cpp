@@ -75,6 +75,7 @@ int main(int argc, char* argv[]) {
   routes.rows = {{0xFFFFFFFFu, 0xFFFFFFFFu, quillnet::testing::Ip(192, 168, 0, 5)}};
   CBootpWizardInfo::Environment environment;
   environment.settingsFile = settings.File("registry.sqlite3");
+  environment.recordFile = settings.File("commissioning.csv");
   environment.adapters = &adapters;
   environment.serverFactory = [&] { return std::make_unique<BootPServer>(sockets, routes); };
   // The selected device answers at its new address; nothing probes this machine's networks.

@@ -67,6 +67,7 @@ TEST(ServerMessages, FailureOnTheWorkerIsShownAsAMessageBoxOnTheUiThread) {
   FailingRoutes routes;
   CBootpWizardInfo::Environment environment;
   environment.settingsFile = folder.File("registry.sqlite3");
+  environment.recordFile = folder.File("commissioning.csv");
   environment.serverFactory = [&] { return std::make_unique<BootPServer>(sockets, routes); };
   CBootpWizardInfo info(environment);
   CBootpWizardSheet pages(&info, 0, {});
