@@ -8,7 +8,9 @@
 #include "app/address_prober.h"
 #include "app/assignment_session.h"
 #include "app/assignment_timing.h"
+#include "app/commissioning.h"
 #include "app/device_probes.h"
+#include "app/vendor_loader.h"
 #include "bootp/adapter_query.h"
 #include "bootp/address_probe.h"
 #include "cli/serving.h"
@@ -52,17 +54,19 @@ class AssignReport {
   AssignReport(Output& output, const AssignArguments& args, std::string macText)
       : m_output(output), m_args(args), m_macText(std::move(macText)) {}
 
-  std::optional<int> Show(const std::vector<AssignmentSession::Event>& events, bool accepted) {
+  std::optional<int> Show(const std::vector<AssignmentSession::Event>& events,
+                          const AssignmentSession& session) {
     std::optional<int> exit;
     for (const AssignmentSession::Event& event : events) {
-      const std::optional<int> code = Show(event, accepted);
+      const std::optional<int> code = Show(event, session.Accepted(), session.KeepResult());
       if (code && !exit) exit = code;
     }
     return exit;
   }
 
  private:
-  std::optional<int> Show(const AssignmentSession::Event& event, bool accepted) {
+  std::optional<int> Show(const AssignmentSession::Event& event, bool accepted,
+                          const std::optional<enip::MethodResult>& keepResult) {
     using Kind = AssignmentSession::EventKind;
     const std::string& ip = m_args.addresses.ipAddress;
     switch (event.kind) {
@@ -87,7 +91,15 @@ class AssignReport {
       case Kind::kConfirmed:
         m_output.Event("confirmed", "Confirmed: " + m_macText + " answers at " + ip,
                        {{"mac", m_macText}, {"ip", ip}});
-        return kExitSent;
+        // Told to keep its address, the device's word on that ends the run.
+        return m_args.keep ? std::nullopt : std::optional<int>(kExitSent);
+      case Kind::kKeeping:
+        m_output.Event("keeping",
+                       "Telling " + m_macText + " to keep " + ip + " (EtherNet/IP) ...",
+                       {{"mac", m_macText}, {"ip", ip}});
+        return std::nullopt;
+      case Kind::kKept:
+        return ShowKept(event.text, keepResult);
       case Kind::kNotConfirmed:
         return NotConfirmed("Not confirmed: " + m_macText + " did not answer at " + ip + " " +
                                 WithinText(m_args.confirmSeconds) +
@@ -122,6 +134,22 @@ class AssignReport {
   }
 
  public:
+  // The address was given either way: a device that does not keep it only ends the run with
+  // its own exit code.
+  int ShowKept(const std::string& text, const std::optional<enip::MethodResult>& result) {
+    const std::string outcome =
+        result ? enip::MethodOutcomeWord(result->outcome, true) : std::string("failed");
+    nlohmann::json fields{{"mac", m_macText}, {"ip", m_args.addresses.ipAddress},
+                          {"keep", outcome}};
+    if (result && result->outcome == enip::MethodOutcome::kDone) {
+      m_output.Event("kept", text, fields);
+      return kExitSent;
+    }
+    fields["kind"] = "notKept";
+    m_output.Warning(text, fields);
+    return kExitNotKept;
+  }
+
   // A device that accepted the address in DHCP said so itself: its silence is only a warning.
   int NotConfirmed(const std::string& text, bool accepted) {
     if (accepted) {
@@ -139,6 +167,56 @@ class AssignReport {
   // The interface toward the device while it is down.
   std::string m_linkDown;
 };
+
+int Run(const AssignArguments& args, AssignmentSession& session, BootPServer& server,
+        Output& output, const std::atomic<bool>& interrupted) {
+  const std::string macText = session.MacText();
+  AssignReport report(output, args, macText);
+  const Deadline deadline(args.timeoutSeconds);
+  // Runs until the end: a DHCP device may decline its address while it is being checked.
+  server.Listen();
+  std::vector<AssignmentSession::Event> events;
+  for (;;) {
+    // What cannot be said ends the run: the caller would read silence as success.
+    if (output.Failed()) return kExitOutputFailed;
+    events.clear();
+    session.Poll(events);
+    if (const auto exit = report.Show(events, session)) return *exit;
+    if (session.Ended()) return kExitSent;  // answered, and no check was asked for
+    if (interrupted) break;
+    if (!session.Answered() && deadline.Passed()) {
+      // No new answer from here on; one already handed to the sender still goes out, and
+      // counts.
+      events.clear();
+      session.StopWaiting(kLastRepliesLimit, events);
+      if (const auto exit = report.Show(events, session)) return *exit;
+      if (!session.Answered()) break;
+      if (session.Ended()) return kExitSent;
+    }
+    if (!server.IsRunning()) {
+      output.Error(MessageText(server));
+      return kExitStartFailed;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  const std::string& ipText = args.addresses.ipAddress;
+  if (session.Confirmed()) {
+    output.Warning("Interrupted before " + macText + " said whether it keeps " + ipText + ".",
+                   {{"kind", "notKept"}, {"mac", macText}, {"ip", ipText}, {"keep", "cancelled"}});
+    return kExitNotKept;
+  }
+  if (session.Answered()) {
+    return report.NotConfirmed(
+        "Not confirmed: interrupted before " + macText + " answered at " + ipText + ".",
+        session.Accepted());
+  }
+  output.Error(interrupted         ? "Interrupted before " + macText + " asked for an address."
+               : session.Offered() ? macText + " was offered " + ipText +
+                                         " but did not ask for it " + deadline.WithinText() + "."
+                                   : "No BOOTP or DHCP request from " + macText + " " +
+                                         deadline.WithinText() + ".");
+  return kExitTimeout;
+}
 
 }  // namespace
 
@@ -163,58 +241,32 @@ int Assign(const AssignArguments& args, Output& output, const std::atomic<bool>&
   // once armed.
   if (const auto refused = CheckInUse(args, key, ip, where, output, interrupted)) return *refused;
 
+  // Read while the device is waited for; the record names the maker.
+  VendorLoader vendors;
   AddressProber prober(SystemArpSocketApi());
   AssignmentSession::Settings settings;
   settings.checkWindow =
       std::chrono::milliseconds(std::llround(std::ceil(args.confirmSeconds * 1000)));
   settings.fallbackInterfaces = ArpInterfaces;
   settings.adapters = &SystemAdapterSource();
+  settings.keepAddress = args.keep;
   AssignmentSession session(server, prober, settings);
   output.Event("waiting", "Waiting for a BOOTP or DHCP request from " + macText + " ...",
                {{"mac", macText}});
   session.Arm(macText, args.addresses.ipAddress, args.addresses.subnetMask,
               args.addresses.defaultGateway);
+  const int exit = Run(args, session, server, output, interrupted);
 
-  AssignReport report(output, args, macText);
-  const Deadline deadline(args.timeoutSeconds);
-  // Runs until the end: a DHCP device may decline its address while it is being checked.
-  server.Listen();
-  std::vector<AssignmentSession::Event> events;
-  for (;;) {
-    // What cannot be said ends the run: the caller would read silence as success.
-    if (output.Failed()) return kExitOutputFailed;
-    events.clear();
-    session.Poll(events);
-    if (const auto exit = report.Show(events, session.Accepted())) return *exit;
-    if (session.Ended()) return kExitSent;  // answered, and no check was asked for
-    if (interrupted) break;
-    if (!session.Answered() && deadline.Passed()) {
-      // No new answer from here on; one already handed to the sender still goes out, and
-      // counts.
-      events.clear();
-      session.StopWaiting(kLastRepliesLimit, events);
-      if (const auto exit = report.Show(events, session.Accepted())) return *exit;
-      if (!session.Answered()) break;
-      if (session.Ended()) return kExitSent;
-    }
-    if (!server.IsRunning()) {
-      output.Error(MessageText(server));
-      return kExitStartFailed;
-    }
-    std::this_thread::sleep_for(kPollInterval);
+  // Whatever it came to, the assignment has its line in the record; one that cannot be
+  // written is said, and changes nothing else.
+  session.End();
+  vendors.WaitLoaded();
+  if (const std::string failure =
+          RecordAssignment(session, "quillnet-cli assign", vendors.Lookup(key));
+      !failure.empty()) {
+    output.Warning("Warning: " + failure, {{"kind", "record"}});
   }
-  const std::string& ipText = args.addresses.ipAddress;
-  if (session.Answered()) {
-    return report.NotConfirmed(
-        "Not confirmed: interrupted before " + macText + " answered at " + ipText + ".",
-        session.Accepted());
-  }
-  output.Error(interrupted         ? "Interrupted before " + macText + " asked for an address."
-               : session.Offered() ? macText + " was offered " + ipText +
-                                         " but did not ask for it " + deadline.WithinText() + "."
-                                   : "No BOOTP or DHCP request from " + macText + " " +
-                                         deadline.WithinText() + ".");
-  return kExitTimeout;
+  return output.Failed() ? kExitOutputFailed : exit;
 }
 
 }  // namespace quillnet::cli

@@ -15,6 +15,8 @@ struct AssignArguments {
   std::optional<double> timeoutSeconds;
   double confirmSeconds = 5;
   bool force = false;
+  // Once the device answers at its address, tell it to keep it (EtherNet/IP).
+  bool keep = false;
 };
 
 // `assign`: checks the addresses and whether the IP address is in use, answers the device's

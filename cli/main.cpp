@@ -168,22 +168,29 @@ int main(int argc, char** systemArgv) {
           },
           ""));
   assign->add_flag("--force", assignArgs.force,
-                   "Assign the IP address even when another device answers at it (never one of this PC's)");
+                   "Assign the IP address even when another device answers at it (never one of "
+                   "this PC's)");
+  assign->add_flag("--keep", assignArgs.keep,
+                   "Once the device answers at its new address, tell it to keep that address "
+                   "at its next start-up (EtherNet/IP: start-up method stored configuration)");
   assign->add_flag("--json", json, "One JSON object per line");
   assign->footer(ExitCodes(
       {{kExitSent,
         "the reply was sent, and the device answers at its new address where that could be "
         "checked"},
        {kExitRefused,
-        "the addresses failed the check, the IP address is in use by another device or this "
-        "PC, or the device declined it as in use or took another DHCP server's offer"},
+        "the addresses failed the check (an address of this PC among them), the IP address is "
+        "in use by another device, or the device declined it as in use or took another DHCP "
+        "server's offer"},
        {kExitStartFailed, "the server could not start or stopped listening"},
        {kExitSendFailed, "the reply could not be sent through the interface the device asked on"},
        {kExitTimeout, "no request from the device before the timeout or an interruption"},
        {kExitNotConfirmed,
         "the device did not answer at its new address within --confirm seconds or before an "
         "interruption, the check broke off, or the device asked again after each of 8 "
-        "replies"}}));
+        "replies"},
+       {kExitNotKept,
+        "with --keep: the device answers at its new address, but was not made to keep it"}}));
 
   ServeArguments serveArgs;
   CLI::App* serve = app.add_subcommand(

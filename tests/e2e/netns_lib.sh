@@ -65,6 +65,11 @@ qnt_init() {
   trap 'exit 130' INT
   trap 'exit 143' TERM
   QNT_TMP="$(mktemp -d "/tmp/${QNT_PREFIX}$$.XXXXXX")"
+  # The programs keep their commissioning record in the test's own folder, never the user's;
+  # any user the test runs them as may write it.
+  export XDG_STATE_HOME="$QNT_TMP/state"
+  mkdir -p -m 1777 "$XDG_STATE_HOME"
+  QNT_RECORD="$XDG_STATE_HOME/quillnet/commissioning.csv"
   qnt_remove_stale
 }
 

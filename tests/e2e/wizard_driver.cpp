@@ -138,11 +138,14 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   sinceListed.start();
   const int row = static_cast<int>(driver.ListedMacs().indexOf(mac));
   if (!expectedRelay.isEmpty()) {
-    constexpr int kRelayColumn = 3;
     const QAbstractItemModel* model = driver.List()->model();
-    Require(model->headerData(kRelayColumn, Qt::Horizontal).toString() == "Relay Agent",
-            "no Relay Agent column on the Listen page");
-    const QString shown = model->index(row, kRelayColumn).data().toString();
+    int relayColumn = 0;
+    while (relayColumn < model->columnCount() &&
+           model->headerData(relayColumn, Qt::Horizontal).toString() != "Relay Agent") {
+      ++relayColumn;
+    }
+    Require(relayColumn < model->columnCount(), "no Relay Agent column on the Listen page");
+    const QString shown = model->index(row, relayColumn).data().toString();
     Require(shown == expectedRelay, "the Listen page names the relay agent " + shown.toStdString());
   }
   driver.ClickRow(row);
