@@ -274,20 +274,13 @@ void AssignmentSession::StartKeeping(std::vector<Event>& events) {
   m_armed = false;
   m_checking = false;
   m_prober.Cancel();
-  enip::Target target;
-  ReadIpv4Text(m_ipAddress, target.address);
-  // To the address just confirmed, from the interface the device was heard on; a device
-  // behind a relay agent is reached through the routes.
-  if (m_lastRelay.empty()) {
-    const std::vector<int> heard = m_server.GetHeardInterfaces(m_device);
-    if (!heard.empty()) target.interfaceIndex = heard.front();
-    std::string source;
-    std::string mask;
-    if (m_settings.adapters != nullptr &&
-        QueryInterfaceAddress(*m_settings.adapters, target.interfaceIndex, source, mask)) {
-      ReadIpv4Text(source, target.source);
-    }
-  }
+  std::uint32_t ip = 0;
+  ReadIpv4Text(m_ipAddress, ip);
+  DeviceNetwork where;
+  where.interfaces = m_server.GetHeardInterfaces(m_device);
+  where.relay = m_lastRelay;
+  const enip::Target target = KeepTarget(
+      ip, where, m_settings.adapters != nullptr ? *m_settings.adapters : SystemAdapterSource());
   m_keeper = std::make_unique<KeepRunner>(m_settings.keep);
   m_keeper->Start(target);
   events.push_back({EventKind::kKeeping, {}, {}});

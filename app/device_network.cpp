@@ -52,6 +52,19 @@ DeviceNetwork LocateDevice(const BootPServer* server, DeviceKey device, AdapterS
   return where;
 }
 
+enip::Target KeepTarget(std::uint32_t ip, const DeviceNetwork& where, AdapterSource& adapters) {
+  enip::Target target;
+  target.address = ip;
+  if (!where.relay.empty() || where.interfaces.empty()) return target;
+  target.interfaceIndex = where.interfaces.front();
+  std::string source;
+  std::string mask;
+  if (QueryInterfaceAddress(adapters, target.interfaceIndex, source, mask)) {
+    ReadIpv4Text(source, target.source);
+  }
+  return target;
+}
+
 AddressVerdict CheckDeviceAddresses(const std::string& ipAddress, const std::string& subnetMask,
                                     const std::string& defaultGateway,
                                     const DeviceNetwork& where) {

@@ -6,6 +6,7 @@
 
 #include "bootp/adapter_query.h"
 #include "bootp/address_check.h"
+#include "enip/explicit_session.h"
 #include "wire/message.h"
 
 namespace quillnet {
@@ -62,5 +63,10 @@ struct AddressVerdict {
 AddressVerdict CheckDeviceAddresses(const std::string& ipAddress, const std::string& subnetMask,
                                     const std::string& defaultGateway,
                                     const DeviceNetwork& where);
+
+// Where a device at `ip` (network byte order) is told to keep its address: that address only,
+// from the interface it was last heard on and this PC's address there; a device behind a relay
+// agent is reached through the routes.
+enip::Target KeepTarget(std::uint32_t ip, const DeviceNetwork& where, AdapterSource& adapters);
 
 }  // namespace quillnet
