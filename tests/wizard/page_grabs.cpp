@@ -30,7 +30,8 @@ namespace {
 using namespace quillnet;
 using quillnet::testing::PageDriver;
 
-constexpr DeviceKey kDevices[] = {0x0A5C31004A17, 0x0A5C3200012E, 0x001B2C3D4E5F};
+// Two of the maker's own devices, one behind a router, and a drive of another maker.
+constexpr DeviceKey kDevices[] = {0x0A5C31004A17, 0x0A5C3200012E, 0x001B2C3D4E5F, 0x0000BC1A2B3C};
 constexpr int kSelected = 1;
 
 class Grabber {
@@ -85,6 +86,11 @@ int main(int argc, char* argv[]) {
                     {quillnet::testing::Ip(192, 168, 0, 21), kDevices[0]}});
   environment.arpSockets = &arp;
   environment.arpInterfaces = [] { return std::vector<int>{2}; };
+  // The selected device keeps its address when told to.
+  environment.keep = [](const enip::Target&, const std::atomic<bool>*) {
+    return enip::MethodResult{enip::MethodOutcome::kDone,
+                              "The device keeps 192.168.0.20 at its next start-up."};
+  };
   CBootpWizardInfo info(environment);
 
   bool ok = false;
@@ -113,6 +119,9 @@ int main(int argc, char* argv[]) {
     for (DeviceKey mac : kDevices) hear(mac);
     hear(kDevices[0]);
     ok = QTest::qWaitFor([&] { return driver.ListedMacs().size() == std::ssize(kDevices); }, 5000) && ok;
+    // The makers come once the registries are read.
+    const QAbstractItemModel* list = driver.List()->model();
+    ok = QTest::qWaitFor([&] { return !list->index(3, 3).data().toString().isEmpty(); }, 10000) && ok;
     driver.ClickRow(kSelected);
     ok = QTest::qWaitFor([&] { return driver.Enabled("nextButton"); }, 5000) && ok;
     ok = grabber.Grab("listen") && ok;
@@ -125,6 +134,7 @@ int main(int argc, char* argv[]) {
     ok = QTest::qWaitFor([&] { return driver.ResultLine().contains("in use"); }, 5000) && ok;
     ok = grabber.Grab("set-ip-in-use") && ok;
     driver.Type("ipAddressEdit", QStringLiteral("192.168.0.20"));
+    QTest::mouseClick(driver.FindOnPage<QCheckBox>("keepAddressCheck"), Qt::LeftButton);
     ok = grabber.Grab("set-ip") && ok;
 
     // A request the server does not answer at once, so the page waits to be looked at.
