@@ -75,6 +75,27 @@ cli help serve
 grep -q "until Ctrl+C\.$" "$TMP/out" || fail "help serve does not say that Ctrl+C ends it: $(cat "$TMP/out")"
 if grep -q SIGTERM "$TMP/out"; then fail "help speaks of SIGTERM, which Windows has not"; fi
 
+# The help as a Windows user reads it: the program by its name, not the path it was started
+# from; options named for what they take; each subcommand's own exit codes; no Markdown.
+for subcommand in "" listen assign serve startup history doctor; do
+  # shellcheck disable=SC2086
+  cli help $subcommand
+  label="help${subcommand:+ $subcommand}"
+  [[ "$rc" == 0 ]] || fail "$label exited $rc: $(cat "$TMP/err")"
+  head -n 5 "$TMP/out" | grep -q "^Usage: quillnet-cli" ||
+    fail "$label does not name the program as quillnet-cli: $(head -n 5 "$TMP/out")"
+  if grep -Eq '[A-Z]:\\|\.exe' "$TMP/out"; then fail "$label shows a path: $(cat "$TMP/out")"; fi
+  if grep -q 'TEXT:' "$TMP/out"; then fail "$label labels an option TEXT:...: $(cat "$TMP/out")"; fi
+  if grep -q '`' "$TMP/out"; then fail "$label has Markdown backticks: $(cat "$TMP/out")"; fi
+done
+cli help startup
+grep -q "^Exit codes: 0 " "$TMP/out" || fail "help startup names no exit codes: $(cat "$TMP/out")"
+if grep -q "timeout\|the reply was sent" "$TMP/out"; then
+  fail "help startup names another subcommand's exit codes: $(cat "$TMP/out")"
+fi
+cli assign 02:00:5e:10:20:30 10.0.0.5 255.255.255.255
+if grep -q '`' "$TMP/err"; then fail "a refusal has Markdown backticks: $(cat "$TMP/err")"; fi
+
 # Another program holds port 67, which Wine does not name: doctor and listen say so in
 # Windows' words.
 qnt_bg "$NS" "$TMP/holder.out" "$TMP/holder.err" python3 -c '

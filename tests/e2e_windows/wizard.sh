@@ -4,6 +4,7 @@
 # select it, Set IP, Assign IP, and the Completion page with the values bootpc was given;
 # Back to Listen, and ISC dhclient through the same pages in DHCP, holding its address after;
 # a copy saved from the Completion page, with its shortcuts, after a folder that was refused;
+# a second save cancelled, which the Failure page tells without the first copy's news;
 # Cancel to the Failure page, and Finish ends the program with 0. With port 67 taken by another
 # program, the Listen page leads to the Failure page, which says so.
 # The keyboard as a user's: Down selects the device, the addresses are typed key by key with
@@ -123,6 +124,12 @@ for link in "Desktop/Quillnet.lnk" "Start Menu/Programs/Quillnet.lnk"; do
     qnt_fail "no shortcut $link in the user's folders"
 done
 
+# The Install page cancelled: the Failure page says only that, and what the assignment came to;
+# the copy saved before is no longer its news.
+drive "check 1226" "enabled next 10" next "page install 20" cancel "page failure 20" \
+  "has 1007 10 You cancelled saving a copy of Quillnet; nothing was saved." \
+  "lacks 1007 A copy of Quillnet was saved" "lacks 1007 before you left the page" >/dev/null
+
 # Cancel on the Listen page: the Failure page says why the run ended; Finish ends the program.
 drive back "page listen 20" cancel "page failure 20" "has 1007 10 WARNING:" \
   "has 1007 10 You have not selected a device for IP assignment."
@@ -174,7 +181,9 @@ for dpi in 120 144; do
   grab assign-ip
   drive "page completion 60" "has 1007 10 10.93.0.60" >/dev/null
   grab completion
-  drive back "page listen 20" cancel "page failure 20" >/dev/null
+  drive "check 1226" "enabled next 10" next "page install 20" >/dev/null
+  grab install
+  drive cancel "page failure 20" >/dev/null
   grab failure
   drive finish "gone 30" >/dev/null
   qnt_wait_exit "$WIZARD_PID" 30

@@ -15,6 +15,7 @@
 //     address ID A.B.C.D           type an address into the IP address control ID
 //     text ID                      print the control's text
 //     has ID SECONDS TEXT...       wait until the control's text holds TEXT
+//     lacks ID TEXT...             the control's text does not hold TEXT (now)
 //     title                        print the window's title
 //     rect                         print the window's place on the screen: WIDTHxHEIGHT+X+Y
 //     check ID                     click the check box ID
@@ -755,6 +756,12 @@ void Run(const std::vector<std::string>& step) {
           return last.find(wanted) != std::string::npos;
         })) {
       Fail("control " + step[1] + " reads '" + last + "', without '" + wanted + "'");
+    }
+  } else if (verb == "lacks") {
+    need(3);
+    const std::string text = Text(Control(std::atoi(step[1].c_str())));
+    if (text.find(Rest(step, 2)) != std::string::npos) {
+      Fail("control " + step[1] + " still reads '" + Rest(step, 2) + "': '" + text + "'");
     }
   } else if (verb == "load") {
     need(2);
