@@ -5,7 +5,6 @@
 #include <variant>
 
 #include "app/address_prober.h"
-#include "bootp/address_probe.h"
 #include "platform/ipv4_text.h"
 #include "platform/local_time.h"
 

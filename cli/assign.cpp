@@ -8,10 +8,9 @@
 #include "app/address_prober.h"
 #include "app/assignment_session.h"
 #include "bootp/adapter_query.h"
-#include "bootp/address_probe.h"
 #include "cli/serving.h"
-#include "platform/arp_socket.h"
 #include "platform/ipv4_text.h"
+#include "platform/neighbour_check.h"
 
 namespace quillnet::cli {
 namespace {
@@ -33,7 +32,7 @@ std::optional<int> CheckInUse(const AssignArguments& args, DeviceKey key, std::u
     request.duration = timing::kInUseProbe;
     request.interval = timing::kInUseProbeInterval;
     request.cancel = &interrupted;
-    const ProbeResult result = ProbeAddress(SystemArpSocketApi(), request);
+    const ProbeResult result = SystemNeighbourCheck().Probe(request);
     if (result.outcome == ProbeOutcome::kNotPossible || result.outcome == ProbeOutcome::kBrokeOff) {
       output.Warning("Warning: could not check whether " + ipText + " is in use: " +
                      result.reason + ".");
@@ -162,7 +161,7 @@ int Assign(const AssignArguments& args, Output& output, const std::atomic<bool>&
   // once armed.
   if (const auto refused = CheckInUse(args, key, ip, output, interrupted)) return *refused;
 
-  AddressProber prober(SystemArpSocketApi());
+  AddressProber prober(SystemNeighbourCheck());
   AssignmentSession::Settings settings;
   settings.checkWindow =
       std::chrono::milliseconds(std::llround(std::ceil(args.confirmSeconds * 1000)));
