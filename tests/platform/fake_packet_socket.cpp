@@ -65,6 +65,42 @@ void FakePacketSocketApi::Close(SocketHandle socket) {
   m_open.erase(socket);
 }
 
+int FakePacketSocketApi::OpenEcho(SocketHandle& socket) {
+  std::lock_guard lock(m_mutex);
+  if (echoOpenError != 0) {
+    socket = kInvalidSocket;
+    return echoOpenError;
+  }
+  socket = m_nextHandle++;
+  m_open.insert(socket);
+  return 0;
+}
+
+int FakePacketSocketApi::SendEcho(SocketHandle socket, std::uint32_t ip, std::uint16_t) {
+  std::lock_guard lock(m_mutex);
+  if (m_open.count(socket) == 0) return kWsaEbadf;
+  if (echoSendError != 0) return echoSendError;
+  m_echoes.push_back(ip);
+  return 0;
+}
+
+int FakePacketSocketApi::ReceiveEcho(SocketHandle socket, std::uint32_t, bool& answered,
+                                     std::chrono::milliseconds timeout) {
+  std::unique_lock lock(m_mutex);
+  answered = false;
+  if (m_open.count(socket) == 0) return kWsaEbadf;
+  if (echoReceiveError != 0) return echoReceiveError;
+  answered = m_changed.wait_for(lock, timeout, [&] {
+    return echoAnsweredFrom > 0 && std::ssize(m_echoes) >= echoAnsweredFrom;
+  });
+  return 0;
+}
+
+std::vector<std::uint32_t> FakePacketSocketApi::echoes() const {
+  std::lock_guard lock(m_mutex);
+  return m_echoes;
+}
+
 void FakePacketSocketApi::Push(int interfaceIndex, std::vector<std::uint8_t> bytes) {
   std::lock_guard lock(m_mutex);
   m_incoming.push_back({0, {interfaceIndex, std::move(bytes)}});

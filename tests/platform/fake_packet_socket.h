@@ -40,6 +40,20 @@ class FakePacketSocketApi final : public PacketSocketApi {
                    int& interfaceIndex, std::chrono::milliseconds timeout) override;
   void Close(SocketHandle socket) override;
 
+  // ICMP echo: every request is counted, and from the `echoAnsweredFrom`-th on (0: never) the
+  // device answers.
+  int echoOpenError = 0;
+  int echoSendError = 0;
+  int echoReceiveError = 0;
+  int echoAnsweredFrom = 0;
+  int OpenEcho(SocketHandle& socket) override;
+  int SendEcho(SocketHandle socket, std::uint32_t ip, std::uint16_t sequence) override;
+  // An answer that is due comes at once; otherwise it waits the whole `timeout`.
+  int ReceiveEcho(SocketHandle socket, std::uint32_t ip, bool& answered,
+                  std::chrono::milliseconds timeout) override;
+  // The addresses the echo requests went to, in order.
+  std::vector<std::uint32_t> echoes() const;
+
   void Push(int interfaceIndex, std::vector<std::uint8_t> bytes);
   void PushError(int error);
 
@@ -59,6 +73,7 @@ class FakePacketSocketApi final : public PacketSocketApi {
   SocketHandle m_nextHandle = 3;
   int m_opens = 0;
   std::vector<Frame> m_sent;
+  std::vector<std::uint32_t> m_echoes;
 };
 
 }  // namespace quillnet::testing

@@ -173,5 +173,69 @@ TEST_F(PacketNeighbourCheckTest, NotPossibleAndBrokeOffSayWhy) {
   }
 }
 
+// Behind a router: an echo request every interval, and the first reply from the address ends
+// the probe, naming no holder; a device that never answers is asked through the whole duration.
+TEST_F(PacketNeighbourCheckTest, EchoAsksEveryIntervalUntilTheAddressAnswers) {
+  ProbeRequest request = Request();
+  request.echo = true;
+  request.interfaces.clear();
+  request.accept = [](DeviceKey) {
+    ADD_FAILURE() << "an echo reply names no holder to accept";
+    return false;
+  };
+  api.echoAnsweredFrom = 2;
+  const ProbeResult answered = Check(api, request);
+  EXPECT_EQ(answered.outcome, ProbeOutcome::kAnswered);
+  EXPECT_EQ(answered.holder, 0u);
+  EXPECT_EQ(api.echoes(), (std::vector<std::uint32_t>{kAddress, kAddress}));
+  EXPECT_TRUE(api.sent().empty()) << "ARP does not pass the router";
+  EXPECT_TRUE(api.openSockets().empty());
+
+  FakePacketSocketApi silent;
+  EXPECT_EQ(Check(silent, request).outcome, ProbeOutcome::kSilent);
+  // A request at the start and at most one per 30 ms of the 100 ms after it.
+  EXPECT_GE(silent.echoes().size(), 2u);
+  EXPECT_LE(silent.echoes().size(), 4u);
+  EXPECT_TRUE(silent.openSockets().empty());
+}
+
+TEST_F(PacketNeighbourCheckTest, EchoNotPossibleAndBrokeOffSayWhy) {
+  const struct {
+    const char* name;
+    int openError;
+    int sendError;
+    int receiveError;
+    int error;
+    std::string reason;
+    ProbeOutcome outcome = ProbeOutcome::kNotPossible;
+  } cases[] = {
+      {"EPERM", 10001, 0, 0, 10001,
+       "this program may not send ICMP echo requests, which reach a device behind a router: it "
+       "lacks the CAP_NET_RAW capability, and its group is not in net.ipv4.ping_group_range"},
+      {"no echo on this system", kWsaEopnotsupp, 0, 0, kWsaEopnotsupp,
+       "ICMP echo requests, which reach a device behind a router, cannot be sent on this "
+       "system"},
+      {"other open failure", kWsaEinval, 0, 0, kWsaEinval,
+       "opening the ICMP socket failed 10022 (00002726)"},
+      {"the first request", 0, kWsaEnetunreach, 0, kWsaEnetunreach,
+       "sending an ICMP echo request failed 10051 (00002743)"},
+      {"receive failure", 0, 0, kWsaEnetdown, kWsaEnetdown,
+       "receiving ICMP echo replies failed 10050 (00002742)", ProbeOutcome::kBrokeOff},
+  };
+  for (const auto& c : cases) {
+    FakePacketSocketApi fake;
+    fake.echoOpenError = c.openError;
+    fake.echoSendError = c.sendError;
+    fake.echoReceiveError = c.receiveError;
+    ProbeRequest request = Request();
+    request.echo = true;
+    const ProbeResult result = Check(fake, request);
+    EXPECT_EQ(result.outcome, c.outcome) << c.name;
+    EXPECT_EQ(result.error, c.error) << c.name;
+    EXPECT_EQ(result.reason, c.reason) << c.name;
+    EXPECT_TRUE(fake.openSockets().empty()) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace quillnet
