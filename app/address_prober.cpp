@@ -4,7 +4,8 @@
 
 namespace quillnet {
 
-AddressProber::AddressProber(ArpSocketApi& api) : m_api(api), m_thread([this] { Run(); }) {}
+AddressProber::AddressProber(NeighbourCheck& check)
+    : m_check(check), m_thread([this] { Run(); }) {}
 
 AddressProber::~AddressProber() {
   {
@@ -56,7 +57,7 @@ void AddressProber::Run() {
     m_cancel = false;
     request.cancel = &m_cancel;
     lock.unlock();
-    const ProbeResult result = ProbeAddress(m_api, request);
+    const ProbeResult result = m_check.Probe(request);
     lock.lock();
     // A probe that was replaced or cancelled meanwhile has nothing to say.
     if (generation != m_generation || m_stop || !done) continue;

@@ -7,20 +7,20 @@
 #include <optional>
 #include <thread>
 
-#include "bootp/address_probe.h"
+#include "platform/neighbour_check.h"
 
 namespace quillnet {
 
-// Runs ARP probes one after another on a thread of its own, so that the user interface never
-// waits for the network. Start never blocks: it ends a probe under way (its result is then
-// dropped) and the new one follows.
+// Runs probes of the neighbour check one after another on a thread of its own, so that the
+// user interface never waits for the network. Start never blocks: it ends a probe under way
+// (its result is then dropped) and the new one follows.
 class AddressProber {
  public:
   // Called on the prober's thread with the result of a probe that was not replaced or
   // cancelled; `generation` is what Start returned for it.
   using Done = std::function<void(std::uint64_t generation, const ProbeResult& result)>;
 
-  explicit AddressProber(ArpSocketApi& api);
+  explicit AddressProber(NeighbourCheck& check);
   // Cancels the probe under way and waits for the thread.
   ~AddressProber();
 
@@ -38,7 +38,7 @@ class AddressProber {
  private:
   void Run();
 
-  ArpSocketApi& m_api;
+  NeighbourCheck& m_check;
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
   std::optional<ProbeRequest> m_pending;

@@ -8,7 +8,6 @@
 #include "app/address_prober.h"
 #include "app/device_probes.h"
 #include "bootp/adapter_query.h"
-#include "bootp/address_probe.h"
 #include "platform/ipv4_text.h"
 #include "platform/local_time.h"
 

@@ -97,7 +97,7 @@ CBootpWizardInfo::~CBootpWizardInfo() {
 AddressProber& CBootpWizardInfo::GetProber() {
   if (!m_prober) {
     m_prober = std::make_unique<AddressProber>(
-        m_environment.arpSockets != nullptr ? *m_environment.arpSockets : SystemArpSocketApi());
+        m_environment.neighbours != nullptr ? *m_environment.neighbours : SystemNeighbourCheck());
   }
   return *m_prober;
 }

@@ -57,7 +57,8 @@ class CBootpWizardInfo {
     std::string settingsFile;            // "" → the current user's store
     ServerFactory serverFactory;         // empty → BootPServer on the system's sockets
     AdapterSource* adapters = nullptr;   // null → the system's adapters
-    ArpSocketApi* arpSockets = nullptr;  // null → the system's packet sockets
+    // null → the system's neighbour check
+    NeighbourCheck* neighbours = nullptr;
     // The interfaces to probe a device on that was not heard on any known one; empty → every
     // interface that can send ARP.
     std::function<std::vector<int>()> arpInterfaces;

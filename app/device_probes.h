@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/device_network.h"
-#include "bootp/address_probe.h"
+#include "platform/neighbour_check.h"
 
 namespace quillnet {
 

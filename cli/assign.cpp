@@ -12,10 +12,9 @@
 #include "app/device_probes.h"
 #include "app/vendor_loader.h"
 #include "bootp/adapter_query.h"
-#include "bootp/address_probe.h"
 #include "cli/serving.h"
-#include "platform/arp_socket.h"
 #include "platform/ipv4_text.h"
+#include "platform/neighbour_check.h"
 
 namespace quillnet::cli {
 namespace {
@@ -32,7 +31,7 @@ std::optional<int> CheckInUse(const AssignArguments& args, DeviceKey key, std::u
   ProbeRequest request = BuildProbe(ProbePurpose::kInUse, ip, key, where, ArpInterfaces,
                                     timing::kInUseProbe, timing::kInUseProbeInterval);
   request.cancel = &interrupted;
-  const InUse inUse = ReadInUse(ProbeAddress(SystemArpSocketApi(), request));
+  const InUse inUse = ReadInUse(SystemNeighbourCheck().Probe(request));
   if (!inUse.notChecked.empty()) {
     output.Warning("Warning: could not check whether " + ipText + " is in use: " +
                    inUse.notChecked + ".");
@@ -243,7 +242,7 @@ int Assign(const AssignArguments& args, Output& output, const std::atomic<bool>&
 
   // Read while the device is waited for; the record names the maker.
   VendorLoader vendors;
-  AddressProber prober(SystemArpSocketApi());
+  AddressProber prober(SystemNeighbourCheck());
   AssignmentSession::Settings settings;
   settings.checkWindow =
       std::chrono::milliseconds(std::llround(std::ceil(args.confirmSeconds * 1000)));

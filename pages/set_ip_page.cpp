@@ -4,9 +4,9 @@
 
 #include "app/device_probes.h"
 #include "bootp/address_check.h"
-#include "bootp/address_probe.h"
 #include "dialogs/dialog_ids.h"
 #include "platform/ipv4_text.h"
+#include "platform/neighbour_check.h"
 
 namespace quillnet {
 namespace {

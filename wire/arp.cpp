@@ -78,13 +78,6 @@ bool ParseArpFrame(std::span<const std::uint8_t> frame, ArpPacket& packet) {
   return true;
 }
 
-bool ArpRequestTarget(std::span<const std::uint8_t> frame, std::uint32_t& ip) {
-  ArpPacket packet{};
-  if (!ParseArpFrame(frame, packet) || packet.operation != kArpOperationRequest) return false;
-  ip = packet.targetIp;
-  return true;
-}
-
 bool ArpClaimsAddress(const ArpPacket& packet, std::uint32_t ip, DeviceKey& holder) {
   if (packet.senderIp == kUnspecifiedIp || packet.senderIp != ip) return false;
   holder = packet.senderMac;

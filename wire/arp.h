@@ -56,8 +56,7 @@ using ArpFrame = std::array<std::uint8_t, kArpFrameSize>;
 ArpFrame BuildArpProbe(DeviceKey senderMac, std::uint32_t targetIp);
 
 // The reply of `holder`, which holds `ip`, to `asker`'s probe: sent to the asker alone, its
-// target IP the probe's sender IP, 0.0.0.0. Where the system answers a probe only with the
-// holder's MAC address (SendARP), this is the frame the holder sent.
+// target IP the probe's sender IP, 0.0.0.0.
 ArpFrame BuildArpReply(DeviceKey holder, std::uint32_t ip, DeviceKey asker);
 
 struct ArpPacket {
@@ -71,10 +70,6 @@ struct ArpPacket {
 // True for an Ethernet/IPv4 ARP request or reply of at least kArpFrameSize bytes; then fills
 // `packet`, which is left alone otherwise.
 bool ParseArpFrame(std::span<const std::uint8_t> frame, ArpPacket& packet);
-
-// True for a frame ParseArpFrame takes that is a request; `ip` then gets the address it asks
-// for, and is left alone otherwise.
-bool ArpRequestTarget(std::span<const std::uint8_t> frame, std::uint32_t& ip);
 
 // True when the packet's sender says it holds `ip` (its sender IP is `ip`); `holder` then gets
 // its sender MAC. A probe, whose sender IP is 0.0.0.0, claims nothing, whatever `ip` is.

@@ -33,12 +33,4 @@ int OpenBootpSocketThroughHelper(NetHelperFailure& failure) {
   return -1;
 }
 
-std::unique_ptr<NetHelperClaims> StartNetHelperProbes(const std::vector<int>&, std::uint32_t,
-                                                      std::chrono::milliseconds,
-                                                      std::chrono::milliseconds,
-                                                      NetHelperFailure& failure) {
-  failure = {};
-  return nullptr;
-}
-
 }  // namespace quillnet

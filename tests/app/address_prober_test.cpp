@@ -12,11 +12,10 @@
 namespace quillnet {
 namespace {
 
-using testing::FakeArpSocketApi;
+using testing::FakeNeighbourCheck;
 using testing::Ip;
 
 constexpr int kInterface = 2;
-constexpr DeviceKey kOurMac = 0x02005E0000AA;
 constexpr DeviceKey kHolder = 0x02005E000077;
 
 struct Delivered {
@@ -48,12 +47,11 @@ ProbeRequest Request(std::uint32_t ip, std::chrono::milliseconds duration) {
 }
 
 TEST(AddressProber, AProbeReplacedByANewOneSaysNothing) {
-  FakeArpSocketApi arp;
-  arp.macs = {{kInterface, kOurMac}};
-  arp.AnswerProbes({{Ip(10, 0, 0, 9), kHolder}});
+  FakeNeighbourCheck neighbours;
+  neighbours.AnswerProbes({{Ip(10, 0, 0, 9), kHolder}});
   Delivered delivered;
   {
-    AddressProber prober(arp);
+    AddressProber prober(neighbours);
     // A long probe nobody answers, replaced at once by one that is answered.
     const std::uint64_t first =
         prober.Start(Request(Ip(10, 0, 0, 8), std::chrono::seconds(30)), delivered.Sink());
@@ -70,20 +68,19 @@ TEST(AddressProber, AProbeReplacedByANewOneSaysNothing) {
 }
 
 TEST(AddressProber, CancelAndTheEndOfTheProberStopALongProbe) {
-  FakeArpSocketApi arp;
-  arp.macs = {{kInterface, kOurMac}};
+  FakeNeighbourCheck neighbours;
   Delivered delivered;
   {
-    AddressProber prober(arp);
+    AddressProber prober(neighbours);
     prober.Start(Request(Ip(10, 0, 0, 8), std::chrono::minutes(10)), delivered.Sink());
     // Once the probe runs, Cancel ends it without a result.
-    while (arp.sent().empty()) std::this_thread::yield();
+    while (neighbours.questions().empty()) std::this_thread::yield();
     prober.Cancel();
     // A later probe runs as usual, and the prober's end cuts it short.
     prober.Start(Request(Ip(10, 0, 0, 8), std::chrono::minutes(10)), delivered.Sink());
   }
   EXPECT_TRUE(delivered.results.empty());
-  EXPECT_TRUE(arp.openSockets().empty());
+  EXPECT_EQ(neighbours.running(), 0);
 }
 
 }  // namespace

@@ -21,7 +21,6 @@ using testing::Ip;
 using testing::Request;
 
 constexpr DeviceKey kDevice = 0x02005E102030;
-constexpr DeviceKey kPcMac = 0x02005E0000AA;
 constexpr int kInterface = 4;
 constexpr std::uint32_t kBroadcast = 0xFFFFFFFFu;
 
@@ -77,14 +76,13 @@ TEST_P(AssignmentSessionTest, EndsAsTheDeviceLeadsIt) {
   testing::FakeSocketApi sockets;
   testing::FakeRouteSource routes;
   if (path.sends) routes.rows = {{kBroadcast, kBroadcast, Ip(192, 168, 1, 2), kInterface}};
-  testing::FakeArpSocketApi arp;
-  arp.macs = {{kInterface, kPcMac}};
+  testing::FakeNeighbourCheck neighbours;
   switch (path.network) {
     case Network::kNoProbes:
-      arp.openError = kWsaEacces;
+      neighbours.Refuse(kWsaEacces, "this program lacks the CAP_NET_RAW capability");
       break;
     case Network::kBreaks:
-      arp.PushError(kWsaEnetdown);
+      neighbours.BreakOffNext(kWsaEnetdown, "receiving ARP frames failed");
       break;
     case Network::kAnswers:
     case Network::kSilent:
@@ -92,7 +90,7 @@ TEST_P(AssignmentSessionTest, EndsAsTheDeviceLeadsIt) {
   }
   BootPServer server(sockets, routes);
   ASSERT_TRUE(server.Start());
-  AddressProber prober(arp);
+  AddressProber prober(neighbours);
   AssignmentSession::Settings settings;
   settings.checkWindow = std::chrono::milliseconds(path.window);
   settings.checkInterval = std::chrono::milliseconds(50);
@@ -107,7 +105,7 @@ TEST_P(AssignmentSessionTest, EndsAsTheDeviceLeadsIt) {
     ASSERT_TRUE(server.WaitForReplies(std::chrono::seconds(5)));
     session.Poll(events);
   }
-  if (path.network == Network::kAnswers) arp.AnswerProbes({{Ip(192, 168, 1, 50), kDevice}});
+  if (path.network == Network::kAnswers) neighbours.AnswerProbes({{Ip(192, 168, 1, 50), kDevice}});
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!session.Ended() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -117,6 +115,11 @@ TEST_P(AssignmentSessionTest, EndsAsTheDeviceLeadsIt) {
   std::vector<Kind> kinds;
   for (const auto& event : events) kinds.push_back(event.kind);
   EXPECT_EQ(kinds, path.events);
+  // The device was asked for at its new address on the interface it was heard on.
+  for (const auto& question : neighbours.questions()) {
+    EXPECT_EQ(question.interfaces, std::vector<int>{kInterface});
+    EXPECT_EQ(question.ip, Ip(192, 168, 1, 50));
+  }
   // However it ended, the server is no longer armed for the device.
   EXPECT_FALSE(server.IsArmed());
   server.Stop();
@@ -164,16 +167,15 @@ TEST(AssignmentSession, AnAnswerAtOnceThatMissesWaitsForTheNextRequest) {
   testing::FakeSocketApi sockets;
   testing::FakeRouteSource routes;
   routes.rows = {{kBroadcast, kBroadcast, Ip(192, 168, 1, 2), kInterface}};
-  testing::FakeArpSocketApi arp;
-  arp.macs = {{kInterface, kPcMac}};
-  arp.AnswerProbes({{Ip(192, 168, 1, 50), kDevice}});
+  testing::FakeNeighbourCheck neighbours;
+  neighbours.AnswerProbes({{Ip(192, 168, 1, 50), kDevice}});
   BootPServer server(sockets, routes);
   ASSERT_TRUE(server.Start());
   sockets.Push(Message(Step::kBootp), kInterface);
   server.ServiceOneRequest();
   // The PC's address on the device's interface is gone when the answer at once leaves.
   sockets.sendErrorByAddress = {{Ip(192, 168, 1, 2), kWsaEnetunreach}};
-  AddressProber prober(arp);
+  AddressProber prober(neighbours);
   AssignmentSession session(server, prober, {});
   ASSERT_TRUE(session.Arm(FormatMacAddress(kDevice), "192.168.1.50", "255.255.255.0", ""));
   ASSERT_TRUE(server.WaitForReplies(std::chrono::seconds(5)));

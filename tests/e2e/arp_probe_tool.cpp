@@ -1,4 +1,4 @@
-// Probes one address out of one interface with the real packet socket:
+// Probes one address out of one interface with the system's neighbour check:
 //   e2e_arp_probe <interface> <ip> holder
 // prints the MAC address of the device that answers, or "none" when nobody does within the
 // probe's default duration, and exits 0. When no probe is possible it prints the reason on
@@ -8,9 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "bootp/address_probe.h"
-#include "platform/arp_socket.h"
 #include "platform/ipv4_text.h"
+#include "platform/neighbour_check.h"
 #include "wire/message.h"
 
 int main(int argc, char** argv) {
@@ -29,7 +28,7 @@ int main(int argc, char** argv) {
   ProbeRequest request;
   request.interfaces = {static_cast<int>(index)};
   request.ip = ip;
-  const ProbeResult result = ProbeAddress(SystemArpSocketApi(), request);
+  const ProbeResult result = SystemNeighbourCheck().Probe(request);
   switch (result.outcome) {
     case ProbeOutcome::kAnswered:
       std::printf("%s\n", FormatMacAddress(result.holder).c_str());

@@ -86,9 +86,8 @@ class WizardOnFakes : public ::testing::Test {
       return std::make_unique<BootPServer>(m_sockets, m_routes);
     };
     m_adapters.adapters = {{"eth0", {{"192.168.0.5", "255.255.255.0"}}, "192.168.0.1", 2}};
-    // ARP goes to a fake too: a test must never probe this machine's own networks.
-    m_arp.macs = {{kPcInterface, kPcMac}};
-    m_environment.arpSockets = &m_arp;
+    // The neighbours are a fake too: a test must never probe this machine's own networks.
+    m_environment.neighbours = &m_neighbours;
     m_environment.arpInterfaces = [] { return std::vector<int>{kPcInterface}; };
   }
   ~WizardOnFakes() override {
@@ -115,11 +114,10 @@ class WizardOnFakes : public ::testing::Test {
   bool On(const char* page) const { return m_wizard->Page() == page; }
 
   static constexpr int kPcInterface = 2;
-  static constexpr std::uint64_t kPcMac = 0x02005E0000AA;
 
   TemporaryFolder m_folder;
   SettingsLocation m_settings;
-  FakeArpSocketApi m_arp;
+  FakeNeighbourCheck m_neighbours;
   FakeSocketApi m_sockets;
   FakeRouteSource m_routes;
   FakeAdapterSource m_adapters;

@@ -20,7 +20,6 @@
 #include "platform/winsock_errors.h"
 #include "record/commissioning_record.h"
 #include "tests/pages/page_test_support.h"
-#include "wire/arp.h"
 
 namespace quillnet {
 namespace {
@@ -117,7 +116,7 @@ class PagesTest : public testing::WizardOnFakes {
     ASSERT_TRUE(Wizard().Next());
     ASSERT_TRUE(On("setIpPage"));
   }
-  // The fake network answers every ARP probe for an address of `holders` as its holder would.
+  // The fake network answers every probe for an address of `holders` as its holder would.
   void AnswerProbes(const std::map<std::string, DeviceKey>& holders) {
     std::map<std::uint32_t, std::uint64_t> byAddress;
     for (const auto& [text, holder] : holders) {
@@ -125,7 +124,7 @@ class PagesTest : public testing::WizardOnFakes {
       ASSERT_TRUE(ReadIpv4Text(text, ip));
       byAddress[ip] = holder;
     }
-    m_arp.AnswerProbes(std::move(byAddress));
+    m_neighbours.AnswerProbes(std::move(byAddress));
   }
 };
 
@@ -479,13 +478,13 @@ TEST_F(AssignTest, ADeviceThatJustAskedIsAnsweredAtOnceAndItsAnswerEndsTheAssign
   const std::string verdict = "Confirmed: the device answers at 192.168.0.20.";
   EXPECT_EQ(Summary().rfind(verdict + "\n\nSuccessfully assigned MAC address:", 0), 0u) << Summary();
   EXPECT_EQ(Wizard().Window().bold.at(IDC_SUMMARY), static_cast<int>(verdict.size()));
-  // The probe that was answered asked for the address from 0.0.0.0, so no neighbour learnt
-  // anything from it.
-  ArpPacket probe;
-  ASSERT_FALSE(m_arp.sent().empty());
-  ASSERT_TRUE(ParseArpFrame(m_arp.sent().back().bytes, probe));
-  EXPECT_EQ(probe.senderIp, 0u);
-  EXPECT_EQ(probe.targetIp, Ip(192, 168, 0, 20));
+  // The probe that was answered asked by ARP for the address, on the interface toward the
+  // device.
+  const auto questions = m_neighbours.questions();
+  ASSERT_FALSE(questions.empty());
+  EXPECT_FALSE(questions.back().echo);
+  EXPECT_EQ(questions.back().ip, Ip(192, 168, 0, 20));
+  EXPECT_EQ(questions.back().interfaces, std::vector<int>{kPcInterface});
 
   // Finish closes the wizard; an address control that tells of a change as its window goes
   // changes nothing.
@@ -497,7 +496,8 @@ TEST_F(AssignTest, ADeviceThatJustAskedIsAnsweredAtOnceAndItsAnswerEndsTheAssign
 }
 
 TEST_F(AssignTest, WithoutTheWayToAskTheReplyCountsAndTheCompletionPageSaysWhy) {
-  m_arp.openError = kWsaBase + EPERM;
+  m_neighbours.Refuse(kWsaBase + EPERM,
+                      "this program lacks the CAP_NET_RAW capability, which ARP probes need");
   GoToAssign(true);
   ASSERT_TRUE(WaitFor([&] { return On("completionPage"); }));
   EXPECT_EQ(m_sockets.sent().size(), 1u);
@@ -639,7 +639,8 @@ TEST_F(AssignTest, ADeviceThatTakesTheAnswerAtOnceButNeverAnswersEndsTheAssignme
   EXPECT_TRUE(Contains("Not confirmed: no answer at 192.168.0.20"));
   EXPECT_FALSE(m_info->GetServer()->IsArmed());
   // The device was asked all through the window, not only at its start.
-  EXPECT_GE(m_arp.sent().size(), static_cast<std::size_t>(kAnswerWindowMs / timing::kCheckInterval.count()));
+  EXPECT_GE(m_neighbours.questions().size(),
+            static_cast<std::size_t>(kAnswerWindowMs / timing::kCheckInterval.count()));
 }
 
 TEST_F(AssignTest, ADeviceThatAsksAgainAfterTheAnswerAtOnceIsAnsweredAndThenAsked) {

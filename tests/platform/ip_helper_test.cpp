@@ -1,4 +1,4 @@
-// Windows only: what IP Helper and SendARP give the engine on this machine.
+// Windows only: what IP Helper gives the engine on this machine.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -10,9 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "bootp/address_probe.h"
-#include "platform/arp_socket.h"
 #include "platform/ipv4_text.h"
+#include "platform/neighbour_check.h"
 #include "platform/network_info.h"
 #include "platform/port_owners.h"
 #include "platform/process_privileges.h"
@@ -100,7 +99,7 @@ TEST(WindowsArp, AProbeThatCannotBeSentSaysWhy) {
   ASSERT_TRUE(ReadIpv4Text("192.0.2.1", request.ip));
   request.duration = std::chrono::milliseconds(2000);
   const auto start = std::chrono::steady_clock::now();
-  const ProbeResult result = ProbeAddress(SystemArpSocketApi(), request);
+  const ProbeResult result = SystemNeighbourCheck().Probe(request);
   const auto took = std::chrono::steady_clock::now() - start;
   if (ProcessHasRawCapability()) {
     EXPECT_NE(result.outcome, ProbeOutcome::kAnswered) << "192.0.2.1 is nobody's";
@@ -119,13 +118,13 @@ TEST(WindowsEcho, TheLoopbackAddressAnswersAndNobodyElse) {
   request.echo = true;
   request.duration = std::chrono::milliseconds(10000);
   ASSERT_TRUE(ReadIpv4Text("127.0.0.1", request.ip));
-  const ProbeResult answered = ProbeAddress(SystemArpSocketApi(), request);
+  const ProbeResult answered = SystemNeighbourCheck().Probe(request);
   EXPECT_EQ(answered.outcome, ProbeOutcome::kAnswered) << answered.reason;
 
   // A documentation address (RFC 5737) that no network gives out.
   request.duration = std::chrono::milliseconds(1500);
   ASSERT_TRUE(ReadIpv4Text("198.51.100.1", request.ip));
-  const ProbeResult silent = ProbeAddress(SystemArpSocketApi(), request);
+  const ProbeResult silent = SystemNeighbourCheck().Probe(request);
   EXPECT_EQ(silent.outcome, ProbeOutcome::kSilent) << silent.reason;
 }
 

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
+#include <utility>
 
 #include "platform/ipv4_text.h"
+#include "platform/probe_rounds.h"
 #include "platform/winsock_errors.h"
-#include "wire/arp.h"
 
 namespace quillnet::testing {
 
@@ -205,103 +207,73 @@ void GatedRouteSource::Release() {
   m_changed.notify_all();
 }
 
-int FakeArpSocketApi::Open(SocketHandle& socket) {
+void FakeNeighbourCheck::AnswerProbes(std::map<std::uint32_t, DeviceKey> holders) {
   std::lock_guard lock(m_mutex);
-  ++m_opens;
-  if (openError != 0) {
-    socket = kInvalidSocket;
-    return openError;
-  }
-  socket = m_nextHandle++;
-  m_open.insert(socket);
-  return 0;
+  m_holders = std::move(holders);
 }
 
-int FakeArpSocketApi::HardwareAddress(int interfaceIndex, std::uint64_t& mac) {
-  const auto found = macs.find(interfaceIndex);
-  if (found == macs.end()) return kWsaEinval;
-  mac = found->second;
-  return 0;
+void FakeNeighbourCheck::HoldAnswers(int count) {
+  std::lock_guard lock(m_mutex);
+  m_held = count;
 }
 
-int FakeArpSocketApi::SendFrame(SocketHandle socket, int interfaceIndex,
-                                std::span<const std::uint8_t> frame) {
-  Frame sentFrame{interfaceIndex, {frame.begin(), frame.end()}};
-  std::function<void(const Frame&)> answer;
+void FakeNeighbourCheck::Refuse(int error, std::string reason) {
+  std::lock_guard lock(m_mutex);
+  m_refusal = ProbeFailed(error, std::move(reason));
+}
+
+void FakeNeighbourCheck::BreakOffNext(int error, std::string reason) {
+  std::lock_guard lock(m_mutex);
+  m_breakOff = ProbeFailed(error, std::move(reason), ProbeOutcome::kBrokeOff);
+}
+
+std::vector<FakeNeighbourCheck::Question> FakeNeighbourCheck::questions() const {
+  std::lock_guard lock(m_mutex);
+  return m_questions;
+}
+
+int FakeNeighbourCheck::running() const {
+  std::lock_guard lock(m_mutex);
+  return m_running;
+}
+
+ProbeResult FakeNeighbourCheck::WhoAnswers(const ProbeRequest& request) { return Run(request); }
+
+ProbeResult FakeNeighbourCheck::AnswersEcho(const ProbeRequest& request) { return Run(request); }
+
+ProbeResult FakeNeighbourCheck::Run(const ProbeRequest& request) {
   {
     std::lock_guard lock(m_mutex);
-    if (m_open.count(socket) == 0) return kWsaEbadf;
-    if (auto found = sendErrorByInterface.find(interfaceIndex);
-        found != sendErrorByInterface.end()) {
-      return found->second;
-    }
-    m_sent.push_back(sentFrame);
-    answer = onSend;
+    if (m_refusal) return *m_refusal;
+    ++m_running;
   }
-  if (answer) answer(sentFrame);
-  return 0;
-}
-
-void FakeArpSocketApi::AnswerProbes(std::map<std::uint32_t, std::uint64_t> holders) {
-  // A test may start answering while a prober is already sending.
+  ProbeRounds rounds(request);
+  std::optional<ProbeResult> result;
+  for (bool first = true; !result && !rounds.Over(); std::this_thread::sleep_for(rounds.Wait())) {
+    if (rounds.RoundDue()) {
+      result = Ask(request, first);
+      first = false;
+    }
+  }
   std::lock_guard lock(m_mutex);
-  onSend = [this, holders = std::move(holders)](const Frame& frame) {
-    ArpPacket probe;
-    if (!ParseArpFrame(frame.bytes, probe)) return;
-    const auto found = holders.find(probe.targetIp);
-    if (found == holders.end()) return;
-    const ArpFrame reply = BuildArpReply(found->second, found->first, probe.senderMac);
-    Push(frame.interfaceIndex, {reply.begin(), reply.end()});
-  };
+  --m_running;
+  return result.value_or(ProbeResult{});
 }
 
-int FakeArpSocketApi::ReceiveFrame(SocketHandle socket, std::span<std::uint8_t> buffer,
-                                   std::size_t& received, int& interfaceIndex,
-                                   std::chrono::milliseconds timeout) {
-  std::unique_lock lock(m_mutex);
-  received = 0;
-  interfaceIndex = 0;
-  if (m_open.count(socket) == 0) return kWsaEbadf;
-  if (!m_changed.wait_for(lock, timeout, [&] { return !m_incoming.empty(); })) return 0;
-  Incoming next = std::move(m_incoming.front());
-  m_incoming.pop_front();
-  if (next.error != 0) return next.error;
-  received = std::min(next.frame.bytes.size(), buffer.size());
-  std::copy_n(next.frame.bytes.begin(), received, buffer.begin());
-  interfaceIndex = next.frame.interfaceIndex;
-  return 0;
-}
-
-void FakeArpSocketApi::Close(SocketHandle socket) {
+std::optional<ProbeResult> FakeNeighbourCheck::Ask(const ProbeRequest& request, bool first) {
   std::lock_guard lock(m_mutex);
-  m_open.erase(socket);
-}
-
-void FakeArpSocketApi::Push(int interfaceIndex, std::vector<std::uint8_t> bytes) {
-  std::lock_guard lock(m_mutex);
-  m_incoming.push_back({0, {interfaceIndex, std::move(bytes)}});
-  m_changed.notify_all();
-}
-
-void FakeArpSocketApi::PushError(int error) {
-  std::lock_guard lock(m_mutex);
-  m_incoming.push_back({error, {}});
-  m_changed.notify_all();
-}
-
-std::vector<FakeArpSocketApi::Frame> FakeArpSocketApi::sent() const {
-  std::lock_guard lock(m_mutex);
-  return m_sent;
-}
-
-int FakeArpSocketApi::opens() const {
-  std::lock_guard lock(m_mutex);
-  return m_opens;
-}
-
-std::set<SocketHandle> FakeArpSocketApi::openSockets() const {
-  std::lock_guard lock(m_mutex);
-  return m_open;
+  m_questions.push_back({request.echo ? std::vector<int>{} : request.interfaces, request.ip,
+                         request.echo});
+  if (first && m_breakOff) return std::exchange(m_breakOff, std::nullopt);
+  if (m_held > 0) {
+    --m_held;
+    return std::nullopt;
+  }
+  const auto found = m_holders.find(request.ip);
+  if (found == m_holders.end()) return std::nullopt;
+  if (request.echo) return ProbeAnswered(0);
+  if (!HolderCounts(request, found->second, {})) return std::nullopt;
+  return ProbeAnswered(found->second);
 }
 
 }  // namespace quillnet::testing

@@ -1,7 +1,8 @@
 #pragma once
 
 // Fakes behind the platform interfaces: sockets whose calls fail with a chosen Winsock code
-// and whose receives come from a queue, and a route table given by the test.
+// and whose receives come from a queue, a route table given by the test, and the neighbours
+// it describes.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -9,12 +10,13 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "platform/arp_socket.h"
+#include "platform/neighbour_check.h"
 #include "platform/network_info.h"
 #include "platform/socket_api.h"
 #include "tests/support/requests.h"
@@ -156,54 +158,48 @@ class FakeAdapterSource final : public AdapterSource {
   }
 };
 
-// Packet sockets whose received frames come from a queue, and whose interfaces have the MACs
-// the test gives.
-class FakeArpSocketApi final : public ArpSocketApi {
+// A neighbour check over a network the test describes: who holds which address. It asks as the
+// system's checks do, at a probe's start and then every interval through its duration, and
+// keeps every question it asked.
+class FakeNeighbourCheck final : public NeighbourCheck {
  public:
-  struct Frame {
-    int interfaceIndex = 0;
-    std::vector<std::uint8_t> bytes;
+  struct Question {
+    std::vector<int> interfaces;  // empty for an echo
+    std::uint32_t ip = 0;
+    bool echo = false;
   };
 
-  int openError = 0;
-  // The interfaces whose MAC can be read; any other index fails with kWsaEinval.
-  std::map<int, std::uint64_t> macs;
-  std::map<int, int> sendErrorByInterface;
-  // Called, outside the lock, with every frame sent; it may push frames or answer them.
-  // Assign it before anything sends; AnswerProbes may replace it later.
-  std::function<void(const Frame&)> onSend;
+  // The devices that answer, by the address they hold (network byte order); they answer ARP
+  // and ICMP echo alike. It may be called while a probe is under way.
+  void AnswerProbes(std::map<std::uint32_t, DeviceKey> holders);
+  // The next `count` questions go unanswered, as for a device that takes a while to come up.
+  void HoldAnswers(int count);
+  // Every probe from now on cannot be made: kNotPossible with `error` and `reason`, and
+  // nothing is asked.
+  void Refuse(int error, std::string reason);
+  // The next probe breaks off after its first question: kBrokeOff with `error` and `reason`.
+  void BreakOffNext(int error, std::string reason);
 
-  int Open(SocketHandle& socket) override;
-  int HardwareAddress(int interfaceIndex, std::uint64_t& mac) override;
-  int SendFrame(SocketHandle socket, int interfaceIndex,
-                std::span<const std::uint8_t> frame) override;
-  // Gives the next queued frame or error, waiting for one at most `timeout`.
-  int ReceiveFrame(SocketHandle socket, std::span<std::uint8_t> buffer, std::size_t& received,
-                   int& interfaceIndex, std::chrono::milliseconds timeout) override;
-  void Close(SocketHandle socket) override;
+  std::vector<Question> questions() const;
+  // The probes under way.
+  int running() const;
 
-  void Push(int interfaceIndex, std::vector<std::uint8_t> bytes);
-  void PushError(int error);
-  // Answers every probe for an address of `holders` (address in network byte order → MAC)
-  // with an ARP reply from its holder. It replaces onSend, and may be called while probing.
-  void AnswerProbes(std::map<std::uint32_t, std::uint64_t> holders);
-
-  std::vector<Frame> sent() const;
-  int opens() const;
-  std::set<SocketHandle> openSockets() const;
+ protected:
+  ProbeResult WhoAnswers(const ProbeRequest& request) override;
+  ProbeResult AnswersEcho(const ProbeRequest& request) override;
 
  private:
-  struct Incoming {
-    int error = 0;
-    Frame frame;
-  };
+  ProbeResult Run(const ProbeRequest& request);
+  // The end of the probe after its question, if it is the last.
+  std::optional<ProbeResult> Ask(const ProbeRequest& request, bool first);
+
   mutable std::mutex m_mutex;
-  std::condition_variable m_changed;
-  std::deque<Incoming> m_incoming;
-  std::set<SocketHandle> m_open;
-  SocketHandle m_nextHandle = 3;
-  int m_opens = 0;
-  std::vector<Frame> m_sent;
+  std::map<std::uint32_t, DeviceKey> m_holders;
+  int m_held = 0;
+  std::optional<ProbeResult> m_refusal;
+  std::optional<ProbeResult> m_breakOff;
+  std::vector<Question> m_questions;
+  int m_running = 0;
 };
 
 }  // namespace quillnet::testing

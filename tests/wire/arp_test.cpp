@@ -95,30 +95,6 @@ TEST(ArpFrame, ReplyParsesAndClaimsItsSenderAddress) {
   EXPECT_EQ(holder, 0xaabbccddee01u);
 }
 
-// Where the system asks for the prober (SendARP), the probe's question is read from its frame,
-// and the answer made from the holder's MAC address reads as the holder's claim.
-TEST(ArpFrame, ARequestsTargetIsReadAndAReplyMadeForItClaimsTheAddress) {
-  constexpr DeviceKey kOwn = 0x02005e100001;
-  constexpr DeviceKey kHolder = 0x02005e100002;
-  const std::uint32_t ip = Ip(10, 77, 0, 50);
-  std::uint32_t asked = 0;
-  ASSERT_TRUE(ArpRequestTarget(BuildArpProbe(kOwn, ip), asked));
-  EXPECT_EQ(asked, ip);
-
-  const ArpFrame reply = BuildArpReply(kHolder, ip, kOwn);
-  ArpPacket packet{};
-  ASSERT_TRUE(ParseArpFrame(reply, packet));
-  EXPECT_EQ(packet.operation, kArpOperationReply);
-  EXPECT_EQ(packet.targetMac, kOwn);
-  DeviceKey holder = 0;
-  ASSERT_TRUE(ArpClaimsAddress(packet, ip, holder));
-  EXPECT_EQ(holder, kHolder);
-  // A reply is no question: only a request is handed on to be asked.
-  EXPECT_FALSE(ArpRequestTarget(reply, asked));
-  EXPECT_FALSE(ArpRequestTarget(std::span(reply).first(kArpFrameSize - 1), asked));
-  EXPECT_EQ(asked, ip);
-}
-
 TEST(ArpFrame, RejectsWhatIsNotAnEthernetIpv4RequestOrReply) {
   const struct {
     std::string name;

@@ -12,7 +12,6 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTreeView>
-#include <atomic>
 #include <cstring>
 #include <cstdio>
 
@@ -80,11 +79,10 @@ int main(int argc, char* argv[]) {
   environment.adapters = &adapters;
   environment.serverFactory = [&] { return std::make_unique<BootPServer>(sockets, routes); };
   // The selected device answers at its new address; nothing probes this machine's networks.
-  quillnet::testing::FakeArpSocketApi arp;
-  arp.macs = {{2, 0x02005E0000AA}};
-  arp.AnswerProbes({{quillnet::testing::Ip(192, 168, 0, 20), kDevices[kSelected]},
-                    {quillnet::testing::Ip(192, 168, 0, 21), kDevices[0]}});
-  environment.arpSockets = &arp;
+  quillnet::testing::FakeNeighbourCheck neighbours;
+  neighbours.AnswerProbes({{quillnet::testing::Ip(192, 168, 0, 20), kDevices[kSelected]},
+                           {quillnet::testing::Ip(192, 168, 0, 21), kDevices[0]}});
+  environment.neighbours = &neighbours;
   environment.arpInterfaces = [] { return std::vector<int>{2}; };
   // The selected device keeps its address when told to.
   environment.keep = [](const enip::Target&, const std::atomic<bool>*) {
@@ -144,10 +142,7 @@ int main(int argc, char* argv[]) {
     ok = Reached(driver, "assignIpPage") && ok;
     ok = grabber.Grab("assign-ip") && ok;
     // The device takes a few probes to answer, so the page is seen checking.
-    std::atomic<int> probes{0};
-    arp.onSend = [&probes, answer = arp.onSend](const quillnet::testing::FakeArpSocketApi::Frame& frame) {
-      if (++probes > 4) answer(frame);
-    };
+    neighbours.HoldAnswers(4);
     // The device asks in DHCP for the address it was offered; the ack is its word that it
     // took it, which the Completion page says.
     quillnet::testing::Request dhcp;

@@ -2,11 +2,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "platform/arp_socket.h"
 #include "wire/message.h"
 
 namespace quillnet {
@@ -44,17 +44,37 @@ struct ProbeRequest {
   const std::atomic<bool>* cancel = nullptr;
 };
 
-// Sends RFC 5227 probes for `request.ip` out of the interfaces and listens for a device that
-// says it holds the address. kAnswered: an ARP request or reply from `ip` arrived on one of the
-// interfaces from a holder `accept` takes (frames from this host's own interface MACs do not
-// count). kSilent: the duration passed, or cancel was set. kNotPossible: the socket could not
-// be opened, no interface was given, or no interface could send a single probe. kBrokeOff:
-// receiving failed once the probes were out.
-// Refused the packet socket, it has quillnet-net-helper probe instead; when the helper cannot,
-// the reason says why and how to fix it.
-ProbeResult ProbeAddress(ArpSocketApi& api, const ProbeRequest& request);
-// The same with ICMP echo requests to `request.ip`, every interval for the duration: kAnswered
-// at the first echo reply from it. Refused the echo socket, it has quillnet-net-helper ask.
-ProbeResult ProbeByEcho(ArpSocketApi& api, const ProbeRequest& request);
+// Who answers for an IPv4 address on this PC's networks, within a time: by ARP on the given
+// interfaces, which names the holder's MAC address, or by ICMP echo for a device behind a
+// router, which names none. Each system asks in its own way; a probe blocks its caller until it
+// has its result.
+class NeighbourCheck {
+ public:
+  virtual ~NeighbourCheck() = default;
+
+  // Asks as the request says: ICMP echo when `request.echo` is set, else ARP on its interfaces
+  // (none given: kNotPossible, "no interface to send ARP probes on").
+  ProbeResult Probe(const ProbeRequest& request);
+
+ protected:
+  // Asks who holds `request.ip` on `request.interfaces`, of which there is at least one, every
+  // interval for the duration. kAnswered: a device the request's `accept` takes said it holds
+  // the address on one of them (this PC's own interfaces, answering for an address of their
+  // own, never count). kSilent: the duration passed, or cancel was set. kNotPossible: nothing
+  // could be asked on any interface. kBrokeOff: hearing the answers failed once the probe was
+  // under way.
+  virtual ProbeResult WhoAnswers(const ProbeRequest& request) = 0;
+  // Sends ICMP echo requests to `request.ip` every interval for the duration: kAnswered, holder
+  // 0, at the first echo reply from it; otherwise as WhoAnswers.
+  virtual ProbeResult AnswersEcho(const ProbeRequest& request) = 0;
+};
+
+// This system's check: packet sockets (or quillnet-net-helper for a program refused them) on
+// Linux, IP Helper on Windows.
+NeighbourCheck& SystemNeighbourCheck();
+
+// The interfaces ARP can be sent on: up, not loopback, not NOARP, Ethernet, in index order.
+// Empty when the interfaces cannot be read.
+std::vector<int> ArpInterfaces();
 
 }  // namespace quillnet

@@ -1,4 +1,6 @@
-#include "bootp/address_probe.h"
+// Linux only: the ARP frames the neighbour check sends on its packet socket and how it reads
+// the frames it hears.
+#include "platform/linux/packet_neighbour_check.h"
 
 #include <gtest/gtest.h>
 
@@ -7,13 +9,14 @@
 #include <vector>
 
 #include "platform/winsock_errors.h"
-#include "tests/support/fake_platform.h"
+#include "tests/platform/fake_packet_socket.h"
+#include "tests/support/requests.h"
 #include "wire/arp.h"
 
 namespace quillnet {
 namespace {
 
-using testing::FakeArpSocketApi;
+using testing::FakePacketSocketApi;
 using testing::Ip;
 
 constexpr DeviceKey kOurMacA = 0x02005e000002;
@@ -33,9 +36,9 @@ std::vector<std::uint8_t> Probe(DeviceKey mac, std::uint32_t ip) {
   return {frame.begin(), frame.end()};
 }
 
-class ProbeAddressTest : public ::testing::Test {
+class PacketNeighbourCheckTest : public ::testing::Test {
  protected:
-  ProbeAddressTest() { api.macs = {{2, kOurMacA}, {5, kOurMacB}}; }
+  PacketNeighbourCheckTest() { api.macs = {{2, kOurMacA}, {5, kOurMacB}}; }
 
   ProbeRequest Request() const {
     ProbeRequest request;
@@ -49,21 +52,27 @@ class ProbeAddressTest : public ::testing::Test {
   }
 
   // Every frame sent was the probe of its interface's MAC for the address.
-  static void ExpectOnlyProbes(const FakeArpSocketApi& fake) {
+  static void ExpectOnlyProbes(const FakePacketSocketApi& fake) {
     for (const auto& frame : fake.sent()) {
       EXPECT_EQ(frame.bytes, Probe(fake.macs.at(frame.interfaceIndex), kAddress))
           << "on interface " << frame.interfaceIndex;
     }
   }
 
-  FakeArpSocketApi api;
+  // Probes through `sockets`.
+  static ProbeResult Check(FakePacketSocketApi& sockets, const ProbeRequest& request) {
+    PacketNeighbourCheck check(sockets);
+    return check.Probe(request);
+  }
+
+  FakePacketSocketApi api;
 };
 
-TEST_F(ProbeAddressTest, AnsweredByTheAcceptedDevice) {
-  api.onSend = [&](const FakeArpSocketApi::Frame& frame) {
+TEST_F(PacketNeighbourCheckTest, AnsweredByTheAcceptedDevice) {
+  api.onSend = [&](const FakePacketSocketApi::Frame& frame) {
     if (frame.interfaceIndex == 5) api.Push(5, Claim(kDevice, kAddress));
   };
-  const ProbeResult result = ProbeAddress(api, Request());
+  const ProbeResult result = Check(api, Request());
   EXPECT_EQ(result.outcome, ProbeOutcome::kAnswered);
   EXPECT_EQ(result.holder, kDevice);
   ASSERT_GE(api.sent().size(), 2u);
@@ -73,15 +82,15 @@ TEST_F(ProbeAddressTest, AnsweredByTheAcceptedDevice) {
   EXPECT_TRUE(api.openSockets().empty());
 }
 
-TEST_F(ProbeAddressTest, OneInterfaceFailingLeavesTheOthersAsking) {
+TEST_F(PacketNeighbourCheckTest, OneInterfaceFailingLeavesTheOthersAsking) {
   api.sendErrorByInterface[2] = kWsaEnetdown;
-  api.onSend = [&](const FakeArpSocketApi::Frame&) { api.Push(5, Claim(kDevice, kAddress)); };
-  const ProbeResult result = ProbeAddress(api, Request());
+  api.onSend = [&](const FakePacketSocketApi::Frame&) { api.Push(5, Claim(kDevice, kAddress)); };
+  const ProbeResult result = Check(api, Request());
   EXPECT_EQ(result.outcome, ProbeOutcome::kAnswered);
   EXPECT_EQ(result.holder, kDevice);
 }
 
-TEST_F(ProbeAddressTest, FramesThatDoNotNameAnAcceptedHolderLeaveItSilent) {
+TEST_F(PacketNeighbourCheckTest, FramesThatDoNotNameAnAcceptedHolderLeaveItSilent) {
   const struct {
     const char* name;
     int interfaceIndex;
@@ -95,10 +104,10 @@ TEST_F(ProbeAddressTest, FramesThatDoNotNameAnAcceptedHolderLeaveItSilent) {
       {"not ARP", 5, std::vector<std::uint8_t>(60, 0x45)},
   };
   for (const auto& c : cases) {
-    FakeArpSocketApi fake;
+    FakePacketSocketApi fake;
     fake.macs = api.macs;
     fake.Push(c.interfaceIndex, c.frame);
-    const ProbeResult result = ProbeAddress(fake, Request());
+    const ProbeResult result = Check(fake, Request());
     EXPECT_EQ(result.outcome, ProbeOutcome::kSilent) << c.name;
     EXPECT_EQ(result.holder, 0u) << c.name;
     // A round at the start and at most one per 30 ms of the 100 ms after it.
@@ -110,20 +119,20 @@ TEST_F(ProbeAddressTest, FramesThatDoNotNameAnAcceptedHolderLeaveItSilent) {
   }
 }
 
-TEST_F(ProbeAddressTest, CancelEndsTheProbeAfterItsFirstRound) {
+TEST_F(PacketNeighbourCheckTest, CancelEndsTheProbeAfterItsFirstRound) {
   std::atomic<bool> cancel = false;
-  api.onSend = [&](const FakeArpSocketApi::Frame&) { cancel = true; };
+  api.onSend = [&](const FakePacketSocketApi::Frame&) { cancel = true; };
   ProbeRequest request = Request();
   request.duration = std::chrono::seconds(2);
   request.interval = std::chrono::milliseconds(10);
   request.cancel = &cancel;
-  const ProbeResult result = ProbeAddress(api, request);
+  const ProbeResult result = Check(api, request);
   EXPECT_EQ(result.outcome, ProbeOutcome::kSilent);
   EXPECT_EQ(api.sent().size(), 2u);
   EXPECT_TRUE(api.openSockets().empty());
 }
 
-TEST_F(ProbeAddressTest, NotPossibleAndBrokeOffSayWhy) {
+TEST_F(PacketNeighbourCheckTest, NotPossibleAndBrokeOffSayWhy) {
   const std::string noCapability =
       "this program lacks the CAP_NET_RAW capability, which ARP probes need";
   const struct {
@@ -148,18 +157,82 @@ TEST_F(ProbeAddressTest, NotPossibleAndBrokeOffSayWhy) {
        "receiving ARP frames failed 10050 (00002742)", ProbeOutcome::kBrokeOff},
   };
   for (const auto& c : cases) {
-    FakeArpSocketApi fake;
+    FakePacketSocketApi fake;
     fake.macs = api.macs;
     fake.openError = c.openError;
     if (c.sendErrorOn5 != 0) fake.sendErrorByInterface[5] = c.sendErrorOn5;
     if (c.receiveError != 0) fake.PushError(c.receiveError);
     ProbeRequest request = Request();
     request.interfaces = c.interfaces;
-    const ProbeResult result = ProbeAddress(fake, request);
+    const ProbeResult result = Check(fake, request);
     EXPECT_EQ(result.outcome, c.outcome) << c.name;
     EXPECT_EQ(result.error, c.error) << c.name;
     EXPECT_EQ(result.reason, c.reason) << c.name;
     EXPECT_EQ(fake.opens(), c.interfaces.empty() ? 0 : 1) << c.name;
+    EXPECT_TRUE(fake.openSockets().empty()) << c.name;
+  }
+}
+
+// Behind a router: an echo request every interval, and the first reply from the address ends
+// the probe, naming no holder; a device that never answers is asked through the whole duration.
+TEST_F(PacketNeighbourCheckTest, EchoAsksEveryIntervalUntilTheAddressAnswers) {
+  ProbeRequest request = Request();
+  request.echo = true;
+  request.interfaces.clear();
+  request.accept = [](DeviceKey) {
+    ADD_FAILURE() << "an echo reply names no holder to accept";
+    return false;
+  };
+  api.echoAnsweredFrom = 2;
+  const ProbeResult answered = Check(api, request);
+  EXPECT_EQ(answered.outcome, ProbeOutcome::kAnswered);
+  EXPECT_EQ(answered.holder, 0u);
+  EXPECT_EQ(api.echoes(), (std::vector<std::uint32_t>{kAddress, kAddress}));
+  EXPECT_TRUE(api.sent().empty()) << "ARP does not pass the router";
+  EXPECT_TRUE(api.openSockets().empty());
+
+  FakePacketSocketApi silent;
+  EXPECT_EQ(Check(silent, request).outcome, ProbeOutcome::kSilent);
+  // A request at the start and at most one per 30 ms of the 100 ms after it.
+  EXPECT_GE(silent.echoes().size(), 2u);
+  EXPECT_LE(silent.echoes().size(), 4u);
+  EXPECT_TRUE(silent.openSockets().empty());
+}
+
+TEST_F(PacketNeighbourCheckTest, EchoNotPossibleAndBrokeOffSayWhy) {
+  const struct {
+    const char* name;
+    int openError;
+    int sendError;
+    int receiveError;
+    int error;
+    std::string reason;
+    ProbeOutcome outcome = ProbeOutcome::kNotPossible;
+  } cases[] = {
+      {"EPERM", 10001, 0, 0, 10001,
+       "this program may not send ICMP echo requests, which reach a device behind a router: it "
+       "lacks the CAP_NET_RAW capability, and its group is not in net.ipv4.ping_group_range"},
+      {"no echo on this system", kWsaEopnotsupp, 0, 0, kWsaEopnotsupp,
+       "ICMP echo requests, which reach a device behind a router, cannot be sent on this "
+       "system"},
+      {"other open failure", kWsaEinval, 0, 0, kWsaEinval,
+       "opening the ICMP socket failed 10022 (00002726)"},
+      {"the first request", 0, kWsaEnetunreach, 0, kWsaEnetunreach,
+       "sending an ICMP echo request failed 10051 (00002743)"},
+      {"receive failure", 0, 0, kWsaEnetdown, kWsaEnetdown,
+       "receiving ICMP echo replies failed 10050 (00002742)", ProbeOutcome::kBrokeOff},
+  };
+  for (const auto& c : cases) {
+    FakePacketSocketApi fake;
+    fake.echoOpenError = c.openError;
+    fake.echoSendError = c.sendError;
+    fake.echoReceiveError = c.receiveError;
+    ProbeRequest request = Request();
+    request.echo = true;
+    const ProbeResult result = Check(fake, request);
+    EXPECT_EQ(result.outcome, c.outcome) << c.name;
+    EXPECT_EQ(result.error, c.error) << c.name;
+    EXPECT_EQ(result.reason, c.reason) << c.name;
     EXPECT_TRUE(fake.openSockets().empty()) << c.name;
   }
 }

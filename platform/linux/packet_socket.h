@@ -13,13 +13,14 @@
 
 namespace quillnet {
 
-// The raw-frame calls an ARP probe makes, and the ICMP echo calls of a check behind a router.
-// Every call returns 0 on success or a Winsock-numbered error code (platform/winsock_errors.h).
-// Interfaces are kernel interface indexes; a MAC address is held in the low 48 bits of a
-// std::uint64_t, its first byte most significant.
-class ArpSocketApi {
+// The sockets Linux's neighbour check asks through: an AF_PACKET socket for ARP frames, an ICMP
+// socket for echo requests, and quillnet-net-helper, which opens them for a program the kernel
+// refuses them. Every call returns 0 on success or a Winsock-numbered error code
+// (platform/winsock_errors.h). Interfaces are kernel interface indexes; a MAC address is held
+// in the low 48 bits of a std::uint64_t, its first byte most significant.
+class PacketSocketApi {
  public:
-  virtual ~ArpSocketApi() = default;
+  virtual ~PacketSocketApi() = default;
   // One AF_PACKET socket (SOCK_RAW, ETH_P_ARP, not bound to an interface) that sees the ARP
   // frames of every interface. Needs CAP_NET_RAW.
   virtual int Open(SocketHandle& socket) = 0;
@@ -71,11 +72,7 @@ class ArpSocketApi {
   }
 };
 
-// The operating system's packet sockets.
-ArpSocketApi& SystemArpSocketApi();
-
-// The interfaces ARP can be sent on: up, not loopback, not NOARP, Ethernet (ARPHRD_ETHER), in
-// index order. Empty when the interfaces cannot be read.
-std::vector<int> ArpInterfaces();
+// The kernel's packet and ICMP sockets, and the helper.
+PacketSocketApi& SystemPacketSocketApi();
 
 }  // namespace quillnet

@@ -14,7 +14,8 @@
 
 #include "helper/icmp_echo.h"
 #include "helper/wait_readable.h"
-#include "platform/arp_socket.h"
+#include "platform/linux/packet_socket.h"
+#include "platform/neighbour_check.h"
 #include "platform/winsock_errors.h"
 
 namespace quillnet {
@@ -37,7 +38,7 @@ bool ForEachLink(const std::function<void(const ifaddrs&, const sockaddr_ll&)>& 
   return true;
 }
 
-class PacketArpSocketApi final : public ArpSocketApi {
+class KernelPacketSocketApi final : public PacketSocketApi {
  public:
   int Open(SocketHandle& socket) override {
     socket = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ARP));
@@ -147,8 +148,8 @@ class PacketArpSocketApi final : public ArpSocketApi {
 
 }  // namespace
 
-ArpSocketApi& SystemArpSocketApi() {
-  static PacketArpSocketApi api;
+PacketSocketApi& SystemPacketSocketApi() {
+  static KernelPacketSocketApi api;
   return api;
 }
 
