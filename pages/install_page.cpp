@@ -54,11 +54,12 @@ int CInstallPage::OnKillActive() {
     const bool fromCompletion =
         m_pWizardInfo->GetInstallOrigin() == Sheet()->GetPageCount() - 1;
     const std::string verdict = m_pWizardInfo->GetVerdict();
-    m_pWizardInfo->SetStatusMessage(
-        "You cancelled saving a copy of Quillnet; nothing was saved." +
-        (fromCompletion && !verdict.empty()
-             ? " The IP assignment was not affected.\r\n" + verdict
-             : std::string()));
+    const bool withVerdict = fromCompletion && !verdict.empty();
+    m_afterCancel = withVerdict ? verdict : m_pWizardInfo->GetStatusMessage();
+    m_cancelText = "You cancelled saving a copy of Quillnet; nothing was saved." +
+                   (withVerdict ? " The IP assignment was not affected.\r\n" + verdict
+                                : std::string());
+    m_pWizardInfo->SetStatusMessage(m_cancelText);
   }
   m_leaving = false;
   return 0;
@@ -98,6 +99,10 @@ int CInstallPage::OnWizardNext() {
   const int failure = Sheet()->GetPageCount() - 2;
   const int origin = m_pWizardInfo->GetInstallOrigin();
   m_leaving = true;
+  // The end page tells of this try; a cancel before it is no longer news.
+  if (m_pWizardInfo->GetStatusMessage() == m_cancelText) {
+    m_pWizardInfo->SetStatusMessage(m_afterCancel);
+  }
   Sheet()->SetCurSel(origin == failure + 1 ? origin : failure);
   return -1;
 }

@@ -41,6 +41,11 @@ class CInstallPage : public CWizard97InteriorPageImpl, public CBootpWizardInfoRe
   std::unique_ptr<ProgramInstaller> m_installer;
   // Next or Back is leaving the page; any other leave is a cancel.
   bool m_leaving = false;
+  // The text a cancel here gave the Failure page, and what it says once the user tries again
+  // from there: the cancel is old news then, the assignment's verdict or the page's own reason
+  // are not.
+  std::string m_cancelText;
+  std::string m_afterCancel;
 };
 
 }  // namespace quillnet

@@ -3,9 +3,9 @@
 # from another process, as a user with a mouse would: Welcome, Listen with bootpc heard,
 # select it, Set IP, Assign IP, and the Completion page with the values bootpc was given;
 # Back to Listen, and ISC dhclient through the same pages in DHCP, holding its address after;
-# a copy saved from the Completion page, with its shortcuts, after a folder that was refused;
-# a second save cancelled, which the Failure page tells without the first copy's news;
-# Cancel to the Failure page, and Finish ends the program with 0. With port 67 taken by another
+# the Install page cancelled, which the Failure page tells with the assignment's verdict; a copy
+# saved from there, with its shortcuts, after a folder that was refused; Cancel to the Failure
+# page, which no longer tells of the copy, and Finish ends the program with 0. With port 67 taken by another
 # program, the Listen page leads to the Failure page, which says so.
 # The keyboard as a user's: Down selects the device, the addresses are typed key by key with
 # three-digit parts and pasted, Enter leaves Set IP (and Assign IP offers no Next after it), and
@@ -107,15 +107,24 @@ qnt_running "$dhclient" || qnt_fail "dhclient ended: $(cat "$QNT_TMP/dhclient.er
 qnt_file_has "$QNT_TMP/dhclient.err" "DHCPACK of 10.93.0.60 from 10.93.0.1" ||
   qnt_fail "dhclient took no ack from this PC: $(cat "$QNT_TMP/dhclient.err")"
 
-# Save a copy from the Completion page. A folder that cannot be made is a message box with
-# Windows' reason, and the Completion page then says so; from there again, Quillnet.exe goes
-# into a new folder, with its shortcuts in the desktop and Start-menu folders Windows reads.
+# The Install page cancelled: the Failure page says that, and what the assignment came to; no
+# word of a reply "sent before you left the page".
 drive "check 1226" "enabled next 10" next "page install 20" >/dev/null
 grab install
+drive cancel "page failure 20" \
+  "has 1007 10 You cancelled saving a copy of Quillnet; nothing was saved." \
+  "has 1007 10 The IP assignment was not affected." "has 1007 10 answers" \
+  "lacks 1007 before you left the page" >/dev/null
+
+# Save a copy from there. A folder that cannot be made is a message box with Windows' reason,
+# and the Failure page then says so; from there again, Quillnet.exe goes into a new folder,
+# with its shortcuts in the desktop and Start-menu folders Windows reads.
+drive "check 1226" "enabled next 10" next "page install 20" >/dev/null
 drive 'type 1103 Z:\proc\Varnholt\Tools' next "box Error 20 Can't create specified folder." \
-  "page completion 20" 'has 1007 10 Quillnet was not installed in Z:\proc\Varnholt\Tools:' \
+  "page failure 20" 'has 1007 10 Quillnet was not installed in Z:\proc\Varnholt\Tools:' \
+  "lacks 1007 You cancelled saving a copy" \
   "enabled next 10" next "page install 20" 'type 1103 C:\Varnholt\Quillnet Tools' \
-  "check 1227" "check 1228" next "page completion 20" \
+  "check 1227" "check 1228" next "page failure 20" \
   'has 1007 10 A copy of Quillnet was saved in C:\Varnholt\Quillnet Tools.' >/dev/null
 cmp -s "$WIZARD" "$QNW_PREFIX/drive_c/Varnholt/Quillnet Tools/Quillnet.exe" ||
   qnt_fail "no copy of Quillnet.exe in C:\\Varnholt\\Quillnet Tools: $(ls -R "$QNW_PREFIX/drive_c/Varnholt" 2>&1)"
@@ -124,15 +133,11 @@ for link in "Desktop/Quillnet.lnk" "Start Menu/Programs/Quillnet.lnk"; do
     qnt_fail "no shortcut $link in the user's folders"
 done
 
-# The Install page cancelled: the Failure page says only that, and what the assignment came to;
-# the copy saved before is no longer its news.
-drive "check 1226" "enabled next 10" next "page install 20" cancel "page failure 20" \
-  "has 1007 10 You cancelled saving a copy of Quillnet; nothing was saved." \
-  "lacks 1007 A copy of Quillnet was saved" "lacks 1007 before you left the page" >/dev/null
-
-# Cancel on the Listen page: the Failure page says why the run ended; Finish ends the program.
+# Cancel on the Listen page: the Failure page says why the run ended, and no longer of the
+# copy saved before; Finish ends the program.
 drive back "page listen 20" cancel "page failure 20" "has 1007 10 WARNING:" \
-  "has 1007 10 You have not selected a device for IP assignment."
+  "has 1007 10 You have not selected a device for IP assignment." \
+  "lacks 1007 A copy of Quillnet was saved"
 grab failure
 # The summary copied: the clipboard holds the rich edit's text while the program ends.
 drive "click 1007" "keys <ctrl-a> <ctrl-c>" "clipboard-has You have not selected a device" \
@@ -160,6 +165,9 @@ qnt_wait_exit "$WIZARD_PID" 30
 # dhclient as the device, which answers at its address at once.
 kill "$holder" "$dhclient" 2>/dev/null
 qnt_wait_for 10 qnt_not_running "$holder" || qnt_fail "the holder of port 67 did not end"
+# The copy saved above counts as installed, so no end page would offer the Install page again.
+ip netns exec "$PC" wine reg delete 'HKCU\Software\Varnholt\Quillnet' /v Installed /f \
+  </dev/null >/dev/null 2>&1 || qnt_fail "cannot forget the install in the prefix"
 for dpi in 120 144; do
   DPI_SUFFIX="-$dpi"
   ip netns exec "$PC" wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \

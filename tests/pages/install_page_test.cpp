@@ -222,6 +222,17 @@ TEST_F(InstallPageTest, ACancelledInstallSaysSoWithTheAssignmentsVerdict) {
                        "assignment was not affected.\r\nConfirmed: the device answers at "
                        "192.168.0.20.\r\n\r\n");
   EXPECT_EQ(hint(), "Click Finish to exit, or click Back to start over.");
+
+  // Tried again from there and refused: the cancel is old news, the assignment's verdict and
+  // what the try came to are not.
+  std::ofstream(m_work / "afile") << "not a folder";
+  ToInstallPage(5);
+  Install((m_work / "afile" / "below").string(), false, false);
+  ASSERT_TRUE(On("failurePage"));
+  EXPECT_EQ(Summary().find("You cancelled"), std::string::npos) << Summary();
+  EXPECT_NE(Summary().find("Confirmed: the device answers at 192.168.0.20."), std::string::npos)
+      << Summary();
+  EXPECT_NE(Summary().find("Quillnet was not installed in "), std::string::npos) << Summary();
 }
 
 TEST_F(InstallPageTest, EveryFailureIsReportedAndNothingIsRecorded) {
