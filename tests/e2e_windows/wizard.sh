@@ -5,8 +5,9 @@
 # Back to Listen, and ISC dhclient through the same pages in DHCP, holding its address after;
 # the Install page cancelled, which the Failure page tells with the assignment's verdict; a copy
 # saved from there, with its shortcuts, after a folder that was refused; Cancel to the Failure
-# page, which no longer tells of the copy, and Finish ends the program with 0. With port 67 taken by another
-# program, the Listen page leads to the Failure page, which says so.
+# page, which no longer tells of the copy, and Finish ends the program with 0. While nothing
+# asks, the Listen page explains the silence. With port 67 taken by another program, the
+# Listen page leads to the Failure page, which says so.
 # The keyboard as a user's: Down selects the device, the addresses are typed key by key with
 # three-digit parts and pasted, Enter leaves Set IP (and Assign IP offers no Next after it), and
 # a summary copied with Ctrl+A, Ctrl+C before Finish lets the program end with 0. Every page is
@@ -58,6 +59,10 @@ drive "page welcome 60" "has 1218 10 10.93.0.1" >/dev/null
 grab welcome
 qnt_expect_eq "title" "Varnholt - Quillnet 1.1.2" "$(drive title)"
 drive "enabled next 10" next "page listen 20"
+# Nothing asks yet: after 15 s the page says where it listens, and to power-cycle the device.
+drive "has 1102 40 No request yet. Listening on pc0 10.93.0.1." "has 1102 1 power-cycle the device" \
+  >/dev/null
+grab listen-silent
 
 # BOOTP: bootpc asks, unanswered, until the wizard is armed for it and answers.
 (
@@ -66,7 +71,8 @@ drive "enabled next 10" next "page listen 20"
 ) &
 bootpc_loop=$!
 # Down in the list selects the device the keys are on.
-drive "row $MAC 60" "keys <down>" "enabled next 10"
+drive "row $MAC 60" "keys <down>" "enabled next 10" \
+  "has 1102 10 If you do not see the MAC address of the device" >/dev/null
 grab listen
 # Each entry emptied and typed key by key, as a user does, three digits in a part: each part
 # takes them all, and the device gets what was typed. Enter goes on.
