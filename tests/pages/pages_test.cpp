@@ -457,6 +457,16 @@ class AssignTest : public PagesTest {
     ASSERT_TRUE(Wizard().Next());
     ASSERT_TRUE(On("assignIpPage"));
   }
+  // From the Listen page, the first device chosen again with the addresses that passed before:
+  // on to the Assign IP page.
+  void AssignAgain() {
+    Wizard().SelectRow(0);
+    ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+    ASSERT_TRUE(Wizard().Next());
+    ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+    ASSERT_TRUE(Wizard().Next());
+    ASSERT_TRUE(On("assignIpPage"));
+  }
   std::string Elapsed() const { return Wizard().Window().Text(IDC_ELAPSED); }
   // Waits longer than WaitFor: a check that nobody answers takes the whole window.
   template <typename Condition>
@@ -772,12 +782,7 @@ TEST_F(AssignTest, NoDeviceIsToldToKeepItsAddressUnaskedAndALeftAssignmentIsReco
   // Its latest request is not one to answer at once: the page waits, and the user leaves.
   Hear(kDeviceB, false);
   ASSERT_TRUE(WaitFor([&] { return m_info->GetServer()->GetCount(0) == 2; }));
-  Wizard().SelectRow(0);
-  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
-  ASSERT_TRUE(Wizard().Next());
-  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
-  ASSERT_TRUE(Wizard().Next());
-  ASSERT_TRUE(On("assignIpPage"));
+  ASSERT_NO_FATAL_FAILURE(AssignAgain());
   Wizard().Escape();
   ASSERT_TRUE(On("failurePage"));
   EXPECT_EQ(m_sockets.sent().size(), 1u);
@@ -895,12 +900,7 @@ TEST_F(AssignTest, AFailuresTextGoesOnceTheUserStartsOver) {
   // A reply that could not be sent, then Back and Escape on the Listen page.
   m_routes.rows.clear();
   ASSERT_TRUE(Wizard().Back());
-  Wizard().SelectRow(0);
-  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
-  ASSERT_TRUE(Wizard().Next());
-  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
-  ASSERT_TRUE(Wizard().Next());
-  ASSERT_TRUE(On("assignIpPage"));
+  ASSERT_NO_FATAL_FAILURE(AssignAgain());
   Hear(kDeviceB);
   ASSERT_TRUE(WaitFor([&] { return On("failurePage"); }));
   ASSERT_TRUE(Contains("No network interface could send the reply"));
