@@ -8,7 +8,7 @@
 # server's offer ends assign with 3, naming that server; so does udhcpc declining an address
 # another device holds, and serve tells of such a decline. serve answers a DHCP and a BOOTP
 # device from one hosts file and acknowledges a renewal; listen shows the type of each device's
-# last request.
+# last request, and its maker.
 # Usage: dhcp_clients.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -357,7 +357,7 @@ qnt_wait_exit "$udhcpc" 10
 ip -n "$PC" addr add "$PC_IP/24" dev br0
 
 # listen shows the type of the device's last request: udhcpc's discover, then a BOOTP request
-# from the same device.
+# from the same device; and each device's maker.
 qnt_bg "$PC" "$QNT_TMP/listen.out" "$QNT_TMP/listen.err" "$CLI" listen --json
 listener=$QNT_LAST_PID
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/listen.out" '"event":"listening"' ||
@@ -371,15 +371,26 @@ qnt_wait_exit "$udhcpc" 10
 ip netns exec "$DEV" python3 "$PEER" send "$MAC:300"
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/listen.out" '"type":"BOOTP"' ||
   qnt_fail "listen: no BOOTP after the discover: $(cat "$QNT_TMP/listen.out")"
+# A device with a maker's address: the registries name it.
+readonly MADE=00:0e:8c:86:00:05
+ip netns exec "$DEV" python3 "$PEER" send "$MADE:300"
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/listen.out" "\"mac\":\"$MADE\"" ||
+  qnt_fail "listen: no line for $MADE: $(cat "$QNT_TMP/listen.out")"
 kill -INT "$listener"
 qnt_wait_exit "$listener" 10
 qnt_expect_eq "listen's exit status after Ctrl+C" 0 "$QNT_RC"
-python3 - "$QNT_TMP/listen.out" "$MAC" <<'PY' || qnt_fail "listen --json: $(cat "$QNT_TMP/listen.out")"
+python3 - "$QNT_TMP/listen.out" "$MAC" "$MADE" <<'PY' || qnt_fail "listen --json: $(cat "$QNT_TMP/listen.out")"
 import json, sys
 events = [json.loads(line) for line in open(sys.argv[1])]
-types = [event.get("type") for event in events if event["event"] == "request"]
-assert all(event["mac"] == sys.argv[2] for event in events if event["event"] == "request"), events
+mac, made = sys.argv[2:]
+requests = [event for event in events if event["event"] == "request"]
+types = [event.get("type") for event in requests if event["mac"] == mac]
+assert all(event["mac"] in (mac, made) for event in requests), events
 assert types[0] == "DHCPDISCOVER" and types[-1] == "BOOTP", types
+# Each device's last line names its maker.
+last = {event["mac"]: event for event in requests}
+assert last[mac]["vendor"] == "locally administered", last
+assert last[made]["vendor"] == "Siemens AG", last
 PY
 
 qnt_log "PASS"
