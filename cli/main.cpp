@@ -1,6 +1,8 @@
 // quillnet-cli: the BOOTP engine without a user interface. `listen` shows the devices that ask
 // for an address; `assign` answers one device's next request with the given addresses; `serve`
-// answers every device of a hosts file; `doctor` checks whether this PC can serve at all.
+// answers every device of a hosts file; `startup` reads or sets an EtherNet/IP device's
+// start-up method; `history` prints the commissioning record; `doctor` checks whether this PC
+// can serve at all.
 #include <CLI/CLI.hpp>
 
 #include <array>
@@ -130,7 +132,8 @@ int main(int argc, char** systemArgv) {
              "9 when its output could not be written.");
 
   bool json = false;
-  CLI::App* listen = app.add_subcommand("listen", "List the devices that ask for an address.");
+  CLI::App* listen =
+      app.add_subcommand("listen", "List the devices that ask for an address, with their makers.");
   listen->add_flag("--json", json, "One JSON object per line");
   listen->footer(ExitCodes({{kExitSent, std::string("the run ended by ") + kStoppedBy},
                             {kExitStartFailed, "the server could not start or stopped listening"}}));
