@@ -20,10 +20,8 @@ command -v dhclient >/dev/null || qnt_fail "dhclient is not installed (Debian pa
 command -v tshark >/dev/null || qnt_fail "tshark is not installed (Debian package tshark)"
 qnt_init
 
-HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-readonly HERE
-readonly MAC="02:00:5e:87:00:02" MAC_N="02:00:5e:87:00:03" MAC_B="02:00:5e:87:00:04"
-readonly PC_IP=10.87.0.1 MASK=255.255.255.0 GATEWAY=10.87.0.1
+readonly MAC="02:00:5e:95:00:02" MAC_N="02:00:5e:95:00:03" MAC_B="02:00:5e:95:00:04"
+readonly PC_IP=10.95.0.1 MASK=255.255.255.0 GATEWAY=10.95.0.1
 readonly MAKER="locally administered"
 
 # The PC's bridge br0 joins the device (DEV), a device that never listens on 44818 (NEVER) and
@@ -39,20 +37,12 @@ qnt_device "$DEV" dev0 "$MAC"
 qnt_device "$NEVER" dev0 "$MAC_N"
 qnt_device "$DEV_B" dev0 "$MAC_B"
 
-qnt_bg "$DEV" "$QNT_TMP/device.out" "$QNT_TMP/device.err" python3 -u "$HERE/enip_device.py" dhcp
-qnt_bg "$NEVER" "$QNT_TMP/never.out" "$QNT_TMP/never.err" python3 -u "$HERE/enip_device.py" never
+qnt_bg "$DEV" "$QNT_TMP/device.out" "$QNT_TMP/device.err" python3 -u "$QNT_HERE/enip_device.py" dhcp
+qnt_bg "$NEVER" "$QNT_TMP/never.out" "$QNT_TMP/never.err" python3 -u "$QNT_HERE/enip_device.py" never
 qnt_wait_for 30 qnt_file_has "$QNT_TMP/device.out" listening ||
   qnt_fail "the device did not start: $(cat "$QNT_TMP/device.err")"
 qnt_wait_for 30 qnt_file_has "$QNT_TMP/never.out" "not listening" ||
   qnt_fail "the device that never listens did not start: $(cat "$QNT_TMP/never.err")"
-
-# dhclient_on <ns> <label>: ISC dhclient as the device in <ns>, with a lease file of its own, in
-# the background; its pid in $QNT_LAST_PID.
-dhclient_on() {
-  qnt_bg "$1" "$QNT_TMP/$2.dhclient.out" "$QNT_TMP/$2.dhclient.err" dhclient -d -v -1 \
-    -cf /dev/null -lf "$QNT_TMP/$2.leases" -pf "$QNT_TMP/$2.dhclient.pid" \
-    -sf "$HERE/dhclient_set_address.sh" dev0
-}
 
 # forget <ns> <dhclient pid>: the device stops its client and gives up the address it set, so
 # that the next way starts with a device that asks.
@@ -81,28 +71,18 @@ kept_then_back() {
   startup "The device at $1 now starts with DHCP." "$1" dhcp
 }
 
-expect_lines() {
-  local file="$1" after=0 at text
-  shift
-  for text in "$@"; do
-    at=$(awk -v from="$after" -v text="$text" 'NR > from && index($0, text) { print NR; exit }' "$file")
-    [[ -n "$at" ]] || qnt_fail "no line '$text' after line $after of $file: $(cat "$file")"
-    after=$at
-  done
-}
-
 # assign --keep: confirmed, told, kept.
-readonly A_IP=10.87.0.50
+readonly A_IP=10.95.0.50
 qnt_bg "$PC" "$QNT_TMP/assign.out" "$QNT_TMP/assign.err" "$CLI" assign "$MAC" "$A_IP" "$MASK" \
   --keep --confirm 30 --timeout 60
 assign=$QNT_LAST_PID
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/assign.out" "Waiting for a BOOTP or DHCP request" ||
   qnt_fail "assign did not start waiting: $(cat "$QNT_TMP/assign.out" "$QNT_TMP/assign.err")"
-dhclient_on "$DEV" assign
+qnt_dhclient "$DEV" assign
 dhclient=$QNT_LAST_PID
 qnt_wait_exit "$assign" 60
 ((QNT_RC == 0)) || qnt_fail "assign --keep exited $QNT_RC: $(cat "$QNT_TMP/assign.out" "$QNT_TMP/assign.err")"
-expect_lines "$QNT_TMP/assign.out" "Sent DHCPACK to $MAC: IP address $A_IP" \
+qnt_expect_lines "$QNT_TMP/assign.out" "Sent DHCPACK to $MAC: IP address $A_IP" \
   "Confirmed: $MAC answers at $A_IP" "Telling $MAC to keep $A_IP (EtherNet/IP) ..." \
   "The device keeps $A_IP: it now starts with its stored configuration, not DHCP."
 kept_then_back "$A_IP"
@@ -111,7 +91,7 @@ forget "$DEV" "$dhclient"
 
 # serve --keep --once: the DHCP device is confirmed and kept; the BOOTP device that never uses
 # its address is not confirmed and never told. Every SYN to TCP 44818 is captured.
-readonly S_IP=10.87.0.60 B_IP=10.87.0.61
+readonly S_IP=10.95.0.60 B_IP=10.95.0.61
 qnt_bg "$PC" "$QNT_TMP/capture.out" "$QNT_TMP/capture.err" \
   tshark -l -n -i br0 -f "tcp dst port 44818 and tcp[tcpflags] == tcp-syn" -T fields -e ip.dst
 qnt_wait_for 30 qnt_file_has "$QNT_TMP/capture.err" "Capturing on" ||
@@ -122,7 +102,7 @@ qnt_bg "$PC" "$QNT_TMP/serve.out" "$QNT_TMP/serve.err" "$CLI" serve --hosts "$QN
 server=$QNT_LAST_PID
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/serve.out" '"event":"serving"' ||
   qnt_fail "serve did not start: $(cat "$QNT_TMP/serve.out" "$QNT_TMP/serve.err")"
-dhclient_on "$DEV" serve
+qnt_dhclient "$DEV" serve
 dhclient=$QNT_LAST_PID
 rc=0
 ip netns exec "$DEV_B" bootpc --dev dev0 --returniffail --timeoutwait 10 \
@@ -154,19 +134,20 @@ qnt_expect_recorded "$CLI" "quillnet-cli serve" "$MAC_B" "$MAKER" "$B_IP" "not c
   "not tried" BOOTP br0
 # startup's own connections to the device come last: once the capture shows them, it has shown
 # everything before them. Nothing went to the address of the device that was not confirmed.
-qnt_wait_for 30 eval '(($(grep -c . "$QNT_TMP/capture.out") >= 5))' ||
+captured() { (($(grep -c . "$QNT_TMP/capture.out") >= $1)); }
+qnt_wait_for 30 captured 5 ||
   qnt_fail "the capture missed connections: $(cat "$QNT_TMP/capture.out" "$QNT_TMP/capture.err")"
 qnt_expect_eq "connections to TCP 44818" "$S_IP" "$(sort -u "$QNT_TMP/capture.out")"
 forget "$DEV" "$dhclient"
 
 # The wizard, its keep box ticked: the Completion page says the device keeps its address.
 if [[ -n "$DRIVER" ]]; then
-  readonly W_IP=10.87.0.70
+  readonly W_IP=10.95.0.70
   export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$QNT_TMP/config"
   qnt_bg "$PC" "$QNT_TMP/wizard.out" "$QNT_TMP/wizard.err" "$DRIVER" assign "$MAC" "$W_IP" \
     "$MASK" "$GATEWAY" --keep --expect-confirmed
   wizard=$QNT_LAST_PID
-  dhclient_on "$DEV" wizard
+  qnt_dhclient "$DEV" wizard
   dhclient=$QNT_LAST_PID
   qnt_wait_exit "$wizard" 120
   ((QNT_RC == 0)) || qnt_fail "the wizard run failed (exit $QNT_RC): $(cat "$QNT_TMP/wizard.err" "$QNT_TMP/wizard.dhclient.err")"
@@ -176,13 +157,13 @@ if [[ -n "$DRIVER" ]]; then
 fi
 
 # A device that never listens on 44818: the address was given and confirmed, but not kept.
-readonly N_IP=10.87.0.80
+readonly N_IP=10.95.0.80
 qnt_bg "$PC" "$QNT_TMP/never.assign.out" "$QNT_TMP/never.assign.err" "$CLI" assign "$MAC_N" \
   "$N_IP" "$MASK" --keep --confirm 30 --timeout 60 --json
 assign=$QNT_LAST_PID
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/never.assign.out" '"event":"waiting"' ||
   qnt_fail "assign did not start waiting: $(cat "$QNT_TMP/never.assign.err")"
-dhclient_on "$NEVER" never
+qnt_dhclient "$NEVER" never
 dhclient=$QNT_LAST_PID
 qnt_wait_exit "$assign" 60
 qnt_expect_eq "assign --keep to a device that never listens: exit status" 8 "$QNT_RC"

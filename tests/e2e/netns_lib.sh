@@ -11,6 +11,8 @@
 set -euo pipefail
 
 readonly QNT_PREFIX="qnt-"
+QNT_HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+readonly QNT_HERE
 readonly QNT_SKIP=77
 QNT_NAMESPACES=()
 QNT_TMP=""
@@ -224,6 +226,27 @@ qnt_wait_exit() {
 
 # qnt_file_has <file> <fixed-string>: the file holds the string on some line.
 qnt_file_has() { grep -qF -- "$2" "$1" 2>/dev/null; }
+
+# qnt_expect_lines <file> <text...>: lines holding the texts, in this order.
+qnt_expect_lines() {
+  local file="$1" after=0 at text
+  shift
+  for text in "$@"; do
+    at=$(awk -v from="$after" -v text="$text" 'NR > from && index($0, text) { print NR; exit }' "$file")
+    [[ -n "$at" ]] || qnt_fail "no line '$text' after line $after of $file: $(cat "$file")"
+    after=$at
+  done
+}
+
+# qnt_dhclient <ns> <label> [<lease file>]: ISC dhclient as the device in <ns>, trying once,
+# setting the address it takes (dhclient_set_address.sh), in the background; its output in
+# $QNT_TMP/<label>.dhclient.out and .err, its leases in <lease file> ($QNT_TMP/<label>.leases),
+# its pid in $QNT_LAST_PID.
+qnt_dhclient() {
+  qnt_bg "$1" "$QNT_TMP/$2.dhclient.out" "$QNT_TMP/$2.dhclient.err" dhclient -d -v -1 \
+    -cf /dev/null -lf "${3:-$QNT_TMP/$2.leases}" -pf "$QNT_TMP/$2.dhclient.pid" \
+    -sf "$QNT_HERE/dhclient_set_address.sh" dev0
+}
 
 # A dotted IPv4 address's value of a bootpc shell line such as IPADDR='10.0.0.5'.
 qnt_bootpc_value() { sed -n "s/^$2='\(.*\)'\$/\1/p" "$1" | head -n 1; }
