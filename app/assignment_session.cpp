@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "app/address_prober.h"
+#include "app/commissioning.h"
 #include "app/device_probes.h"
 #include "bootp/adapter_query.h"
 #include "platform/ipv4_text.h"
@@ -286,48 +287,37 @@ void AssignmentSession::StartKeeping(std::vector<Event>& events) {
 }
 
 CommissioningEntry AssignmentSession::RecordEntry(const std::string& program) const {
-  CommissioningEntry entry = NewCommissioningEntry(program);
-  entry.mac = m_macText;
-  entry.ip = m_ipAddress;
-  entry.mask = m_subnetMask;
-  entry.gateway = m_defaultGateway.empty() ? "0.0.0.0" : m_defaultGateway;
-  if (m_anyReply) entry.protocol = m_lastType == kBootpMessage ? "BOOTP" : "DHCP";
-  if (!m_lastRelay.empty()) {
-    entry.via = "relay agent " + m_lastRelay;
-  } else if (const std::vector<int> heard = m_server.GetHeardInterfaces(m_device);
-             !heard.empty()) {
-    const std::optional<ReplySender::LinkState> link = m_server.GetLinkState(heard.front());
-    entry.via = link ? link->name : "interface " + std::to_string(heard.front());
-  }
-  AssignmentResult result = Answered() ? AssignmentResult::kNotConfirmed
-                                       : AssignmentResult::kCancelled;
+  AssignmentFacts facts;
+  facts.mac = m_macText;
+  facts.ip = m_ipAddress;
+  facts.mask = m_subnetMask;
+  facts.gateway = m_defaultGateway;
+  if (m_anyReply) facts.replyType = m_lastType;
+  const std::vector<int> heard = m_server.GetHeardInterfaces(m_device);
+  facts.via = RecordedVia(m_server, m_lastRelay, heard.empty() ? 0 : heard.front());
+  facts.result = Answered() ? AssignmentResult::kNotConfirmed : AssignmentResult::kCancelled;
   if (m_end) {
     switch (*m_end) {
       case EventKind::kConfirmed:
-        result = AssignmentResult::kConfirmed;
+        facts.result = AssignmentResult::kConfirmed;
         break;
       case EventKind::kDeclined:
-        result = AssignmentResult::kDeclined;
+        facts.result = AssignmentResult::kDeclined;
         break;
       case EventKind::kOtherServer:
-        result = AssignmentResult::kAnotherServer;
+        facts.result = AssignmentResult::kAnotherServer;
         break;
       case EventKind::kNotSent:
-        result = AssignmentResult::kNotSent;
+        facts.result = AssignmentResult::kNotSent;
         break;
       default:
-        result = AssignmentResult::kNotConfirmed;
+        facts.result = AssignmentResult::kNotConfirmed;
         break;
     }
   }
-  entry.result = AssignmentResultText(result);
-  if (m_settings.keepAddress && m_keepResult) {
-    entry.keep = enip::MethodOutcomeWord(m_keepResult->outcome, true);
-  } else if (m_settings.keepAddress) {
-    // Asked for, but the device was not confirmed, or the exchange was cut short.
-    entry.keep = "not tried";
-  }
-  return entry;
+  facts.keepAsked = m_settings.keepAddress;
+  if (m_keepResult) facts.keep = m_keepResult->outcome;
+  return AssignmentEntry(program, facts);
 }
 
 }  // namespace quillnet

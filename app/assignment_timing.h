@@ -21,4 +21,9 @@ inline constexpr std::chrono::milliseconds kCheckInterval{500};
 inline constexpr std::chrono::milliseconds kInUseProbe{300};
 inline constexpr std::chrono::milliseconds kInUseProbeInterval{100};
 
+// A DHCP client checks the address it was acked before it uses it (RFC 2131 section 4.4.1; the
+// RFC 5227 probes take up to 7 seconds) and declines it when another device answers there.
+// Until this has passed since its ack, a DHCP device's answer may still be undone.
+inline constexpr std::chrono::milliseconds kDeclineWindow{10000};
+
 }  // namespace quillnet::timing

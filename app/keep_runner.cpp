@@ -4,12 +4,12 @@
 
 namespace quillnet {
 
+enip::MethodResult KeepOverSystemTcp(const enip::Target& target, const std::atomic<bool>* cancel) {
+  return enip::KeepAddress(SystemTcpClient(), target, cancel);
+}
+
 KeepRunner::KeepRunner(Keep keep) : m_keep(std::move(keep)) {
-  if (!m_keep) {
-    m_keep = [](const enip::Target& target, const std::atomic<bool>* cancel) {
-      return enip::KeepAddress(SystemTcpClient(), target, cancel);
-    };
-  }
+  if (!m_keep) m_keep = KeepOverSystemTcp;
 }
 
 KeepRunner::~KeepRunner() {

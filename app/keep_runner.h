@@ -10,12 +10,15 @@
 
 namespace quillnet {
 
+// enip::KeepAddress over this system's TCP: what is run where no other exchange is given.
+enip::MethodResult KeepOverSystemTcp(const enip::Target& target, const std::atomic<bool>* cancel);
+
 // Tells a device, on a thread of its own, to keep the address it was just given (EtherNet/IP):
 // the exchange may take seconds (the device opens its port late), and neither a page nor a
 // subcommand waits for it. Destruction cancels an exchange under way and joins the thread.
 class KeepRunner {
  public:
-  // What is run; by default enip::KeepAddress over this system's TCP.
+  // What is run; by default KeepOverSystemTcp.
   using Keep = std::function<enip::MethodResult(const enip::Target&, const std::atomic<bool>*)>;
 
   explicit KeepRunner(Keep keep = {});

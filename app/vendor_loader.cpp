@@ -11,6 +11,7 @@ VendorLoader::VendorLoader(std::string folder)
         } else {
           m_vendors.Load(folder);
         }
+        m_loaded = true;
       }) {}
 
 VendorLoader::~VendorLoader() { WaitLoaded(); }

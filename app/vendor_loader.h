@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -19,6 +20,9 @@ class VendorLoader {
   VendorLoader& operator=(const VendorLoader&) = delete;
 
   VendorLookup Lookup(DeviceKey key) const { return m_vendors.Lookup(key); }
+  // Whether the registries have been read, or found missing: from then on a lookup says what
+  // it will always say. Never waits.
+  bool Loaded() const { return m_loaded; }
   // Waits until the registries are read, or found missing: for a lookup that must not say
   // "not loaded yet". Called from the thread that made the loader.
   void WaitLoaded();
@@ -27,6 +31,7 @@ class VendorLoader {
 
  private:
   Vendors m_vendors;
+  std::atomic<bool> m_loaded{false};
   std::thread m_thread;
 };
 

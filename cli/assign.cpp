@@ -136,17 +136,10 @@ class AssignReport {
   // The address was given either way: a device that does not keep it only ends the run with
   // its own exit code.
   int ShowKept(const std::string& text, const std::optional<enip::MethodResult>& result) {
-    const std::string outcome =
-        result ? enip::MethodOutcomeWord(result->outcome, true) : std::string("failed");
-    nlohmann::json fields{{"mac", m_macText}, {"ip", m_args.addresses.ipAddress},
-                          {"keep", outcome}};
-    if (result && result->outcome == enip::MethodOutcome::kDone) {
-      m_output.Event("kept", text, fields);
-      return kExitSent;
-    }
-    fields["kind"] = "notKept";
-    m_output.Warning(text, fields);
-    return kExitNotKept;
+    return ReportKept(m_output, "", {{"mac", m_macText}, {"ip", m_args.addresses.ipAddress}},
+                      text, result)
+               ? kExitSent
+               : kExitNotKept;
   }
 
   // A device that accepted the address in DHCP said so itself: its silence is only a warning.

@@ -1,6 +1,8 @@
 // quillnet-cli: the BOOTP engine without a user interface. `listen` shows the devices that ask
 // for an address; `assign` answers one device's next request with the given addresses; `serve`
-// answers every device of a hosts file; `doctor` checks whether this PC can serve at all.
+// answers every device of a hosts file; `startup` reads or sets an EtherNet/IP device's
+// start-up method; `history` prints the commissioning record; `doctor` checks whether this PC
+// can serve at all.
 #include <CLI/CLI.hpp>
 
 #include <array>
@@ -130,7 +132,8 @@ int main(int argc, char** systemArgv) {
              "9 when its output could not be written.");
 
   bool json = false;
-  CLI::App* listen = app.add_subcommand("listen", "List the devices that ask for an address.");
+  CLI::App* listen =
+      app.add_subcommand("listen", "List the devices that ask for an address, with their makers.");
   listen->add_flag("--json", json, "One JSON object per line");
   listen->footer(ExitCodes({{kExitSent, std::string("the run ended by ") + kStoppedBy},
                             {kExitStartFailed, "the server could not start or stopped listening"}}));
@@ -201,12 +204,18 @@ int main(int argc, char** systemArgv) {
                    "are allowed")
       ->type_name("FILE")
       ->required();
-  serve->add_flag("--once", serveArgs.once, "End as soon as every device has been answered");
+  serve->add_flag("--once", serveArgs.once,
+                  "End as soon as every device has been answered (with --keep: and has said "
+                  "whether it keeps its address, or did not answer at it)");
   AddTimeout(serve, serveArgs.timeoutSeconds);
+  serve->add_flag("--keep", serveArgs.keep,
+                  "Once a device answers at its new address, tell it to keep that address at its "
+                  "next start-up (EtherNet/IP: start-up method stored configuration)");
   serve->add_flag("--json", json, "One JSON object per line");
   serve->footer(ExitCodes(
       {{kExitSent, std::string("the run ended by ") + kStoppedBy +
-                       ", or with --once once every device was answered"},
+                       ", or with --once once every device was answered (with --keep: and kept "
+                       "its address)"},
        {kExitUsage, "invalid arguments, or a hosts file that cannot be read"},
        {kExitRefused,
         "the hosts file was refused: a row failed the check, or it lists no device or too many"},
@@ -215,7 +224,10 @@ int main(int argc, char** systemArgv) {
                                   "--once, before ") +
                           kStoppedBy +
                           "; or the hosts file did not end before the timeout or an "
-                          "interruption"}}));
+                          "interruption"},
+       {kExitNotKept,
+        "with --keep --once: every device was answered, but not every one was made to keep "
+        "its address (it did not answer at it, or did not keep it)"}}));
 
   CLI::App* doctor = app.add_subcommand(
       "doctor", "Check whether this PC can serve BOOTP, and say how to fix what is wrong.");

@@ -1,69 +1,74 @@
 #include "cli/serve.h"
 
 #include <chrono>
-#include <map>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "app/served_devices.h"
+#include "app/vendor_loader.h"
 #include "bootp/adapter_query.h"
 #include "cli/hosts_file.h"
 #include "cli/serving.h"
+#include "platform/neighbour_check.h"
 #include "platform/local_time.h"
-#include "wire/dhcp.h"
 
 namespace quillnet::cli {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// " Declined as in use by another device: MAC (IP)." for the rows whose last word was a
+// decline; "" when none.
+std::string DeclinedRowsText(const std::vector<std::string>& rows) {
+  if (rows.empty()) return {};
+  return " Declined as in use by another device: " + NamesText(rows) + ".";
+}
 
-// A DHCP client checks the address it was acked before it uses it (RFC 2131 section 4.4.1; the
-// RFC 5227 probes take up to 7 seconds) and declines it when another device answers there.
-// Until this has passed since its ack, a DHCP device's answer may still be undone.
-constexpr auto kDeclineWindow = std::chrono::seconds(10);
-
-// Which rows have had their answer, and which declined it since: a decline undoes the answer,
-// as the device has no address; it is answered again when it asks again.
-class Answers {
- public:
-  // `dhcp`: the answer was an ack, which the device may still decline.
-  void Answered(const std::string& mac, bool dhcp) {
-    std::lock_guard lock(m_mutex);
-    m_answered[mac] = dhcp ? Clock::now() + kDeclineWindow : Clock::time_point::min();
-    m_declined.erase(mac);
+// Says what became of a device after its answer: its check, whether it keeps its address, and
+// a line that could not be recorded.
+void ShowServed(Output& output, const ServedDevices::Event& event) {
+  using Kind = ServedDevices::EventKind;
+  const std::string time = FormatLocalTime(event.time, "%H:%M:%S");
+  const std::string prefix = time + "  ";
+  const std::string& mac = event.mac;
+  const std::string& ip = event.ip;
+  nlohmann::json fields{{"time", time}, {"mac", mac}, {"ip", ip}};
+  // Not found at its address, the device is not told to keep it.
+  const auto notChecked = [&](const std::string& text, const char* kind) {
+    fields["kind"] = kind;
+    fields["keep"] = "not tried";
+    output.Warning(prefix + text + "; it was not told to keep that address.", fields);
+  };
+  switch (event.kind) {
+    case Kind::kConfirmed:
+      output.Event("confirmed", prefix + "Confirmed: " + mac + " answers at " + ip, fields);
+      output.Event("keeping", prefix + "Telling " + mac + " to keep " + ip + " (EtherNet/IP) ...",
+                   fields);
+      return;
+    case Kind::kKept:
+      ReportKept(output, prefix, fields, event.text, event.keep);
+      return;
+    case Kind::kNotConfirmed:
+      notChecked("Not confirmed: " + mac + " did not answer at " + ip + " " +
+                     WithinText(std::chrono::duration<double>(timing::kCheckWindow).count()),
+                 "notConfirmed");
+      return;
+    case Kind::kCannotCheck:
+      notChecked("Not confirmed: could not check whether " + mac + " answers at " + ip + ": " +
+                     event.text,
+                 "cannotCheck");
+      return;
+    case Kind::kCheckBrokeOff:
+      notChecked("Not confirmed: the check whether " + mac + " answers at " + ip +
+                     " broke off: " + event.text,
+                 "checkBrokeOff");
+      return;
+    case Kind::kRecorded:
+      if (event.text.empty()) return;
+      fields["kind"] = "record";
+      output.Warning("Warning: " + event.text + " Not recorded: " + mac + " (" + ip + ").",
+                     fields);
+      return;
   }
-  void Declined(const std::string& mac, const std::string& ip) {
-    std::lock_guard lock(m_mutex);
-    m_answered.erase(mac);
-    m_declined[mac] = ip;
-  }
-  // The rows answered for good: a BOOTP reply, or an ack the device has not declined within
-  // kDeclineWindow.
-  std::size_t Count() const {
-    std::lock_guard lock(m_mutex);
-    const Clock::time_point now = Clock::now();
-    std::size_t count = 0;
-    for (const auto& [mac, settled] : m_answered) {
-      if (settled <= now) ++count;
-    }
-    return count;
-  }
-  // " MAC (IP) declined its address as in use." for the rows whose last word was a decline;
-  // "" when none.
-  std::string DeclinedText() const {
-    std::lock_guard lock(m_mutex);
-    if (m_declined.empty()) return {};
-    std::vector<std::string> rows;
-    for (const auto& [mac, ip] : m_declined) rows.push_back(mac + " (" + ip + ")");
-    return " Declined as in use by another device: " + NamesText(rows) + ".";
-  }
-
- private:
-  mutable std::mutex m_mutex;
-  // When each answer is for good.
-  std::map<std::string, Clock::time_point> m_answered;
-  std::map<std::string, std::string> m_declined;
-};
+}
 
 }  // namespace
 
@@ -86,23 +91,31 @@ int Serve(const ServeArguments& args, Output& output, const std::atomic<bool>& i
     entries.push_back({row.macText, row.addresses.ipAddress, row.addresses.subnetMask,
                        row.addresses.defaultGateway});
   }
+  // Read while the devices are waited for; the record names their makers.
+  VendorLoader vendors;
+  ServedDevices::Settings settings;
+  settings.keepAddress = args.keep;
+  settings.fallbackInterfaces = ArpInterfaces;
+  settings.adapters = &SystemAdapterSource();
+  settings.vendors = &vendors;
+  // Made before the server, so that it outlives the server's handlers.
+  ServedDevices served(std::move(settings));
   BootPServer server;
   server.SetHosts(entries);
-  Answers answers;
-  // Both handlers run on the thread that sends, one at a time, in the order things happened: a device's
-  // ack is counted before a decline that followed it is.
+  // Both handlers run on the thread that sends, one at a time, in the order things happened: a
+  // device's ack is taken before a decline that followed it is.
   server.SetAnswerHandler([&](const BootPServer::ReplyRecord& reply) {
     if (!reply.reachedDevice) {
       output.Error("The reply to " + reply.macText + " could not be sent: " + reply.failure);
-      return;
+    } else {
+      ReportReply(output, reply, FormatLocalTime(reply.time, "%H:%M:%S") + "  ");
     }
-    ReportReply(output, reply, FormatLocalTime(reply.time, "%H:%M:%S") + "  ");
-    if (reply.final) answers.Answered(reply.macText, reply.messageType == kDhcpAck);
+    served.Take(reply);
   });
   server.SetDeclineHandler([&](const BootPServer::DeclineRecord& decline) {
     output.Error(FormatLocalTime(decline.time, "%H:%M:%S") + "  " +
                  DeclinedText(decline.macText, decline.ipAddress));
-    answers.Declined(decline.macText, decline.ipAddress);
+    served.Take(decline);
   });
   if (!StartServer(server, output)) return kExitStartFailed;
   output.Event("serving",
@@ -111,28 +124,50 @@ int Serve(const ServeArguments& args, Output& output, const std::atomic<bool>& i
                {{"devices", entries.size()}, {"file", args.hostsPath}});
 
   NoticeReporter notices(output, server);
+  std::vector<ServedDevices::Event> events;
+  const auto show = [&] {
+    for (const ServedDevices::Event& event : events) ShowServed(output, event);
+    events.clear();
+  };
   server.Listen();
   while (!interrupted && server.IsRunning() && !deadline.Passed() && !output.Failed()) {
     notices.Poll();
-    if (args.once && answers.Count() == entries.size()) break;
+    served.Poll(server, events);
+    show();
+    if (args.once && served.Settled() == entries.size()) break;
     std::this_thread::sleep_for(kPollInterval);
   }
   // The replies already handed to the sender go out, and are counted, before the summary.
   server.Stop();
+  served.Poll(server, events);
+  show();
+  const std::size_t answered = served.Settled();
+  const std::string declined = DeclinedRowsText(served.Declined());
+  const std::vector<std::string> notKept = served.NotKept();
+  // The devices whose outcome is not known yet are cut short, and recorded as they stand.
+  served.Finish(server, events);
+  show();
   if (output.Failed()) return kExitOutputFailed;
   notices.Flush();
-  const std::size_t answered = answers.Count();
   const bool allAnswered = answered == entries.size();
   // --once promises every device its answer; an interruption before that is no success.
   if (interrupted && args.once && !allAnswered) {
     output.Error("Interrupted: answered " + std::to_string(answered) + " of " +
-                 DevicesText(entries.size()) + "." + answers.DeclinedText());
+                 DevicesText(entries.size()) + "." + declined);
     return kExitTimeout;
   }
-  if (interrupted || (allAnswered && (args.once || deadline.Passed()))) return kExitSent;
+  if (interrupted || (allAnswered && (args.once || deadline.Passed()))) {
+    // --keep --once promises every device told to keep its address as well.
+    if (args.keep && args.once && allAnswered && !notKept.empty()) {
+      output.Error("Answered " + DevicesText(entries.size()) + ", but not kept: " +
+                   NamesText(notKept) + ".");
+      return kExitNotKept;
+    }
+    return kExitSent;
+  }
   if (deadline.Passed()) {
     output.Error(std::to_string(answered) + " of " + DevicesText(entries.size()) + " answered " +
-                 deadline.WithinText() + "." + answers.DeclinedText());
+                 deadline.WithinText() + "." + declined);
     return kExitTimeout;
   }
   output.Error(MessageText(server));

@@ -199,6 +199,18 @@ std::string DeclinedText(const std::string& mac, const std::string& ip) {
   return "Declined: " + mac + " reports " + ip + " as in use by another device.";
 }
 
+bool ReportKept(Output& output, const std::string& prefix, nlohmann::json fields,
+                const std::string& text, const std::optional<enip::MethodResult>& result) {
+  fields["keep"] = result ? enip::MethodOutcomeWord(result->outcome, true) : std::string("failed");
+  if (result && result->outcome == enip::MethodOutcome::kDone) {
+    output.Event("kept", prefix + text, std::move(fields));
+    return true;
+  }
+  fields["kind"] = "notKept";
+  output.Warning(prefix + text, std::move(fields));
+  return false;
+}
+
 std::string DevicesText(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " device" : " devices");
 }

@@ -11,6 +11,7 @@
 #include "bootp/bootp_server.h"
 #include "cli/arguments.h"
 #include "cli/output.h"
+#include "enip/startup_method.h"
 
 // What the subcommands that run the server share: starting it, a time limit, and the lines
 // that tell of a reply.
@@ -80,6 +81,12 @@ std::string NamesText(const std::vector<std::string>& names);
 // What a reply carried, read back from its bytes, and where it left; after `prefix`.
 void ReportReply(Output& output, const BootPServer::ReplyRecord& reply, const std::string& prefix);
 std::string DeclinedText(const std::string& mac, const std::string& ip);
+// What telling a device to keep its address came to (`text`, and `result` where the exchange
+// gave one), after `prefix`: an event when it keeps it, else a warning of kind "notKept"; in
+// JSON `fields` (the device's "mac" and "ip") with the outcome's word as "keep". True when the
+// device keeps it.
+bool ReportKept(Output& output, const std::string& prefix, nlohmann::json fields,
+                const std::string& text, const std::optional<enip::MethodResult>& result);
 // "1 device", "2 devices".
 std::string DevicesText(std::size_t count);
 

@@ -2,7 +2,8 @@
 # quillnet-cli assign answers the real BOOTP client bootpc: the device takes the address, mask
 # and gateway it was given, and a run without a gateway hands out 0.0.0.0 as the gateway. A
 # device that asks again during the check is answered again. With no interface address to send
-# from, the request is heard but assign reports the reply as not sent.
+# from, the request is heard but assign reports the reply as not sent. Each run leaves its line
+# in the commissioning record, which `history` prints.
 # Usage: assign_bootpc.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -63,6 +64,12 @@ if grep -q "255\.255\.255\.255" "$B"; then
 fi
 grep -qF "default gateway 0.0.0.0" "$QNT_TMP/nogw.cli.out" ||
   qnt_fail "assign did not report gateway 0.0.0.0: $(cat "$QNT_TMP/nogw.cli.out")"
+# Unchecked (--confirm 0), each is recorded as not confirmed.
+readonly MAKER="locally administered"
+qnt_expect_recorded "$CLI" "quillnet-cli assign" "$MAC" "$MAKER" 10.77.0.50 "not confirmed" "" \
+  BOOTP pc0
+qnt_expect_recorded "$CLI" "quillnet-cli assign" "$MAC" "$MAKER" 10.77.0.99 "not confirmed" "" \
+  BOOTP pc0
 
 # A device that restarts while it is checked asks again: bootpc twice against one arming, each
 # run given the same addresses. bootpc configures nothing, so Ctrl+C ends the check.
@@ -86,6 +93,8 @@ qnt_expect_eq "reboot: assign's exit status after Ctrl+C in the check" 7 "$QNT_R
 qnt_expect_eq "reboot: replies reported" 2 "$(grep -c "^Sent to $MAC: IP address 10.77.0.51" "$QNT_TMP/reboot.cli.out")"
 qnt_file_has "$QNT_TMP/reboot.cli.err" "Not confirmed: interrupted before $MAC answered at 10.77.0.51." ||
   qnt_fail "reboot: $(cat "$QNT_TMP/reboot.cli.err")"
+qnt_expect_recorded "$CLI" "quillnet-cli assign" "$MAC" "$MAKER" 10.77.0.51 "not confirmed" "" \
+  BOOTP pc0
 
 # The PC's interface loses its address: the request still arrives, but no interface can send
 # the reply, and assign must say so rather than report it sent.
@@ -98,5 +107,8 @@ qnt_expect_eq "assign exit status without an interface address" 5 "$QNT_RC"
 qnt_file_has "$QNT_TMP/noaddr.cli.err" "No network interface could send the reply" ||
   qnt_fail "assign did not say why the reply was not sent: $(cat "$QNT_TMP/noaddr.cli.err")"
 qnt_file_has "$QNT_TMP/noaddr.cli.out" "Sent to" && qnt_fail "assign reported the reply as sent"
+# No reply reached the device: the line names no protocol.
+qnt_expect_recorded "$CLI" "quillnet-cli assign" "$MAC" "$MAKER" 10.77.0.60 "not sent" "" "" pc0
+qnt_expect_eq "lines in the record" 4 "$(grep -c "quillnet-cli assign" "$QNT_RECORD")"
 
 qnt_log "PASS"

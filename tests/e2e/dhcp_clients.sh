@@ -8,7 +8,7 @@
 # server's offer ends assign with 3, naming that server; so does udhcpc declining an address
 # another device holds, and serve tells of such a decline. serve answers a DHCP and a BOOTP
 # device from one hosts file and acknowledges a renewal; listen shows the type of each device's
-# last request.
+# last request, and its maker.
 # Usage: dhcp_clients.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -60,17 +60,6 @@ expect_run() {
 expect_line() { qnt_file_has "$1" "$2" || qnt_fail "no line '$2' in $1: $(cat "$1")"; }
 expect_no_line() { ! qnt_file_has "$1" "$2" || qnt_fail "a line '$2' in $1: $(cat "$1")"; }
 
-# expect_lines <file> <text...>: lines holding the texts, in this order.
-expect_lines() {
-  local file="$1" after=0 at text
-  shift
-  for text in "$@"; do
-    at=$(awk -v from="$after" -v text="$text" 'NR > from && index($0, text) { print NR; exit }' "$file")
-    [[ -n "$at" ]] || qnt_fail "no line '$text' after line $after of $file: $(cat "$file")"
-    after=$at
-  done
-}
-
 expect_address() {
   ip -n "$DEV" -4 addr show dev dev0 | grep -qF "inet $1/24" ||
     qnt_fail "$2: the device does not hold $1: $(ip -n "$DEV" -4 addr show dev dev0)"
@@ -101,13 +90,6 @@ udhcpc_took() {
   ((QNT_RC == 0)) || qnt_fail "$1: udhcpc took no lease (exit $QNT_RC): $(cat "$QNT_TMP/$1.udhcpc.err")"
 }
 
-# dhclient_on <label> <lease file>: ISC dhclient as the device, in the background; its pid in
-# $QNT_LAST_PID.
-dhclient_on() {
-  qnt_bg "$DEV" "$QNT_TMP/$1.dhclient.out" "$QNT_TMP/$1.dhclient.err" dhclient -d -v -1 \
-    -cf /dev/null -lf "$2" -pf "$QNT_TMP/$1.dhclient.pid" -sf "$HERE/dhclient_set_address.sh" dev0
-}
-
 # udhcpc: offered, acknowledged, accepted, then found at its address.
 readonly U_IP=10.86.0.50
 start_assign udhcpc "$U_IP" "$MASK" "$GATEWAY"
@@ -119,7 +101,7 @@ udhcpc_took udhcpc "$udhcpc"
 qnt_expect_eq "udhcpc: its lease" "bound $(lease_line "$U_IP" "$MASK" "$GATEWAY")" \
   "$(cat "$QNT_TMP/udhcpc.leases")"
 expect_address "$U_IP" udhcpc
-expect_lines "$QNT_TMP/udhcpc.out" \
+qnt_expect_lines "$QNT_TMP/udhcpc.out" \
   "Sent DHCPOFFER to $MAC: IP address $U_IP, subnet mask $MASK, default gateway $GATEWAY (through br0)" \
   "Sent DHCPACK to $MAC: IP address $U_IP, subnet mask $MASK, default gateway $GATEWAY (through br0)" \
   "Accepted: $MAC took $U_IP (DHCP)" \
@@ -152,10 +134,10 @@ forget_address
 readonly D_IP=10.86.0.51
 start_assign dhclient "$D_IP" "$MASK"
 assign=$QNT_LAST_PID
-dhclient_on dhclient "$QNT_TMP/dhclient.leases"
+qnt_dhclient "$DEV" dhclient "$QNT_TMP/dhclient.leases"
 dhclient=$QNT_LAST_PID
 expect_run dhclient 0 "$assign"
-expect_lines "$QNT_TMP/dhclient.out" "Sent DHCPOFFER to $MAC: IP address $D_IP, subnet mask $MASK" \
+qnt_expect_lines "$QNT_TMP/dhclient.out" "Sent DHCPOFFER to $MAC: IP address $D_IP, subnet mask $MASK" \
   "Sent DHCPACK to $MAC: IP address $D_IP, subnet mask $MASK" \
   "Accepted: $MAC took $D_IP (DHCP)" "Confirmed: $MAC answers at $D_IP"
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/dhclient.leases" "fixed-address $D_IP;" ||
@@ -190,12 +172,12 @@ lease {
 LEASE
 start_assign nak "$N_IP" "$MASK" "$GATEWAY"
 assign=$QNT_LAST_PID
-dhclient_on nak "$QNT_TMP/nak.leases"
+qnt_dhclient "$DEV" nak "$QNT_TMP/nak.leases"
 dhclient=$QNT_LAST_PID
 expect_run nak 0 "$assign"
-expect_lines "$QNT_TMP/nak.dhclient.err" "DHCPREQUEST for $OLD_IP" "DHCPNAK from" \
+qnt_expect_lines "$QNT_TMP/nak.dhclient.err" "DHCPREQUEST for $OLD_IP" "DHCPNAK from" \
   "DHCPOFFER of $N_IP" "DHCPACK of $N_IP"
-expect_lines "$QNT_TMP/nak.out" "Sent DHCPNAK to $MAC (through br0)" \
+qnt_expect_lines "$QNT_TMP/nak.out" "Sent DHCPNAK to $MAC (through br0)" \
   "Sent DHCPOFFER to $MAC: IP address $N_IP" "Sent DHCPACK to $MAC: IP address $N_IP" \
   "Accepted: $MAC took $N_IP (DHCP)" "Confirmed: $MAC answers at $N_IP"
 expect_address "$N_IP" nak
@@ -253,7 +235,7 @@ udhcpc_on declined -q -a
 udhcpc=$QNT_LAST_PID
 expect_run declined 3 "$assign"
 expect_line "$QNT_TMP/declined.udhcpc.err" "offered address is in use"
-expect_lines "$QNT_TMP/declined.err" "Warning: 10.86.0.77 is already in use by $HOLDER_MAC." \
+qnt_expect_lines "$QNT_TMP/declined.err" "Warning: 10.86.0.77 is already in use by $HOLDER_MAC." \
   "Declined: $MAC reports 10.86.0.77 as in use by another device."
 expect_line "$QNT_TMP/declined.out" "Sent DHCPACK to $MAC: IP address 10.86.0.77"
 # The holder answers at the address; that is not the device.
@@ -270,7 +252,7 @@ udhcpc_on ordered -q -a
 udhcpc=$QNT_LAST_PID
 qnt_wait_exit "$assign" 20
 qnt_expect_eq "ordered: assign's exit status" 3 "$QNT_RC"
-expect_lines "$QNT_TMP/ordered.out" "Sent DHCPOFFER to $MAC" "Sent DHCPACK to $MAC" \
+qnt_expect_lines "$QNT_TMP/ordered.out" "Sent DHCPOFFER to $MAC" "Sent DHCPACK to $MAC" \
   "Declined: $MAC reports 10.86.0.77 as in use by another device."
 kill "$udhcpc"
 qnt_wait_exit "$udhcpc" 10
@@ -291,7 +273,7 @@ held_declined() {
 }
 qnt_wait_for 20 held_declined ||
   qnt_fail "serve: no decline reported: $(cat "$QNT_TMP/held.out" "$QNT_TMP/held.udhcpc.err")"
-expect_lines "$QNT_TMP/held.out" "Sent DHCPACK to $MAC" "Declined: $MAC"
+qnt_expect_lines "$QNT_TMP/held.out" "Sent DHCPACK to $MAC" "Declined: $MAC"
 kill "$udhcpc"
 qnt_wait_exit "$udhcpc" 10
 qnt_running "$server" || qnt_fail "serve --once ended though its only row declined: $(cat "$QNT_TMP/held.out")"
@@ -336,7 +318,7 @@ qnt_expect_eq "serve: bootpc's IPADDR" 10.86.0.61 "$(qnt_bootpc_value "$QNT_TMP/
 qnt_wait_exit "$server" 30
 ((QNT_RC == 0)) ||
   qnt_fail "serve --once ended with $QNT_RC: $(cat "$QNT_TMP/serve.out" "$QNT_TMP/serve.err")"
-expect_lines "$QNT_TMP/serve.out" \
+qnt_expect_lines "$QNT_TMP/serve.out" \
   "Sent DHCPACK to $MAC: IP address 10.86.0.60, subnet mask $MASK, default gateway $GATEWAY (through br0)" \
   "Sent to $MAC_B: IP address 10.86.0.61, subnet mask 255.255.0.0, default gateway 0.0.0.0 (through br0)"
 
@@ -357,7 +339,7 @@ qnt_wait_exit "$udhcpc" 10
 ip -n "$PC" addr add "$PC_IP/24" dev br0
 
 # listen shows the type of the device's last request: udhcpc's discover, then a BOOTP request
-# from the same device.
+# from the same device; and each device's maker.
 qnt_bg "$PC" "$QNT_TMP/listen.out" "$QNT_TMP/listen.err" "$CLI" listen --json
 listener=$QNT_LAST_PID
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/listen.out" '"event":"listening"' ||
@@ -371,15 +353,26 @@ qnt_wait_exit "$udhcpc" 10
 ip netns exec "$DEV" python3 "$PEER" send "$MAC:300"
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/listen.out" '"type":"BOOTP"' ||
   qnt_fail "listen: no BOOTP after the discover: $(cat "$QNT_TMP/listen.out")"
+# A device with a maker's address: the registries name it.
+readonly MADE=00:0e:8c:86:00:05
+ip netns exec "$DEV" python3 "$PEER" send "$MADE:300"
+qnt_wait_for 10 qnt_file_has "$QNT_TMP/listen.out" "\"mac\":\"$MADE\"" ||
+  qnt_fail "listen: no line for $MADE: $(cat "$QNT_TMP/listen.out")"
 kill -INT "$listener"
 qnt_wait_exit "$listener" 10
 qnt_expect_eq "listen's exit status after Ctrl+C" 0 "$QNT_RC"
-python3 - "$QNT_TMP/listen.out" "$MAC" <<'PY' || qnt_fail "listen --json: $(cat "$QNT_TMP/listen.out")"
+python3 - "$QNT_TMP/listen.out" "$MAC" "$MADE" <<'PY' || qnt_fail "listen --json: $(cat "$QNT_TMP/listen.out")"
 import json, sys
 events = [json.loads(line) for line in open(sys.argv[1])]
-types = [event.get("type") for event in events if event["event"] == "request"]
-assert all(event["mac"] == sys.argv[2] for event in events if event["event"] == "request"), events
+mac, made = sys.argv[2:]
+requests = [event for event in events if event["event"] == "request"]
+types = [event.get("type") for event in requests if event["mac"] == mac]
+assert all(event["mac"] in (mac, made) for event in requests), events
 assert types[0] == "DHCPDISCOVER" and types[-1] == "BOOTP", types
+# Each device's last line names its maker.
+last = {event["mac"]: event for event in requests}
+assert last[mac]["vendor"] == "locally administered", last
+assert last[made]["vendor"] == "Siemens AG", last
 PY
 
 qnt_log "PASS"

@@ -16,6 +16,10 @@ Modes:
   readback    says it took the set, but reads back the old value
   dhcp        starts with DHCP (0x02), takes any start-up method
 
+Without --address it listens on every address it has, or comes to have (a device that takes
+its address in DHCP opens its port before it has one), and reports in attribute 5 the address
+it was reached at.
+
 Prints "listening" once the port is open and "control 0x%08x" after each set it takes.
 """
 import argparse
@@ -65,19 +69,20 @@ def udint_address(dotted):
 class Device:
     def __init__(self, args):
         self.mode = args.mode
-        self.address = args.address
-        self.reported = args.other if args.mode == "other" else args.address
+        self.other = args.other
         self.control = 0x02 if args.mode == "dhcp" else 0x11
 
-    def attribute5(self):
+    def attribute5(self, address):
+        """Interface Configuration of the device reached at `address`."""
+        reported = self.other if self.mode == "other" else address
         domain = b"plant.example"
-        data = struct.pack("<IIIII", udint_address(self.reported),
+        data = struct.pack("<IIIII", udint_address(reported),
                            udint_address("255.255.255.0"), 0, 0, 0)
         data += struct.pack("<H", len(domain)) + domain
         return data + (b"\0" if len(domain) % 2 else b"")
 
-    def cip(self, request):
-        """The CIP reply to one request."""
+    def cip(self, request, address):
+        """The CIP reply to one request to the device reached at `address`."""
         if len(request) < 2:
             bad("CIP request of %d bytes" % len(request))
             return bytes([0x80, 0, NOT_ENOUGH_DATA, 0])
@@ -96,7 +101,7 @@ class Device:
             if attribute == 3:
                 return reply + bytes([0, 0]) + struct.pack("<I", self.control)
             if attribute == 5:
-                return reply + bytes([0, 0]) + self.attribute5()
+                return reply + bytes([0, 0]) + self.attribute5(address)
             return reply + bytes([ATTRIBUTE_NOT_SUPPORTED, 0])
         if service == SET_ATTRIBUTE_SINGLE:
             if attribute != 3:
@@ -145,6 +150,7 @@ class Device:
         return items[1][1]
 
     def serve(self, connection):
+        address = connection.getsockname()[0]
         session = 0
         buffered = b""
         while True:
@@ -184,7 +190,7 @@ class Device:
                     if request is None:
                         answer_status = INCORRECT_DATA
                     else:
-                        cip = self.cip(request)
+                        cip = self.cip(request, address)
                         answer = struct.pack("<IHHHHHH", 0, 0, 2, NULL_ADDRESS, 0,
                                              UNCONNECTED_DATA, len(cip)) + cip
             else:
@@ -198,7 +204,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("mode", choices=["keeps", "refuses", "never", "late", "other",
                                          "readback", "dhcp"])
-    parser.add_argument("--address", required=True, help="the device's own address")
+    parser.add_argument("--address", default="0.0.0.0",
+                        help="the device's own address; by default every address it has")
     parser.add_argument("--other", default="10.99.0.99", help="the address 'other' reports")
     args = parser.parse_args()
     device = Device(args)

@@ -11,6 +11,8 @@
 set -euo pipefail
 
 readonly QNT_PREFIX="qnt-"
+QNT_HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+readonly QNT_HERE
 readonly QNT_SKIP=77
 QNT_NAMESPACES=()
 QNT_TMP=""
@@ -225,10 +227,61 @@ qnt_wait_exit() {
 # qnt_file_has <file> <fixed-string>: the file holds the string on some line.
 qnt_file_has() { grep -qF -- "$2" "$1" 2>/dev/null; }
 
+# qnt_expect_lines <file> <text...>: lines holding the texts, in this order.
+qnt_expect_lines() {
+  local file="$1" after=0 at text
+  shift
+  for text in "$@"; do
+    at=$(awk -v from="$after" -v text="$text" 'NR > from && index($0, text) { print NR; exit }' "$file")
+    [[ -n "$at" ]] || qnt_fail "no line '$text' after line $after of $file: $(cat "$file")"
+    after=$at
+  done
+}
+
+# qnt_dhclient <ns> <label> [<lease file>]: ISC dhclient as the device in <ns>, trying once,
+# setting the address it takes (dhclient_set_address.sh), in the background; its output in
+# $QNT_TMP/<label>.dhclient.out and .err, its leases in <lease file> ($QNT_TMP/<label>.leases),
+# its pid in $QNT_LAST_PID.
+qnt_dhclient() {
+  qnt_bg "$1" "$QNT_TMP/$2.dhclient.out" "$QNT_TMP/$2.dhclient.err" dhclient -d -v -1 \
+    -cf /dev/null -lf "${3:-$QNT_TMP/$2.leases}" -pf "$QNT_TMP/$2.dhclient.pid" \
+    -sf "$QNT_HERE/dhclient_set_address.sh" dev0
+}
+
 # A dotted IPv4 address's value of a bootpc shell line such as IPADDR='10.0.0.5'.
 qnt_bootpc_value() { sed -n "s/^$2='\(.*\)'\$/\1/p" "$1" | head -n 1; }
 
 # qnt_expect_eq <what> <expected> <actual>
 qnt_expect_eq() {
   [[ "$2" == "$3" ]] || qnt_fail "$1: expected '$2', got '$3'"
+}
+
+# qnt_expect_recorded <quillnet-cli> <program> <mac> <maker> <ip> <result> <keep> <protocol>
+# <via>: the commissioning record holds the assignment's line, as Python's csv module reads it
+# (UTF-8 with its byte order mark, CR LF), and `quillnet-cli history --json` prints it.
+qnt_expect_recorded() {
+  local cli="$1"
+  shift
+  local rc=0
+  "$cli" history --json >"$QNT_TMP/history.json" 2>"$QNT_TMP/history.err" || rc=$?
+  ((rc == 0)) || qnt_fail "history exited $rc: $(cat "$QNT_TMP/history.err")"
+  python3 - "$QNT_RECORD" "$QNT_TMP/history.json" "$@" <<'PY' ||
+import csv, json, sys
+record, history, program, mac, maker, ip, result, keep, protocol, via = sys.argv[1:]
+raw = open(record, "rb").read()
+assert raw.startswith(b"\xef\xbb\xbf") and raw.endswith(b"\r\n"), raw[:3] + raw[-2:]
+with open(record, newline="", encoding="utf-8-sig") as f:
+    rows = list(csv.DictReader(f))
+wanted = {"Program": program, "MAC address": mac, "Maker": maker, "IP address": ip,
+          "Result": result, "Keep address": keep, "Protocol": protocol,
+          "Interface or relay agent": via}
+assert any(all(row[k] == v for k, v in wanted.items()) for row in rows), \
+    f"no line {wanted} in the record: {rows}"
+printed = {"program": program, "mac": mac, "vendor": maker, "ip": ip, "result": result,
+           "keep": keep, "protocol": protocol, "via": via}
+events = [json.loads(line) for line in open(history)]
+assert any(event["event"] == "assignment" and all(event[k] == v for k, v in printed.items())
+           for event in events), f"history does not print {printed}: {events}"
+PY
+    qnt_fail "the record lacks the line of $*: $(cat "$QNT_RECORD" 2>&1)"
 }

@@ -20,8 +20,6 @@ command -v dhclient >/dev/null || qnt_fail "dhclient is not installed (Debian pa
 command -v dhcrelay >/dev/null || qnt_fail "dhcrelay is not installed (Debian package isc-dhcp-relay)"
 qnt_init
 
-HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-readonly HERE
 readonly MAC="02:00:5e:87:00:02" BOOTP_MAC="02:00:5e:87:00:03"
 readonly PC_IP=10.87.0.2 RELAY_UP=10.87.0.1 RELAY=10.88.0.1 MASK=255.255.255.0
 
@@ -30,13 +28,6 @@ qnt_relay_network "$PC_IP" "$RELAY_UP" "$RELAY" DEV:"$MAC" BOOTP:"$BOOTP_MAC"
 relay=$QNT_RELAY_PID
 
 expect_line() { qnt_file_has "$1" "$2" || qnt_fail "no line '$2' in $1: $(cat "$1")"; }
-
-# dhclient_on <label>: ISC dhclient as the device, trying once; its pid in $QNT_LAST_PID.
-dhclient_on() {
-  qnt_bg "$DEV" "$QNT_TMP/$1.dhclient.out" "$QNT_TMP/$1.dhclient.err" dhclient -d -v -1 \
-    -cf /dev/null -lf "$QNT_TMP/$1.leases" -pf "$QNT_TMP/$1.dhclient.pid" \
-    -sf "$HERE/dhclient_set_address.sh" dev0
-}
 
 # start_assign <label> root|nobody <arguments...>: `quillnet-cli assign` in the PC namespace,
 # as root or as user nobody with the granted copies; its output in $QNT_TMP/<label>.out and
@@ -66,7 +57,7 @@ setcap cap_net_bind_service,cap_net_raw=+ep "$QNT_TMP/granted/$(basename "$HELPE
 ip netns exec "$PC" sysctl -qw net.ipv4.ping_group_range="1 0"
 start_assign dhcp nobody "$MAC" "$D_IP" "$MASK" "$RELAY" --timeout 40 \
   --confirm 20
-dhclient_on dhcp
+qnt_dhclient "$DEV" dhcp
 dhclient=$QNT_LAST_PID
 qnt_wait_exit "$assign" 45
 ((QNT_RC == 0)) || qnt_fail "dhclient: assign exited $QNT_RC: $(cat "$QNT_TMP/dhcp.out" \
@@ -92,7 +83,7 @@ start_assign ping nobody "$MAC" "$D_IP" "$MASK" "$RELAY" --timeout 40 \
   --confirm 20
 # The helper must not be asked: without its capabilities it could not send a thing.
 setcap -r "$QNT_TMP/granted/$(basename "$HELPER")"
-dhclient_on dhcp
+qnt_dhclient "$DEV" dhcp
 dhclient=$QNT_LAST_PID
 qnt_wait_exit "$assign" 45
 ((QNT_RC == 0)) || qnt_fail "ping socket: assign exited $QNT_RC: $(cat "$QNT_TMP/ping.out" \
@@ -135,7 +126,7 @@ serve=$QNT_LAST_PID
 qnt_wait_for 10 qnt_file_has "$QNT_TMP/serve.out" '"event":"serving"' ||
   qnt_fail "serve did not start: $(cat "$QNT_TMP/serve.out" "$QNT_TMP/serve.err")"
 qnt_bg "$BOOTP" "$QNT_TMP/peer2.out" "$QNT_TMP/peer2.err" python3 "$PEER" ask "$BOOTP_MAC" 30
-dhclient_on serve
+qnt_dhclient "$DEV" serve
 qnt_wait_exit "$serve" 45
 ((QNT_RC == 0)) || qnt_fail "serve exited $QNT_RC: $(cat "$QNT_TMP/serve.out" "$QNT_TMP/serve.err")"
 python3 - "$QNT_TMP/serve.out" "$MAC" "$BOOTP_MAC" "$RELAY" <<'PY' || qnt_fail "serve: $(cat "$QNT_TMP/serve.out")"

@@ -4,7 +4,8 @@
 # JSON), a device not in the file gets nothing, and --once ends the run with 0 once every row
 # has been answered, but with 6 when interrupted before that, by Ctrl+C or by SIGHUP (a closed
 # terminal) alike. A FIFO whose writer comes after serve opened it is read once it comes. A row
-# with this PC's own address refuses the file.
+# with this PC's own address refuses the file. Each answer leaves its line in the commissioning
+# record, which `history` prints.
 # Usage: serve_hosts.sh <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
@@ -80,6 +81,12 @@ grep -qE "^[0-9]{2}:[0-9]{2}:[0-9]{2}  Sent to $MAC_A: IP address 10\.84\.0\.50,
 qnt_file_has "$OUT" "Sent to $MAC_B: IP address 10.84.0.60, subnet mask 255.255.0.0, default gateway 0.0.0.0 (through br0)" ||
   qnt_fail "no line for device B: $(cat "$OUT")"
 qnt_file_has "$OUT" "$MAC_C" && qnt_fail "the unlisted device was reported: $(cat "$OUT")"
+# Unchecked, a BOOTP device's answer is its outcome.
+readonly MAKER="locally administered"
+qnt_expect_recorded "$CLI" "quillnet-cli serve" "$MAC_A" "$MAKER" 10.84.0.50 "not confirmed" "" \
+  BOOTP br0
+qnt_expect_recorded "$CLI" "quillnet-cli serve" "$MAC_B" "$MAKER" 10.84.0.60 "not confirmed" "" \
+  BOOTP br0
 
 # With --json every answer is one JSON object; SIGTERM ends the run with 0.
 serve_run json '"event":"serving"' --json
@@ -111,6 +118,8 @@ qnt_wait_exit "$SERVER" 10
 qnt_expect_eq "serve --once exit status after Ctrl+C" 6 "$QNT_RC"
 qnt_expect_eq "serve --once stderr after Ctrl+C" "Interrupted: answered 1 of 2 devices." \
   "$(cat "$QNT_TMP/interrupted.err")"
+# One line per answer: two in the first run, one each in the JSON run and this one.
+qnt_expect_eq "lines in the record" 4 "$(grep -c "quillnet-cli serve" "$QNT_RECORD")"
 
 # SIGHUP, a closed terminal, ends the run as Ctrl+C does, with its summary.
 serve_run hangup "Serving 2 devices" --once

@@ -9,13 +9,16 @@
 # seconds, and the Completion page says that the device answers there. busybox udhcpc, which
 # checks the address it is given and finds another device there, declines it, and the wizard
 # ends on the Failure page saying so. With port 67 taken, the Failure page follows at once, and
-# once the port is free Back starts the server and the Listen page stays.
-# Usage: wizard_assign.sh <wizard_driver>
+# once the port is free Back starts the server and the Listen page stays. Each assignment
+# leaves its line in the commissioning record, which `quillnet-cli history` prints.
+# Usage: wizard_assign.sh <wizard_driver> <quillnet-cli>
 # shellcheck source=netns_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/netns_lib.sh"
 
-DRIVER="${1:?usage: $0 <wizard_driver>}"
+DRIVER="${1:?usage: $0 <wizard_driver> <quillnet-cli>}"
 [[ -x "$DRIVER" ]] || qnt_fail "not an executable: $DRIVER"
+CLI="${2:?usage: $0 <wizard_driver> <quillnet-cli>}"
+[[ -x "$CLI" ]] || qnt_fail "not an executable: $CLI"
 command -v bootpc >/dev/null || qnt_fail "bootpc is not installed (Debian package bootpc)"
 command -v dhclient >/dev/null || qnt_fail "dhclient is not installed (Debian package isc-dhcp-client)"
 busybox --list 2>/dev/null | grep -x udhcpc >/dev/null ||
@@ -68,6 +71,8 @@ PY
 )
 qnt_expect_eq "the remembered value" "1 $IP $MASK $GATEWAY" "$remembered"
 run_wizard prefilled --expect-prefill
+readonly MAKER="locally administered"
+qnt_expect_recorded "$CLI" quillnet "$MAC" "$MAKER" "$IP" "not confirmed" "" BOOTP pc0
 
 # bootpc asks once and waits; the wizard, armed three seconds later, answers that request at
 # once. bootpc takes it and configures nothing: the wizard ends within its 30 s all the same.
@@ -108,6 +113,7 @@ qnt_file_has "$QNT_TMP/udhcpc.err" "offered address is in use" ||
   qnt_fail "udhcpc did not find the address in use: $(cat "$QNT_TMP/udhcpc.err")"
 kill "$UDHCPC"
 qnt_wait_exit "$UDHCPC" 10
+qnt_expect_recorded "$CLI" quillnet "$MAC" "$MAKER" "$HELD_IP" declined "" DHCP pc0
 
 # dhclient asks, and keeps the same transaction while it waits ever longer between its tries.
 readonly EARLY_IP="10.78.0.60"
@@ -130,6 +136,9 @@ qnt_log "dhclient, heard 10 s before arming, held $EARLY_IP ${configured_ms} ms 
 ((configured_ms <= 2000)) || qnt_fail "dhclient held its address only ${configured_ms} ms after the click"
 qnt_wait_exit "$WIZARD" 20
 ((QNT_RC == 0)) || qnt_fail "the wizard did not confirm dhclient's address: $(cat "$QNT_TMP/early.err")"
+qnt_expect_recorded "$CLI" quillnet "$MAC" "$MAKER" "$EARLY_IP" confirmed "" DHCP pc0
+# One line per assignment: the two bootpc runs, the early one, the decline and dhclient.
+qnt_expect_eq "lines in the record" 5 "$(grep -c ",quillnet," "$QNT_RECORD")"
 
 # Port 67 held by another program.
 FREED="$QNT_TMP/port-freed"

@@ -4,7 +4,7 @@
 //
 //   wizard_driver assign MAC IP MASK GATEWAY [--expect-prefill] [--arm-after SECONDS]
 //                 [--expect-confirmed | --expect-not-answered | --expect-failure TEXT]
-//                 [--type-ip TEXT]
+//                 [--type-ip TEXT] [--keep]
 //       Welcome → Listen (waits for MAC) → Set IP (types the addresses, or with
 //       --expect-prefill checks that they are already shown) → Assign IP; prints "ARMED" and
 //       the time of the click in milliseconds since 1970; waits for the Completion page and
@@ -25,7 +25,9 @@
 //       to say that IF, toward the device, is down, then prints "LINK LOST SHOWN", and the
 //       end page to tell of it. --cancel-install ticks the install box on the Completion page,
 //       whose hint must then name Next, goes to the Install page and presses Esc there: the
-//       Failure page must say that nothing was saved and repeat the verdict.
+//       Failure page must say that nothing was saved and repeat the verdict. --keep ticks
+//       "Make the device keep this address (EtherNet/IP)" on the Set IP page and requires the
+//       Completion page to say that the device keeps IP and where the assignment was recorded.
 //   wizard_driver listen-load STOP-FILE
 //       Next onto the Listen page; prints "LISTENING", then presses Down or Up in the device
 //       list every 100 ms, timing how long each key takes to move the selection, until
@@ -125,6 +127,7 @@ void Assign(const PageDriver& driver, const QStringList& args) {
   const QString armWhen = valueOf("--arm-when");
   const QString lostLink = valueOf("--expect-link-lost");
   const bool cancelInstall = args.contains(QStringLiteral("--cancel-install"));
+  const bool keep = args.contains(QStringLiteral("--keep"));
   const qsizetype armAfterAt = args.indexOf(QStringLiteral("--arm-after"));
   const int armAfterMs = armAfterAt > 0 && armAfterAt + 1 < args.size()
                              ? args[armAfterAt + 1].toInt() * 1000
@@ -192,6 +195,14 @@ void Assign(const PageDriver& driver, const QStringList& args) {
     Require(driver.Entry("ipAddressEdit")->text() == ip,
             "the IP address entry shows " + driver.Entry("ipAddressEdit")->text().toStdString());
   }
+  if (keep) {
+    auto* keepCheck = driver.FindOnPage<QCheckBox>("keepAddressCheck");
+    Require(keepCheck != nullptr, "no keep check box on the Set IP page");
+    Require(keepCheck->text() == "Make the device keep this address (EtherNet/IP)",
+            "the keep check box says " + keepCheck->text().toStdString());
+    if (!keepCheck->isChecked()) QTest::mouseClick(keepCheck, Qt::LeftButton);
+    WaitUntil([&] { return keepCheck->isChecked(); }, 2000, "the keep check box ticked");
+  }
   WaitUntil([&] { return driver.Enabled("nextButton"); }, 2000,
             "Next on the Set IP page (result line: " + driver.ResultLine().toStdString() + ")");
   if (!expectedLocal.isEmpty()) {
@@ -235,6 +246,15 @@ void Assign(const PageDriver& driver, const QStringList& args) {
     Require(verdict == "Confirmed: the device answers at " + ip + "." ||
                 verdict == "Confirmed: the device took " + ip + " and answers there.",
             "the Completion page does not confirm the address: " + Summary(driver).toStdString());
+  }
+  if (keep) {
+    Require(Summary(driver).contains("The device keeps " + ip + ": it now starts with its stored "
+                                     "configuration"),
+            "the Completion page does not say that the device keeps its address: " +
+                Summary(driver).toStdString());
+    Require(Summary(driver).contains("The assignment was recorded in "),
+            "the Completion page does not say where the assignment was recorded: " +
+                Summary(driver).toStdString());
   }
   if (!lostLink.isEmpty()) {
     Require(Summary(driver).contains(lostLink + " went down or lost its IPv4 address."),

@@ -2,7 +2,8 @@
 # quillnet-cli.exe serve --hosts under Wine commissions two devices behind one bridge from a
 # hosts file named as Windows names it: bootpc takes its row in BOOTP, ISC dhclient its row in
 # DHCP and sets it; a device not in the file gets nothing; --once ends with 0 once both have
-# their address, and not before.
+# their address, and not before. Each answer has its line in the commissioning record in the
+# user's local application data, which history prints.
 # Usage: serve_hosts.sh <quillnet-cli.exe>
 # shellcheck source=wine_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
@@ -68,5 +69,22 @@ line "Sent DHCPOFFER to $MAC_B: IP address 10\.94\.0\.60, subnet mask 255\.255\.
 line "Sent DHCPACK to $MAC_B: IP address 10\.94\.0\.60, subnet mask 255\.255\.0\.0, default gateway 0\.0\.0\.0"
 grep -qiF "$MAC_C" <<<"$OUT" && qnt_fail "the unlisted device was reported: $OUT"
 [[ ! -s "$QNT_TMP/serve.err" ]] || qnt_fail "serve: $(qnw_text "$QNT_TMP/serve.err")"
+
+qnw_run "$PC" history history --json
+((QNW_RC == 0)) || qnt_fail "history exited $QNW_RC: $(qnw_text "$QNT_TMP/history.err")"
+record="$(find "$QNW_PREFIX/drive_c/users" -path '*/Varnholt/Quillnet/commissioning.csv')"
+[[ -n "$record" ]] || qnt_fail "no record under the user's local application data"
+python3 - "$QNT_TMP/history.out" "$record" "$MAC_A" "$MAC_B" <<'PY' ||
+import csv, json, sys
+history, record, mac_a, mac_b = sys.argv[1:]
+events = [json.loads(line) for line in open(history)]
+lines = {(e["mac"], e["ip"], e["protocol"], e["via"], e["result"]) for e in events
+         if e["event"] == "assignment" and e["program"] == "quillnet-cli serve"}
+assert lines == {(mac_a, "10.94.0.50", "BOOTP", "br0", "not confirmed"),
+                 (mac_b, "10.94.0.60", "DHCP", "br0", "not confirmed")}, events
+with open(record, newline="", encoding="utf-8-sig") as f:
+    assert len(list(csv.DictReader(f))) == 2
+PY
+  qnt_fail "the record: $(qnw_text "$QNT_TMP/history.out")"
 
 qnt_log "PASS"

@@ -158,7 +158,7 @@ grep -q '<svg' /usr/share/icons/hicolor/scalable/apps/quillnet.svg || fail "no s
 
 # The man page must list the exit codes the program itself lists, each subcommand its own, no
 # more and no fewer.
-help_codes=$(for subcommand in listen assign serve doctor; do
+help_codes=$(for subcommand in listen assign serve startup history doctor; do
                "$bin/quillnet-cli" help "$subcommand" | sed -n 's/^Exit codes: //p'
              done | grep -oE '(^|; )[0-9]+ ' | tr -dc '0-9\n' | sort -un | tr '\n' ' ')
 man_codes=$(zcat /usr/share/man/man1/quillnet-cli.1.gz |
