@@ -126,13 +126,17 @@ void AssignmentSession::StopWaiting(std::chrono::milliseconds limit, std::vector
 }
 
 void AssignmentSession::End() {
+  StopAnswering();
+  m_ended = true;
+  // An exchange under way is cancelled; its thread is joined.
+  m_keeper.reset();
+}
+
+void AssignmentSession::StopAnswering() {
   if (m_armed) m_server.Disarm();
   m_armed = false;
   m_checking = false;
-  m_ended = true;
   m_prober.Cancel();
-  // An exchange under way is cancelled; its thread is joined.
-  m_keeper.reset();
 }
 
 void AssignmentSession::Take(const BootPServer::ReplyRecord& reply, std::vector<Event>& events) {
@@ -270,10 +274,7 @@ void AssignmentSession::Finish(EventKind kind, std::string text, std::vector<Eve
 
 void AssignmentSession::StartKeeping(std::vector<Event>& events) {
   // Nothing more is answered or asked; the session goes on only for the device's word.
-  if (m_armed) m_server.Disarm();
-  m_armed = false;
-  m_checking = false;
-  m_prober.Cancel();
+  StopAnswering();
   std::uint32_t ip = 0;
   ReadIpv4Text(m_ipAddress, ip);
   DeviceNetwork where;

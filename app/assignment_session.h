@@ -152,6 +152,8 @@ class AssignmentSession {
   void StartCheck();
   void WatchLink(std::vector<Event>& events);
   void Finish(EventKind kind, std::string text, std::vector<Event>& events);
+  // Disarms the server and drops the check.
+  void StopAnswering();
   // After the confirmation: tells the device to keep its address.
   void StartKeeping(std::vector<Event>& events);
 

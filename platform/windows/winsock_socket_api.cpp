@@ -181,6 +181,9 @@ class WinSocketApi final : public SocketApi {
       if (state->Stopped()) return Stopped(datagrams, count);
       const int error = ReceiveOne(native, *state, datagrams[0]);
       if (error == 0) break;
+      // A stop that came between the check above and this receive fails it with
+      // WSAESHUTDOWN; it is still the stop, and ends the receive as one.
+      if (state->Stopped()) return Stopped(datagrams, count);
       if (error != WSAEWOULDBLOCK) return error;
       const std::array<WSAEVENT, 2> waitFor = {state->stop(), state->readable()};
       const DWORD woke = ::WSAWaitForMultipleEvents(static_cast<DWORD>(waitFor.size()),
