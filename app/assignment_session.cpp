@@ -128,8 +128,14 @@ void AssignmentSession::StopWaiting(std::chrono::milliseconds limit, std::vector
 void AssignmentSession::End() {
   StopAnswering();
   m_ended = true;
-  // An exchange under way is cancelled; its thread is joined.
-  m_keeper.reset();
+  if (m_keeper) {
+    // An exchange under way is cancelled; what it came to, cancelled or done before the
+    // cancel, is the assignment's.
+    if (std::optional<enip::MethodResult> result = m_keeper->Stop(); result && !m_keepResult) {
+      m_keepResult = std::move(result);
+    }
+    m_keeper.reset();
+  }
 }
 
 void AssignmentSession::StopAnswering() {

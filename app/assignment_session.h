@@ -125,14 +125,6 @@ class AssignmentSession {
   bool Accepted() const { return m_accepted; }
   // A DHCP offer reached the device.
   bool Offered() const { return m_offered; }
-  // Checking after an answer: the window is open.
-  bool Checking() const { return m_checking; }
-  // How many final answers (BOOTP replies or acks) reached the device.
-  int Answers() const { return m_answers; }
-  // The interface toward the device is down now; LinkName names it.
-  bool LinkDown() const { return m_linkDown; }
-  // The interface toward the device, once a link event named it.
-  const std::string& LinkName() const { return m_linkName; }
   // What telling the device to keep its address came to; none while it was not told, or has
   // not answered.
   const std::optional<enip::MethodResult>& KeepResult() const { return m_keepResult; }

@@ -12,9 +12,12 @@ KeepRunner::KeepRunner(Keep keep) : m_keep(std::move(keep)) {
   if (!m_keep) m_keep = KeepOverSystemTcp;
 }
 
-KeepRunner::~KeepRunner() {
+KeepRunner::~KeepRunner() { Stop(); }
+
+std::optional<enip::MethodResult> KeepRunner::Stop() {
   m_cancel = true;
   if (m_thread.joinable()) m_thread.join();
+  return Result();
 }
 
 void KeepRunner::Start(const enip::Target& target) {

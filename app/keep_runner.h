@@ -28,9 +28,11 @@ class KeepRunner {
 
   // Starts the exchange with `target`; once per runner.
   void Start(const enip::Target& target);
-  bool Started() const { return m_started; }
   // The result once the exchange has ended; none before.
   std::optional<enip::MethodResult> Result() const;
+  // Cancels an exchange under way and waits for it to end: its result, as Result gives it
+  // after that.
+  std::optional<enip::MethodResult> Stop();
 
  private:
   Keep m_keep;

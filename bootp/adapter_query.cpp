@@ -58,32 +58,11 @@ bool QueryInterfaceAddress(AdapterSource& source, int interfaceIndex, std::strin
   return false;
 }
 
-std::vector<OwnAddress> QueryOwnAddresses(AdapterSource& source) {
-  std::vector<OwnAddress> own;
-  std::vector<AdapterInfo> adapters;
-  if (source.QueryAdapters(adapters) != AdapterQueryResult::kOk) return own;
-  for (const AdapterInfo& adapter : adapters) {
-    for (const AdapterAddress& address : adapter.addresses) {
-      std::uint32_t value = 0;
-      // An interface without an address lists 0.0.0.0.
-      if (ReadIpv4Text(address.ipAddress, value) && value != 0) {
-        own.push_back({value, adapter.name});
-      }
-    }
-  }
-  return own;
-}
-
 std::string InterfaceWith(const std::vector<OwnAddress>& own, std::uint32_t ip) {
   for (const OwnAddress& address : own) {
     if (address.ip == ip) return address.interfaceName;
   }
   return {};
-}
-
-std::string OwnAddressHolder(AdapterSource& source, std::uint32_t ip) {
-  const std::string name = InterfaceWith(QueryOwnAddresses(source), ip);
-  return name.empty() ? name : "this PC's interface " + name;
 }
 
 }  // namespace quillnet

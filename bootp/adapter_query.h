@@ -32,15 +32,7 @@ struct OwnAddress {
   std::string interfaceName;
 };
 
-// Every IPv4 address of this PC, with its interface; none when they cannot be read.
-std::vector<OwnAddress> QueryOwnAddresses(AdapterSource& source);
-
 // The name of the interface in `own` that has `ip`; empty when none has it.
 std::string InterfaceWith(const std::vector<OwnAddress>& own, std::uint32_t ip);
-
-// Who holds `ip` among this PC's own addresses, as a refusal names it ("this PC's interface
-// eth0"); "" when no interface of this PC has it. An address of this PC is never given to a
-// device: the wizard's Set IP page and `assign` refuse it alike.
-std::string OwnAddressHolder(AdapterSource& source, std::uint32_t ip);
 
 }  // namespace quillnet

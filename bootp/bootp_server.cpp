@@ -619,11 +619,6 @@ std::optional<ReplySender::LinkState> BootPServer::GetLinkState(int index) const
   return m_sender.LinkStateOf(index);
 }
 
-std::string BootPServer::GetRelay(int row) const {
-  std::lock_guard lock(m_mutex);
-  return RelayText(m_table.Relay(row));
-}
-
 std::string BootPServer::GetRelayOf(DeviceKey device) const {
   std::lock_guard lock(m_mutex);
   return RelayText(m_table.RelayOf(device));

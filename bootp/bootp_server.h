@@ -243,10 +243,8 @@ class BootPServer {
   static std::string RequestTimeText(std::int64_t seconds);
   // A relay agent's address as the queries show it: dotted; empty for none (0).
   static std::string RelayText(std::uint32_t relay);
-  // The relay agent the row's latest request came through, as dotted text; empty when the
-  // device asked on one of this PC's networks.
-  std::string GetRelay(int row) const;
-  // The same for the device; empty when it was not heard.
+  // The relay agent the device's latest request came through, as dotted text; empty when it
+  // asked on one of this PC's networks, or was not heard.
   std::string GetRelayOf(DeviceKey device) const;
   // The indexes of the interfaces the device was last heard on, most recent first; empty
   // when it was not heard or the interfaces were not known.

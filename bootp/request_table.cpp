@@ -79,11 +79,6 @@ std::uint8_t RequestTable::MessageType(int row) const {
   return state != nullptr ? state->messageType : kBootpMessage;
 }
 
-std::uint32_t RequestTable::Relay(int row) const {
-  const Row* state = Find(row);
-  return state != nullptr ? state->relay : 0;
-}
-
 RequestTable::Snapshot RequestTable::At(int row) const {
   const Row* state = Find(row);
   if (state == nullptr) return {};

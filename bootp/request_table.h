@@ -58,8 +58,6 @@ class RequestTable {
   bool IsValid(int row) const;
   std::int64_t LastTime(int row) const;
   std::uint8_t MessageType(int row) const;
-  // The relay agent the row's latest request came through, 0 when it came directly.
-  std::uint32_t Relay(int row) const;
   // The whole row; a snapshot with row -1 for a row that does not exist.
   Snapshot At(int row) const;
 

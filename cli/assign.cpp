@@ -193,6 +193,12 @@ int Run(const AssignArguments& args, AssignmentSession& session, BootPServer& se
   }
   const std::string& ipText = args.addresses.ipAddress;
   if (session.Confirmed()) {
+    // The exchange is cut short; one that had ended first still says what it came to.
+    session.End();
+    if (const auto& kept = session.KeepResult();
+        kept && kept->outcome != enip::MethodOutcome::kCancelled) {
+      return report.ShowKept(kept->text, kept);
+    }
     output.Warning("Interrupted before " + macText + " said whether it keeps " + ipText + ".",
                    {{"kind", "notKept"}, {"mac", macText}, {"ip", ipText}, {"keep", "cancelled"}});
     return kExitNotKept;
@@ -245,8 +251,13 @@ int Assign(const AssignArguments& args, Output& output, const std::atomic<bool>&
   AssignmentSession session(server, prober, settings);
   output.Event("waiting", "Waiting for a BOOTP or DHCP request from " + macText + " ...",
                {{"mac", macText}});
-  session.Arm(macText, args.addresses.ipAddress, args.addresses.subnetMask,
-              args.addresses.defaultGateway);
+  if (!session.Arm(macText, args.addresses.ipAddress, args.addresses.subnetMask,
+                   args.addresses.defaultGateway)) {
+    // The addresses passed their check; only a server that stopped refuses them here.
+    const std::string why = MessageText(server);
+    output.Error("The server could not be armed for " + macText + (why.empty() ? "." : ": " + why));
+    return kExitStartFailed;
+  }
   const int exit = Run(args, session, server, output, interrupted);
 
   // Whatever it came to, the assignment has its line in the record; one that cannot be

@@ -16,14 +16,15 @@ namespace {
 
 constexpr auto kListenInterval = std::chrono::milliseconds(100);
 
+// `vendors`: the makers, once the loop knows them read; nullptr before.
 void ShowRequest(Output& output, const BootPServer::DeviceRow& device,
-                 const VendorLoader& vendors) {
+                 const VendorLoader* vendors) {
   const std::string last = BootPServer::RequestTimeText(device.lastTime);
   const std::string type = MessageTypeText(device.messageType);
   // A device behind a router is heard through its relay agent.
   const std::string relay = BootPServer::RelayText(device.relay);
   // The maker once the registries are read; none while they are, or when they cannot be.
-  const VendorLookup vendor = vendors.Lookup(device.key);
+  const VendorLookup vendor = vendors != nullptr ? vendors->Lookup(device.key) : VendorLookup{};
   const bool named = vendor.status != VendorStatus::kNotLoaded &&
                      vendor.status != VendorStatus::kUnavailable;
   nlohmann::json fields{{"mac", device.macText},
@@ -71,12 +72,13 @@ int Listen(Output& output, const std::atomic<bool>& interrupted) {
       if (const std::string why = vendors.Unavailable(); !why.empty()) {
         output.Warning("Warning: the devices' makers are not named. " + why, {{"kind", "vendors"}});
       } else {
-        for (const auto& [row, device] : unnamed) ShowRequest(output, device, vendors);
+        for (const auto& [row, device] : unnamed) ShowRequest(output, device, &vendors);
       }
       unnamed.clear();
     }
     for (const BootPServer::DeviceRow& device : changed) {
-      ShowRequest(output, device, vendors);
+      // Named only once the loop knows the makers read, so no row is listed twice with them.
+      ShowRequest(output, device, vendorsKnown ? &vendors : nullptr);
       if (!vendorsKnown) unnamed[device.row] = device;
     }
     std::this_thread::sleep_for(kListenInterval);

@@ -283,6 +283,11 @@ int main(int argc, char** systemArgv) {
     argumentsOutput.Error(ShownInput(error.what(), kShownParserMessage));
     return kExitUsage;
   }
+  // A device is told to keep only an address it was seen to answer at.
+  if (*assign && assignArgs.keep && assignArgs.confirmSeconds == 0) {
+    argumentsOutput.Error("--keep needs the check at the new address: --confirm must be above 0.");
+    return kExitUsage;
+  }
 
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);

@@ -130,20 +130,28 @@ int Serve(const ServeArguments& args, Output& output, const std::atomic<bool>& i
     events.clear();
   };
   server.Listen();
+  // With --once: every device had its outcome. A device that asks again while the server stops
+  // is answered once more, but that new round is no part of what the run promised.
+  bool onceDone = false;
+  std::vector<std::string> notKept;
   while (!interrupted && server.IsRunning() && !deadline.Passed() && !output.Failed()) {
     notices.Poll();
     served.Poll(server, events);
     show();
-    if (args.once && served.Settled() == entries.size()) break;
+    if (args.once && served.Settled() == entries.size()) {
+      onceDone = true;
+      notKept = served.NotKept();
+      break;
+    }
     std::this_thread::sleep_for(kPollInterval);
   }
   // The replies already handed to the sender go out, and are counted, before the summary.
   server.Stop();
   served.Poll(server, events);
   show();
-  const std::size_t answered = served.Settled();
+  const std::size_t answered = onceDone ? entries.size() : served.Settled();
   const std::string declined = DeclinedRowsText(served.Declined());
-  const std::vector<std::string> notKept = served.NotKept();
+  if (!onceDone) notKept = served.NotKept();
   // The devices whose outcome is not known yet are cut short, and recorded as they stand.
   served.Finish(server, events);
   show();

@@ -307,7 +307,9 @@ std::string CAssignIPDlg::LeaveText() const {
 
 int CAssignIPDlg::OnKillActive() {
   StopTimers();
-  // Whatever it came to, an assignment that was armed has its line in the record.
+  // Whatever it came to, an assignment that was armed has its line in the record, once what is
+  // under way (telling the device to keep its address) has been cut short.
+  if (m_session) m_session->End();
   if (m_session && !m_unreadable) m_pWizardInfo->RecordAssignment(*m_session);
   m_session.reset();
   m_pWizardInfo->SetStatusMessage(LeaveText());

@@ -35,6 +35,11 @@ class AssignmentSession;
 // is the device's own word that it took the address, which the Completion page says before
 // the check's result. A device that declines the address as in use, before its ack or while it
 // is being checked, leads to the Failure page.
+//
+// When the user ticked "keep this address" on the Set IP page, a device that answers at its
+// address is then told to keep it, and the page goes to the Completion page once the device has
+// said whether it does (within the exchange's own limits, about 10 s for a port that does not
+// open).
 class CAssignIPDlg : public CWizard97InteriorPageImpl, public CBootpWizardInfoRef {
  public:
   static constexpr int kTimerId = 1;

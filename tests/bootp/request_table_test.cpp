@@ -54,13 +54,13 @@ TEST(RequestTable, KeepsTheRelayOfEachDevicesLatestRequest) {
   relayed.relay = relay;
   table.Record(0x02005E000001, relayed);
   table.Record(0x02005E000002, true);
-  EXPECT_EQ(table.Relay(0), relay);
+  EXPECT_EQ(table.At(0).relay, relay);
   EXPECT_EQ(table.RelayOf(0x02005E000001), relay);
-  EXPECT_EQ(table.Relay(1), 0u);
+  EXPECT_EQ(table.At(1).relay, 0u);
   // The device moved to this PC's own network: its latest request says so.
   table.Record(0x02005E000001, true);
   EXPECT_EQ(table.RelayOf(0x02005E000001), 0u);
-  EXPECT_EQ(table.Relay(7), 0u);
+  EXPECT_EQ(table.At(7).relay, 0u);
   EXPECT_EQ(table.RelayOf(0x02005E000009), 0u);
 }
 

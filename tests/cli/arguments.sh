@@ -84,6 +84,8 @@ check "confirm negative" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --conf
 check "confirm above a day" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm 86401
 check "confirm infinite" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm inf
 check "confirm text" 2 "$CONFIRM_RULE" assign $MAC 10.0.0.5 255.0.0.0 --confirm later
+check "keep without the check" 2 "--keep needs the check at the new address: --confirm must be above 0." \
+  assign $MAC 10.0.0.5 255.0.0.0 --keep --confirm 0
 # 0 turns the check off, so it is read, and the address check refuses next.
 check "confirm zero" 3 "IP address '256.1.1.1' $NOT_QUAD" assign $MAC 256.1.1.1 255.0.0.0 --confirm 0
 # A refusal quotes a few dozen characters of what it was given, with every byte that is not

@@ -704,6 +704,7 @@ TEST_F(AssignTest, ADeviceToldToKeepItsAddressIsToldOnceConfirmedAndTheAssignmen
     told.push_back(target);
     answer.notify_all();
     while (!answerNow && !*cancel) answer.wait_for(lock, std::chrono::milliseconds(10));
+    if (!answerNow) return enip::MethodResult{enip::MethodOutcome::kCancelled, "Cancelled."};
     return enip::MethodResult{enip::MethodOutcome::kDone,
                               "The device keeps 192.168.0.20 at its next start-up."};
   };
@@ -764,6 +765,26 @@ TEST_F(AssignTest, ADeviceToldToKeepItsAddressIsToldOnceConfirmedAndTheAssignmen
   ASSERT_TRUE(Wizard().Next());
   ASSERT_TRUE(On("setIpPage"));
   EXPECT_TRUE(Wizard().Window().GetCheck(IDC_KEEP_ADDRESS));
+
+  // Left while the device is being told: the exchange is cut short, and the record says so.
+  {
+    std::lock_guard lock(mutex);
+    answerNow = false;
+  }
+  ASSERT_TRUE(WaitFor([&] { return Wizard().NextEnabled(); }));
+  ASSERT_TRUE(Wizard().Next());
+  ASSERT_TRUE(On("assignIpPage"));
+  Hear(kDeviceB);
+  ASSERT_TRUE(WaitForConfirmation([&] {
+    std::lock_guard lock(mutex);
+    return told.size() == 2;
+  }));
+  Wizard().Escape();
+  ASSERT_TRUE(On("failurePage"));
+  const RecordHistory again = ReadCommissioningRecord(m_folder.File("commissioning.csv"));
+  ASSERT_EQ(again.entries.size(), 2u);
+  EXPECT_EQ(again.entries[1].result, "confirmed");
+  EXPECT_EQ(again.entries[1].keep, "cancelled");
 }
 
 // Without the user's word no device is told to keep anything, and an assignment left before
